@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The main job: builds the setup and runs it silently in a throwaway Wine prefix, then prints its
+# exit code, where the files went and its log. The prefix is removed afterwards.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/bootstrap.sh"
+build=${ZS_BUILD_DIR:-$root/build}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" >/dev/null
+
+setup="$build/examples/zelvan/ZelvanSetup.exe"
+[ -f "$setup" ] || setup="$build/src/app/ZelvanSetup.exe"
+
+work=$(mktemp -d /tmp/zelvan-demo.XXXXXX)
+prefix="$work/prefix"
+trap '"$root/scripts/wine-prefix" remove "$prefix"; rm -rf "$work"' EXIT
+echo "Making a throwaway Wine prefix in $prefix ..."
+"$root/scripts/wine-prefix" template "$prefix"
+
+echo "Running: ZelvanSetup.exe /silent $*"
+set +e
+WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" wine "$setup" /silent "$@"
+code=$?
+set -e
+WINEPREFIX="$prefix" wineserver -w || true
+echo "Exit code: $code"
+
+drive="$prefix/drive_c"
+for dir in "$drive/Program Files/Zelvan" "$drive/Program Files (x86)/Zelvan"; do
+  if [ -d "$dir" ]; then
+    echo "Installed files under ${dir#$drive/}:"
+    (cd "$dir" && find . -type f | sort | sed 's|^\./|  |')
+  fi
+done
+for log in "$drive"/ProgramData/ZelvanSetup/*.log; do
+  [ -f "$log" ] || continue
+  echo "Log: C:\\ProgramData\\ZelvanSetup\\$(basename "$log")"
+  sed 's/^\xEF\xBB\xBF//; s/\r$//; s/^/  /' "$log"
+done
+exit "$code"

@@ -1,0 +1,81 @@
+// How the engines fail. A step that cannot go on logs the technical reason (usually a Windows-error
+// line) and throws one Stop; only the run driver turns a Stop into a RunOutcome and an exit code.
+// User texts never carry an error number: the number is in the log line written before the throw.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace zs {
+
+enum class StopCategory : int32_t {
+  None = 0,
+  WriteFailed = 1,
+  DiskFull = 2,
+  RegistryFailed = 3,
+  Damaged = 4,
+  FileInUse = 5,
+  Unexpected = 6,
+};
+
+struct Stop {
+  static constexpr int32_t kFailed = 1;
+  static constexpr int32_t kCancelled = 2;
+
+  int32_t kind = kFailed;
+  int32_t category = 0;
+  std::wstring detail;
+
+  static Stop failed(StopCategory c, std::wstring detail = {}) {
+    return Stop{kFailed, static_cast<int32_t>(c), std::move(detail)};
+  }
+  static Stop cancelled() { return Stop{kCancelled, 0, {}}; }
+};
+
+struct RunOutcome {
+  static constexpr int32_t kFinished = 0;
+  static constexpr int32_t kFailed = 1;
+  static constexpr int32_t kCancelled = 2;
+  static constexpr int32_t kRollbackIncomplete = 10;
+
+  int32_t result = kFinished;
+  int32_t category = 0;
+  std::wstring detail;
+  bool optimized = false;
+  std::wstring startupNote;
+};
+
+// The text a user sees for a category; empty for None and for unknown values.
+std::wstring userText(int32_t category, std::wstring_view detail);
+
+// Logs "Couldn't write <path>: Windows error ..." and throws DiskFull (codes 112, 39) or
+// WriteFailed with the path.
+[[noreturn]] void raiseWriteFailure(std::wstring_view path, unsigned long code);
+// Logs "Couldn't change the registry key <key>: Windows error ..." and throws RegistryFailed.
+[[noreturn]] void raiseRegistryFailure(std::wstring_view key, unsigned long code);
+
+// The engine's cancel state. The lock orders a cancel request against the commit record: a cancel
+// is either honoured before the commit or refused after it.
+class CancelState {
+ public:
+  // Throws Stop (cancelled) after logging "Cancel was asked for." when a cancel was requested.
+  void cancelPoint() const;
+  // Sets the cancel flag unless the run has committed; returns whether it was set.
+  bool requestCancel();
+  bool cancelRequested() const { return cancel_.load(); }
+  bool committed() const;
+
+  // The commit step holds this lock while it writes the commit record and marks the commit.
+  std::mutex& lock() { return lock_; }
+  void markCommittedLocked() { committed_ = true; }
+
+ private:
+  mutable std::mutex lock_;
+  std::atomic<bool> cancel_{false};
+  bool committed_ = false;
+};
+
+}  // namespace zs

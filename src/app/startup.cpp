@@ -1,0 +1,86 @@
+#include "app/startup.h"
+
+#include <windows.h>
+
+#include "app/install_run.h"
+#include "app/log.h"
+#include "app/switches.h"
+#include "journal/setup_data.h"
+#include "payload/payload_resource.h"
+#include "ui/error_page.h"
+#include "uninstall/uninstaller_test.h"
+
+namespace zs {
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitWindowsTooOld = 4;
+constexpr int kExitBadSwitch = 6;
+constexpr int kPageBadSwitch = 13;
+
+int badSwitch(const wchar_t* shown) {
+  if (!switches().silent) showErrorPage(kPageBadSwitch, shown);
+  return theLog().finish(kExitBadSwitch);
+}
+
+int runUninstallRole() {
+  const SwitchSet& s = switches();
+  theLog().setUninstallRole(true);
+  if (s.dirGiven || s.tasksGiven || s.noRun) {
+    logLine(L"The uninstaller takes /silent, /log= and /closeapps.");
+    return badSwitch(s.dirGiven ? L"/dir=" : s.tasksGiven ? L"/tasks=" : L"/norun");
+  }
+  // The uninstall run arrives with the uninstall engine; until then the uninstaller ends here,
+  // as a setup without an accepted payload does.
+  logLine(L"The uninstall run is not built yet.");
+  return theLog().finish(9);
+}
+
+}  // namespace
+
+int runProcess() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto setDefaultDllDirectories = kernel == nullptr ? nullptr
+      : reinterpret_cast<BOOL(WINAPI*)(DWORD)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefaultDllDirectories == nullptr) {
+    MessageBoxW(nullptr, L"Zelvan needs Windows 8.1 or later. Nothing has been changed.", L"Install Zelvan",
+                MB_ICONERROR);
+    return kExitWindowsTooOld;
+  }
+  setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+  captureStartDir();
+  wchar_t system[MAX_PATH];
+  UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n != 0 && n < MAX_PATH) SetCurrentDirectoryW(system);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
+  parseProcessCommandLine();
+  const SwitchSet& s = switches();
+  theLog().configure(Log::Config{s.logPath, s.silent, prepareSetupData});
+  logf(L"Zelvan setup started. Switches:%ls", s.switchText.c_str());
+
+  if (LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr ||
+      LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
+    logLine(L"bcrypt.dll or cabinet.dll is missing. Nothing was written.");
+    return theLog().finish(kExitFailed);
+  }
+
+  bool payload = hasPayloadResource();
+  if (!s.badSwitch.empty()) {
+    theLog().setUninstallRole(!payload);
+    logf(L"Bad switch: %ls", s.badSwitch.c_str());
+    return badSwitch(s.badSwitch.c_str());
+  }
+
+  if (payload) return runInstallRole();
+  if (!isUninstaller()) {
+    logLine(L"There is no payload, and this exe isn't the uninstaller.");
+    return runInstallRole();
+  }
+  return runUninstallRole();
+}
+
+}  // namespace zs

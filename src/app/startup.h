@@ -1,0 +1,11 @@
+// The process entry: hardens library loading, records the start-up folder, reads the switches,
+// checks the system libraries, refuses bad switches and hands over to the setup or uninstaller role.
+#pragma once
+
+namespace zs {
+
+// Returns the process exit code, already passed through finishing the log (except the one stop
+// that happens before the log exists: Windows too old for safe library loading).
+int runProcess();
+
+}  // namespace zs

@@ -1,0 +1,42 @@
+// The command line: parsed once at start into the process-wide SwitchSet, read-only afterwards.
+// The parser never fails and never shows anything; the start-up sequence decides what a bad or
+// refused switch means.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs {
+
+struct SwitchSet {
+  bool silent = false;
+  bool noRun = false;
+  bool closeApps = false;
+  bool dirGiven = false;
+  std::wstring dir;           // exactly as given
+  std::wstring logPath;       // made absolute against the start-up folder
+  bool tasksGiven = false;
+  std::vector<std::wstring> tasks;
+  int32_t runParentId = 0;
+  std::wstring appHint;
+  std::wstring badSwitch;     // the first argument that matched nothing
+  std::wstring switchText;    // " arg" for every argument but /run= and /app=, in quoted form
+};
+
+// Parses the arguments (program path already removed). startDir resolves a relative /log= value.
+SwitchSet parseSwitches(const std::vector<std::wstring>& args, std::wstring_view startDir);
+
+// The quoted form of one argument, as the standard command-line splitter would read it back.
+std::wstring quoteArgument(std::wstring_view arg);
+
+// Process-wide state: captured and parsed once by the start-up sequence.
+void captureStartDir();                 // before the current directory moves to the system folder
+const std::wstring& startDir();
+void parseProcessCommandLine();         // GetCommandLineW + CommandLineToArgvW
+const SwitchSet& switches();
+// Tests and tools may install a switch set of their own.
+void setSwitches(SwitchSet s);
+
+}  // namespace zs
