@@ -1,0 +1,79 @@
+// File-system primitives: existence and type tests, link detection, listings, whole-file reads
+// and writes, folder and tree removal, moves and appends. All take full UTF-16 paths; none of
+// them logs or throws. A failure comes back as false and, where an `error` pointer is given, the
+// Windows error code; the caller decides what to say.
+//
+// Links (reparse points with the name-surrogate bit: symbolic links, junctions, mount points)
+// are never followed by anything here.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs {
+
+struct FolderEntry {
+  std::wstring name;  // without the folder
+  DWORD attributes = 0;
+  uint64_t size = 0;
+};
+
+// Receives each path that deleteTree could not remove, with the Windows error; the walk goes on.
+using DeleteErrorSink = std::function<void(const std::wstring& path, DWORD error)>;
+
+inline constexpr DWORD kNameSurrogateBit = 0x20000000;
+inline constexpr uint32_t kMaxPieceBytes = 16u * 1024u * 1024u;  // one ReadFile or WriteFile
+
+bool pathExists(const std::wstring& path);
+bool isDirectory(const std::wstring& path);
+
+// Opens files and folders alike without following a link at the end of the path.
+// INVALID_HANDLE_VALUE on failure (GetLastError tells why).
+HANDLE openForAttributes(const std::wstring& path, DWORD access);
+
+bool isLink(const std::wstring& path);
+// True when no link lies between `folder` (not itself tested) and `path`.
+bool noLinkBelow(const std::wstring& folder, const std::wstring& path);
+
+bool listFolder(const std::wstring& folder, std::vector<FolderEntry>& entries);
+bool isFolderEmpty(const std::wstring& folder);
+
+bool readWholeFile(const std::wstring& path, uint64_t sizeLimit, std::string& bytes,
+                   DWORD* error = nullptr);
+bool hashFile(const std::wstring& path, std::array<uint8_t, 32>& digest);
+// "%u.%u.%u.%u" from the fixed file information of the version resource.
+bool readFileVersion(const std::wstring& path, std::wstring& version);
+
+bool createFolder(const std::wstring& path, DWORD* error = nullptr);
+// True once the folder is made, even when the hidden attribute could not be set.
+bool createHiddenFolder(const std::wstring& path, DWORD* error = nullptr);
+bool removeFolder(const std::wstring& path);
+bool deleteFile(const std::wstring& path, DWORD* error = nullptr);
+// Never replaces an existing target; write-through.
+bool moveFile(const std::wstring& from, const std::wstring& to, bool allowCopy,
+              DWORD* error = nullptr);
+// Creates the file (an existing one makes it fail), writes and flushes it; a partial file is
+// deleted again, so only a complete file is ever left behind.
+bool writeNewFile(const std::wstring& path, const void* data, size_t size, DWORD* error = nullptr);
+inline bool writeNewFile(const std::wstring& path, std::string_view bytes, DWORD* error = nullptr) {
+  return writeNewFile(path, bytes.data(), bytes.size(), error);
+}
+// Removes a file or a whole tree, depth first; a link inside is removed as itself.
+bool deleteTree(const std::wstring& path, const DeleteErrorSink& sink = {});
+bool deleteAtRestart(const std::wstring& path);
+
+// INVALID_HANDLE_VALUE on failure. The file pointer stands at the end.
+HANDLE openForAppend(const std::wstring& path, bool createNewOnly, DWORD* error = nullptr);
+// One write of all bytes; true only when every byte was written (and flushed when asked).
+bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* error = nullptr);
+inline bool appendBytes(HANDLE file, std::string_view bytes, bool flush, DWORD* error = nullptr) {
+  return appendBytes(file, bytes.data(), bytes.size(), flush, error);
+}
+
+}  // namespace zs
