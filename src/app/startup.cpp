@@ -25,11 +25,10 @@ int badSwitch(const wchar_t* shown) {
 }
 
 int runUninstallRole() {
-  const SwitchSet& s = switches();
   theLog().setUninstallRole(true);
-  if (s.dirGiven || s.tasksGiven || s.noRun) {
+  if (const wchar_t* refused = refusedUninstallerSwitch(switches())) {
     logLine(L"The uninstaller takes /silent, /log= and /closeapps.");
-    return badSwitch(s.dirGiven ? L"/dir=" : s.tasksGiven ? L"/tasks=" : L"/norun");
+    return badSwitch(refused);
   }
   // The uninstall run arrives with the uninstall engine; until then the uninstaller ends here,
   // as a setup without an accepted payload does.
@@ -38,6 +37,13 @@ int runUninstallRole() {
 }
 
 }  // namespace
+
+const wchar_t* refusedUninstallerSwitch(const SwitchSet& s) {
+  if (s.dirGiven) return L"/dir=";
+  if (s.tasksGiven) return L"/tasks=";
+  if (s.noRun) return L"/norun";
+  return nullptr;
+}
 
 int runProcess() {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");

@@ -4,6 +4,12 @@
 
 namespace zs {
 
+struct SwitchSet;
+
+// The switch an uninstaller refuses, in the order of precedence it is named in: "/dir=", "/tasks=",
+// "/norun"; null when it takes them all.
+const wchar_t* refusedUninstallerSwitch(const SwitchSet& s);
+
 // Returns the process exit code, already passed through finishing the log (except the one stop
 // that happens before the log exists: Windows too old for safe library loading).
 int runProcess();

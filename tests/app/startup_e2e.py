@@ -1,0 +1,123 @@
+"""The start-up sequence seen from outside: switches, the log file, the refusals and their exit codes."""
+import os
+import re
+import shutil
+import subprocess
+
+from harness import BIN_DIR, LogFile, ScenarioTest, main, wait_for, x_window_titles
+
+STUB = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
+# The same program with a payload resource that no reader accepts: a setup whose file is damaged.
+DAMAGED = os.path.join(BIN_DIR, "tests", "app", "damaged", "ZelvanSetup.exe")
+SETUP_LOG_NAME = re.compile(r"^Zelvan-Setup-\d{8}-\d{6}\.log$")
+UNINSTALL_LOG_NAME = re.compile(r"^Zelvan-Uninstall-\d{8}-\d{6}\.log$")
+
+
+class Startup(ScenarioTest):
+    def place(self, exe, win_folder, name):
+        folder = self.prefix.host_path(win_folder)
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(exe, os.path.join(folder, name))
+        return os.path.join(folder, name)
+
+    def test_bad_switch_in_a_silent_setup_run(self):
+        result = self.prefix.run(DAMAGED, ["/silent", "/bogus"])
+        self.assertEqual(result.code, 6)
+        log = self.only_log()
+        self.assertRegex(os.path.basename(log.path), SETUP_LOG_NAME)
+        self.assertEqual(log.runs, [["Zelvan setup started. Switches: /silent /bogus", "Bad switch: /bogus",
+                                     "Exit code 6"]])
+
+    def test_bad_switch_without_payload_is_named_as_the_uninstaller(self):
+        exe = self.place(STUB, "C:\\Tools", "Whatever.exe")
+        result = self.prefix.run(exe, ["/SILENT", "/x", "/y", "/dir=C:\\My Apps\\"])
+        self.assertEqual(result.code, 6)
+        log = self.only_log()
+        self.assertRegex(os.path.basename(log.path), UNINSTALL_LOG_NAME)
+        self.assertEqual(log.lines, ['Zelvan setup started. Switches: /SILENT /x /y "/dir=C:\\My Apps\\\\"',
+                                     "Bad switch: /x", "Exit code 6"])
+
+    def test_relative_log_path_is_taken_from_the_start_folder(self):
+        start = self.prefix.host_path("C:\\StartHere")
+        os.makedirs(start)
+        result = self.prefix.run(DAMAGED, ["/silent", "/run=77", "/log=run.log"], cwd=start)
+        self.assertEqual(result.code, 9)
+        log = LogFile(os.path.join(start, "run.log"))
+        self.assertEqual(log.lines[0], "Zelvan setup started. Switches: /silent /log=run.log")
+        self.assertEqual(log.lines[-1], "Exit code 9")
+        self.assertEqual(self.prefix.logs(), [], "with /log= nothing goes to the data folder")
+
+    def test_log_switch_appends_to_an_existing_file(self):
+        path = self.prefix.host_path("C:\\run.log")
+        with open(path, "wb") as f:
+            f.write(b"\xef\xbb\xbf10:00:00.000  an earlier run\r\n")
+        self.prefix.run(DAMAGED, ["/silent", "/log=C:\\run.log", "/oops"])
+        log = LogFile(path)
+        self.assertEqual(len(log.runs), 2)
+        self.assertEqual(log.runs[0], ["an earlier run"])
+        self.assertEqual(log.runs[1][-2:], ["Bad switch: /oops", "Exit code 6"])
+
+    def test_log_in_a_missing_folder_does_not_stop_the_run(self):
+        result = self.prefix.run(DAMAGED, ["/silent", "/log=C:\\nowhere\\run.log", "/bogus"])
+        self.assertEqual(result.code, 6)
+        self.assertFalse(os.path.exists(self.prefix.host_path("C:\\nowhere")))
+        self.assertEqual(self.prefix.logs(), [])
+
+    def test_uninstaller_refuses_install_switches(self):
+        exe = self.place(STUB, "C:\\Program Files\\Zelvan", "ZelvanUninstall.exe")
+        result = self.prefix.run(exe, ["/silent", "/tasks=desktopicon"])
+        self.assertEqual(result.code, 6)
+        log = self.only_log("Zelvan-Uninstall")
+        self.assertEqual(log.lines[-2:], ["The uninstaller takes /silent, /log= and /closeapps.", "Exit code 6"])
+        self.assertEqual(self.prefix.run(exe, ["/silent", "/norun"]).code, 6)
+        self.assertEqual(self.prefix.run(exe, ["/silent", "/dir=C:\\X"]).code, 6)
+
+    def test_a_stub_that_is_not_the_uninstaller_ends_as_a_damaged_setup(self):
+        exe = self.place(STUB, "C:\\Downloads", "ZelvanSetup.exe")
+        result = self.prefix.run(exe, ["/silent"])
+        self.assertEqual(result.code, 9)
+        log = self.only_log()
+        self.assertInOrder(log.lines, ["Zelvan setup started. Switches: /silent",
+                                       "There is no payload, and this exe isn't the uninstaller.", "Exit code 9"])
+
+    def test_missing_system_library(self):
+        result = self.prefix.run(DAMAGED, ["/silent"], dll_overrides="cabinet=d")
+        self.assertEqual(result.code, 1)
+        log = self.only_log()
+        self.assertEqual(log.lines, ["Zelvan setup started. Switches: /silent",
+                                     "bcrypt.dll or cabinet.dll is missing. Nothing was written.", "Exit code 1"])
+
+    def test_windows_too_old(self):
+        self.prefix.set_windows_version("win7")
+        result = self.prefix.run(DAMAGED, ["/silent"])
+        self.assertEqual(result.code, 4)
+        self.assertInOrder(self.only_log().lines, ["Windows 6.1", "Windows is too old.", "Exit code 4"])
+
+    def test_second_setup_while_the_first_shows_a_window(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("needs an X display")
+        first = self.prefix.start(DAMAGED)  # interactive: holds the mutex while its message box is up
+        try:
+            self.assertTrue(wait_for(lambda: "Can't install" in x_window_titles(), timeout=60),
+                            "the first setup's damaged-file message did not appear")
+            result = self.prefix.run(DAMAGED, ["/silent"])
+            self.assertEqual(result.code, 12)
+            self.assertInOrder(self.only_log().lines, ["Another setup is running.", "Exit code 12"])
+        finally:
+            first.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+
+    def test_bad_switch_in_an_interactive_run_shows_a_message_and_writes_no_log(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("needs an X display")
+        proc = self.prefix.start(DAMAGED, ["/bogus"])
+        try:
+            self.assertTrue(wait_for(lambda: "Can't start" in x_window_titles(), timeout=60))
+        finally:
+            proc.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+        self.assertEqual(self.prefix.logs(), [])
+
+
+if __name__ == "__main__":
+    main()

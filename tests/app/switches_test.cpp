@@ -1,3 +1,122 @@
 #include "app/switches.h"
+
 #include <gtest/gtest.h>
-TEST(Switches, Placeholder) { EXPECT_TRUE(zs::parseSwitches({L"/silent"}, L"C:\\").silent); }
+#include <windows.h>
+#include <shellapi.h>
+
+namespace zs {
+namespace {
+
+SwitchSet parse(std::vector<std::wstring> args, std::wstring_view start = L"C:\\Temp") {
+  return parseSwitches(args, start);
+}
+
+TEST(Switches, FlagsMatchWithoutRegardToCaseButOnlyAtFullLength) {
+  EXPECT_TRUE(parse({L"/Silent"}).silent);
+  EXPECT_TRUE(parse({L"/VERYSILENT"}).silent);
+  SwitchSet s = parse({L"/silent=1"});
+  EXPECT_FALSE(s.silent);
+  EXPECT_EQ(s.badSwitch, L"/silent=1");
+  EXPECT_EQ(parse({L"/silentx"}).badSwitch, L"/silentx");
+  SwitchSet quiet = parse({L"/norestart", L"/SUPPRESSMSGBOXES", L"/sp-"});
+  EXPECT_TRUE(quiet.badSwitch.empty());
+  EXPECT_FALSE(quiet.silent);
+  EXPECT_TRUE(parse({L"/NoRun"}).noRun);
+  EXPECT_TRUE(parse({L"/closeapps"}).closeApps);
+}
+
+TEST(Switches, ValueSwitchesNeedTheEqualsSign) {
+  SwitchSet bare = parse({L"/dir"});
+  EXPECT_FALSE(bare.dirGiven);
+  EXPECT_EQ(bare.badSwitch, L"/dir");
+  EXPECT_EQ(parse({L"/dirx=C:\\X"}).badSwitch, L"/dirx=C:\\X");
+
+  SwitchSet empty = parse({L"/dir="});
+  EXPECT_TRUE(empty.dirGiven);
+  EXPECT_TRUE(empty.dir.empty());
+  EXPECT_TRUE(empty.badSwitch.empty());
+
+  SwitchSet later = parse({L"/Dir=C:\\One", L"/DIR= C:\\Two "});
+  EXPECT_EQ(later.dir, L" C:\\Two ") << "the value is kept exactly as given, the later one wins";
+}
+
+TEST(Switches, TasksAreSplitTrimmedAndAddUp) {
+  SwitchSet s = parse({L"/tasks= desktopicon , ,fileassoc"});
+  EXPECT_TRUE(s.tasksGiven);
+  EXPECT_EQ(s.tasks, (std::vector<std::wstring>{L"desktopicon", L"fileassoc"}));
+
+  SwitchSet none = parse({L"/tasks="});
+  EXPECT_TRUE(none.tasksGiven);
+  EXPECT_TRUE(none.tasks.empty());
+
+  SwitchSet twice = parse({L"/tasks=a", L"/TASKS=b,\u00A0c\t"});
+  EXPECT_EQ(twice.tasks, (std::vector<std::wstring>{L"a", L"b", L"\u00A0c"}))
+      << "only the five white-space characters are trimmed";
+}
+
+TEST(Switches, LogPathIsMadeAbsoluteAgainstTheStartFolder) {
+  EXPECT_EQ(parse({L"/log=run.log"}, L"C:\\Temp").logPath, L"C:\\Temp\\run.log");
+  EXPECT_EQ(parse({L"/log=..\\up.log"}, L"C:\\Temp\\Sub").logPath, L"C:\\Temp\\up.log");
+  EXPECT_EQ(parse({L"/log=D:\\logs\\a.log"}, L"C:\\Temp").logPath, L"D:\\logs\\a.log");
+  EXPECT_EQ(parse({L"/log=\\\\server\\share\\a.log"}, L"C:\\Temp").logPath, L"\\\\server\\share\\a.log");
+  EXPECT_EQ(parse({L"/log=one.log", L"/log=two.log"}, L"C:\\T").logPath, L"C:\\T\\two.log");
+  // A path too long for the 4,096-character buffer is kept as given, not read past the buffer.
+  std::wstring longName(5000, L'a');
+  EXPECT_EQ(parse({L"/log=C:\\" + longName}, L"C:\\T").logPath, L"C:\\" + longName);
+}
+
+TEST(Switches, OnlyTheFirstUnrecognisedArgumentIsKept) {
+  SwitchSet s = parse({L"/silent", L"/bogus", L"/other", L"plain"});
+  EXPECT_EQ(s.badSwitch, L"/bogus");
+  EXPECT_TRUE(s.silent);
+  EXPECT_EQ(s.switchText, L" /silent /bogus /other plain");
+}
+
+TEST(Switches, RunAndAppAreReadButNeverEchoed) {
+  SwitchSet s = parse({L"/run=1234", L"/silent", L"/app=C:\\Program Files\\Zelvan", L"/app=C:\\Z"});
+  EXPECT_EQ(s.runParentId, 1234);
+  EXPECT_EQ(s.appHint, L"C:\\Z");
+  EXPECT_EQ(s.switchText, L" /silent");
+  EXPECT_EQ(parse({L"/run=  -42xyz"}).runParentId, -42);
+  EXPECT_EQ(parse({L"/run=+7"}).runParentId, 7);
+  EXPECT_EQ(parse({L"/run=abc"}).runParentId, 0);
+  EXPECT_EQ(parse({L"/run="}).runParentId, 0);
+  EXPECT_EQ(parse({L"/run=99999999999999"}).runParentId, 2147483647);
+}
+
+TEST(Switches, NoArgumentsEchoNothing) {
+  SwitchSet s = parse({});
+  EXPECT_TRUE(s.switchText.empty());
+  EXPECT_TRUE(s.badSwitch.empty());
+  EXPECT_FALSE(s.silent);
+}
+
+TEST(Switches, EchoQuotesTheWayTheCommandLineSplitterReadsIt) {
+  EXPECT_EQ(quoteArgument(L"/silent"), L"/silent");
+  EXPECT_EQ(quoteArgument(L"C:\\a\\b"), L"C:\\a\\b") << "backslashes alone need no quotes";
+  EXPECT_EQ(quoteArgument(L"/dir=C:\\My Apps"), L"\"/dir=C:\\My Apps\"");
+  EXPECT_EQ(quoteArgument(L"/dir=C:\\My Apps\\"), L"\"/dir=C:\\My Apps\\\\\"");
+  EXPECT_EQ(quoteArgument(L"say \"hi\""), L"\"say \\\"hi\\\"\"");
+  EXPECT_EQ(quoteArgument(L"a\\\"b"), L"\"a\\\\\\\"b\"") << "n backslashes before a quote become 2n+1";
+  EXPECT_EQ(quoteArgument(L"tab\there"), L"\"tab\there\"");
+  EXPECT_EQ(quoteArgument(L""), L"");
+  EXPECT_EQ(parse({L"/dir=C:\\My Apps\\", L"/silent"}).switchText, L" \"/dir=C:\\My Apps\\\\\" /silent");
+}
+
+TEST(Switches, EchoRoundTripsThroughTheSplitter) {
+  // Whatever the argument, splitting its quoted form gives it back.
+  const std::vector<std::wstring> samples = {L"plain", L"two words", L"trail\\", L"trail two\\\\",
+                                             L"q\"uote", L"back\\\\\"quote x", L"\\\\server\\share x"};
+  for (const std::wstring& arg : samples) {
+    std::wstring line = L"prog.exe " + quoteArgument(arg);
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
+    ASSERT_NE(argv, nullptr);
+    ASSERT_EQ(argc, 2) << std::string(arg.begin(), arg.end());
+    EXPECT_EQ(std::wstring(argv[1]), arg);
+    LocalFree(argv);
+  }
+}
+
+}  // namespace
+}  // namespace zs

@@ -1,0 +1,107 @@
+#include "ui/engine_sink.h"
+
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+#include "ui/error_page.h"
+
+namespace zs {
+namespace {
+
+using test::LogCapture;
+
+TEST(SilentSink, OneStepLinePerStepWhateverThePercents) {
+  LogCapture log;
+  SilentSink sink;
+  for (int step = 0; step < kInstallStepCount; ++step) {
+    sink.onStep(step, kStepRunning, 0);
+    if (step == 1) {
+      sink.onStep(1, kStepRunning, 30);
+      sink.onStep(1, kStepRunning, 60);
+    }
+    sink.onStep(step, kStepDone, 100);
+  }
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                             "Step: Copying files",
+                             "Step: Setting up shortcuts and file types",
+                             "Step: Optimizing for instant start",
+                             "Step: Checking the result",
+                             "Step: Warming up Zelvan",
+                         }));
+}
+
+TEST(SilentSink, UnknownStepsLogAnEmptyNameAndRollbackIsAnnounced) {
+  LogCapture log;
+  SilentSink sink;
+  sink.onStep(7, kStepRunning, 0);
+  sink.onStep(7, kStepRunning, 50);
+  sink.onStep(-1, kStepRunning, 0);
+  sink.onRollingBack();
+  EXPECT_FALSE(sink.askRetryInUse(L"Zelvan.exe")) << "a silent install never waits beyond the engine's tries";
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"Step: ", "Step: ", "Putting things back."}));
+}
+
+TEST(SilentSink, AStepAnnouncedAgainAfterAnotherIsLoggedAgain) {
+  LogCapture log;
+  SilentSink sink;
+  sink.onStep(0, kStepRunning, 0);
+  sink.onStep(0, kStepDone, 100);
+  sink.onStep(0, kStepRunning, 0);
+  EXPECT_EQ(log.lines().size(), 2u);
+}
+
+TEST(EngineSinkBase, DoesNothingAndAnswersTheSilentWay) {
+  LogCapture log;
+  EngineSink base;
+  base.onStep(0, kStepRunning, 0);
+  base.onCommitted();
+  base.onRollingBack();
+  EXPECT_FALSE(base.askRetryInUse(L"a.dll"));
+  uninstall::Ui ui;
+  EXPECT_TRUE(ui.confirmUninstall());
+  EXPECT_FALSE(ui.askCloseApp());
+  EXPECT_FALSE(ui.askRetryClose());
+  ui.onProgress(0, kStepRunning);
+  ui.onRecordMissing();
+  ui.onFinished(true);
+  EXPECT_EQ(ui.engineSink(), nullptr);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST(StepTables, NamesAndDetailsInRangeAndEmptyOutside) {
+  EXPECT_STREQ(installStepName(2), L"Optimizing for instant start");
+  EXPECT_STREQ(installStepDetail(4), L"Running Zelvan once in the background so the first launch is quick.");
+  EXPECT_STREQ(uninstallStepName(0), L"Removing native images");
+  EXPECT_STREQ(uninstallStepDetail(2), L"Removing Zelvan's program files.");
+  for (int bad : {-1, 5, 100}) {
+    EXPECT_STREQ(installStepName(bad), L"");
+    EXPECT_STREQ(installStepDetail(bad), L"");
+  }
+  for (int bad : {-1, 3}) {
+    EXPECT_STREQ(uninstallStepName(bad), L"");
+    EXPECT_STREQ(uninstallStepDetail(bad), L"");
+  }
+}
+
+TEST(ErrorPages, ResultCodesFollowThePages) {
+  const std::pair<int, int> table[] = {{5, 2},  {6, 1},  {17, 1}, {18, 1}, {7, 10}, {8, 4}, {9, 3},
+                                       {10, 9}, {11, 5}, {12, 11}, {13, 6}, {4, 0}, {0, 0}, {14, 0}};
+  for (auto [page, code] : table) EXPECT_EQ(pageResultCode(page), code) << "page " << page;
+}
+
+TEST(ErrorPages, PlainTextsAndCaptions) {
+  PlainErrorText bad = plainErrorText(13, L"/bogus");
+  EXPECT_STREQ(bad.caption, L"Can't start");
+  EXPECT_EQ(bad.text, L"Setup doesn't recognise this switch: /bogus");
+  EXPECT_FALSE(bad.yesNo);
+  PlainErrorText net = plainErrorText(9, L"");
+  EXPECT_TRUE(net.yesNo);
+  EXPECT_NE(net.text.find(L"\r\n\r\nOpen Microsoft's download page?"), std::wstring::npos);
+  EXPECT_EQ(plainErrorText(10, L"").text,
+            L"This setup file is damaged. Please download it again. Nothing has been changed.");
+  EXPECT_STREQ(plainErrorText(42, L"x").caption, L"Can't install");
+  EXPECT_EQ(plainErrorText(42, L"x").text, L"");
+}
+
+}  // namespace
+}  // namespace zs
