@@ -6,7 +6,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/bootstrap.sh"
 build=${ZS_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" >/dev/null
+echo "Building in $build ..."
+if ! cmake --build "$build" >"$build/demo-build.log" 2>&1; then
+  tail -40 "$build/demo-build.log"
+  echo "The build failed; the whole output is in $build/demo-build.log" >&2
+  exit 1
+fi
 
 setup="$build/examples/zelvan/ZelvanSetup.exe"
 [ -f "$setup" ] || setup="$build/src/app/ZelvanSetup.exe"
