@@ -7,6 +7,9 @@
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "script/paths.h"
 
 namespace zs {
 namespace {
@@ -21,25 +24,6 @@ void setError(DWORD* error, DWORD code) {
 
 bool isMissingError(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
-// Text test only: both sides are expected to be normalised by the caller.
-bool strictlyInside(const std::wstring& path, const std::wstring& folder, size_t* restStart) {
-  if (folder.empty()) return false;
-  std::wstring base = folder;
-  if (base.back() != L'\\') base += L'\\';
-  if (path.size() <= base.size()) return false;
-  if (CompareStringOrdinal(path.c_str(), static_cast<int>(base.size()), base.c_str(),
-                           static_cast<int>(base.size()), TRUE) != CSTR_EQUAL) {
-    return false;
-  }
-  *restStart = base.size();
-  return true;
-}
-
-bool sameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::wstring childPath(const std::wstring& folder, const std::wstring& name) {
@@ -209,11 +193,8 @@ bool isLink(const std::wstring& path) {
 }
 
 bool noLinkBelow(const std::wstring& folder, const std::wstring& path) {
-  size_t restStart = 0;
-  if (!strictlyInside(path, folder, &restStart)) {
-    return sameText(path, folder) || !isLink(path);
-  }
-  size_t pos = restStart;
+  if (!isInside(path, folder)) return equalsNoCase(path, folder) || !isLink(path);
+  size_t pos = folder.back() == L'\\' ? folder.size() : folder.size() + 1;
   for (;;) {
     size_t slash = path.find(L'\\', pos);
     std::wstring prefix = path.substr(0, slash);
@@ -479,6 +460,14 @@ bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* 
     return false;
   }
   return true;
+}
+
+bool isUnderProgramFiles(const std::wstring& path, const KnownFolders& folders) {
+  return isInside(path, folders.pf) || isInside(path, folders.pf32);
+}
+
+bool isUnderProgramFiles(const std::wstring& path) {
+  return isUnderProgramFiles(path, knownFolders());
 }
 
 }  // namespace zs

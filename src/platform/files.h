@@ -18,6 +18,8 @@
 
 namespace zs {
 
+struct KnownFolders;
+
 struct FolderEntry {
   std::wstring name;  // without the folder
   DWORD attributes = 0;
@@ -75,5 +77,9 @@ bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* 
 inline bool appendBytes(HANDLE file, std::string_view bytes, bool flush, DWORD* error = nullptr) {
   return appendBytes(file, bytes.data(), bytes.size(), flush, error);
 }
+
+// Strictly inside {pf} or {pf32}; the path is expected to be normalised.
+bool isUnderProgramFiles(const std::wstring& path);
+bool isUnderProgramFiles(const std::wstring& path, const KnownFolders& folders);
 
 }  // namespace zs

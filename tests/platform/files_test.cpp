@@ -7,6 +7,7 @@
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
+#include "script/known_folders.h"
 #include "temp_folder.h"
 
 namespace zs {
@@ -265,6 +266,18 @@ TEST(Files, DeleteTreeNeverFollowsALink) {
     EXPECT_TRUE(ok);
     EXPECT_FALSE(pathExists(tree));
   }
+}
+
+TEST(Files, UnderProgramFiles) {
+  KnownFolders f;
+  f.pf = L"C:\\Program Files";
+  f.pf32 = L"C:\\Program Files (x86)";
+  EXPECT_TRUE(isUnderProgramFiles(L"C:\\Program Files\\Zelvan", f));
+  EXPECT_TRUE(isUnderProgramFiles(L"c:\\program files (x86)\\Zelvan\\bin", f));
+  EXPECT_FALSE(isUnderProgramFiles(L"C:\\Program Files", f));
+  EXPECT_FALSE(isUnderProgramFiles(L"C:\\Program Files2\\Zelvan", f));
+  EXPECT_FALSE(isUnderProgramFiles(L"D:\\Zelvan", KnownFolders{}));
+  EXPECT_TRUE(isUnderProgramFiles(knownFolders().pf32 + L"\\Zelvan"));
 }
 
 TEST(Files, AppendWritesAtTheEnd) {

@@ -1,0 +1,369 @@
+#include "platform/registry.h"
+
+#include "platform/text.h"
+#include "script/known_folders.h"
+
+namespace zs {
+namespace {
+
+constexpr const wchar_t* kPendingValues[] = {L"PendingFileRenameOperations",
+                                             L"PendingFileRenameOperations2"};
+constexpr std::wstring_view kNtPrefix = L"\\??\\";
+
+class Key {
+ public:
+  explicit Key(HKEY k = nullptr) : k_(k) {}
+  ~Key() {
+    if (k_ != nullptr) RegCloseKey(k_);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  HKEY get() const { return k_; }
+  explicit operator bool() const { return k_ != nullptr; }
+
+ private:
+  HKEY k_;
+};
+
+HKEY hiveOf(RegRoot root) {
+  return root == RegRoot::Hkcu ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+std::wstring subKeyOf(RegRoot root, const std::wstring& key) {
+  return root == RegRoot::Hkcr ? L"SOFTWARE\\Classes\\" + key : key;
+}
+
+void setError(DWORD* error, LONG code) {
+  if (error != nullptr) *error = static_cast<DWORD>(code);
+}
+
+std::wstring withoutNtPrefix(const std::wstring& source) {
+  if (source.compare(0, kNtPrefix.size(), kNtPrefix) == 0) return source.substr(kNtPrefix.size());
+  return source;
+}
+
+bool readPendingValue(const PendingRenameLocation& where, const wchar_t* name,
+                      std::vector<PendingRename>& pairs) {
+  DWORD type = 0;
+  std::string data;
+  if (!readValue(where.root, where.view, where.key, name, type, data)) return false;
+  if (type != REG_MULTI_SZ) return false;
+  pairs = parsePendingRenames(data);
+  return true;
+}
+
+}  // namespace
+
+bool parseRegRoot(std::wstring_view text, RegRoot& root) {
+  if (equalsNoCase(text, L"HKCR")) root = RegRoot::Hkcr;
+  else if (equalsNoCase(text, L"HKLM")) root = RegRoot::Hklm;
+  else if (equalsNoCase(text, L"HKCU")) root = RegRoot::Hkcu;
+  else return false;
+  return true;
+}
+
+bool parseRegView(std::wstring_view text, RegView& view) {
+  if (text == L"64") view = RegView::View64;
+  else if (text == L"32") view = RegView::View32;
+  else return false;
+  return true;
+}
+
+const wchar_t* regRootName(RegRoot root) {
+  switch (root) {
+    case RegRoot::Hkcr: return L"HKCR";
+    case RegRoot::Hklm: return L"HKLM";
+    case RegRoot::Hkcu: return L"HKCU";
+  }
+  return L"";
+}
+
+const wchar_t* regViewName(RegView view) { return view == RegView::View32 ? L"32" : L"64"; }
+
+REGSAM regViewFlag(RegRoot root, RegView view) {
+  if (!isWindows64()) return 0;
+  switch (root) {
+    case RegRoot::Hkcr: return KEY_WOW64_64KEY;
+    case RegRoot::Hklm: return view == RegView::View32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    case RegRoot::Hkcu: return 0;
+  }
+  return 0;
+}
+
+HKEY openKey(RegRoot root, RegView view, const std::wstring& key, REGSAM access) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0,
+                    access | regViewFlag(root, view), &k) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return k;
+}
+
+bool readValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name,
+               DWORD& type, std::string& data) {
+  data.clear();
+  Key k(openKey(root, view, key, KEY_READ));
+  if (!k) return false;
+  DWORD size = 0;
+  if (RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  data.resize(size);
+  DWORD second = size;
+  if (RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(data.data()), &second) != ERROR_SUCCESS) {
+    data.clear();
+    return false;
+  }
+  data.resize(std::min(second, size));
+  return true;
+}
+
+bool readString(RegView view, const std::wstring& key, const std::wstring& name,
+                std::wstring& text) {
+  DWORD type = 0;
+  std::string data;
+  if (!readValue(RegRoot::Hklm, view, key, name, type, data)) return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  text.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  return true;
+}
+
+bool readDword(const std::wstring& key, const std::wstring& name, DWORD& value) {
+  DWORD type = 0;
+  std::string data;
+  if (!readValue(RegRoot::Hklm, RegView::View64, key, name, type, data)) return false;
+  if (type != REG_DWORD || data.size() != sizeof(DWORD)) return false;
+  memcpy(&value, data.data(), sizeof(DWORD));
+  return true;
+}
+
+bool keyExists(RegRoot root, RegView view, const std::wstring& key) {
+  Key k(openKey(root, view, key, KEY_READ));
+  return static_cast<bool>(k);
+}
+
+bool createKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {
+  HKEY k = nullptr;
+  LONG rc = RegCreateKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL |
+                                regViewFlag(root, view),
+                            nullptr, &k, nullptr);
+  if (rc != ERROR_SUCCESS) {
+    setError(error, rc);
+    return false;
+  }
+  RegCloseKey(k);
+  return true;
+}
+
+bool writeValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name,
+                DWORD type, const void* data, size_t size, DWORD* error) {
+  if (size > MAXDWORD) {
+    setError(error, ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  HKEY raw = nullptr;
+  LONG rc = RegCreateKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL |
+                                regViewFlag(root, view),
+                            nullptr, &raw, nullptr);
+  if (rc != ERROR_SUCCESS) {
+    setError(error, rc);
+    return false;
+  }
+  Key k(raw);
+  rc = RegSetValueExW(k.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                      static_cast<DWORD>(size));
+  if (rc != ERROR_SUCCESS) {
+    setError(error, rc);
+    return false;
+  }
+  return true;
+}
+
+bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name) {
+  Key k(openKey(root, view, key, KEY_SET_VALUE));
+  if (!k) return true;
+  LONG rc = RegDeleteValueW(k.get(), name.c_str());
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key) {
+  Key k(openKey(root, view, key, KEY_READ));
+  if (!k) return false;
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  if (RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  return subkeys == 0 && values == 0;
+}
+
+bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key) {
+  HKEY raw = nullptr;
+  LONG rc = RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0,
+                          KEY_READ | regViewFlag(root, view), &raw);
+  if (rc == ERROR_FILE_NOT_FOUND) return true;
+  if (rc != ERROR_SUCCESS) return false;
+  RegCloseKey(raw);
+  if (!isKeyEmpty(root, view, key)) return false;
+  rc = RegDeleteKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), regViewFlag(root, view), 0);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
+  HKEY raw = nullptr;
+  LONG rc = RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY |
+                              KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | DELETE | READ_CONTROL |
+                              regViewFlag(root, view),
+                          &raw);
+  if (rc == ERROR_FILE_NOT_FOUND) return true;
+  if (rc != ERROR_SUCCESS) return false;
+  rc = RegDeleteTreeW(raw, nullptr);
+  RegCloseKey(raw);
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return false;
+  rc = RegDeleteKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), regViewFlag(root, view), 0);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+bool listValues(RegRoot root, RegView view, const std::wstring& key,
+                std::vector<RegValue>& values) {
+  values.clear();
+  Key k(openKey(root, view, key, KEY_READ));
+  if (!k) return false;
+  std::vector<wchar_t> name(16384);
+  for (DWORD index = 0;; ++index) {
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegEnumValueW(k.get(), index, name.data(), &nameLength, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    RegValue value;
+    value.data.resize(size);
+    nameLength = static_cast<DWORD>(name.size());
+    DWORD second = size;
+    if (RegEnumValueW(k.get(), index, name.data(), &nameLength, nullptr, &value.type,
+                      reinterpret_cast<BYTE*>(value.data.data()), &second) != ERROR_SUCCESS) {
+      break;
+    }
+    value.data.resize(std::min(second, size));
+    value.name.assign(name.data(), nameLength);
+    values.push_back(std::move(value));
+  }
+  return true;
+}
+
+bool listSubkeys(RegRoot root, RegView view, const std::wstring& key,
+                 std::vector<std::wstring>& names) {
+  names.clear();
+  Key k(openKey(root, view, key, KEY_READ));
+  if (!k) return false;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(k.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    names.emplace_back(name, length);
+  }
+  return true;
+}
+
+std::vector<PendingRename> parsePendingRenames(std::string_view data) {
+  std::vector<std::wstring> strings;
+  size_t count = data.size() / sizeof(wchar_t);
+  std::wstring current;
+  for (size_t i = 0; i < count; ++i) {
+    wchar_t c;
+    memcpy(&c, data.data() + i * sizeof(wchar_t), sizeof(wchar_t));
+    if (c == L'\0') {
+      strings.push_back(std::move(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  // A last string without its terminator is taken as it is.
+  if (!current.empty()) strings.push_back(std::move(current));
+  std::vector<PendingRename> pairs;
+  for (size_t i = 0; i < strings.size(); i += 2) {
+    if (strings[i].empty()) break;
+    PendingRename pair;
+    pair.source = strings[i];
+    if (i + 1 < strings.size()) pair.target = strings[i + 1];
+    pairs.push_back(std::move(pair));
+  }
+  return pairs;
+}
+
+std::string formatPendingRenames(const std::vector<PendingRename>& pairs) {
+  std::wstring text;
+  for (const auto& pair : pairs) {
+    text += pair.source;
+    text += L'\0';
+    text += pair.target;
+    text += L'\0';
+  }
+  text += L'\0';
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::vector<std::wstring> pendingDeletes(const PendingRenameLocation& where) {
+  std::vector<std::wstring> paths;
+  for (const wchar_t* name : kPendingValues) {
+    std::vector<PendingRename> pairs;
+    if (!readPendingValue(where, name, pairs)) continue;
+    for (const auto& pair : pairs) {
+      if (pair.target.empty()) paths.push_back(withoutNtPrefix(pair.source));
+    }
+  }
+  return paths;
+}
+
+bool removePendingDeletes(const std::vector<std::wstring>& paths, DWORD* error,
+                          const PendingRenameLocation& where) {
+  for (const wchar_t* name : kPendingValues) {
+    std::vector<PendingRename> pairs;
+    if (!readPendingValue(where, name, pairs)) continue;
+    std::vector<PendingRename> kept;
+    for (auto& pair : pairs) {
+      bool drop = false;
+      if (pair.target.empty()) {
+        std::wstring source = withoutNtPrefix(pair.source);
+        for (const auto& path : paths) {
+          if (equalsNoCase(source, path)) {
+            drop = true;
+            break;
+          }
+        }
+      }
+      if (!drop) kept.push_back(std::move(pair));
+    }
+    if (kept.size() == pairs.size()) continue;
+    if (kept.empty()) {
+      // deleteValue also answers true for a key it cannot open; here the value must be gone.
+      Key k(openKey(where.root, where.view, where.key, KEY_SET_VALUE));
+      LONG rc = k ? RegDeleteValueW(k.get(), name) : ERROR_ACCESS_DENIED;
+      if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+        setError(error, ERROR_ACCESS_DENIED);
+        return false;
+      }
+      continue;
+    }
+    std::string data = formatPendingRenames(kept);
+    if (!writeValue(where.root, where.view, where.key, name, REG_MULTI_SZ, data.data(),
+                    data.size(), error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace zs

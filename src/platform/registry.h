@@ -1,0 +1,81 @@
+// Registry access in both views, through the three roots the script, the journal and the
+// uninstall record name, and the list of deletes Windows carries out at the next restart.
+// Nothing here throws or logs; writes report the Windows error through their error pointer.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zs {
+
+// HKCR is always the machine's classes in the 64-bit view, never the merged per-user view.
+enum class RegRoot : int32_t { Hkcr = 0, Hklm = 1, Hkcu = 2 };
+enum class RegView : int32_t { View64 = 0, View32 = 1 };
+
+// "HKCR", "HKLM", "HKCU" case-insensitively; "64" and "32" exactly.
+bool parseRegRoot(std::wstring_view text, RegRoot& root);
+bool parseRegView(std::wstring_view text, RegView& view);
+const wchar_t* regRootName(RegRoot root);
+const wchar_t* regViewName(RegView view);
+
+struct RegValue {
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::string data;  // raw bytes
+};
+
+// The view flag a root and view add to an access mask (none on 32-bit Windows, none for HKCU).
+REGSAM regViewFlag(RegRoot root, RegView view);
+
+// Null on failure; the caller closes the key.
+HKEY openKey(RegRoot root, RegView view, const std::wstring& key, REGSAM access);
+bool readValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name,
+               DWORD& type, std::string& data);
+// HKLM; REG_SZ or REG_EXPAND_SZ (not expanded), trailing zero characters removed.
+bool readString(RegView view, const std::wstring& key, const std::wstring& name,
+                std::wstring& text);
+// HKLM, 64-bit view; a REG_DWORD of exactly 4 bytes.
+bool readDword(const std::wstring& key, const std::wstring& name, DWORD& value);
+bool keyExists(RegRoot root, RegView view, const std::wstring& key);
+bool createKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error = nullptr);
+bool writeValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name,
+                DWORD type, const void* data, size_t size, DWORD* error = nullptr);
+// True when deleted, when the value was not there, or when the key could not be opened.
+bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name);
+bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key);
+bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key);
+bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key);
+// False only when the key cannot be opened; otherwise what was read until the first failure.
+bool listValues(RegRoot root, RegView view, const std::wstring& key, std::vector<RegValue>& values);
+bool listSubkeys(RegRoot root, RegView view, const std::wstring& key,
+                 std::vector<std::wstring>& names);
+
+// Where Windows keeps the deletes and renames of the next restart. Tests point these operations
+// at a key of their own.
+struct PendingRenameLocation {
+  RegRoot root = RegRoot::Hklm;
+  RegView view = RegView::View64;
+  std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+};
+
+struct PendingRename {
+  std::wstring source;  // as stored, usually with "\??\" in front
+  std::wstring target;  // empty: delete the source
+};
+
+// The pairs of a REG_MULTI_SZ value's data; a pair with an empty source ends the list.
+std::vector<PendingRename> parsePendingRenames(std::string_view data);
+// The data of a REG_MULTI_SZ value that holds exactly these pairs.
+std::string formatPendingRenames(const std::vector<PendingRename>& pairs);
+
+// Paths scheduled for deletion at restart, without the "\??\" prefix.
+std::vector<std::wstring> pendingDeletes(const PendingRenameLocation& where = {});
+// Takes the given paths' deletes off both lists; other programs' pairs stay as they are.
+bool removePendingDeletes(const std::vector<std::wstring>& paths, DWORD* error = nullptr,
+                          const PendingRenameLocation& where = {});
+
+}  // namespace zs
