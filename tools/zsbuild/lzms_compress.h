@@ -1,0 +1,21 @@
+// Compression of one buffer into the Compression API's LZMS buffer format (payload/lzms/
+// buffer_format.h). Natively it uses wimlib's LZMS compressor, one independent chunk at a time,
+// and stores a chunk that does not shrink; on Windows it asks the Compression API itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zs::build {
+
+// Chunk size of the builder's blocks: the largest that Windows' own compressor may use.
+inline constexpr uint64_t kDefaultChunkSize = uint64_t{64} << 20;
+
+// Compresses `size` bytes into `out`. chunkSize: 1 to 64 MiB (Windows' compressor wants at least
+// 64 KiB). On failure returns false with a reason in `error`.
+bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
+                        std::vector<uint8_t>& out, std::string& error);
+
+}  // namespace zs::build
