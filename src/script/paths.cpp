@@ -193,6 +193,28 @@ bool windowsFullPath(const std::wstring& path, std::wstring& full) {
   return false;
 }
 
+// GetLongPathNameW expands short names but keeps the case of names that are already long, so
+// each component of a drive path takes the spelling its folder listing gives.
+void takeSpellingOnDisk(std::wstring& path) {
+  if (!isDrivePath(path) || path.find_first_of(L"*?") != std::wstring::npos) return;
+  if (path[0] >= L'a' && path[0] <= L'z') path[0] = static_cast<wchar_t>(path[0] - (L'a' - L'A'));
+  size_t start = 3;
+  while (start < path.size()) {
+    size_t cut = path.find(L'\\', start);
+    size_t end = cut == std::wstring::npos ? path.size() : cut;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW(path.substr(0, end).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FindClose(find);
+    std::wstring_view onDisk = data.cFileName;
+    if (onDisk.size() == end - start && equalsNoCase(onDisk, std::wstring_view(path).substr(start, end - start))) {
+      path.replace(start, end - start, onDisk);
+    }
+    start = end + 1;
+  }
+}
+
 bool windowsLongPath(const std::wstring& path, std::wstring& longForm) {
   if (path.find(L'\0') != std::wstring::npos) return false;
   DWORD size = MAX_PATH;
@@ -202,6 +224,7 @@ bool windowsLongPath(const std::wstring& path, std::wstring& longForm) {
     if (n == 0) return false;
     if (n < size) {
       longForm.resize(n);
+      takeSpellingOnDisk(longForm);
       return true;
     }
     size = n;
