@@ -1,0 +1,165 @@
+#include "payload/decompressor.h"
+
+#include <windows.h>
+#include <compressapi.h>
+
+#include <limits>
+#include <memory>
+
+#include "app/log.h"
+#include "payload/lzms/buffer_format.h"
+
+namespace zs {
+
+namespace {
+
+using CreateDecompressorFn = BOOL(WINAPI*)(DWORD, PCOMPRESS_ALLOCATION_ROUTINES, PDECOMPRESSOR_HANDLE);
+using DecompressFn = BOOL(WINAPI*)(DECOMPRESSOR_HANDLE, PVOID, SIZE_T, PVOID, SIZE_T, PSIZE_T);
+using CloseDecompressorFn = BOOL(WINAPI*)(DECOMPRESSOR_HANDLE);
+
+struct Api {
+  DWORD loadError = ERROR_SUCCESS;  // cabinet.dll could not be loaded
+  bool builtIn = false;
+  CreateDecompressorFn create = nullptr;
+  DecompressFn decompress = nullptr;
+  CloseDecompressorFn close = nullptr;
+};
+
+template <typename Fn>
+Fn procedure(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Decided once; the module stays loaded for the life of the process.
+const Api& api() {
+  static const Api chosen = [] {
+    Api a;
+    HMODULE cabinet = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (cabinet == nullptr) {
+      a.loadError = GetLastError();
+      if (a.loadError == ERROR_SUCCESS) a.loadError = ERROR_MOD_NOT_FOUND;
+      return a;
+    }
+    a.create = procedure<CreateDecompressorFn>(cabinet, "CreateDecompressor");
+    a.decompress = procedure<DecompressFn>(cabinet, "Decompress");
+    a.close = procedure<CloseDecompressorFn>(cabinet, "CloseDecompressor");
+    if (a.create == nullptr || a.decompress == nullptr || a.close == nullptr) {
+      a.builtIn = true;
+      logLine(L"cabinet.dll has no Compression API; using the built-in LZMS decoder.");
+    }
+    return a;
+  }();
+  return chosen;
+}
+
+// One decompressor of either kind, closed when it goes out of scope.
+class Session {
+ public:
+  bool open(DWORD& error) {
+    const Api& a = api();
+    if (a.loadError != ERROR_SUCCESS) {
+      error = a.loadError;
+      return false;
+    }
+    if (a.builtIn) {
+      builtIn_ = std::make_unique<lzms::BufferDecoder>();
+      return true;
+    }
+    DECOMPRESSOR_HANDLE handle = nullptr;
+    if (!a.create(COMPRESS_ALGORITHM_LZMS, nullptr, &handle)) {
+      error = GetLastError();
+      return false;
+    }
+    handle_ = handle;
+    return true;
+  }
+
+  ~Session() {
+    if (handle_ != nullptr) api().close(handle_);
+  }
+
+  // Decompress's contract: TRUE with the bytes written, or FALSE with the Windows error and, for
+  // ERROR_INSUFFICIENT_BUFFER, the size needed.
+  bool run(const uint8_t* in, SIZE_T inSize, uint8_t* out, SIZE_T outSize, SIZE_T& size, DWORD& error) {
+    if (!builtIn_) {
+      if (api().decompress(handle_, const_cast<uint8_t*>(in), inSize, out, outSize, &size)) return true;
+      error = GetLastError();
+      return false;
+    }
+    uint64_t needed = 0;
+    const lzms::BufferResult result = builtIn_->decompress(in, inSize, out, outSize, needed);
+    if (result != lzms::BufferResult::InvalidData && needed > std::numeric_limits<SIZE_T>::max()) {
+      error = ERROR_INVALID_DATA;  // cannot be this process's buffer
+      return false;
+    }
+    size = static_cast<SIZE_T>(needed);
+    if (result == lzms::BufferResult::Ok) return true;
+    error = result == lzms::BufferResult::OutputTooSmall ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_DATA;
+    return false;
+  }
+
+ private:
+  DECOMPRESSOR_HANDLE handle_ = nullptr;
+  std::unique_ptr<lzms::BufferDecoder> builtIn_;
+};
+
+}  // namespace
+
+bool blockDecompressedLength(const uint8_t* block, uint64_t blockLength, uint64_t& size,
+                             unsigned long& error) {
+  if (blockLength > std::numeric_limits<SIZE_T>::max()) {
+    error = ERROR_INVALID_DATA;
+    return false;
+  }
+  Session session;
+  DWORD code = ERROR_SUCCESS;
+  if (!session.open(code)) {
+    error = code;
+    return false;
+  }
+  SIZE_T needed = 0;
+  if (session.run(block, static_cast<SIZE_T>(blockLength), nullptr, 0, needed, code)) {
+    if (needed != 0) {
+      error = ERROR_INVALID_DATA;
+      return false;
+    }
+    size = 0;
+    return true;
+  }
+  if (code != ERROR_INSUFFICIENT_BUFFER) {
+    error = code;
+    return false;
+  }
+  size = needed;
+  return true;
+}
+
+bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
+                     unsigned long& error) {
+  if (blockLength > std::numeric_limits<SIZE_T>::max() || size > std::numeric_limits<SIZE_T>::max()) {
+    error = ERROR_INVALID_DATA;
+    return false;
+  }
+  Session session;
+  DWORD code = ERROR_SUCCESS;
+  if (!session.open(code)) {
+    error = code;
+    return false;
+  }
+  uint8_t nothing = 0;
+  if (out == nullptr && size == 0) out = &nothing;  // an empty block still gets a (zero-length) buffer
+  SIZE_T written = 0;
+  if (!session.run(block, static_cast<SIZE_T>(blockLength), out, static_cast<SIZE_T>(size), written, code)) {
+    error = code;
+    return false;
+  }
+  if (written != size) {
+    error = ERROR_INVALID_DATA;
+    return false;
+  }
+  return true;
+}
+
+bool usesBuiltInDecoder() { return api().builtIn; }
+
+}  // namespace zs
