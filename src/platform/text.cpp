@@ -19,6 +19,19 @@ std::wstring_view trimWhite(std::wstring_view s) {
   return s.substr(b, e - b);
 }
 
+std::vector<std::wstring> splitTrimmed(std::wstring_view list, wchar_t separator) {
+  std::vector<std::wstring> pieces;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(separator, start);
+    if (end == std::wstring_view::npos) end = list.size();
+    std::wstring_view piece = trimWhite(list.substr(start, end - start));
+    if (!piece.empty()) pieces.emplace_back(piece);
+    start = end + 1;
+  }
+  return pieces;
+}
+
 #ifndef _WIN32
 namespace {
 // The host build's stand-in for the system's upper-case table: ASCII, Latin-1, Latin Extended-A,

@@ -15,6 +15,9 @@ namespace zs {
 bool isWhite(wchar_t c);
 std::wstring_view trimWhite(std::wstring_view s);
 
+// The pieces of a separated list, each trimmed of white space; empty pieces are dropped.
+std::vector<std::wstring> splitTrimmed(std::wstring_view list, wchar_t separator);
+
 // Ordinal comparison without regard to case (Windows' ordinal ignore-case rule).
 bool equalsNoCase(std::wstring_view a, std::wstring_view b);
 int compareNoCase(std::wstring_view a, std::wstring_view b);  // <0, 0, >0
