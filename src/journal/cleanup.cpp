@@ -1,0 +1,212 @@
+#include "journal/cleanup.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "app/failure.h"
+#include "app/log.h"
+#include "journal/record_kinds.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "script/paths.h"
+#include "script/script.h"
+#include "ui/engine_sink.h"
+
+namespace zs {
+
+namespace {
+
+std::wstring parentOf(std::wstring_view path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
+}
+
+std::wstring_view lastComponent(std::wstring_view path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
+}
+
+// A cleanup record the path check would refuse would make the whole committed journal unusable
+// for the next start; such a record is left out (and what it names stays).
+void appendCleanRecord(JournalWriter& journal, const JournalScope& scope, std::wstring_view kind,
+                       std::vector<std::wstring> fields) {
+  JournalRecord probe{0, std::wstring(kind), fields, true};
+  if (!recordPassesCheck(probe, scope)) {
+    logf(L"Cleanup leaves %ls alone: it is outside what the cleanup may touch.", fields.back().c_str());
+    return;
+  }
+  journal.appendOrFail(kind, fields);
+}
+
+}  // namespace
+
+void commitRun(const CommitInputs& in) {
+  JournalWriter& journal = *in.journal;
+  JournalImage begin;
+  begin.installFolder = in.installFolder;
+  begin.oldInstallFolder = in.oldInstallFolder;
+  JournalScope scope = makeJournalScope(begin, *in.folders, in.appId);
+
+  std::vector<RegView> views = {RegView::View64};
+  if (in.windows64) views.push_back(RegView::View32);
+  std::vector<std::pair<RegView, std::wstring>> candidates;
+  if (in.legacy != nullptr) {
+    for (const std::wstring& key : in.legacy->uninstallKeys) {
+      std::wstring name = expandPaths(key, VariableTable{});
+      for (RegView view : views) candidates.emplace_back(view, name);
+    }
+  }
+  if (in.windows64) candidates.emplace_back(RegView::View32, L"{" + in.appId + L"}");
+  for (const auto& [view, name] : candidates) {
+    if (keyExists(RegRoot::Hklm, view, uninstallEntryKey(name))) {
+      appendCleanRecord(journal, scope, journal_kind::kCleanEntry, {regViewName(view), name});
+    }
+  }
+
+  if (!in.oldInstallFolder.empty()) {
+    if (in.legacy != nullptr) {
+      for (const std::wstring& dir : in.legacy->dirs) {
+        appendCleanRecord(journal, scope, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
+      }
+    }
+    if (!equalsNoCase(in.oldInstallFolder, in.installFolder)) {
+      appendCleanRecord(journal, scope, journal_kind::kCleanEmpty, {in.oldInstallFolder});
+    }
+  }
+  if (in.legacy != nullptr) {
+    VariableTable table = makeVariableTable(*in.folders, in.installFolder);
+    for (const std::wstring& value : in.legacy->removeIfEmpty) {
+      appendCleanRecord(journal, scope, journal_kind::kCleanEmpty, {expandPaths(value, table)});
+    }
+  }
+
+  {
+    std::unique_lock<std::mutex> guard(in.cancel->lock());
+    if (in.cancel->cancelRequested()) {
+      guard.unlock();
+      throw Stop::cancelled();
+    }
+    DWORD error = 0;
+    if (journal.append(journal_kind::kCommit, {}, &error) == 0) {
+      guard.unlock();
+      raiseWriteFailure(journal.path(), error);
+    }
+    in.cancel->markCommittedLocked();
+  }
+  if (in.sink != nullptr) in.sink->onCommitted();
+  logLine(L"COMMIT.");
+}
+
+void cleanUpAfterCommit(JournalWriter& journal, const KnownFolders& folders, std::wstring_view appId) {
+  try {
+    JournalImage image;
+    JournalScope scope;
+    bool usable = readJournal(journal.path(), image) == JournalState::Valid;
+    if (usable) {
+      scope = makeJournalScope(image, folders, appId);
+      usable = checkJournalPaths(image, scope, folders);
+    }
+    if (!usable) {
+      logLine(L"The journal could not be read back for cleanup. The next run tidies.");
+      journal.close();
+      return;
+    }
+    finishCommittedJournal(image, journal, scope);
+    std::wstring bak = scope.setupdata.empty() ? std::wstring() : scope.setupdata + L"\\bak";
+    if (!bak.empty() && isDirectory(bak) && !isLink(bak) && isFolderEmpty(bak)) removeFolder(bak);
+  } catch (const std::exception& e) {
+    logf(L"Cleanup: %ls", utf8ToWide(e.what()).c_str());
+  } catch (...) {
+    logLine(L"Cleanup stopped on an error. The next run tidies.");
+  }
+}
+
+std::vector<std::wstring> backupFolders(const JournalImage& image, const JournalScope& scope) {
+  std::wstring backupName = L".zsold" + scope.runSuffix;
+  std::vector<std::wstring> folders;
+  auto add = [&](std::wstring folder) {
+    for (const std::wstring& known : folders) {
+      if (equalsNoCase(known, folder)) return;
+    }
+    folders.push_back(std::move(folder));
+  };
+  for (const JournalRecord& r : image.records) {
+    if (r.kind == journal_kind::kMove && r.fields.size() == 2) {
+      std::wstring parent = parentOf(r.fields[1]);
+      if (lastComponent(parent) == backupName) add(normalizePath(parent));
+    } else if (r.kind == journal_kind::kDirNew && r.fields.size() == 1) {
+      const std::wstring& path = r.fields[0];
+      if (lastComponent(path) == backupName &&
+          (isInside(path, scope.installFolder) || isInside(path, scope.oldInstallFolder))) {
+        add(normalizePath(path));
+      }
+    }
+  }
+  std::sort(folders.begin(), folders.end(),
+            [](const std::wstring& a, const std::wstring& b) { return compareNoCase(a, b) < 0; });
+  return folders;
+}
+
+void deleteTreeWithFallback(const std::wstring& folder) {
+  // Scheduling a delete at restart is only safe where nobody else can put something in its place.
+  bool safe = !isPathTamperable(folder);
+  deleteTree(folder, [&](const std::wstring& path, DWORD error) {
+    logWinError(L"Delete " + path, error);
+    if (safe) {
+      deleteAtRestart(path);
+    } else {
+      logf(L"Left in place, other accounts can write here: %ls", path.c_str());
+    }
+  });
+}
+
+void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope) {
+  for (const JournalRecord& r : image.records) {
+    RegView view;
+    if (r.kind != journal_kind::kCleanEntry || r.fields.size() != 2 || !parseRegView(r.fields[0], view)) continue;
+    std::wstring key = uninstallEntryKey(r.fields[1]);
+    if (!keyExists(RegRoot::Hklm, view, key)) continue;
+    if (deleteKeyTree(RegRoot::Hklm, view, key)) {
+      logf(L"Removed the old entry %ls (%ls-bit view)", r.fields[1].c_str(), regViewName(view));
+    } else {
+      logf(L"Could not remove the old entry %ls", r.fields[1].c_str());
+    }
+  }
+
+  for (const std::wstring& folder : backupFolders(image, scope)) {
+    if (isLink(folder) || !passesNoLinkTest(folder, scope)) {
+      logf(L"Left a link in place: %ls", folder.c_str());
+      continue;
+    }
+    if (pathExists(folder)) deleteTreeWithFallback(folder);
+  }
+
+  if (!scope.setupdata.empty()) {
+    std::wstring bak = scope.setupdata + L"\\bak";
+    if (isDirectory(bak) && !isLink(bak)) deleteTreeWithFallback(bak);
+  }
+
+  for (const JournalRecord& r : image.records) {
+    if ((r.kind != journal_kind::kCleanDir && r.kind != journal_kind::kCleanEmpty) || r.fields.size() != 1) continue;
+    std::wstring path = normalizePath(r.fields[0]);
+    if (isDirectory(path) && !isLink(path) && passesNoLinkTest(path, scope) && isFolderEmpty(path) &&
+        removeFolder(path)) {
+      logf(L"Removed the empty folder %ls", path.c_str());
+    }
+  }
+
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+
+  journal.append(journal_kind::kEnd, {});
+  std::wstring path = journal.path();
+  journal.close();
+  deleteFile(path);
+}
+
+}  // namespace zs

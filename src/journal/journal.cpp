@@ -1,0 +1,115 @@
+#include "journal/journal.h"
+
+#include "app/failure.h"
+#include "platform/files.h"
+
+namespace zs {
+
+namespace {
+
+bool setEnd(HANDLE file, uint64_t length) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+bool isClosingKind(std::wstring_view kind) {
+  return kind == journal_kind::kUndone || kind == journal_kind::kEnd;
+}
+
+}  // namespace
+
+DWORD JournalWriter::create(const std::wstring& path) {
+  close();
+  DWORD error = 0;
+  HANDLE file = openForAppend(path, true, &error);
+  if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
+  if (!appendBytes(file, kJournalHeader, true, &error)) {
+    CloseHandle(file);
+    DeleteFileW(path.c_str());  // a journal without its header would read as invalid
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+  }
+  file_ = file;
+  path_ = path;
+  count_ = 0;
+  size_ = kJournalHeader.size();
+  broken_ = false;
+  return 0;
+}
+
+DWORD JournalWriter::reopen(const std::wstring& path, uint64_t validLength, int32_t recordCount) {
+  close();
+  DWORD error = 0;
+  HANDLE file = openForAppend(path, false, &error);
+  if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
+  if (!setEnd(file, validLength)) {
+    error = GetLastError();
+    CloseHandle(file);
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+  }
+  if (!FlushFileBuffers(file)) {
+    error = GetLastError();
+    CloseHandle(file);
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+  }
+  file_ = file;
+  path_ = path;
+  count_ = recordCount;
+  size_ = validLength;
+  broken_ = false;
+  return 0;
+}
+
+int32_t JournalWriter::append(std::wstring_view kind, const std::vector<std::wstring>& fields, DWORD* error) {
+  auto fail = [&](DWORD code) {
+    if (error != nullptr) *error = code;
+    return 0;
+  };
+  if (file_ == INVALID_HANDLE_VALUE) return fail(ERROR_INVALID_HANDLE);
+  if (broken_) return fail(ERROR_WRITE_FAULT);
+  if (count_ == INT32_MAX) return fail(ERROR_FILE_TOO_LARGE);
+  std::string line = journalLine(kind, fields);
+  // Records that describe a change keep room for their own UNDONE and for END; UNDONE and END
+  // may use that room but never go past the limit the reader enforces.
+  uint64_t reserve = isClosingKind(kind) ? 0 : kJournalReservePerRecord * (static_cast<uint64_t>(count_) + 2);
+  if (size_ + line.size() + reserve > kJournalMaxBytes) return fail(ERROR_FILE_TOO_LARGE);
+  DWORD code = 0;
+  if (!appendBytes(file_, line, true, &code)) {
+    // Whatever part reached the file would glue itself to the next record: cut it away.
+    if (!setEnd(file_, size_) || !FlushFileBuffers(file_)) broken_ = true;
+    return fail(code != 0 ? code : ERROR_WRITE_FAULT);
+  }
+  size_ += line.size();
+  return ++count_;
+}
+
+int32_t JournalWriter::appendOrFail(std::wstring_view kind, const std::vector<std::wstring>& fields) {
+  DWORD error = 0;
+  int32_t number = append(kind, fields, &error);
+  if (number == 0) raiseWriteFailure(path_, error);
+  return number;
+}
+
+void JournalWriter::close() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+}
+
+JournalState readJournal(const std::wstring& path, JournalImage& image, DWORD* error) {
+  image = JournalImage{};
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return JournalState::Absent;
+    if (error != nullptr) *error = code;
+    return JournalState::Invalid;
+  }
+  std::string bytes;
+  DWORD code = 0;
+  if (!readWholeFile(path, kJournalMaxBytes, bytes, &code)) {
+    if (error != nullptr) *error = code;
+    return JournalState::Invalid;
+  }
+  return parseJournal(bytes, image);
+}
+
+}  // namespace zs

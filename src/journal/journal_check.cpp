@@ -1,0 +1,86 @@
+#include "journal/journal_check.h"
+
+#include "app/log.h"
+#include "journal/record_kinds.h"
+#include "platform/text.h"
+#include "journal/folder_rule.h"
+#include "script/known_folders.h"
+#include "script/paths.h"
+
+namespace zs {
+
+namespace {
+
+bool isHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
+
+}  // namespace
+
+bool isJournalPath(std::wstring_view path) {
+  if (path.size() > 3 && path[1] == L':' && path[2] == L'\\') return isRelativePathOk(path.substr(3), false);
+  if (path.size() >= 5 && path[0] == L'\\' && path[1] == L'\\') return isRelativePathOk(path.substr(2), false);
+  return false;
+}
+
+bool isRunSuffix(std::wstring_view suffix) {
+  if (suffix.size() != 17 || suffix[0] != L'-') return false;
+  for (wchar_t c : suffix.substr(1)) {
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+  }
+  return true;
+}
+
+bool isEntryName(std::wstring_view name) {
+  if (name.size() < 38 || name[0] != L'{' || name.find(L'\\') != std::wstring_view::npos) return false;
+  std::wstring_view guid = name.substr(1, 36);
+  for (size_t i = 0; i < guid.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? guid[i] != L'-' : !isHex(guid[i])) return false;
+  }
+  return true;
+}
+
+std::wstring uninstallEntryKey(std::wstring_view entryName) {
+  return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(entryName);
+}
+
+JournalScope makeJournalScope(const JournalImage& image, const KnownFolders& f, std::wstring_view appId) {
+  JournalScope s;
+  s.installFolder = normalizePath(image.installFolder);
+  s.oldInstallFolder = normalizePath(image.oldInstallFolder);
+  s.programs = normalizePath(f.programs);
+  s.desktop = normalizePath(f.desktop);
+  s.docs = normalizePath(f.docs);
+  s.appdata = normalizePath(f.appdata);
+  s.setupdata = normalizePath(f.setupdata);
+  s.win = normalizePath(f.win);
+  s.pf = normalizePath(f.pf);
+  s.pf32 = normalizePath(f.pf32);
+  s.userFoldersKnown = f.userFoldersKnown;
+  if (!s.userFoldersKnown) {
+    s.docs.clear();
+    s.appdata.clear();
+  }
+  s.runSuffix = image.runSuffix;
+  if (!appId.empty()) s.ownEntryKey = uninstallEntryKey(L"{" + std::wstring(appId) + L"}");
+  return s;
+}
+
+bool recordPassesCheck(const JournalRecord& record, const JournalScope& scope) {
+  const RecordKind* kind = findRecordKind(record.kind);
+  return kind != nullptr && record.textValid && record.fields.size() == kind->fieldCount && kind->passes(record, scope);
+}
+
+bool checkJournalPaths(const JournalImage& image, const JournalScope& scope, const KnownFolders& folders) {
+  if (image.records.empty()) return true;
+  if (!journalFolderPlausible(image.installFolder, folders)) return false;
+  if (!image.oldInstallFolder.empty() && !journalFolderPlausible(image.oldInstallFolder, folders)) return false;
+  for (const JournalRecord& record : image.records) {
+    if (!recordPassesCheck(record, scope)) {
+      logf(L"Journal line %d (%ls) failed the path check", record.number, record.kind.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace zs

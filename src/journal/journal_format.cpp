@@ -1,0 +1,113 @@
+#include "journal/journal_format.h"
+
+#include "platform/text.h"
+
+namespace zs {
+
+std::wstring escapeJournalField(std::wstring_view field) {
+  std::wstring out;
+  out.reserve(field.size());
+  for (wchar_t c : field) {
+    switch (c) {
+      case L'%': out += L"%25"; break;
+      case L'\r': out += L"%0D"; break;
+      case L'\n': out += L"%0A"; break;
+      case L'\t': out += L"%09"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::wstring unescapeJournalField(std::wstring_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'%' && i + 2 < text.size()) {
+      std::wstring_view code = text.substr(i + 1, 2);
+      wchar_t decoded = 0;
+      if (code == L"25") decoded = L'%';
+      else if (code == L"0D") decoded = L'\r';
+      else if (code == L"0A") decoded = L'\n';
+      else if (code == L"09") decoded = L'\t';
+      if (decoded != 0) {
+        out += decoded;
+        i += 2;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+std::string journalLine(std::wstring_view kind, const std::vector<std::wstring>& fields) {
+  std::wstring line(kind);
+  for (const std::wstring& field : fields) {
+    line += L'\t';
+    line += escapeJournalField(field);
+  }
+  line += L'\n';
+  return wideToUtf8(line);
+}
+
+JournalState parseJournal(std::string_view bytes, JournalImage& image) {
+  image = JournalImage{};
+  if (bytes.substr(0, kJournalHeader.size()) != kJournalHeader) return JournalState::Invalid;
+  size_t pos = kJournalHeader.size();
+  image.validLength = pos;
+  int32_t number = 0;
+  for (;;) {
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) break;  // a torn last write
+    std::string_view raw = bytes.substr(pos, end - pos);
+    JournalRecord record;
+    record.number = ++number;
+    std::wstring text;
+    record.textValid = utf8ToWideStrict(raw, text);
+    if (!record.textValid) text = utf8ToWide(raw);
+    size_t start = 0;
+    bool first = true;
+    for (;;) {
+      size_t tab = text.find(L'\t', start);
+      std::wstring_view part = std::wstring_view(text).substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start);
+      if (first) {
+        record.kind = part;
+        first = false;
+      } else {
+        record.fields.push_back(unescapeJournalField(part));
+      }
+      if (tab == std::wstring::npos) break;
+      start = tab + 1;
+    }
+    if (record.kind == journal_kind::kCommit) image.committed = true;
+    if (record.kind == journal_kind::kEnd) image.ended = true;
+    image.records.push_back(std::move(record));
+    pos = end + 1;
+    image.validLength = pos;
+  }
+  if (image.records.empty()) return JournalState::Valid;
+  const JournalRecord& begin = image.records.front();
+  if (begin.kind != journal_kind::kBegin || begin.fields.size() != 5) return JournalState::Invalid;
+  image.appVersion = begin.fields[0];
+  image.mode = begin.fields[1];
+  image.installFolder = begin.fields[2];
+  image.oldInstallFolder = begin.fields[3];
+  image.runSuffix = begin.fields[4];
+  return JournalState::Valid;
+}
+
+bool parseJournalNumber(std::wstring_view text, uint64_t& value) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t v = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    uint64_t digit = static_cast<uint64_t>(c - L'0');
+    if (v > (UINT64_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  value = v;
+  return true;
+}
+
+}  // namespace zs

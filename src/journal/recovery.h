@@ -1,0 +1,26 @@
+// Start-up recovery: every run of the setup and of the uninstaller settles a journal an earlier
+// run left before it does anything else. An open journal is rolled back, a committed one is
+// cleaned up, an empty or ended one is deleted, and one that cannot be trusted (unreadable, not
+// what this program writes, or naming anything outside its scope) is set aside as
+// "install.zsj.bad" with nothing in it acted on.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "journal/rollback.h"
+
+namespace zs {
+
+class EngineSink;
+struct KnownFolders;
+
+inline constexpr int32_t kRecoveryGoOn = 0;
+inline constexpr int32_t kRecoveryIncomplete = 10;  // the run stops with exit code 10
+
+// 0: go on with the run. 10: an earlier run's rollback could not be finished, or its journal
+// could not be reopened; the journal stays for the next start.
+int32_t recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
+                         const RollbackOptions& options = {});
+
+}  // namespace zs

@@ -1,0 +1,105 @@
+#include "journal/rollback.h"
+
+#include <set>
+
+#include "app/log.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "ui/engine_sink.h"
+
+namespace zs {
+
+namespace {
+
+std::set<int32_t> undoneSet(const JournalImage& image) {
+  std::set<int32_t> undone;
+  for (const JournalRecord& r : image.records) {
+    uint64_t n = 0;
+    if (r.kind == journal_kind::kUndone && r.fields.size() == 1 && parseJournalNumber(r.fields[0], n) &&
+        n <= static_cast<uint64_t>(INT32_MAX)) {
+      undone.insert(static_cast<int32_t>(n));
+    }
+  }
+  return undone;
+}
+
+}  // namespace
+
+bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
+              const RollbackOptions& options) {
+  std::set<int32_t> undone = undoneSet(image);
+  UndoContext context{scope, options.asUser, options.retryPauseMs};
+  bool ok = true;
+  for (auto it = image.records.rbegin(); it != image.records.rend(); ++it) {
+    const JournalRecord& record = *it;
+    const RecordKind* kind = findRecordKind(record.kind);
+    if (kind == nullptr || kind->undo == nullptr || undone.count(record.number) != 0) continue;
+    if (record.fields.size() != kind->fieldCount) {
+      // The path check refuses such a journal; a caller that skipped it gets nothing done.
+      logf(L"Undo failed for record %d (%ls)", record.number, record.kind.c_str());
+      ok = false;
+      continue;
+    }
+    std::wstring detail = kind->detailField < record.fields.size() ? record.fields[kind->detailField] : std::wstring();
+    logf(L"Undo record %d: %ls %ls", record.number, record.kind.c_str(), detail.c_str());
+    if (!kind->undo(record, context)) {
+      logf(L"Undo failed for record %d (%ls)", record.number, record.kind.c_str());
+      ok = false;
+      continue;
+    }
+    if (!ok && kind->stillThere != nullptr && kind->stillThere(record, scope)) continue;
+    DWORD error = 0;
+    if (writer.append(journal_kind::kUndone, {format(16, L"%d", record.number)}, &error) == 0) {
+      logWinError(L"Writing UNDONE", error);
+      ok = false;
+    } else if (options.afterUndone) {
+      options.afterUndone(record.number);
+    }
+  }
+  return ok;
+}
+
+void finishCompleteRollback(const std::wstring& journalPath, const std::wstring& setupdata) {
+  deleteFile(journalPath);
+  if (setupdata.empty()) return;
+  std::wstring bak = setupdata + L"\\bak";
+  if (isDirectory(bak) && !isLink(bak)) deleteTree(bak);
+  if (isDirectory(setupdata) && !isLink(setupdata) && isFolderEmpty(setupdata)) removeFolder(setupdata);
+}
+
+bool rollBackOwnJournal(JournalWriter& writer, const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
+                        const RollbackOptions& options) {
+  if (sink != nullptr) sink->onRollingBack();
+  if (!writer.isOpen()) return true;
+  std::wstring path = writer.path();
+  writer.close();
+  JournalImage image;
+  JournalScope scope;
+  bool usable = readJournal(path, image) == JournalState::Valid;
+  if (usable) {
+    scope = makeJournalScope(image, folders, appId);
+    usable = checkJournalPaths(image, scope, folders);
+  }
+  if (!usable) {
+    logLine(L"The journal could not be read back, so it stays for the next run.");
+    return false;
+  }
+  DWORD error = writer.reopen(path, image.validLength, static_cast<int32_t>(image.records.size()));
+  if (error != 0) {
+    logWinError(L"Open the journal for rollback", error);
+    return false;
+  }
+  logLine(L"Rolling back.");
+  bool ok = rollBack(image, writer, scope, options);
+  writer.close();
+  if (ok) {
+    finishCompleteRollback(path, scope.setupdata);
+    logLine(L"Rolled back. Everything is as it was.");
+  } else {
+    logLine(L"Rollback is not complete. The journal stays, and the next run tries again.");
+  }
+  return ok;
+}
+
+}  // namespace zs

@@ -1,0 +1,94 @@
+// The journal's bytes: escaping, reading back, torn tails, numbering.
+#include <gtest/gtest.h>
+
+#include "journal/journal_format.h"
+
+namespace zs {
+namespace {
+
+TEST(JournalFormat, FieldsComeBackUnchangedThroughEscaping) {
+  for (std::wstring field : {std::wstring(L"100%"), std::wstring(L"a\tb"), std::wstring(L"line\r\nnext"),
+                             std::wstring(L"%25 stays %25"), std::wstring(L"\u00e9\u4e2d\U0001F600"), std::wstring()}) {
+    std::string line = journalLine(L"PUT", {field, L"x"});
+    JournalImage image;
+    ASSERT_EQ(parseJournal("ZSJ1\n" + line, image), JournalState::Invalid);  // no BEGIN first
+    ASSERT_EQ(image.records.size(), 1u);
+    ASSERT_EQ(image.records[0].fields.size(), 2u);
+    EXPECT_EQ(image.records[0].fields[0], field);
+    EXPECT_EQ(line.find('\r'), std::string::npos);
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+  }
+}
+
+TEST(JournalFormat, OnlyTheFourUpperCaseEscapesAreDecoded) {
+  EXPECT_EQ(unescapeJournalField(L"%0d%41%0D%25%0a%09%"), L"%0d%41\r%%0a\t%");
+  EXPECT_EQ(unescapeJournalField(L"%2"), L"%2");
+  EXPECT_EQ(unescapeJournalField(L"50%25"), L"50%");
+  EXPECT_EQ(escapeJournalField(L"%0D"), L"%250D");
+}
+
+TEST(JournalFormat, HeaderAloneIsAnEmptyValidJournal) {
+  JournalImage image;
+  EXPECT_EQ(parseJournal("ZSJ1\n", image), JournalState::Valid);
+  EXPECT_TRUE(image.records.empty());
+  EXPECT_EQ(image.validLength, 5u);
+  EXPECT_EQ(parseJournal("ZSJ1", image), JournalState::Invalid);
+  EXPECT_EQ(parseJournal("", image), JournalState::Invalid);
+  EXPECT_EQ(parseJournal("ZSJ2\nBEGIN\t1\t2\t3\t4\t5\n", image), JournalState::Invalid);
+}
+
+TEST(JournalFormat, TornTailIsNotARecord) {
+  std::string head = "ZSJ1\nBEGIN\t2.0\tfresh\tC:\\A\t\t-0123456789abcdef\nDIRNEW\tC:\\A\n";
+  JournalImage image;
+  ASSERT_EQ(parseJournal(head + "PUT\tC:\\A\\x", image), JournalState::Valid);
+  ASSERT_EQ(image.records.size(), 2u);
+  EXPECT_EQ(image.validLength, head.size());
+  EXPECT_EQ(image.records[1].number, 2);
+  EXPECT_EQ(image.installFolder, L"C:\\A");
+  EXPECT_EQ(image.oldInstallFolder, L"");
+  EXPECT_EQ(image.runSuffix, L"-0123456789abcdef");
+}
+
+TEST(JournalFormat, FirstRecordMustBeAFiveFieldBegin) {
+  JournalImage image;
+  EXPECT_EQ(parseJournal("ZSJ1\nBEGIN\t1\t2\t3\t4\n", image), JournalState::Invalid);
+  EXPECT_EQ(parseJournal("ZSJ1\nBEGIN\t1\t2\t3\t4\t5\t6\n", image), JournalState::Invalid);
+  EXPECT_EQ(parseJournal("ZSJ1\nbegin\t1\t2\t3\t4\t5\n", image), JournalState::Invalid);
+  EXPECT_EQ(parseJournal("ZSJ1\nBEGIN\t1\t2\t3\t4\t5\n", image), JournalState::Valid);
+}
+
+TEST(JournalFormat, EmptyFieldsKeepTheirPlaceAndFlagsAreSet) {
+  JournalImage image;
+  ASSERT_EQ(parseJournal("ZSJ1\nBEGIN\t\t\t\t\t\nCOMMIT\nREGNEW\tHKLM\t64\tk\t\nEND\n", image), JournalState::Valid);
+  EXPECT_TRUE(image.committed);
+  EXPECT_TRUE(image.ended);
+  ASSERT_EQ(image.records.size(), 4u);
+  EXPECT_EQ(image.records[0].fields.size(), 5u);
+  EXPECT_TRUE(image.records[1].fields.empty());
+  EXPECT_EQ(image.records[2].fields.size(), 4u);
+  EXPECT_EQ(image.records[2].fields[3], L"");
+}
+
+TEST(JournalFormat, InvalidUtf8IsMarkedAndReadWithReplacements) {
+  JournalImage image;
+  ASSERT_EQ(parseJournal("ZSJ1\nBEGIN\t1\t2\t3\t4\t5\nPUT\tC:\\A\\\xC3\x28\n", image), JournalState::Valid);
+  EXPECT_TRUE(image.records[0].textValid);
+  EXPECT_FALSE(image.records[1].textValid);
+  EXPECT_NE(image.records[1].fields[0].find(L'\uFFFD'), std::wstring::npos);
+}
+
+TEST(JournalFormat, UndoneNumbers) {
+  uint64_t v = 0;
+  EXPECT_TRUE(parseJournalNumber(L"18446744073709551615", v));
+  EXPECT_EQ(v, UINT64_MAX);
+  EXPECT_FALSE(parseJournalNumber(L"18446744073709551616", v));
+  EXPECT_FALSE(parseJournalNumber(L"000000000000000000001", v));  // 21 digits
+  EXPECT_FALSE(parseJournalNumber(L"12a", v));
+  EXPECT_FALSE(parseJournalNumber(L"", v));
+  EXPECT_FALSE(parseJournalNumber(L"-1", v));
+  EXPECT_TRUE(parseJournalNumber(L"00000000000000000001", v));
+  EXPECT_EQ(v, 1u);
+}
+
+}  // namespace
+}  // namespace zs
