@@ -1,13 +1,12 @@
 #include "platform/files.h"
 
-#include <bcrypt.h>
-
 #include <algorithm>
 #include <new>
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
+#include "payload/sha256.h"
 #include "script/known_folders.h"
 #include "script/paths.h"
 
@@ -30,35 +29,6 @@ std::wstring childPath(const std::wstring& folder, const std::wstring& name) {
   if (!folder.empty() && folder.back() == L'\\') return folder + name;
   return folder + L'\\' + name;
 }
-
-// SHA-256 through the system's CNG provider.
-class Sha256 {
- public:
-  Sha256() {
-    if (BCryptOpenAlgorithmProvider(&alg_, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-      alg_ = nullptr;
-      return;
-    }
-    if (BCryptCreateHash(alg_, &hash_, nullptr, 0, nullptr, 0, 0) != 0) hash_ = nullptr;
-  }
-  ~Sha256() {
-    if (hash_ != nullptr) BCryptDestroyHash(hash_);
-    if (alg_ != nullptr) BCryptCloseAlgorithmProvider(alg_, 0);
-  }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  bool ok() const { return hash_ != nullptr; }
-  bool add(const void* data, ULONG size) {
-    return BCryptHashData(hash_, static_cast<PUCHAR>(const_cast<void*>(data)), size, 0) == 0;
-  }
-  bool finish(std::array<uint8_t, 32>& digest) {
-    return BCryptFinishHash(hash_, digest.data(), 32, 0) == 0;
-  }
-
- private:
-  BCRYPT_ALG_HANDLE alg_ = nullptr;
-  BCRYPT_HASH_HANDLE hash_ = nullptr;
-};
 
 // What a handle opened without following links says about itself. Some systems (Wine) follow a
 // link even when told not to; the caller compares this with what the path says.
@@ -296,7 +266,6 @@ bool hashFile(const std::wstring& path, std::array<uint8_t, 32>& digest) {
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!h) return false;
   Sha256 sha;
-  if (!sha.ok()) return false;
   std::vector<uint8_t> block;
   try {
     block.resize(kHashBlock);
@@ -309,7 +278,7 @@ bool hashFile(const std::wstring& path, std::array<uint8_t, 32>& digest) {
     if (got == 0) break;
     if (!sha.add(block.data(), got)) return false;
   }
-  return sha.finish(digest);
+  return sha.finish(digest.data());
 }
 
 bool readFileVersion(const std::wstring& path, std::wstring& version) {
