@@ -48,8 +48,6 @@ int runWindow() {
   HWND w = CreateWindowExW(0, wc.lpszClassName, L"helper", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
                            nullptr, nullptr, wc.hInstance, nullptr);
   if (w == nullptr) return 3;
-  std::printf("window\n");
-  std::fflush(stdout);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
