@@ -29,6 +29,8 @@ enum SetupKey : int {
 };
 
 struct ParserState {
+  ParserState(SetupScript& s, ScriptError& e) : script(s), error(e) {}
+
   SetupScript& script;
   ScriptError& error;
   Section section = Section::None;
