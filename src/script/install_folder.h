@@ -1,0 +1,43 @@
+// The one check an install folder must pass before it is used, whether it came from the
+// script's default, an earlier install, "/dir=" or the user: acceptance, or a refusal F1 to F8
+// with a sentence for the user. A lighter form tells whether a folder read back from a record is
+// plausible as an install folder. Nothing here creates or changes anything.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "script/known_folders.h"
+
+namespace zs {
+
+struct FolderVerdict {
+  int32_t code = 0;      // 0 accepted, 1 to 8 refused
+  std::wstring message;  // empty when accepted
+};
+
+inline constexpr size_t kMaxInstallFolderChars = 180;
+inline constexpr uint64_t kFreeSpaceReserve = 5u * 1024u * 1024u;
+
+// What the check asks of the volume that holds the folder (root such as "C:\"). Each query that
+// fails answers so that its test passes; tests supply their own.
+struct VolumeQueries {
+  std::function<unsigned(const std::wstring& root)> driveType;  // GetDriveTypeW
+  std::function<bool(const std::wstring& root, bool& readOnly)> readOnly;
+  std::function<bool(const std::wstring& root, uint64_t& freeBytes)> freeBytes;
+};
+VolumeQueries systemVolumeQueries();
+
+// neededBytes 0 skips the free-space test.
+FolderVerdict checkInstallFolder(std::wstring_view folder, const KnownFolders& folders,
+                                 uint64_t neededBytes);
+FolderVerdict checkInstallFolderWith(std::wstring_view folder, const KnownFolders& folders,
+                                     uint64_t neededBytes, const VolumeQueries& volume);
+
+bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders);
+bool isProjectsFolder(std::wstring_view folder, const KnownFolders& folders);
+bool isPlausibleInstallFolder(std::wstring_view folder, const KnownFolders& folders);
+
+}  // namespace zs
