@@ -4,48 +4,113 @@
 
 #include "app/log.h"
 #include "app/switches.h"
-#include "payload/payload_resource.h"
+#include "install/transaction.h"
+#include "journal/recovery.h"
+#include "payload/payload_reader.h"
+#include "platform/app_processes.h"
+#include "platform/files.h"
 #include "platform/instance.h"
-#include "ui/error_page.h"
+#include "platform/registry.h"
+#include "platform/system_library.h"
+#include "platform/text.h"
+#include "script/install_folder.h"
+#include "script/known_folders.h"
+#include "ui/engine_sink.h"
+#include "ui/plain_messages.h"
+#include "ui/theme_choice.h"
+#include "uninstall/existing_install.h"
 #include "uninstall/uninstaller_test.h"
 
 namespace zs {
 
 namespace {
 
+constexpr int kExitNoDotNet = 3;
 constexpr int kExitWindowsTooOld = 4;
+constexpr int kExitNewerInstalled = 5;
+constexpr int kExitUnknownTask = 6;
+constexpr int kExitAppRunning = 7;
+constexpr int kExitFolderRefused = 8;
 constexpr int kExitDamaged = 9;
+constexpr int kExitMsiCopy = 11;
 constexpr int kExitOtherSetup = 12;
-
-struct WindowsVersion {
-  DWORD major = 0;
-  DWORD minor = 0;
-};
 
 // RtlGetVersion tells the truth where GetVersionEx lies to unmanifested programs. A missing or
 // failing call reads as 0.0.
-WindowsVersion windowsVersion() {
+WindowsVersion queryWindowsVersion() {
   RTL_OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof(info);
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   using RtlGetVersionFn = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
-  auto rtlGetVersion = ntdll == nullptr ? nullptr
-      : reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+  auto rtlGetVersion = systemProc<RtlGetVersionFn>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
   if (rtlGetVersion == nullptr || rtlGetVersion(&info) != 0) return {};
   return {info.dwMajorVersion, info.dwMinorVersion};
 }
 
-int refuse(int page, int exitCode) {
-  if (!switches().silent) showErrorPage(page, L"");
+// Shows the page unless silent, then finishes the log with the exit code.
+int refuse(int page, int exitCode, std::wstring_view detail = {}) {
+  if (!switches().silent) showErrorPage(page, detail);
   return theLog().finish(exitCode);
+}
+
+bool olderThan(WindowsVersion v, uint32_t major, uint32_t minor) {
+  return v.major < major || (v.major == major && v.minor < minor);
+}
+
+// A Windows Installer product registered under the stub's upgrade code.
+bool windowsInstallerCopyPresent() {
+  HMODULE msi = loadSystemLibrary(L"msi.dll");
+  using EnumRelated = UINT(WINAPI*)(LPCWSTR, DWORD, DWORD, LPWSTR);
+  auto enumRelated = systemProc<EnumRelated>(msi, "MsiEnumRelatedProductsW");
+  if (enumRelated == nullptr) return false;
+  std::wstring upgradeCode = L"{" + std::wstring(kStubAppId) + L"}";
+  wchar_t product[39] = {};
+  return enumRelated(upgradeCode.c_str(), 0, 0, product) == ERROR_SUCCESS;
+}
+
+std::vector<std::wstring> chooseTasks(const SwitchSet& s, const SetupScript& script, const ExistingInstall& existing) {
+  std::vector<std::wstring> tasks;
+  auto defined = [&](std::wstring_view name) { return findTask(script, name) != nullptr; };
+  if (s.tasksGiven) return s.tasks;
+  if (!existing.usable()) {
+    for (const TaskEntry& t : script.tasks)
+      if (t.defaultOn) tasks.push_back(t.name);
+  } else if (existing.kind == InstallKind::Own) {
+    for (std::wstring& name : splitTrimmed(existing.tasks, L','))
+      if (defined(name)) tasks.push_back(std::move(name));
+  } else {
+    bool hadDesktopIcon = false;
+    for (const std::wstring& name : splitTrimmed(existing.tasks, L','))
+      hadDesktopIcon = hadDesktopIcon || equalsNoCase(name, L"desktopicon");
+    for (const wchar_t* name : {L"desktopicon", L"fileassoc", L"startfaster"}) {
+      if (equalsNoCase(name, L"desktopicon") && !hadDesktopIcon) continue;
+      if (defined(name)) tasks.emplace_back(name);
+    }
+  }
+  return tasks;
+}
+
+// The full path of every program file under each folder that exists.
+std::vector<std::wstring> programFilesUnder(const SetupScript& script, const std::vector<std::wstring>& folders) {
+  std::vector<std::wstring> files;
+  for (const std::wstring& folder : folders) {
+    for (const FileEntry& f : script.files) {
+      std::wstring rest;
+      if (!f.seed && isUnderVariable(f.dest, L"app", &rest)) files.push_back(folder + L"\\" + rest);
+    }
+  }
+  return files;
 }
 
 }  // namespace
 
+WindowsVersion windowsVersion() { return queryWindowsVersion(); }
+
 int runInstallRole() {
-  WindowsVersion v = windowsVersion();
+  const SwitchSet& s = switches();
+
+  WindowsVersion v = queryWindowsVersion();
   logf(L"Windows %d.%d", static_cast<int>(v.major), static_cast<int>(v.minor));
-  if (v.major < 6 || (v.major == 6 && v.minor < 3)) {
+  if (olderThan(v, 6, 3)) {
     logLine(L"Windows is too old.");
     return refuse(8, kExitWindowsTooOld);
   }
@@ -53,15 +118,111 @@ int runInstallRole() {
   InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
   if (lock.otherRunning) {
     logLine(L"Another setup is running.");
-    if (!switches().silent) bringWindowForward(L"ZelvanSetupWnd");
+    if (!s.silent) bringWindowForward(L"ZelvanSetupWnd");
     return theLog().finish(kExitOtherSetup);
   }
-  // The handle stays open until the process ends.
+  // The handle stays open until the process ends: the uninstaller takes the same name.
 
-  if (!hasPayloadResource()) return refuse(10, kExitDamaged);
-  // The payload reader and everything after it arrive with the payload and install engines.
-  logLine(L"The payload reader is not built yet.");
-  return refuse(10, kExitDamaged);
+  static Payload payload;  // stays loaded for the whole run
+  if (loadPayload(payload) != kPayloadAccepted) return refuse(10, kExitDamaged);
+  const SetupScript& script = payload.script;
+
+  theLog().setVersionTag(script.setup.appVersion);
+  if (!equalsNoCase(script.setup.appId, kStubAppId))
+    logf(L"The script's AppId differs from the stub's: %ls", script.setup.appId.c_str());
+
+  if (olderThan(v, script.setup.minWindowsMajor, script.setup.minWindowsMinor)) {
+    logLine(L"Windows is older than the script asks for.");
+    return refuse(8, kExitWindowsTooOld);
+  }
+
+  for (const std::wstring& task : s.tasks) {
+    if (findTask(script, task) == nullptr) {
+      logf(L"Unknown task: %ls", task.c_str());
+      return refuse(13, kExitUnknownTask, L"/tasks=" + task);
+    }
+  }
+
+  const KnownFolders& folders = knownFolders();
+  if (!folders.userFoldersKnown)
+    logLine(L"No signed-in user's token, so first-run files, [Dirs], the warm-up and the theme read are skipped.");
+
+  // The start-up rollback view comes with the window; until then recovery reports to no sink.
+  int32_t recovered = recoverAtStartup(folders, script.setup.appId, nullptr);
+  if (recovered != kRecoveryGoOn) return refuse(7, recovered);
+
+  ExistingInstall existing = detectExistingInstall(script, folders);
+  logf(L"Existing install: %ls%ls", installKindName(existing.kind), existing.orphan ? L" (orphan entry)" : L"");
+
+  uint16_t scriptVersion[4];
+  if (existing.usable() && existing.versionKnown && parseVersion(script.setup.fileVersion, scriptVersion) &&
+      compareVersions(existing.versionParts, scriptVersion) > 0) {
+    logf(L"Installed %ls is newer than %ls.", existing.version.c_str(), script.setup.fileVersion.c_str());
+    return refuse(11, kExitNewerInstalled);
+  }
+
+  if (windowsInstallerCopyPresent()) {
+    logLine(L"An old Windows Installer copy is on this PC.");
+    return refuse(12, kExitMsiCopy);
+  }
+
+  DWORD release = 0;
+  bool haveRelease = readDword(L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", L"Release", release);
+  logf(L".NET Framework Release: %lu%ls", haveRelease ? release : 0ul, haveRelease ? L"" : L" (no key)");
+  if (!haveRelease || release < script.setup.minDotNet) return refuse(9, kExitNoDotNet);
+
+  int theme = chooseTheme(existing.usable() ? script.setup.themeFile : std::wstring(), folders);
+  logf(L"Theme: %ls", themeName(theme));
+
+  std::wstring folder = s.dirGiven ? s.dir
+                        : existing.usable() ? existing.folder
+                                            : expandPaths(script.setup.defaultDir, makeVariableTable(folders, L""));
+  std::vector<std::wstring> tasks = chooseTasks(s, script, existing);
+
+  if (!s.silent) {
+    // The wizard arrives with the window; until then an interactive run installs the silent way
+    // and shows its messages as message boxes.
+    logLine(L"The wizard is not built yet, so this run goes on as a silent one would.");
+  }
+
+  FolderVerdict verdict = checkInstallFolder(folder, folders, payload.uncompressedSize);
+  if (verdict.code != 0) {
+    logf(L"Folder refused, F%d: %ls", verdict.code, verdict.message.c_str());
+    if (!s.silent) showFolderRefusal(verdict.message);
+    return theLog().finish(kExitFolderRefused);
+  }
+  folder = normalizePath(trimWhite(folder));
+
+  std::vector<std::wstring> candidates;
+  if (pathExists(folder)) candidates.push_back(folder);
+  if (existing.usable() && !equalsNoCase(existing.folder, folder) && pathExists(existing.folder))
+    candidates.push_back(existing.folder);
+  if (!candidates.empty()) {
+    std::vector<AppProcess> running = findAppProcesses(programFilesUnder(script, candidates), candidates);
+    if (!running.empty()) {
+      if (!s.closeApps) {
+        logLine(L"Zelvan is running and /closeapps was not given.");
+        return theLog().finish(kExitAppRunning);
+      }
+      if (!closeAppProcesses(running)) return theLog().finish(kExitAppRunning);
+    }
+  }
+
+  theLog().open();
+  SilentSink sink;
+  InstallRequest request;
+  request.payload = &payload;
+  request.existing = existing;
+  request.folder = folder;
+  request.tasks = tasks;
+  request.noRun = s.noRun;
+  request.sink = &sink;
+  InstallTransaction transaction(std::move(request), folders);
+  RunOutcome outcome = transaction.run();
+  if (!s.silent)
+    showClosingMessage(closingMessage(outcome.result, outcome.category, outcome.detail, outcome.optimized, folder,
+                                      theLog().openPath()));
+  return theLog().finish(outcome.result);
 }
 
 }  // namespace zs

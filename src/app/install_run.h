@@ -4,6 +4,14 @@
 
 namespace zs {
 
+struct WindowsVersion {
+  unsigned long major = 0;
+  unsigned long minor = 0;
+};
+
+// The running Windows' version as RtlGetVersion tells it; 0.0 when it cannot be read.
+WindowsVersion windowsVersion();
+
 // Returns the exit code, already passed through finishing the log.
 int runInstallRole();
 

@@ -7,7 +7,7 @@
 #include "app/switches.h"
 #include "journal/setup_data.h"
 #include "payload/payload_resource.h"
-#include "ui/error_page.h"
+#include "ui/plain_messages.h"
 #include "uninstall/uninstaller_test.h"
 
 namespace zs {

@@ -134,14 +134,7 @@ SwitchSet parseSwitches(const std::vector<std::wstring>& args, std::wstring_view
         case Id::Log: s.logPath = absoluteLogPath(value, startDir); break;
         case Id::Tasks: {
           s.tasksGiven = true;
-          size_t start = 0;
-          while (start <= value.size()) {
-            size_t comma = value.find(L',', start);
-            if (comma == std::wstring_view::npos) comma = value.size();
-            std::wstring_view piece = trimWhite(value.substr(start, comma - start));
-            if (!piece.empty()) s.tasks.emplace_back(piece);
-            start = comma + 1;
-          }
+          for (std::wstring& name : splitTrimmed(value, L',')) s.tasks.push_back(std::move(name));
           break;
         }
         case Id::Run:

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
-#include "ui/error_page.h"
+#include "ui/plain_messages.h"
 
 namespace zs {
 namespace {

@@ -1,8 +1,10 @@
-#include "ui/error_page.h"
+#include "ui/plain_messages.h"
 
 #include <windows.h>
 
 #include <string>
+
+#include "app/failure.h"
 
 namespace zs {
 
@@ -56,6 +58,38 @@ int32_t showErrorPage(int32_t page, std::wstring_view detail) {
   // The result is the page's whatever the answer; opening the download page on Yes comes with the
   // signed-in user's token, so that the browser does not run elevated.
   return pageResultCode(page);
+}
+
+void showFolderRefusal(const std::wstring& message) {
+  MessageBoxW(nullptr, message.c_str(), L"Install Zelvan", MB_ICONWARNING | MB_OK);
+}
+
+ClosingMessage closingMessage(int32_t result, int32_t category, const std::wstring& detail, bool optimized,
+                              const std::wstring& folder, const std::wstring& logPath) {
+  switch (result) {
+    case 0:
+      return {4, L"Zelvan is ready",
+              std::wstring(optimized ? L"Prepared for this PC, so it opens quickly from the first launch."
+                                     : L"Installed and ready. It couldn't be prepared ahead of time, so the first "
+                                       L"start will be slower.") +
+                  L"\r\n\r\nInstalled to: " + folder,
+              MB_ICONINFORMATION};
+    case 2: return {5, L"Installation stopped", L"Everything is back the way it was.", MB_ICONINFORMATION};
+    case 10:
+      return {7, L"Setup couldn't finish",
+              L"Some changes are still in place. Run this setup again to finish putting things back.\r\n\r\n"
+              L"The log is at " + logPath,
+              MB_ICONERROR};
+    default:
+      return {6, L"Zelvan wasn't installed",
+              L"Setup ran into a problem and put everything back the way it was.\r\n\r\n" +
+                  userText(category, detail) + L"\r\n\r\nThe log is at " + logPath,
+              MB_ICONERROR};
+  }
+}
+
+void showClosingMessage(const ClosingMessage& message) {
+  MessageBoxW(nullptr, message.text.c_str(), message.caption, message.icon | MB_OK);
 }
 
 }  // namespace zs

@@ -1,0 +1,84 @@
+// The install transaction's input and the state its steps share.
+//
+// One InstallRun per run, owned by the InstallTransaction (transaction.h). The steps are free
+// functions over it, one file per step (staging.h, placing.h, later_steps.h); each writes its
+// journal record before each change and throws Stop when it cannot go on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/failure.h"
+#include "journal/journal.h"
+#include "script/paths.h"
+#include "script/script.h"
+#include "uninstall/existing_install.h"
+
+namespace zs {
+
+class EngineSink;
+struct KnownFolders;
+struct Payload;
+
+struct InstallRequest {
+  const Payload* payload = nullptr;
+  ExistingInstall existing;
+  std::wstring folder;               // absolute, normalised
+  std::vector<std::wstring> tasks;   // the chosen task names
+  bool noRun = false;
+  EngineSink* sink = nullptr;        // may be null
+};
+
+// Ordinal order without regard to case: every set of names and paths in the run uses it.
+struct NoCaseLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+using NoCaseSet = std::set<std::wstring, NoCaseLess>;
+
+struct NativeImageResult {
+  bool optimized = false;
+  std::wstring note;
+};
+
+struct InstallRun {
+  InstallRun(InstallRequest request, const KnownFolders& folders);
+
+  InstallRequest request;
+  const SetupScript& script;
+  const KnownFolders& folders;
+  VariableTable variables;      // {app} = folder, and the machine's folders
+  JournalWriter journal;
+  std::wstring folder;
+  std::wstring oldFolder;       // empty when there is no usable existing install
+  std::wstring runSuffix;       // "-" and 16 lower-case hex digits, made by the begin step
+  std::wstring stagingFolder;   // folder + "\.zsnew" + runSuffix
+  std::wstring mode;            // "fresh", "repair" or "upgrade"
+  std::vector<const FileEntry*> programFiles;  // [Files] lines without the seed flag
+  std::unique_ptr<uint8_t[]> buffer;           // the decompressed block
+  uint64_t bufferSize = 0;
+  bool oldRecordUsable = false;
+  CancelState cancel;
+  NativeImageResult nativeImages;
+
+  // Placing: names already right (not placed), and the backup folders made so far.
+  NoCaseSet kept;
+  NoCaseSet backupFolders;
+
+  bool hasOldFolder() const { return !oldFolder.empty(); }
+  void report(int32_t step, int32_t status, int32_t percent) const;
+  void cancelPoint() const { cancel.cancelPoint(); }
+  void releaseBuffer();
+};
+
+// Whether a [Registry], [Shortcuts] or [Run] entry applies to this run: it is enabled, and its task
+// list is empty or names at least one chosen task.
+bool entryApplies(const std::vector<std::wstring>& entryTasks, bool enabled, const std::vector<std::wstring>& chosen);
+
+// A [Files] destination below {app}, without the "{app}\" (empty when it is not below {app}).
+std::wstring relativeToApp(std::wstring_view dest);
+
+}  // namespace zs

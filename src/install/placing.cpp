@@ -1,0 +1,200 @@
+#include "install/placing.h"
+
+#include <windows.h>
+
+#include "app/log.h"
+#include "install/staging.h"
+#include "journal/journal_records.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "ui/engine_sink.h"
+
+namespace zs {
+
+namespace {
+
+constexpr int kTries = 10;
+constexpr DWORD kTryPauseMs = 500;
+
+bool isInUseError(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+std::wstring parentOf(const std::wstring& path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring lastComponent(const std::wstring& path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void refuseLink(const wchar_t* line, const std::wstring& path) {
+  logf(line, path.c_str());
+  throw Stop::failed(StopCategory::WriteFailed, path);
+}
+
+void refuseLinkBelow(const std::wstring& root, const std::wstring& path) {
+  if (!noLinkBelow(root, path)) refuseLink(L"A link is in the path, refused: %ls", path);
+}
+
+// The expanded path of every [Shortcuts] entry whose tasks are chosen.
+std::vector<std::wstring> chosenShortcutPaths(const InstallRun& run) {
+  std::vector<std::wstring> paths;
+  for (const ShortcutEntry& s : run.script.shortcuts)
+    if (entryApplies(s.tasks, s.enabled, run.request.tasks)) paths.push_back(expandPaths(s.path, run.variables));
+  return paths;
+}
+
+const FileEntry* entryNamed(const InstallRun& run, const std::wstring& name) {
+  for (const FileEntry* f : run.programFiles)
+    if (equalsNoCase(relativeToApp(f->dest), name)) return f;
+  return nullptr;
+}
+
+void keep(InstallRun& run, const std::wstring& name) {
+  run.kept.insert(name);
+  deleteFile(run.stagingFolder + L"\\" + name);
+}
+
+}  // namespace
+
+bool fileMatches(const std::wstring& path, const FileEntry& entry) {
+  std::array<uint8_t, 32> digest;
+  if (!hashFile(path, digest)) return false;
+  std::wstring hex;
+  for (uint8_t b : digest) hex += format(4, L"%02x", static_cast<unsigned>(b));
+  return equalsNoCase(hex, entry.sha);
+}
+
+void cancelPendingDeletes(InstallRun& run) {
+  NoCaseSet targets;
+  for (const FileEntry* f : run.programFiles) targets.insert(run.folder + L"\\" + relativeToApp(f->dest));
+  targets.insert(run.folder + L"\\ZelvanUninstall.zsu");
+  for (const std::wstring& link : chosenShortcutPaths(run)) targets.insert(link);
+
+  std::vector<std::wstring> cancelled;
+  for (const std::wstring& path : pendingDeletes()) {
+    if (targets.count(path) == 0) continue;
+    journalPendGone(run.journal, path);
+    logf(L"Its delete at the next restart is cancelled, since a new file goes there: %ls", path.c_str());
+    cancelled.push_back(path);
+  }
+  if (cancelled.empty()) return;
+  DWORD error = 0;
+  if (!removePendingDeletes(cancelled, &error)) raiseRegistryFailure(L"PendingFileRenameOperations", error);
+}
+
+void moveAside(InstallRun& run, const std::wstring& path) {
+  const std::wstring* roots[] = {&run.folder, &run.oldFolder, &run.folders.programs, &run.folders.desktop,
+                                 &run.folders.setupdata};
+  for (const std::wstring* root : roots) {
+    if (!root->empty() && isInside(path, *root)) {
+      refuseLinkBelow(*root, path);
+      break;
+    }
+  }
+  if (isLink(path)) refuseLink(L"A link is at the target, refused: %ls", path);
+
+  std::wstring backup = parentOf(path) + L"\\.zsold" + run.runSuffix;
+  if (run.backupFolders.count(backup) == 0) {
+    journalDirNew(run.journal, backup);
+    DWORD error = 0;
+    if (!createHiddenFolder(backup, &error)) raiseWriteFailure(backup, error);
+    run.backupFolders.insert(backup);
+  }
+  std::wstring to = backup + L"\\" + lastComponent(path);
+  journalMove(run.journal, path, to);
+
+  for (;;) {
+    DWORD error = 0;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+      if (moveFile(path, to, false, &error)) return;
+      if (!isInUseError(error)) raiseWriteFailure(path, error);
+      logf(L"In use, try %d of 10: %ls", attempt, path.c_str());
+      if (attempt < kTries) Sleep(kTryPauseMs);
+      run.cancelPoint();
+    }
+    logWinError(L"Still in use: " + path, error);
+    if (run.request.sink == nullptr || !run.request.sink->askRetryInUse(lastComponent(path)))
+      throw Stop::failed(StopCategory::FileInUse, lastComponent(path));
+  }
+}
+
+void clearTargets(InstallRun& run) {
+  cancelPendingDeletes(run);
+  if (run.hasOldFolder()) {
+    bool sameFolder = equalsNoCase(run.oldFolder, run.folder);
+    for (const std::wstring& name : oldProgramFiles(run)) {
+      if (!isRelativePathOk(name, false)) continue;
+      std::wstring path = run.oldFolder + L"\\" + name;
+      refuseLinkBelow(run.oldFolder, path);
+      if (!pathExists(path) || isDirectory(path)) continue;
+      run.cancelPoint();
+      if (sameFolder) {
+        const FileEntry* entry = entryNamed(run, name);
+        if (entry != nullptr && fileMatches(path, *entry)) {
+          logf(L"Unchanged, left in place: %ls", name.c_str());
+          keep(run, name);
+          continue;
+        }
+      }
+      moveAside(run, path);
+    }
+  }
+  for (const FileEntry* f : run.programFiles) {
+    std::wstring name = relativeToApp(f->dest);
+    if (run.kept.count(name) != 0) continue;
+    std::wstring target = run.folder + L"\\" + name;
+    refuseLinkBelow(run.folder, target);
+    if (!pathExists(target)) continue;
+    if (isDirectory(target)) {
+      logf(L"A folder stands where a file goes: %ls", target.c_str());
+      throw Stop::failed(StopCategory::WriteFailed, target);
+    }
+    run.cancelPoint();
+    if (fileMatches(target, *f)) {
+      logf(L"Already here and identical, left in place: %ls", name.c_str());
+      keep(run, name);
+    } else {
+      moveAside(run, target);
+    }
+  }
+  run.report(0, kStepRunning, 94);
+}
+
+void placeFiles(InstallRun& run) {
+  for (const FileEntry* f : run.programFiles) {
+    std::wstring name = relativeToApp(f->dest);
+    if (run.kept.count(name) != 0) continue;
+    run.cancelPoint();
+    std::wstring target = run.folder + L"\\" + name;
+    if (name.find(L'\\') != std::wstring::npos) createFoldersWithJournal(run, parentOf(target), false);
+    refuseLinkBelow(run.folder, target);
+    int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
+
+    DWORD error = 0;
+    bool placed = false;
+    for (int attempt = 1; attempt <= kTries && !run.cancel.cancelRequested(); ++attempt) {
+      if (moveFile(run.stagingFolder + L"\\" + name, target, false, &error)) {
+        placed = true;
+        break;
+      }
+      if (!isInUseError(error)) break;
+      logf(L"In use, try %d of 10: %ls", attempt, target.c_str());
+      if (attempt < kTries) Sleep(kTryPauseMs);
+    }
+    if (placed) continue;
+    // Nothing was placed: rollback must not delete whatever stands at the target.
+    run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
+    run.cancelPoint();
+    logWinError(L"Couldn't place " + target, error);
+    throw Stop::failed(StopCategory::WriteFailed, target);
+  }
+  run.report(0, kStepRunning, 98);
+}
+
+}  // namespace zs

@@ -1,0 +1,161 @@
+#include "install/transaction.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>
+
+#include <exception>
+
+#include "app/log.h"
+#include "install/later_steps.h"
+#include "install/placing.h"
+#include "install/staging.h"
+#include "journal/cleanup.h"
+#include "journal/journal_records.h"
+#include "journal/rollback.h"
+#include "journal/setup_data.h"
+#include "platform/files.h"
+#include "platform/security.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "ui/engine_sink.h"
+
+namespace zs {
+
+namespace {
+
+// COM for this thread for the run: shortcuts, the shell and the folder picker need it.
+class ComScope {
+ public:
+  ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ~ComScope() {
+    if (ok_) CoUninitialize();
+  }
+
+ private:
+  bool ok_;
+};
+
+enum Step : int32_t { kCopying = 0, kShortcuts = 1, kOptimizing = 2, kChecking = 3, kWarmUp = 4 };
+
+}  // namespace
+
+const wchar_t* installMode(const ExistingInstall& existing, std::wstring_view fileVersion) {
+  if (!existing.usable()) return L"fresh";
+  if (existing.kind == InstallKind::Own && existing.versionKnown && equalsNoCase(existing.version, fileVersion))
+    return L"repair";
+  return L"upgrade";
+}
+
+InstallTransaction::InstallTransaction(InstallRequest request, const KnownFolders& folders)
+    : run_(std::move(request), folders) {}
+
+RunOutcome InstallTransaction::run() {
+  ComScope com;
+  try {
+    steps();
+  } catch (const Stop& stop) {
+    return rollBackAfter(stop);
+  } catch (const std::exception& e) {
+    logf(L"Unexpected exception: %ls", utf8ToWide(e.what()).c_str());
+    return rollBackAfter(Stop::failed(StopCategory::Unexpected));
+  }
+  RunOutcome outcome;
+  outcome.optimized = run_.nativeImages.optimized;
+  outcome.startupNote = run_.nativeImages.note;
+  return outcome;
+}
+
+void InstallTransaction::steps() {
+  InstallRun& r = run_;
+  for (const std::wstring& task : r.request.tasks) logf(L"Task on: %ls", task.c_str());
+  logf(L"Mode %ls. Folder %ls. Old folder %ls.", r.mode.c_str(), r.folder.c_str(),
+       r.hasOldFolder() ? r.oldFolder.c_str() : L"(none)");
+
+  r.report(kCopying, kStepRunning, 0);
+  begin();
+  prepareInstallFolder(r);
+  stageProgramFiles(r);
+  if (r.hasOldFolder()) removeOldNativeImages(r);
+  clearTargets(r);
+  placeFiles(r);
+  if (!deleteTree(r.stagingFolder)) logf(L"Couldn't remove the staging folder %ls", r.stagingFolder.c_str());
+  r.report(kCopying, kStepDone, 100);
+
+  r.report(kShortcuts, kStepRunning, 0);
+  makeFoldersAndFirstRunFiles(r);
+  r.report(kShortcuts, kStepRunning, 30);
+  writeRegistryLines(r);
+  r.report(kShortcuts, kStepRunning, 60);
+  makeShortcuts(r);
+  writeUninstallerAndRecord(r);
+  writeAppsAndFeaturesEntry(r);
+  notifyAssociationsChanged();
+  r.report(kShortcuts, kStepDone, 100);
+
+  r.report(kOptimizing, kStepRunning, 0);
+  installNativeImages(r);
+  r.cancelPoint();
+  r.report(kOptimizing, kStepDone, 100);
+
+  r.report(kChecking, kStepRunning, 0);
+  r.cancelPoint();
+  checkNativeImages(r);
+  r.cancelPoint();
+  r.report(kChecking, kStepDone, 100);
+
+  r.report(kWarmUp, kStepRunning, 0);
+  warmUp(r);
+  r.report(kWarmUp, kStepDone, 100);
+
+  CommitInputs commit;
+  commit.journal = &r.journal;
+  commit.installFolder = r.folder;
+  commit.oldInstallFolder = r.oldFolder;
+  commit.appId = r.script.setup.appId;
+  commit.legacy = &r.script.legacy;
+  commit.folders = &r.folders;
+  commit.cancel = &r.cancel;
+  commit.sink = r.request.sink;
+  commit.windows64 = isWindows64();
+  commitRun(commit);
+  cleanUpAfterCommit(r.journal, r.folders, r.script.setup.appId);
+  logf(L"Installed. Start-up: %ls.", r.nativeImages.optimized ? L"Optimized" : L"Not optimized");
+}
+
+void InstallTransaction::begin() {
+  InstallRun& r = run_;
+  std::wstring setupdata;
+  if (!prepareSetupData(setupdata)) throw Stop::failed(StopCategory::WriteFailed, r.folders.setupdata);
+  theLog().open();
+
+  uint8_t random[8];
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    throw Stop::failed(StopCategory::Unexpected);
+  r.runSuffix = L"-";
+  for (uint8_t b : random) r.runSuffix += format(4, L"%02x", static_cast<unsigned>(b));
+
+  std::wstring journalPath = setupdata + L"\\install.zsj";
+  if (!isTrustedFolder(setupdata)) {
+    logLine(L"{setupdata} went wrong just before the journal. Nothing was started.");
+    throw Stop::failed(StopCategory::WriteFailed, setupdata);
+  }
+  if (DWORD error = r.journal.create(journalPath)) raiseWriteFailure(journalPath, error);
+  journalBegin(r.journal, r.script.setup.appVersion, r.mode, r.folder, r.oldFolder, r.runSuffix);
+  theLog().pruneOldSetupLogs();
+}
+
+RunOutcome InstallTransaction::rollBackAfter(const Stop& stop) {
+  RunOutcome outcome;
+  outcome.result = stop.kind;
+  outcome.category = stop.category;
+  outcome.detail = stop.detail;
+  if (stop.kind == Stop::kFailed) logf(L"Stopped: %ls", userText(stop.category, stop.detail).c_str());
+  run_.releaseBuffer();
+  if (!rollBackOwnJournal(run_.journal, run_.folders, run_.script.setup.appId, run_.request.sink))
+    outcome.result = RunOutcome::kRollbackIncomplete;
+  return outcome;
+}
+
+}  // namespace zs

@@ -1,0 +1,41 @@
+// What the user is told in message boxes: error pages 7 to 13 when the run ends before or instead
+// of an install, a refused install folder, and the closing message of a run. Until the drawn window
+// exists, these are all an interactive run shows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zs {
+
+// The run's result code that belongs to a page when the window closes on it.
+int32_t pageResultCode(int32_t page);
+
+// Caption and text of the plain error display for a page (detail is used by page 13).
+struct PlainErrorText {
+  const wchar_t* caption;
+  std::wstring text;
+  bool yesNo;
+};
+PlainErrorText plainErrorText(int32_t page, std::wstring_view detail);
+
+// Shows an error page (plain message box, no owner) and returns the page's result code.
+int32_t showErrorPage(int32_t page, std::wstring_view detail);
+
+// The refusal text of the install folder check (caption "Install Zelvan", warning icon).
+void showFolderRefusal(const std::wstring& message);
+
+// The closing message of an install run, by its final page: 4 installed, 5 stopped (cancelled),
+// 6 failed (with the category's text), 7 rollback incomplete. No owner window.
+struct ClosingMessage {
+  int32_t page;
+  const wchar_t* caption;
+  std::wstring text;
+  unsigned icon;  // MB_ICON...
+};
+ClosingMessage closingMessage(int32_t result, int32_t category, const std::wstring& detail, bool optimized,
+                              const std::wstring& folder, const std::wstring& logPath);
+void showClosingMessage(const ClosingMessage& message);
+
+}  // namespace zs

@@ -1,0 +1,286 @@
+#include "install/transaction.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "install/staging.h"
+#include "journal/setup_data.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "support/log_capture.h"
+#include "support/temp_folder.h"
+#include "payload/lzms/buffer_format.h"
+#include "script/paths.h"
+#include "support/test_payload.h"
+#include "ui/engine_sink.h"
+
+namespace zs {
+namespace {
+
+using test::LogCapture;
+using test::TempFolder;
+using test::TestFile;
+using test::TestPayload;
+using test::fileExists;
+using test::readBytes;
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Every name in a folder whose name starts with the prefix (".zsnew", ".zsold").
+std::vector<std::wstring> namesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
+  std::vector<FolderEntry> entries;
+  listFolder(folder, entries);
+  std::vector<std::wstring> out;
+  for (const FolderEntry& e : entries)
+    if (startsWithNoCase(e.name, prefix)) out.push_back(e.name);
+  return out;
+}
+
+class RecordingSink : public EngineSink {
+ public:
+  struct Report {
+    int32_t step, status, percent;
+    bool operator==(const Report&) const = default;
+  };
+  std::vector<Report> reports;
+  int committed = 0;
+  int rollingBack = 0;
+  std::vector<std::wstring> inUse;
+  void onStep(int32_t step, int32_t status, int32_t percent) override { reports.push_back({step, status, percent}); }
+  void onCommitted() override { ++committed; }
+  void onRollingBack() override { ++rollingBack; }
+  bool askRetryInUse(const std::wstring& name) override {
+    inUse.push_back(name);
+    return false;
+  }
+};
+
+class TransactionTest : public ::testing::Test {
+ protected:
+  TempFolder root;
+  std::wstring folder = root / L"Zelvan";
+
+  std::vector<TestFile> version1() {
+    return {{L"{app}\\Zelvan.exe", "program one"},
+            {L"{app}\\Zelvan.Core.dll", std::string(200000, 'c')},
+            {L"{app}\\de\\Zelvan.UI.resources.dll", "german"},
+            {L"{app}\\Fonts\\Sub\\deep.ttf", "deep font"}};
+  }
+
+  RunOutcome install(TestPayload& payload, EngineSink* sink = nullptr, ExistingInstall existing = {},
+                     bool cancelFirst = false) {
+    EXPECT_TRUE(payload.accepted());
+    InstallRequest request;
+    request.payload = &payload.payload();
+    request.existing = existing;
+    request.folder = folder;
+    request.noRun = true;
+    request.sink = sink;
+    InstallTransaction transaction(std::move(request), knownFolders());
+    if (cancelFirst) {
+      EXPECT_TRUE(transaction.requestCancel());
+    }
+    return transaction.run();
+  }
+
+  ExistingInstall ownInstallHere() {
+    ExistingInstall e;
+    e.kind = InstallKind::Own;
+    e.folder = normalizePath(folder);
+    return e;
+  }
+
+  void expectNoJournalAndNoWorkFolders() {
+    EXPECT_FALSE(fileExists(setupDataPath() + L"\\install.zsj"));
+    if (fileExists(folder)) {
+      EXPECT_TRUE(namesStartingWith(folder, L".zsnew").empty());
+      EXPECT_TRUE(namesStartingWith(folder, L".zsold").empty());
+    }
+  }
+};
+
+TEST_F(TransactionTest, FreshInstallPlacesEveryFileAndReportsEveryStep) {
+  TestPayload payload(version1());
+  RecordingSink sink;
+  LogCapture log;
+  RunOutcome outcome = install(payload, &sink);
+  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  for (const TestFile& f : version1())
+    EXPECT_EQ(readBytes(folder + L"\\" + relativeToApp(f.dest)), f.content) << wideToUtf8(f.dest);
+  expectNoJournalAndNoWorkFolders();
+
+  std::vector<std::string> lines = log.lines();
+  EXPECT_TRUE(contains(lines, "Staged 4 program files."));
+  EXPECT_TRUE(contains(lines, "COMMIT."));
+  EXPECT_TRUE(contains(lines, "Mode fresh. Folder " + wideToUtf8(folder) + ". Old folder (none)."));
+  EXPECT_EQ(sink.committed, 1);
+  EXPECT_EQ(sink.rollingBack, 0);
+
+  // Each step opens at 0 and closes at 100, in order; copying passes 90, 94 and 98.
+  std::vector<RecordingSink::Report> edges;
+  for (const auto& r : sink.reports)
+    if (edges.empty() || edges.back().step != r.step || edges.back().status != r.status) edges.push_back(r);
+  std::vector<RecordingSink::Report> expected;
+  for (int step = 0; step < 5; ++step) {
+    expected.push_back({step, kStepRunning, 0});
+    expected.push_back({step, kStepDone, 100});
+  }
+  EXPECT_EQ(edges, expected);
+  auto has = [&](RecordingSink::Report r) {
+    return std::find(sink.reports.begin(), sink.reports.end(), r) != sink.reports.end();
+  };
+  EXPECT_TRUE(has({0, kStepRunning, 90}));
+  EXPECT_TRUE(has({0, kStepRunning, 94}));
+  EXPECT_TRUE(has({0, kStepRunning, 98}));
+  EXPECT_TRUE(has({1, kStepRunning, 30}));
+  EXPECT_TRUE(has({1, kStepRunning, 60}));
+}
+
+TEST_F(TransactionTest, InstallingTheSameFilesAgainLeavesThemInPlace) {
+  TestPayload payload(version1());
+  ASSERT_EQ(install(payload).result, 0);
+  LogCapture log;
+  ASSERT_EQ(install(payload).result, 0);
+  std::vector<std::string> lines = log.lines();
+  EXPECT_TRUE(contains(lines, "Already here and identical, left in place: Zelvan.exe"));
+  EXPECT_TRUE(contains(lines, "Already here and identical, left in place: Fonts\\Sub\\deep.ttf"));
+  expectNoJournalAndNoWorkFolders();
+}
+
+TEST_F(TransactionTest, UpgradeInPlaceKeepsUnchangedFilesAndReplacesChangedOnes) {
+  TestPayload first(version1());
+  ASSERT_EQ(install(first).result, 0);
+  std::vector<TestFile> v2 = version1();
+  v2[0].content = "program two";
+  v2.push_back({L"{app}\\new.dll", "new"});
+  TestPayload second(v2, "", "2.6.0.0");
+  LogCapture log;
+  RunOutcome outcome = install(second, nullptr, ownInstallHere());
+  ASSERT_EQ(outcome.result, 0);
+  EXPECT_EQ(readBytes(folder + L"\\Zelvan.exe"), "program two");
+  EXPECT_EQ(readBytes(folder + L"\\new.dll"), "new");
+  std::vector<std::string> lines = log.lines();
+  EXPECT_TRUE(contains(lines, "Mode upgrade. Folder " + wideToUtf8(folder) + ". Old folder " +
+                                  wideToUtf8(normalizePath(folder)) + "."));
+  EXPECT_TRUE(contains(lines, "Already here and identical, left in place: Zelvan.Core.dll"));
+  EXPECT_FALSE(contains(lines, "Already here and identical, left in place: Zelvan.exe"));
+  expectNoJournalAndNoWorkFolders();  // the backup folder went with the cleanup
+}
+
+TEST_F(TransactionTest, AStagedFileWhoseHashDiffersRollsEverythingBack) {
+  TestPayload payload(version1());
+  // Damage the block after the payload was accepted: the file's own hash catches it.
+  Payload& p = payload.payload();
+  const_cast<uint8_t*>(p.block)[lzms::kBufferHeaderSize + 4 + 3] ^= 0x20;
+  RecordingSink sink;
+  LogCapture log;
+  RunOutcome outcome = install(payload, &sink);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  EXPECT_TRUE(contains(log.lines(), "SHA-256 differs for {app}\\Zelvan.exe"));
+  EXPECT_TRUE(contains(log.lines(), "Stopped: This setup file is damaged."));
+  EXPECT_EQ(sink.rollingBack, 1);
+  EXPECT_FALSE(fileExists(folder)) << "the folder the run made is gone again";
+  EXPECT_FALSE(fileExists(setupDataPath() + L"\\install.zsj"));
+}
+
+TEST_F(TransactionTest, ACancelBeforeTheCommitIsHonouredAndRolledBack) {
+  TestPayload first(version1());
+  ASSERT_EQ(install(first).result, 0);
+  std::vector<TestFile> v2 = version1();
+  v2[1].content = "changed core";
+  TestPayload second(v2, "", "2.6.0.0");
+  LogCapture log;
+  RunOutcome outcome = install(second, nullptr, ownInstallHere(), true);
+  EXPECT_EQ(outcome.result, 2);
+  EXPECT_EQ(outcome.category, 0);
+  EXPECT_TRUE(contains(log.lines(), "Cancel was asked for."));
+  for (const TestFile& f : version1())
+    EXPECT_EQ(readBytes(folder + L"\\" + relativeToApp(f.dest)), f.content) << "the old version is intact";
+  expectNoJournalAndNoWorkFolders();
+}
+
+TEST_F(TransactionTest, AFileHeldOpenStopsTheRunAfterTenTriesAndTheOldFileStays) {
+  TestPayload first(version1());
+  ASSERT_EQ(install(first).result, 0);
+  std::vector<TestFile> v2 = version1();
+  v2[0].content = "program two";
+  TestPayload second(v2, "", "2.6.0.0");
+  HANDLE held = CreateFileW((folder + L"\\Zelvan.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  RecordingSink sink;
+  LogCapture log;
+  RunOutcome outcome = install(second, &sink, ownInstallHere());
+  CloseHandle(held);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::FileInUse));
+  EXPECT_EQ(outcome.detail, L"Zelvan.exe");
+  EXPECT_EQ(sink.inUse, std::vector<std::wstring>{L"Zelvan.exe"});
+  std::vector<std::string> lines = log.lines();
+  std::string path = wideToUtf8(normalizePath(folder) + L"\\Zelvan.exe");
+  for (int i = 1; i <= 10; ++i) EXPECT_TRUE(contains(lines, "In use, try " + std::to_string(i) + " of 10: " + path));
+  EXPECT_TRUE(contains(lines, "Stopped: A file is in use: Zelvan.exe."));
+  EXPECT_EQ(readBytes(folder + L"\\Zelvan.exe"), "program one");
+  expectNoJournalAndNoWorkFolders();
+}
+
+TEST_F(TransactionTest, AFolderWhereAFileGoesFailsTheRun) {
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((folder + L"\\Zelvan.exe").c_str(), nullptr));
+  TestPayload payload(version1());
+  RunOutcome outcome = install(payload);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.detail, folder + L"\\Zelvan.exe");
+  EXPECT_TRUE(isDirectory(folder + L"\\Zelvan.exe")) << "what was there before stays";
+  expectNoJournalAndNoWorkFolders();
+}
+
+TEST(InstallMode, FollowsTheExistingInstall) {
+  ExistingInstall none;
+  EXPECT_STREQ(installMode(none, L"2.5.0.0"), L"fresh");
+  ExistingInstall orphan;
+  orphan.kind = InstallKind::Own;
+  orphan.orphan = true;
+  EXPECT_STREQ(installMode(orphan, L"2.5.0.0"), L"fresh");
+  ExistingInstall own;
+  own.kind = InstallKind::Own;
+  own.folder = L"C:\\Z";
+  EXPECT_STREQ(installMode(own, L"2.5.0.0"), L"upgrade") << "no version read: not a repair";
+  own.versionKnown = true;
+  own.version = L"2.5.0.0";
+  EXPECT_STREQ(installMode(own, L"2.5.0.0"), L"repair");
+  EXPECT_STREQ(installMode(own, L"2.5.0.1"), L"upgrade");
+  ExistingInstall inno = own;
+  inno.kind = InstallKind::Inno;
+  EXPECT_STREQ(installMode(inno, L"2.5.0.0"), L"upgrade");
+}
+
+TEST(LegacyFiles, WildcardsPickMatchingFilesOnlyAndPlainNamesStayAsWritten) {
+  TempFolder old;
+  for (const wchar_t* name : {L"JetBrainsMono-Regular.ttf", L"jetbrainsmono-BOLD.TTF", L"Other.ttf", L"unins000.exe"})
+    ASSERT_TRUE(test::writeBytes(old / name, "x"));
+  ASSERT_TRUE(CreateDirectoryW((old / L"JetBrainsMono-Folder.ttf").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((old / L"Plugins").c_str(), nullptr));
+  ASSERT_TRUE(test::writeBytes(old / L"Plugins\\Zelvan.Legacy.A.dll", "x"));
+  std::vector<std::wstring> got = expandLegacyFiles(
+      {L"unins000.exe", L"missing.dat", L"JetBrainsMono-*.ttf", L"Plugins\\Zelvan.Legacy*.dll", L"Nowhere\\*.dll"},
+      old.path());
+  std::sort(got.begin() + 2, got.end(), [](const std::wstring& a, const std::wstring& b) { return compareNoCase(a, b) < 0; });
+  EXPECT_EQ(got, (std::vector<std::wstring>{L"unins000.exe", L"missing.dat", L"jetbrainsmono-BOLD.TTF",
+                                            L"JetBrainsMono-Regular.ttf", L"Plugins\\Zelvan.Legacy.A.dll"}));
+}
+
+TEST(EntryApplies, EnabledAndAtLeastOneChosenTask) {
+  EXPECT_TRUE(entryApplies({}, true, {}));
+  EXPECT_FALSE(entryApplies({}, false, {L"a"}));
+  EXPECT_TRUE(entryApplies({L"fileassoc", L"desktopicon"}, true, {L"DESKTOPICON"}));
+  EXPECT_FALSE(entryApplies({L"fileassoc"}, true, {L"desktopicon"}));
+}
+
+}  // namespace
+}  // namespace zs
