@@ -4,7 +4,7 @@
 // per run, before anything is changed, into a `SetupScript`; the first fault ends the parse with
 // one `ScriptError` and the model is thrown away. The parser touches nothing outside memory, never
 // logs, and is safe on any input (the payload may be damaged or hostile): its time and memory grow
-// no faster than the text times the length of one line.
+// about in proportion to the text.
 //
 // Portable: the native payload builder uses the same parser to validate the script it embeds.
 #pragma once

@@ -188,8 +188,11 @@ bool readRegistry(ParserState& st, const std::vector<Pair>& pairs) {
   uint32_t number = 0;
   if (dword && !parseUnsigned32(r.data, number)) return badValue(st, r.data, L"Data");
   if (const std::wstring* u = findValue(pairs, L"Uninstall")) {
-    std::wstring mode = asciiLower(*u);
-    if (mode != L"value" && mode != L"key" && mode != L"none") return badValue(st, *u, L"Uninstall");
+    std::wstring mode;
+    for (const wchar_t* m : {L"value", L"key", L"none"}) {
+      if (equalsNoCase(*u, m)) mode = m;
+    }
+    if (mode.empty()) return badValue(st, *u, L"Uninstall");
     // Removing the whole Run key at uninstall would take every other program's start-up entry
     // with it; only the Zelvan value there is ours.
     if (mode == L"key" && equalsNoCase(r.root, L"HKLM") && equalsNoCase(r.key, kRunKey)) {
@@ -258,8 +261,14 @@ bool readRun(ParserState& st, const std::vector<Pair>& pairs) {
   }
   RunEntry r;
   r.line = st.line;
-  r.when = asciiLower(valueOr(pairs, L"When"));
-  if (r.when != L"warmup" && r.when != L"finish") return badValue(st, r.when, L"When");
+  const std::wstring& when = *findValue(pairs, L"When");
+  if (equalsNoCase(when, L"warmup")) {
+    r.when = L"warmup";
+  } else if (equalsNoCase(when, L"finish")) {
+    r.when = L"finish";
+  } else {
+    return badValue(st, asciiLower(when), L"When");
+  }
   r.file = valueOr(pairs, L"File");
   if (!checkRootedPath(st, r.file, L"File", {L"app"}, L"File must be under {app}")) return false;
   r.args = valueOr(pairs, L"Args");

@@ -80,6 +80,7 @@ TEST_F(ReferenceScript, ShortcutsNativeImagesRunAndLegacy) {
   ASSERT_EQ(s().shortcuts.size(), 2u);
   EXPECT_EQ(s().shortcuts[0].path, L"{programs}\\Zelvan.lnk");
   EXPECT_TRUE(s().shortcuts[0].tasks.empty());
+  EXPECT_EQ(s().shortcuts[0].args, L"--source=startmenu");
   EXPECT_EQ(s().shortcuts[1].path, L"{desktop}\\Zelvan.lnk");
   EXPECT_EQ(s().shortcuts[1].tasks, (std::vector<std::wstring>{L"desktopicon"}));
   EXPECT_EQ(s().shortcuts[1].appUserModelId, L"Brightmoor.Zelvan");
