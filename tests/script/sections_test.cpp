@@ -187,6 +187,8 @@ TEST(ScriptFiles, DestRootsAndRest) {
   EXPECT_EQ(f.sha, utf8ToWide(kSha));
 
   EXPECT_TRUE(fails(withSetup(fileLine("{app}")), 11, kScriptBadValue, L"bad value '{app}' for Dest"));
+  // Values are quoted as they reached the reader: variables already in lower case.
+  EXPECT_TRUE(fails(withSetup(fileLine("{APP}\\a\\")), 11, kScriptBadValue, L"bad value '{app}\\a\\' for Dest"));
   EXPECT_TRUE(fails(withSetup(fileLine("{app}\\..\\x")), 11, kScriptBadValue, L"bad value '{app}\\..\\x' for Dest"));
   EXPECT_TRUE(fails(withSetup(fileLine("{app}\\*.dll")), 11, kScriptBadValue, L"bad value '{app}\\*.dll' for Dest"));
   EXPECT_TRUE(fails(withSetup(fileLine("{docs}\\x")), 11, kScriptPathRoot, L"Dest must be under {app}"));
