@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "platform/files.h"
@@ -138,6 +139,22 @@ TEST(Shell, ShortcutRoundTrip) {
   link->GetIconLocation(text, MAX_PATH, &index);
   EXPECT_EQ(std::wstring(text), spec.icon);
   EXPECT_EQ(index, 0);
+  // Wine accepts the AppUserModelID but does not store it, and says so on reading (E_NOTIMPL).
+  IPropertyStore* store = nullptr;
+  ASSERT_EQ(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store)), S_OK);
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  const PROPERTYKEY appId = {{0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}}, 5};
+  hr = store->GetValue(appId, &value);
+  if (runningUnderWine() && hr == E_NOTIMPL) {
+    std::printf("Wine does not store a shortcut's AppUserModelID\n");
+  } else {
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(value.vt, VT_LPWSTR);
+    EXPECT_EQ(std::wstring(value.pwszVal), spec.appUserModelId);
+    PropVariantClear(&value);
+  }
+  store->Release();
   file->Release();
   link->Release();
 
