@@ -3,6 +3,8 @@
 //   lzms_bench [MB]          realistic corpus of about MB megabytes (default 256): 32-bit Windows
 //                            DLLs, ELF programs and text files of this machine
 //   lzms_bench FILE...       the given files, concatenated (for example a payload's block)
+//   LZMS_BENCH_SAVE=PATH     also writes the last compressed buffer to PATH (for the Windows
+//                            benchmark, lzms_bench_win.exe, which decodes it with the 32-bit build)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +63,12 @@ bool measure(const char* what, const Bytes& data) {
       return false;
     }
     best = std::min(best, seconds(std::chrono::steady_clock::now() - t0));
+  }
+  if (const char* save = std::getenv("LZMS_BENCH_SAVE")) {
+    if (FILE* f = std::fopen(save, "wb")) {
+      std::fwrite(packed.data(), 1, packed.size(), f);
+      std::fclose(f);
+    }
   }
   const size_t xz = xzSize(data);
   const double mb = data.size() / 1e6;

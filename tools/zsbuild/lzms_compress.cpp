@@ -60,6 +60,20 @@ bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
 
 #else
 
+namespace {
+
+using CreateCompressorFn = BOOL(WINAPI*)(DWORD, PCOMPRESS_ALLOCATION_ROUTINES, PCOMPRESSOR_HANDLE);
+using SetCompressorInformationFn = BOOL(WINAPI*)(COMPRESSOR_HANDLE, COMPRESS_INFORMATION_CLASS, LPCVOID, SIZE_T);
+using CompressFn = BOOL(WINAPI*)(COMPRESSOR_HANDLE, LPCVOID, SIZE_T, PVOID, SIZE_T, PSIZE_T);
+using CloseCompressorFn = BOOL(WINAPI*)(COMPRESSOR_HANDLE);
+
+template <typename Fn>
+Fn procedure(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
 bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
                         std::vector<uint8_t>& out, std::string& error) {
   if (chunkSize < 65536 || chunkSize > lzms::kMaxChunkSize) {
@@ -71,23 +85,34 @@ bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
     lzms::writeBufferHeader(0, chunkSize, out.data());
     return true;
   }
+  HMODULE cabinet = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto create = cabinet ? procedure<CreateCompressorFn>(cabinet, "CreateCompressor") : nullptr;
+  const auto setInformation = cabinet ? procedure<SetCompressorInformationFn>(cabinet, "SetCompressorInformation") : nullptr;
+  const auto compress = cabinet ? procedure<CompressFn>(cabinet, "Compress") : nullptr;
+  const auto close = cabinet ? procedure<CloseCompressorFn>(cabinet, "CloseCompressor") : nullptr;
+  if (!create || !setInformation || !compress || !close) {
+    error = "this system's cabinet.dll has no Compression API";
+    return false;
+  }
   COMPRESSOR_HANDLE compressor = nullptr;
-  if (!CreateCompressor(COMPRESS_ALGORITHM_LZMS, nullptr, &compressor)) {
+  if (!create(COMPRESS_ALGORITHM_LZMS, nullptr, &compressor)) {
     error = "CreateCompressor failed: Windows error " + std::to_string(GetLastError());
     return false;
   }
   DWORD block = static_cast<DWORD>(chunkSize);
-  bool ok = SetCompressorInformation(compressor, COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, &block, sizeof(block));
+  bool ok = setInformation(compressor, COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, &block, sizeof(block));
   SIZE_T needed = 0;
-  if (ok && !Compress(compressor, const_cast<uint8_t*>(data), size, nullptr, 0, &needed) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) ok = false;
+  if (ok && !compress(compressor, data, size, nullptr, 0, &needed) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    ok = false;
+  }
   if (ok) {
     out.resize(needed);
     SIZE_T written = 0;
-    ok = Compress(compressor, const_cast<uint8_t*>(data), size, out.data(), out.size(), &written);
+    ok = compress(compressor, data, size, out.data(), out.size(), &written);
     if (ok) out.resize(written);
   }
   const DWORD code = GetLastError();
-  CloseCompressor(compressor);
+  close(compressor);
   if (!ok) {
     error = "the Compression API failed: Windows error " + std::to_string(code);
     return false;
