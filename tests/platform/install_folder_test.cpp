@@ -196,6 +196,15 @@ TEST(InstallFolder, FreeSpace) {
   EXPECT_EQ(v.message, L"There isn't enough free space on c:. Zelvan needs 1073741830 MB.");
 }
 
+// A 1 MiB volume staged as S: where the test machine allows mounting one.
+TEST(InstallFolder, FullVolume) {
+  if (GetDriveTypeW(L"S:\\") != DRIVE_FIXED) GTEST_SKIP() << "no small volume staged as S:";
+  FolderVerdict v = checkInstallFolder(L"S:\\Zelvan", knownFolders(), 2 * 1048576);
+  EXPECT_EQ(v.code, 8);
+  EXPECT_EQ(v.message, L"There isn't enough free space on S:. Zelvan needs 8 MB.");
+  EXPECT_EQ(checkInstallFolder(L"S:\\Zelvan", knownFolders(), 0).code, 0);
+}
+
 TEST(InstallFolder, Plausible) {
   const KnownFolders& f = knownFolders();
   EXPECT_TRUE(isPlausibleInstallFolder(f.pf + L"\\Zelvan\\", f));

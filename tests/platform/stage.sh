@@ -21,3 +21,13 @@ ln -s "$root/outside/target" "$root/linked/link"
 mkdir -p "$root/owned/mine/child" "$root/owned/other/child" "$root/owned/open/child"
 chown -R nobody "$root/owned/other" 2>/dev/null || chown -R 65534 "$root/owned/other"
 chmod 0777 "$root/owned/open"
+
+# A full volume: a 1 MiB tmpfs as drive S:, where the system lets this user mount one. Wine
+# reports a read-only mount as writable, so a read-only volume cannot be staged.
+small="$prefix.small-volume"
+mkdir -p "$small"
+if mountpoint -q "$small" || mount -t tmpfs -o size=1m tmpfs "$small" 2>/dev/null; then
+  ln -sfn "$small" "$prefix/dosdevices/s:"
+else
+  rm -f "$prefix/dosdevices/s:"
+fi
