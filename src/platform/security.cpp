@@ -75,6 +75,11 @@ const TrustRules& processTrustRules() {
   return rules;
 }
 
+bool trustsOwnAccountUnderWine(std::wstring* wineVersion) {
+  if (processTrustRules().extraAccount.empty()) return false;
+  return runningUnderWine(wineVersion);
+}
+
 bool isTrustedAccount(PSID sid, const TrustRules& rules) {
   if (sid == nullptr || !IsValidSid(sid)) return false;
   return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||

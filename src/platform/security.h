@@ -30,6 +30,10 @@ struct TrustRules {
 // The rules of this process, settled on first use: on Windows none, under Wine the token's user.
 const TrustRules& processTrustRules();
 
+// Whether this process trusts its own account because it runs under Wine, with Wine's version;
+// the caller logs "Running under Wine %s: its own account counts as an administrator." once.
+bool trustsOwnAccountUnderWine(std::wstring* wineVersion = nullptr);
+
 bool isTrustedAccount(PSID sid, const TrustRules& rules);
 inline bool isTrustedAccount(PSID sid) { return isTrustedAccount(sid, processTrustRules()); }
 

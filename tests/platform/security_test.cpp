@@ -135,6 +135,11 @@ TEST(SecurityRules, ProcessRulesFollowWine) {
   if (!rules.extraAccount.empty()) {
     EXPECT_TRUE(isTrustedAccount(const_cast<BYTE*>(rules.extraAccount.data())));
   }
+  std::wstring version;
+  EXPECT_EQ(trustsOwnAccountUnderWine(&version), runningUnderWine());
+  if (runningUnderWine()) {
+    EXPECT_FALSE(version.empty());
+  }
   std::vector<BYTE> users = sidFrom(L"BU");
   EXPECT_FALSE(isTrustedAccount(users.data()));
   std::vector<BYTE> admins = sidFrom(L"BA");
