@@ -22,6 +22,19 @@ bool haveDisplay() {
   return GetEnvironmentVariableW(L"DISPLAY", value, 64) > 0;
 }
 
+struct WindowSearch {
+  DWORD pid;
+  bool found;
+};
+
+BOOL CALLBACK findWindowOf(HWND w, LPARAM p) {
+  auto* search = reinterpret_cast<WindowSearch*>(p);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid == search->pid) search->found = true;
+  return !search->found;
+}
+
 // A copy of the helper program under a given name, started in a given role; ended at the end.
 class Running {
  public:
@@ -38,14 +51,22 @@ class Running {
       CloseHandle(pi.hThread);
       process_.reset(pi.hProcess);
       pid_ = pi.dwProcessId;
-      WaitForInputIdle(pi.hProcess, 5000);
-      Sleep(300);  // until the window exists
+      if (role.rfind(L"window", 0) == 0) waitForWindow();
     }
   }
   ~Running() {
     if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
       TerminateProcess(process_.get(), 0);
       WaitForSingleObject(process_.get(), 5000);
+    }
+  }
+  // WM_CLOSE only reaches a window that exists.
+  void waitForWindow() {
+    for (int i = 0; i < 100; ++i) {
+      WindowSearch search{pid_, false};
+      EnumWindows(findWindowOf, reinterpret_cast<LPARAM>(&search));
+      if (search.found) return;
+      Sleep(50);
     }
   }
   DWORD pid() const { return pid_; }
