@@ -105,3 +105,26 @@ TEST(ErrorPages, PlainTextsAndCaptions) {
 
 }  // namespace
 }  // namespace zs
+
+namespace zs {
+namespace {
+
+TEST(ClosingMessages, OnePerFinalPage) {
+  ClosingMessage ready = closingMessage(0, 0, L"", true, L"C:\\Program Files\\Zelvan", L"C:\\log.log");
+  EXPECT_EQ(ready.page, 4);
+  EXPECT_STREQ(ready.caption, L"Zelvan is ready");
+  EXPECT_EQ(ready.text, L"Prepared for this PC, so it opens quickly from the first launch.\r\n\r\nInstalled to: "
+                        L"C:\\Program Files\\Zelvan");
+  EXPECT_EQ(closingMessage(0, 0, L"", false, L"C:\\Z", L"").text.rfind(L"Installed and ready. It couldn't", 0), 0u);
+  EXPECT_EQ(closingMessage(2, 0, L"", false, L"", L"").page, 5);
+  ClosingMessage failed = closingMessage(1, 5, L"Zelvan.exe", false, L"", L"C:\\x.log");
+  EXPECT_EQ(failed.page, 6);
+  EXPECT_EQ(failed.text, L"Setup ran into a problem and put everything back the way it was.\r\n\r\nA file is in use: "
+                         L"Zelvan.exe.\r\n\r\nThe log is at C:\\x.log");
+  ClosingMessage stuck = closingMessage(10, 1, L"C:\\Z", false, L"", L"C:\\x.log");
+  EXPECT_EQ(stuck.page, 7);
+  EXPECT_STREQ(stuck.caption, L"Setup couldn't finish");
+}
+
+}  // namespace
+}  // namespace zs
