@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/handle.h"
 #include "platform/system_library.h"
+#include "script/known_folders.h"
 #include "temp_folder.h"
 
 namespace zs {
@@ -180,6 +181,9 @@ TEST(SecurityFolders, PathTamperable) {
   EXPECT_TRUE(isPathTamperable(staged(L"owned\\other\\child")));
   EXPECT_TRUE(isPathTamperable(staged(L"linked\\link\\not-yet")));
   EXPECT_TRUE(isPathTamperable(staged(L"outside\\target\\keep.txt")));  // a file is not a folder
+  // Program Files and the Windows folder belong to trusted accounts (under Wine: this one's).
+  EXPECT_FALSE(isPathTamperable(knownFolders().pf + L"\\Zelvan"));
+  EXPECT_FALSE(isPathTamperable(knownFolders().pf32 + L"\\Brightmoor\\Zelvan"));
   // Nothing exists below the root, and the root itself is never examined.
   EXPECT_FALSE(isPathTamperable(L"C:\\zs-no-such-folder\\Zelvan"));
   EXPECT_FALSE(isPathTamperable(L"Q:\\Zelvan"));
