@@ -60,7 +60,7 @@ VolumeQueries systemVolumeQueries() {
 }
 
 bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders) {
-  std::wstring text(trimWhite(folder));
+  std::wstring text = cleaned(folder);  // "C:\\" is a drive root too
   if (text.size() <= 3) return true;
   std::wstring path = normalizePath(text);
   if (!folders.win.empty() && isSameOrInside(path, folders.win)) return true;

@@ -218,6 +218,9 @@ TEST(InstallFolder, Plausible) {
   EXPECT_FALSE(isPlausibleInstallFolder(L"C:\\", f));
   EXPECT_TRUE(isForbiddenFolder(L"C:\\", f));
   EXPECT_TRUE(isForbiddenFolder(L"X:", f));
+  EXPECT_TRUE(isForbiddenFolder(L" C:\\\\ ", f));
+  EXPECT_TRUE(isForbiddenFolder(f.pf + L"\\", f));
+  EXPECT_FALSE(isForbiddenFolder(f.pf + L"\\Zelvan", f));
 }
 
 }  // namespace
