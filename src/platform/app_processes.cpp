@@ -102,18 +102,9 @@ bool askRestartManager(const RestartManager& rm, const std::vector<std::wstring>
   if (!worked) {
     logWinError(L"Restart Manager", rc);
   } else {
-    for (UINT i = 0; i < count && i < infos.size(); ++i) {
-      DWORD pid = infos[i].Process.dwProcessId;
-      AppProcess p;
-      p.pid = pid;
-      if (!processImage(pid, p.image, &p.created)) continue;
-      if (isImageInside(p.image, installFolders)) {
-        addOnce(list, std::move(p));
-      } else {
-        logf(L"Left alone: %ls holds a target file (pid %lu)", p.image.c_str(),
-             static_cast<unsigned long>(pid));
-      }
-    }
+    std::vector<DWORD> pids;
+    for (UINT i = 0; i < count && i < infos.size(); ++i) pids.push_back(infos[i].Process.dwProcessId);
+    takeRestartManagerHits(pids, installFolders, list);
   }
   rm.end(session);
   return worked;
@@ -192,6 +183,22 @@ std::vector<AppProcess> findAppProcesses(const std::vector<std::wstring>& target
   }
   scanAppProcesses(installFolders, !worked, list);
   return list;
+}
+
+void takeRestartManagerHits(const std::vector<DWORD>& pids,
+                            const std::vector<std::wstring>& installFolders,
+                            std::vector<AppProcess>& list) {
+  for (DWORD pid : pids) {
+    AppProcess p;
+    p.pid = pid;
+    if (!processImage(pid, p.image, &p.created)) continue;
+    if (isImageInside(p.image, installFolders)) {
+      addOnce(list, std::move(p));
+    } else {
+      logf(L"Left alone: %ls holds a target file (pid %lu)", p.image.c_str(),
+           static_cast<unsigned long>(pid));
+    }
+  }
 }
 
 void scanAppProcesses(const std::vector<std::wstring>& installFolders, bool everyProgram,

@@ -28,6 +28,12 @@ std::vector<AppProcess> findAppProcesses(const std::vector<std::wstring>& target
 // True when none of them runs any more; waits at most 5 and then 10 seconds.
 bool closeAppProcesses(const std::vector<AppProcess>& processes);
 
+// What is done with the processes Restart Manager named: those whose program lies inside the
+// folders join the list (once each); others are logged as left alone; unreadable ones skipped.
+void takeRestartManagerHits(const std::vector<DWORD>& pids,
+                            const std::vector<std::wstring>& installFolders,
+                            std::vector<AppProcess>& list);
+
 // The scan of every process image: programs inside the folders named Zelvan.exe or
 // zelvan-cli.exe, or any program inside them when everyProgram (Restart Manager did not work).
 void scanAppProcesses(const std::vector<std::wstring>& installFolders, bool everyProgram,

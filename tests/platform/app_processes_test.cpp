@@ -151,6 +151,25 @@ TEST(AppProcesses, ScanWithoutRestartManagerTakesEveryProgram) {
   EXPECT_FALSE(holds(list, tool.pid()));
 }
 
+// Wine's Restart Manager names no holders, so what is done with its answer is tested directly:
+// an editor outside the install folder is only logged.
+TEST(AppProcesses, RestartManagerHitsOutsideAreLeftAlone) {
+  TempFolder t;
+  std::wstring app = t / L"Zelvan";
+  Running ours(app, L"Zelvan.Core.dll-host.exe", L"forever");
+  Running editor(t / L"Editor", L"editor.exe", L"forever");
+  size_t mark = theLog().pendingBytes().size();
+  std::vector<AppProcess> list;
+  takeRestartManagerHits({ours.pid(), editor.pid(), ours.pid(), 0xFFFFFFF0u}, {app}, list);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].pid, ours.pid());
+  std::string log = logSince(mark);
+  EXPECT_NE(log.find("Left alone: "), std::string::npos) << log;
+  EXPECT_NE(log.find("editor.exe holds a target file (pid " + std::to_string(editor.pid()) + ")"),
+            std::string::npos) << log;
+  EXPECT_EQ(log.find("Zelvan.Core"), std::string::npos) << log;
+}
+
 TEST(AppProcesses, ClosesTheFoundOneOnly) {
   if (!haveDisplay()) GTEST_SKIP() << "no display: the stand-in cannot make its window";
   TempFolder t;
