@@ -155,6 +155,22 @@ TEST(LzmsFraming, HeaderChecks) {
   EXPECT_EQ(needed, 0u);
 }
 
+// A writer may put its chunk size in the header even when the total is smaller (Windows decodes
+// such buffers): the one chunk then holds the whole total.
+TEST(LzmsFraming, ChunkFieldLargerThanTheTotal) {
+  const Bytes data = pseudoText(1000, 4);
+  Bytes packed = compress(data, 65536);
+  uint64_t chunk = 4 << 20;
+  for (int i = 0; i < 8; ++i) packed[16 + i] = static_cast<uint8_t>(chunk >> (8 * i));
+  uint32_t crc = lzms::crc32(0, packed.data(), 6);
+  packed[6] = static_cast<uint8_t>(lzms::crc32(crc, packed.data() + 7, 17));
+  BufferDecoder decoder;
+  Bytes out(data.size());
+  uint64_t needed = 0;
+  ASSERT_EQ(decoder.decompress(packed.data(), packed.size(), out.data(), out.size(), needed), BufferResult::Ok);
+  EXPECT_TRUE(out == data);
+}
+
 TEST(LzmsFraming, DamagedChunksAreRefused) {
   const Bytes data = pseudoText(300000, 1);
   const Bytes packed = compress(data, 65536);
