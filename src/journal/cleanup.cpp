@@ -1,8 +1,5 @@
 #include "journal/cleanup.h"
 
-#include <windows.h>
-#include <shlobj.h>
-
 #include <algorithm>
 #include <exception>
 
@@ -12,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/shell.h"
 #include "platform/text.h"
 #include "script/known_folders.h"
 #include "script/paths.h"
@@ -201,7 +199,7 @@ void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
     }
   }
 
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  notifyAssociationsChanged();
 
   journal.append(journal_kind::kEnd, {});
   std::wstring path = journal.path();

@@ -1,5 +1,7 @@
 #include "journal/journal.h"
 
+#include <new>
+
 #include "app/failure.h"
 #include "platform/files.h"
 
@@ -109,7 +111,14 @@ JournalState readJournal(const std::wstring& path, JournalImage& image, DWORD* e
     if (error != nullptr) *error = code;
     return JournalState::Invalid;
   }
-  return parseJournal(bytes, image);
+  try {
+    return parseJournal(bytes, image);
+  } catch (const std::bad_alloc&) {
+    // Millions of tiny records can take more memory than the file; such a journal is not ours.
+    image = JournalImage{};
+    if (error != nullptr) *error = ERROR_NOT_ENOUGH_MEMORY;
+    return JournalState::Invalid;
+  }
 }
 
 }  // namespace zs

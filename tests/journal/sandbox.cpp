@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/text.h"
 
 namespace zs::test {
@@ -158,26 +159,64 @@ UserRunner selfImpersonation() {
   };
 }
 
-bool plantLink(const std::wstring& link, const std::wstring& target) {
+namespace {
+
+std::wstring unixPathOf(const std::wstring& path) {
   using UnixName = char*(CDECL*)(LPCWSTR);
   auto toUnix = reinterpret_cast<UnixName>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (toUnix == nullptr) return false;
-  char* unixLink = toUnix(link.c_str());
-  char* unixTarget = toUnix(target.c_str());
-  if (unixLink == nullptr || unixTarget == nullptr) return false;
-  std::wstring cmd = L"/bin/ln -s \"" + utf8ToWide(unixTarget) + L"\" \"" + utf8ToWide(unixLink) + L"\"";
-  HeapFree(GetProcessHeap(), 0, unixLink);
-  HeapFree(GetProcessHeap(), 0, unixTarget);
+  if (toUnix == nullptr) return {};
+  char* name = toUnix(path.c_str());
+  if (name == nullptr) return {};
+  std::wstring out = utf8ToWide(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  return out;
+}
+
+// Wine runs a Unix program handed to CreateProcess; neither its exit code nor the end of the wait
+// on it is reliable, so callers wait for the effect.
+bool runUnix(const std::wstring& program, const std::wstring& arguments) {
+  std::wstring cmd = program + L" " + arguments;
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(L"/bin/ln", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
   WaitForSingleObject(pi.hProcess, 10000);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  // The exit code of a Unix child is not reliable under Wine; the link itself is.
-  return isLink(link);
+  return true;
+}
+
+template <typename Done>
+bool waitFor(Done done) {
+  for (int i = 0; i < 250; ++i) {
+    if (done()) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool plantLink(const std::wstring& link, const std::wstring& target) {
+  std::wstring unixLink = unixPathOf(link);
+  std::wstring unixTarget = unixPathOf(target);
+  if (unixLink.empty() || unixTarget.empty()) return false;
+  return runUnix(L"/bin/ln", L"-s \"" + unixTarget + L"\" \"" + unixLink + L"\"") &&
+         waitFor([&] { return isLink(link); });
+}
+
+bool removeLink(const std::wstring& link) {
+  std::wstring unixLink = unixPathOf(link);
+  if (unixLink.empty()) return false;
+  return runUnix(L"/bin/rm", L"-f \"" + unixLink + L"\"") &&
+         waitFor([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+bool makeWorldWritable(const std::wstring& path) {
+  std::wstring unixPath = unixPathOf(path);
+  return !unixPath.empty() && runUnix(L"/bin/chmod", L"0777 \"" + unixPath + L"\"") &&
+         waitFor([&] { return !isTrustedFolder(path); });
 }
 
 }  // namespace zs::test

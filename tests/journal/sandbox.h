@@ -62,5 +62,10 @@ UserRunner selfImpersonation();
 
 // Makes a Unix symbolic link, which Wine shows as a reparse point, at `link` pointing to `target`.
 bool plantLink(const std::wstring& link, const std::wstring& target);
+// Removes the link itself. (Wine's own delete and rename of a link to a folder act on the folder
+// it points to, so tests undo their links from the Unix side.)
+bool removeLink(const std::wstring& link);
+// chmod 0777 from the Unix side: Wine then shows Everyone with write access.
+bool makeWorldWritable(const std::wstring& path);
 
 }  // namespace zs::test

@@ -1,0 +1,427 @@
+// Start-up recovery and rollback against real changes in the sandbox: hostile journals set aside
+// untouched, links planted after the journal was written, the committed paths, and the undo
+// cases that must not be forced.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/failure.h"
+#include "journal/cleanup.h"
+#include "journal/journal_records.h"
+#include "journal/recovery.h"
+#include "journal/scenario.h"
+#include "journal/setup_data.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "platform/text.h"
+#include "support/log_capture.h"
+#include "support/temp_folder.h"
+
+namespace zs::test {
+namespace {
+
+RollbackOptions fastOptions() {
+  RollbackOptions o;
+  o.asUser = selfImpersonation();
+  o.retryPauseMs = 10;
+  return o;
+}
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+size_t countPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+std::string u8(const std::wstring& s) { return wideToUtf8(s); }
+
+// Runs the scenario until it dies after the given record's change.
+void dieAfter(Sandbox& box, int record) {
+  JournalWriter j;
+  CrashPlan plan{record, CrashWhere::AfterChange, nullptr};
+  EXPECT_THROW(runChanges(box, j, plan, false), CrashNow);
+}
+
+int recordNumberOf(Sandbox& box, const std::string& prefix) {
+  std::vector<std::string> lines = journalLines(box.journalPath());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind(prefix, 0) == 0) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+class Recovery : public ::testing::Test {
+ protected:
+  void SetUp() override { fresh(); }
+  // The earlier install, and something outside every scope that a forged journal would like to
+  // touch; before_ is the machine as it is then.
+  void fresh() {
+    box_.reset();
+    prepareBefore(box_);
+    outside_ = box_ / L"outside";
+    createFolder(outside_);
+    createFolder(outside_ + L"\\x");
+    writeNewFile(outside_ + L"\\victim.txt", std::string_view("precious"));
+    writeNewFile(outside_ + L"\\x\\c.dll", std::string_view("theirs"));
+    writeValue(RegRoot::Hklm, RegView::View64, box_.regBase, L"Victim", REG_SZ, L"v", 4);
+    before_ = snapshot(box_);
+  }
+  std::string journalHead() const {
+    return "ZSJ1\n" + u8(L"BEGIN\t2.0\tupgrade\t" + box_.app + L"\t" + box_.app + L"\t" + kRunSuffix) + "\n";
+  }
+  // A journal that, if acted on, would delete a file of the earlier install (a.dll).
+  std::string withHarmfulUndo(const std::string& hostile) const {
+    return journalHead() + u8(L"PUT\t" + box_.app + L"\\a.dll") + "\n" + hostile;
+  }
+  void expectSetAside(const std::string& bytes) {
+    SCOPED_TRACE(bytes.substr(0, 300));
+    createFolder(box_.folders.setupdata);
+    deleteFile(box_.journalPath() + L".bad");
+    ASSERT_TRUE(writeNewFile(box_.journalPath(), bytes));
+    MachineState withJournal = snapshot(box_);
+    LogCapture log;
+    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+    EXPECT_TRUE(hasLine(log.lines(),
+                        "The journal was not valid. Renamed to install.zsj.bad and nothing in it was acted on."));
+    EXPECT_EQ(countPrefix(log.lines(), "Undo record"), 0u);
+    EXPECT_FALSE(pathExists(box_.journalPath()));
+    EXPECT_EQ(readBytes(box_.journalPath() + L".bad"), bytes);
+    // Nothing else changed: the journal only moved to its .bad name.
+    MachineState after = snapshot(box_);
+    std::wstring rel = box_.journalPath().substr(box_.root().size() + 1);
+    withJournal.files[rel + L".bad"] = withJournal.files[rel];
+    withJournal.files.erase(rel);
+    after.files[rel + L".bad"] = withJournal.files[rel + L".bad"];  // the bytes were compared above
+    EXPECT_TRUE(after == withJournal) << describeDifference(withJournal, after);
+  }
+
+  Sandbox box_;
+  std::wstring outside_;
+  MachineState before_;
+};
+
+TEST_F(Recovery, HostileJournalsAreSetAsideWithNothingActedOn) {
+  const std::wstring& app = box_.app;
+  expectSetAside(withHarmfulUndo(u8(L"PUT\t" + outside_ + L"\\victim.txt") + "\n"));
+  expectSetAside(withHarmfulUndo(u8(L"MOVE\t" + outside_ + L"\\victim.txt\t" + app + L"\\.zsold" + kRunSuffix + L"\\victim.txt") + "\n"));
+  expectSetAside(withHarmfulUndo(u8(L"REGNEW\tHKLM\t64\tSoftware\\Victim\tName") + "\n"));
+  expectSetAside(withHarmfulUndo(u8(L"REGOLD\tHKLM\t64\tSYSTEM\\CurrentControlSet\\Services\\x\tImagePath\t1\t00") + "\n"));
+  expectSetAside(withHarmfulUndo(u8(L"PUT\t" + app + L"\\..\\..\\outside\\victim.txt") + "\n"));
+  expectSetAside(withHarmfulUndo("ERASE\t" + u8(outside_) + "\n"));
+  expectSetAside(withHarmfulUndo("PUT\t" + u8(app) + "\\b\xC3\x28.dll\n"));
+  expectSetAside(withHarmfulUndo("NGENNEW\t" + u8(outside_) + "\\ngen.exe\t" + u8(app) + "\\a.dll\n"));
+  expectSetAside("ZSJ1\n" + u8(L"BEGIN\t2.0\tupgrade\t" + box_.folders.win + L"\t\t" + kRunSuffix) + "\n" +
+                 u8(L"PUT\t" + box_.folders.win + L"\\a.dll") + "\n");
+  expectSetAside("ZSJ1\n" + u8(L"BEGIN\t2.0\tupgrade\t" + app + L"\t" + box_.folders.pf + L"\t" + kRunSuffix) + "\n");
+  expectSetAside("ZSJ1\nBEGIN\t2.0\tupgrade\t" + u8(app) + "\n" + u8(L"PUT\t" + app + L"\\a.dll") + "\n");
+  expectSetAside("ZSJ0\n" + withHarmfulUndo("").substr(5));
+  std::string huge = withHarmfulUndo("");
+  huge.append(kJournalMaxBytes + 1 - huge.size(), '\n');
+  expectSetAside(huge);
+  EXPECT_EQ(readBytes(outside_ + L"\\victim.txt"), "precious");
+  EXPECT_EQ(readBytes(app + L"\\a.dll"), "old a");
+}
+
+TEST_F(Recovery, AnEmptyOrEndedJournalIsDeletedUnread) {
+  createFolder(box_.folders.setupdata);
+  LogCapture log;
+  writeNewFile(box_.journalPath(), std::string_view("ZSJ1\n"));
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_FALSE(pathExists(box_.journalPath()));
+  writeNewFile(box_.journalPath(), withHarmfulUndo("END\n"));
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_FALSE(pathExists(box_.journalPath()));
+  EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
+  EXPECT_TRUE(log.lines().empty());
+  // No {setupdata} at all: nothing to do, nothing said.
+  Sandbox bare;
+  deleteTree(bare.folders.setupdata);
+  EXPECT_EQ(recoverAtStartup(bare.folders, bare.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(Recovery, AJunctionPlantedInTheInstallFolderStopsTheMoveBackAndKeepsTheJournal) {
+  fresh();
+  // The run died right after moving the old a.dll aside.
+  dieAfter(box_, 5);
+  std::wstring backup = box_.app + L"\\.zsold" + kRunSuffix;
+  ASSERT_TRUE(pathExists(backup + L"\\a.dll"));
+  ASSERT_EQ(recordNumberOf(box_, "MOVE"), 5);
+  // Someone swaps the backup folder for a junction to a folder of theirs.
+  std::wstring theirs = box_ / L"theirs";
+  ASSERT_TRUE(moveFile(backup, theirs, false));
+  ASSERT_TRUE(plantLink(backup, theirs));
+  MachineState planted = snapshot(box_);
+
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  auto lines = log.lines();
+  EXPECT_TRUE(hasLine(lines, "Undo of a move skipped, a link is in the path: " + u8(box_.app) + "\\a.dll"));
+  EXPECT_TRUE(hasLine(lines, "Undo failed for record 5 (MOVE)"));
+  EXPECT_TRUE(hasLine(lines, "Rollback is not complete. The journal stays, and the next run tries again."));
+  EXPECT_TRUE(pathExists(box_.journalPath()));
+  EXPECT_TRUE(pathExists(theirs + L"\\a.dll"));  // nothing moved through the link
+  EXPECT_FALSE(pathExists(box_.app + L"\\a.dll"));
+  (void)planted;
+
+  // Once the link is gone and the folder is back, the next start finishes, without undoing
+  // again what the first attempt already undid.
+  ASSERT_TRUE(removeLink(backup));
+  ASSERT_TRUE(pathExists(theirs + L"\\a.dll"));
+  ASSERT_TRUE(moveFile(theirs, backup, false));
+  LogCapture second;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(countPrefix(second.lines(), "Undo record"), 2u);  // MOVE 5 and DIRNEW 4 (kept after the failure)
+  MachineState after = snapshot(box_);
+  EXPECT_TRUE(after == before_) << describeDifference(before_, after);
+}
+
+TEST_F(Recovery, LinksPlantedAfterTheJournalAreNeverWorkedThrough) {
+  // Died after placing plugins\x\c.dll (records: DIRNEW plugins, DIRNEW plugins\x, PUT c.dll).
+  JournalWriter j;
+  CrashPlan plan{11, CrashWhere::AfterChange, nullptr};
+  EXPECT_THROW(runChanges(box_, j, plan, false), CrashNow);
+  ASSERT_EQ(recordNumberOf(box_, "PUT\t" + u8(box_.app) + "\\plugins"), 11);
+  std::wstring plugins = box_.app + L"\\plugins";
+  ASSERT_TRUE(deleteTree(plugins));
+  ASSERT_TRUE(plantLink(plugins, outside_));
+  struct Unplant {
+    std::wstring link;
+    ~Unplant() { removeLink(link); }
+  } unplant{plugins};
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  EXPECT_TRUE(hasLine(log.lines(), "Undo of a placed file skipped, a link is in the path: " + u8(plugins) + "\\x\\c.dll"));
+  EXPECT_EQ(readBytes(outside_ + L"\\x\\c.dll"), "theirs");
+  EXPECT_EQ(readBytes(outside_ + L"\\victim.txt"), "precious");
+  EXPECT_TRUE(pathExists(box_.journalPath()));
+}
+
+TEST_F(Recovery, ACommittedJournalIsFinishedByTheRunOrByTheNextStart) {
+  fresh();
+  std::wstring backup = box_.app + L"\\.zsold" + kRunSuffix;
+  for (bool byNextStart : {false, true}) {
+    SCOPED_TRACE(byNextStart ? "next start" : "the run itself");
+    fresh();
+    LogCapture log;
+    {
+      JournalWriter j;
+      runChanges(box_, j, CrashPlan{}, true);
+      if (!byNextStart) cleanUpAfterCommit(j, box_.folders, box_.appId);
+    }  // the process dies here when the cleanup is left to the next start
+    if (byNextStart) {
+      EXPECT_TRUE(pathExists(backup + L"\\a.dll"));
+      EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+      EXPECT_TRUE(hasLine(log.lines(), "An earlier run committed but did not finish its cleanup. Finishing it."));
+    }
+    auto lines = log.lines();
+    EXPECT_TRUE(hasLine(lines, "COMMIT."));
+    EXPECT_TRUE(hasLine(lines, "Removed the old entry {" + u8(box_.appId) + "} (32-bit view)"));
+    EXPECT_TRUE(hasLine(lines, "Removed the empty folder " + u8(box_.app) + "\\empty-old"));
+    EXPECT_TRUE(hasLine(lines, "Removed the empty folder " + u8(box_.folders.pf) + "\\Brightmoor"));
+    EXPECT_FALSE(pathExists(box_.journalPath()));
+    EXPECT_FALSE(pathExists(backup));
+    EXPECT_FALSE(pathExists(box_.folders.setupdata + L"\\bak"));
+    EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View32, box_.entryKey));
+    EXPECT_TRUE(keyExists(RegRoot::Hklm, RegView::View64, box_.entryKey));
+    EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "new a");
+    EXPECT_EQ(readBytes(box_.app + L"\\sub\\b.txt"), "old b");  // CLEANDIR of a folder still in use
+  }
+}
+
+TEST_F(Recovery, ACancelBeforeCommitWinsAndOneAfterIsRefused) {
+  fresh();
+  JournalWriter j;
+  runChanges(box_, j, CrashPlan{}, false);
+  CancelState cancel;
+  CommitInputs in;
+  in.journal = &j;
+  in.installFolder = box_.app;
+  in.oldInstallFolder = box_.app;
+  in.appId = box_.appId;
+  in.folders = &box_.folders;
+  in.cancel = &cancel;
+  EXPECT_TRUE(cancel.requestCancel());
+  try {
+    commitRun(in);
+    ADD_FAILURE() << "the commit went ahead after a cancel";
+  } catch (const Stop& stop) {
+    EXPECT_EQ(stop.kind, Stop::kCancelled);
+  }
+  JournalImage image;
+  ASSERT_EQ(readJournal(box_.journalPath(), image), JournalState::Valid);
+  EXPECT_FALSE(image.committed);
+  // The run's own rollback then puts everything back.
+  LogCapture log;
+  EXPECT_TRUE(rollBackOwnJournal(j, box_.folders, box_.appId, nullptr, fastOptions()));
+  EXPECT_TRUE(hasLine(log.lines(), "Rolled back. Everything is as it was."));
+  MachineState after = snapshot(box_);
+  EXPECT_TRUE(after == before_) << describeDifference(before_, after);
+
+  CancelState late;
+  in.cancel = &late;
+  JournalWriter k;
+  runChanges(box_, k, CrashPlan{}, false);
+  in.journal = &k;
+  commitRun(in);
+  EXPECT_FALSE(late.requestCancel());
+  EXPECT_TRUE(late.committed());
+  k.close();
+}
+
+TEST_F(Recovery, UndoIsCarefulRatherThanForceful) {
+  fresh();
+  dieAfter(box_, 11);  // a.dll and Zelvan.exe replaced, plugins\x\c.dll placed
+  // The old a.dll's place holds a file again; c.dll is held open without delete sharing; the seed
+  // and a stray file in plugins\x are not the run's.
+  std::wstring c = box_.app + L"\\plugins\\x\\c.dll";
+  HANDLE held = CreateFileW(c.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  auto lines = log.lines();
+  EXPECT_EQ(countPrefix(lines, "Undo delete " + u8(c) + ": Windows error "), 10u);
+  EXPECT_TRUE(hasLine(lines, "Undo failed for record 11 (PUT)"));
+  // After that failure the folders that still hold c.dll get no UNDONE.
+  std::vector<std::string> journal = journalLines(box_.journalPath());
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), std::string("UNDONE\t10\n")), 0);
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), std::string("UNDONE\t9\n")), 0);
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), std::string("UNDONE\t5\n")), 1);
+  CloseHandle(held);
+  LogCapture again;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(countPrefix(again.lines(), "Undo record"), 3u);  // PUT 11, DIRNEW 10, DIRNEW 9
+  MachineState after = snapshot(box_);
+  EXPECT_TRUE(after == before_) << describeDifference(before_, after);
+
+  // Both the moved-aside file and a new one at its place: neither is overwritten.
+  fresh();
+  dieAfter(box_, 5);
+  writeNewFile(box_.app + L"\\a.dll", std::string_view("someone else's"));
+  LogCapture both;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  EXPECT_TRUE(hasLine(both.lines(), "Undo of a move: both exist: " + u8(box_.app) + "\\a.dll"));
+  EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "someone else's");
+  EXPECT_EQ(readBytes(box_.app + L"\\.zsold" + kRunSuffix + L"\\a.dll"), "old a");
+}
+
+TEST_F(Recovery, TheUsersFoldersAreTouchedOnlyAsTheUserAndOnlyWhatTheRunWrote) {
+  fresh();
+  int seedRecord = 0;
+  {
+    JournalWriter j;
+    runChanges(box_, j, CrashPlan{}, false);
+    seedRecord = recordNumberOf(box_, "SEEDNEW");
+  }
+  std::wstring seed = box_.folders.docs + L"\\Zelvan\\first.json";
+  ASSERT_TRUE(pathExists(seed));
+  // Without the user's token nothing there is touched, and the rollback still completes.
+  KnownFolders noUser = box_.folders;
+  noUser.userFoldersKnown = false;
+  RollbackOptions options = fastOptions();
+  int asked = 0;
+  options.asUser = [&](const std::function<void()>& work) {
+    ++asked;
+    return selfImpersonation()(work);
+  };
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(noUser, box_.appId, nullptr, options), kRecoveryGoOn);
+  EXPECT_TRUE(hasLine(log.lines(), "Skipping a seed with no user token"));
+  EXPECT_TRUE(hasLine(log.lines(), "Skipping a folder that isn't this run's to touch: " + u8(box_.folders.docs) + "\\Zelvan"));
+  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(pathExists(seed));
+
+  // With the token: a seed the user has changed stays; an unchanged one goes, as the user.
+  for (bool changed : {true, false}) {
+    fresh();
+    {
+      JournalWriter j;
+      runChanges(box_, j, CrashPlan{}, false);
+    }
+    if (changed) {
+      deleteFile(seed);
+      writeNewFile(seed, std::string_view("{\"first\": false}"));
+    }
+    asked = 0;
+    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, options), kRecoveryGoOn);
+    EXPECT_EQ(asked, 2);  // the seed and its folder
+    EXPECT_EQ(pathExists(seed), changed);
+  }
+  EXPECT_GT(seedRecord, 0);
+}
+
+TEST_F(Recovery, SetupDataThatIsNotOursIsRenamedAwayAndNeverRead) {
+  Sandbox box;
+  std::wstring setupdata = box.folders.setupdata;
+  EXPECT_TRUE(checkSetupData(setupdata));  // absent
+  ASSERT_TRUE(prepareSetupDataAt(setupdata));
+  EXPECT_TRUE(isTrustedFolder(setupdata));
+  EXPECT_TRUE(checkSetupData(setupdata));  // ours
+
+  // A link in its place, holding a journal that would undo things: renamed away, not read.
+  deleteTree(setupdata);
+  std::wstring theirs = box / L"theirs";
+  createFolder(theirs);
+  writeNewFile(theirs + L"\\install.zsj", "ZSJ1\n" + u8(L"BEGIN\t2.0\tfresh\t" + box.app + L"\t\t" + kRunSuffix) +
+                                              "\n" + u8(L"PUT\t" + box.app + L"\\keep.txt") + "\n");
+  createFolder(box / L"Apps");
+  createFolder(box.app);
+  writeNewFile(box.app + L"\\keep.txt", std::string_view("keep"));
+  ASSERT_TRUE(plantLink(setupdata, theirs));
+  createFolder(setupdata + L".bad-1");
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_TRUE(hasLine(log.lines(), "{setupdata} was not ours: renamed to " + u8(setupdata) + ".bad-2"));
+  EXPECT_EQ(countPrefix(log.lines(), "Undo record"), 0u);
+  EXPECT_EQ(readBytes(box.app + L"\\keep.txt"), "keep");
+  // (Windows renames the link itself; Wine renames the folder it points to. Either way the
+  // journal in it was never acted on.)
+  removeLink(setupdata);
+  deleteTree(setupdata + L".bad-2");
+  EXPECT_TRUE(prepareSetupDataAt(setupdata));
+  EXPECT_TRUE(isDirectory(setupdata) && !isLink(setupdata));
+
+  // A real folder that every account may write to is not ours either.
+  ASSERT_TRUE(deleteTree(setupdata));
+  ASSERT_TRUE(createFolder(setupdata));
+  ASSERT_TRUE(makeWorldWritable(setupdata));
+  ASSERT_FALSE(isTrustedFolder(setupdata));
+  LogCapture open;
+  EXPECT_TRUE(prepareSetupDataAt(setupdata));
+  EXPECT_TRUE(hasLine(open.lines(), "{setupdata} was not ours: renamed to " + u8(setupdata) + ".bad-2"));
+  EXPECT_TRUE(isTrustedFolder(setupdata));
+}
+
+TEST_F(Recovery, CleanupSchedulesWhatItCannotDeleteOnlyWhereNobodyElseCanWrite) {
+  for (bool openToAll : {false, true}) {
+    SCOPED_TRACE(openToAll ? "world-writable" : "safe");
+    std::wstring backup = box_.app + L"\\.zsold" + kRunSuffix;
+    createFolder(backup);
+    std::wstring locked = backup + L"\\locked.dll";
+    writeNewFile(locked, std::string_view("in use"));
+    writeNewFile(backup + L"\\free.dll", std::string_view("free"));
+    if (openToAll) {
+      ASSERT_TRUE(makeWorldWritable(box_.app));
+    }
+    HANDLE held = CreateFileW(locked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    LogCapture log;
+    deleteTreeWithFallback(backup);
+    CloseHandle(held);
+    auto lines = log.lines();
+    EXPECT_FALSE(pathExists(backup + L"\\free.dll"));
+    EXPECT_EQ(countPrefix(lines, "Delete " + u8(locked) + ": Windows error "), 1u);
+    std::vector<std::wstring> pending = pendingDeletes();
+    bool scheduled = std::any_of(pending.begin(), pending.end(), [&](const std::wstring& p) { return equalsNoCase(p, locked); });
+    EXPECT_EQ(scheduled, !openToAll);
+    EXPECT_EQ(hasLine(lines, "Left in place, other accounts can write here: " + u8(locked)), openToAll);
+    removePendingDeletes({locked, backup});
+    deleteTree(backup);
+  }
+}
+
+}  // namespace
+}  // namespace zs::test
