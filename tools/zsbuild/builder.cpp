@@ -69,7 +69,7 @@ std::string hexDigest(const uint8_t* data, size_t size) {
 
 struct Collected {
   int line = 0;
-  int spec = -1;
+  int entry = -1;
   std::string dest;
   std::vector<std::string> flags;
   fs::path path;
@@ -79,7 +79,7 @@ struct Collected {
 };
 
 // A folder's files, in an order that does not depend on the file system: by relative path.
-bool collectFolder(const fs::path& folder, const FileSpec& spec, int index, std::vector<Collected>& out,
+bool collectFolder(const fs::path& folder, const FileSource& entry, int index, std::vector<Collected>& out,
                    std::string& error) {
   std::vector<std::pair<std::string, fs::path>> found;
   std::error_code ec;
@@ -100,7 +100,7 @@ bool collectFolder(const fs::path& folder, const FileSpec& spec, int index, std:
     const size_t slash = wideRelative.rfind(L'\\');
     const std::wstring name = slash == std::wstring::npos ? wideRelative : wideRelative.substr(slash + 1);
     bool excluded = false;
-    for (const std::string& pattern : spec.excludes) {
+    for (const std::string& pattern : entry.excludes) {
       const std::wstring p = utf8ToWide(pattern);
       const bool matches = p.find(L'\\') != std::wstring::npos || p.find(L'/') != std::wstring::npos
           ? matchWildcard(p, wideRelative) : matchWildcard(p, name);
@@ -111,10 +111,10 @@ bool collectFolder(const fs::path& folder, const FileSpec& spec, int index, std:
   std::sort(found.begin(), found.end());
   for (auto& [relative, path] : found) {
     Collected c;
-    c.line = spec.line;
-    c.spec = index;
-    c.dest = spec.dest + "\\" + relative;
-    c.flags = spec.flags;
+    c.line = entry.line;
+    c.entry = index;
+    c.dest = entry.dest + "\\" + relative;
+    c.flags = entry.flags;
     c.path = path;
     out.push_back(std::move(c));
   }
@@ -175,19 +175,19 @@ bool buildPayload(const BuildOptions& options, BuildReport& report, std::string&
   // The files, in script order, then the uninstaller.
   std::vector<Collected> files;
   for (size_t i = 0; i < source.files.size(); ++i) {
-    const FileSpec& spec = source.files[i];
-    const fs::path path = resolve(spec.source);
+    const FileSource& entry = source.files[i];
+    const fs::path path = resolve(entry.source);
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (fs::is_directory(status)) {
-      if (!spec.recurse) return at(spec.line, "Source " + spec.source + " is a folder; a folder needs Flags: recurse");
+      if (!entry.recurse) return at(entry.line, "Source " + entry.source + " is a folder; a folder needs Flags: recurse");
       std::string error;
-      if (!collectFolder(path, spec, static_cast<int>(i), files, error)) return at(spec.line, error);
+      if (!collectFolder(path, entry, static_cast<int>(i), files, error)) return at(entry.line, error);
     } else if (fs::is_regular_file(status)) {
-      if (spec.recurse) return at(spec.line, "Flags: recurse needs a folder, and Source " + spec.source + " is a file");
-      files.push_back({spec.line, static_cast<int>(i), spec.dest, spec.flags, path, 0, 0, {}});
+      if (entry.recurse) return at(entry.line, "Flags: recurse needs a folder, and Source " + entry.source + " is a file");
+      files.push_back({entry.line, static_cast<int>(i), entry.dest, entry.flags, path, 0, 0, {}});
     } else {
-      return at(spec.line, "Source " + spec.source + " does not exist (" + pathText(path) + ")");
+      return at(entry.line, "Source " + entry.source + " does not exist (" + pathText(path) + ")");
     }
   }
   if (!options.stub.empty()) {
@@ -203,7 +203,7 @@ bool buildPayload(const BuildOptions& options, BuildReport& report, std::string&
   for (size_t i = 0; i < files.size(); ++i) {
     for (size_t k = 0; k < i; ++k) {
       if (equalsNoCase(utf8ToWide(files[i].dest), utf8ToWide(files[k].dest))) {
-        const std::string what = files[i].spec < 0 ? std::string(" (the builder adds the uninstaller there)") : "";
+        const std::string what = files[i].entry < 0 ? std::string(" (the builder adds the uninstaller there)") : "";
         return at(files[i].line != 0 ? files[i].line : files[k].line,
                   "duplicate destination " + files[i].dest + what + ", also on line " + std::to_string(files[k].line));
       }
@@ -241,9 +241,9 @@ bool buildPayload(const BuildOptions& options, BuildReport& report, std::string&
   for (size_t i = 0; i < source.items.size(); ++i) {
     const ScriptItem& item = source.items[i];
     if (item.header && !script.empty()) emit("", item.line);
-    if (item.fileSpec >= 0) {
+    if (item.fileSource >= 0) {
       for (const Collected& c : files) {
-        if (c.spec == item.fileSpec) emit(renderFileLine(c), c.line);
+        if (c.entry == item.fileSource) emit(renderFileLine(c), c.line);
       }
     } else {
       emit(item.text, item.line);

@@ -240,30 +240,30 @@ bool readSourceScript(std::string_view text, SourceScript& script, Fault& fault,
         fault = {lineNumber, error};
         return false;
       }
-      FileSpec spec;
-      spec.line = lineNumber;
+      FileSource entry;
+      entry.line = lineNumber;
       bool haveSource = false, haveDest = false, haveFlags = false, haveExcludes = false;
       for (const KeyValue& p : pairs) {
         // As in the setup's parser, the first occurrence of a key counts.
         if (sameNoCase(p.key, "Source")) {
-          if (!haveSource) spec.source = p.value;
+          if (!haveSource) entry.source = p.value;
           haveSource = true;
         } else if (sameNoCase(p.key, "Dest")) {
-          if (!haveDest) spec.dest = p.value;
+          if (!haveDest) entry.dest = p.value;
           haveDest = true;
         } else if (sameNoCase(p.key, "Flags")) {
           if (!haveFlags) {
             for (const std::string& word : wordList(p.value)) {
               if (sameNoCase(word, "recurse")) {
-                spec.recurse = true;
+                entry.recurse = true;
               } else {
-                spec.flags.push_back(word);
+                entry.flags.push_back(word);
               }
             }
           }
           haveFlags = true;
         } else if (sameNoCase(p.key, "Excludes")) {
-          if (!haveExcludes) spec.excludes = wordList(p.value);
+          if (!haveExcludes) entry.excludes = wordList(p.value);
           haveExcludes = true;
         } else if (sameNoCase(p.key, "Off") || sameNoCase(p.key, "Size") || sameNoCase(p.key, "Sha")) {
           fault = {lineNumber, "Off, Size and Sha are the builder's to write; give Source instead"};
@@ -273,19 +273,19 @@ bool readSourceScript(std::string_view text, SourceScript& script, Fault& fault,
           return false;
         }
       }
-      if (!haveSource || spec.source.empty()) {
+      if (!haveSource || entry.source.empty()) {
         fault = {lineNumber, "missing required key 'Source'"};
         return false;
       }
-      if (!haveDest || spec.dest.empty()) {
+      if (!haveDest || entry.dest.empty()) {
         fault = {lineNumber, "missing required key 'Dest'"};
         return false;
       }
-      if (haveExcludes && !spec.recurse) {
+      if (haveExcludes && !entry.recurse) {
         fault = {lineNumber, "Excludes needs a folder Source with Flags: recurse"};
         return false;
       }
-      script.files.push_back(std::move(spec));
+      script.files.push_back(std::move(entry));
       script.items.push_back({lineNumber, false, std::string(), static_cast<int>(script.files.size()) - 1});
       script.lastFilesItem = static_cast<int>(script.items.size()) - 1;
       continue;

@@ -19,7 +19,7 @@ struct Fault {
   std::string text;
 };
 
-struct FileSpec {
+struct FileSource {
   int line = 0;
   std::string source;               // as written, after [Define] substitution
   std::string dest;
@@ -28,18 +28,18 @@ struct FileSpec {
   std::vector<std::string> excludes;
 };
 
-// One line of the embedded script to be: a literal line, or the place of a [Files] spec whose
+// One line of the embedded script to be: a literal line, or the place of a [Files] entry whose
 // lines are only known once its files are collected.
 struct ScriptItem {
   int line = 0;          // the source line it comes from
   bool header = false;   // a section header
   std::string text;      // literal text (UTF-8)
-  int fileSpec = -1;     // index into SourceScript::files, or -1
+  int fileSource = -1;     // index into SourceScript::files, or -1
 };
 
 struct SourceScript {
   std::vector<ScriptItem> items;
-  std::vector<FileSpec> files;
+  std::vector<FileSource> files;
   std::string licenseFile;
   std::string output;
   std::string sign;
