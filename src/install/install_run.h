@@ -17,6 +17,7 @@
 #include "script/paths.h"
 #include "script/script.h"
 #include "uninstall/existing_install.h"
+#include "uninstall/uninstall_record.h"
 
 namespace zs {
 
@@ -61,12 +62,19 @@ struct InstallRun {
   std::unique_ptr<uint8_t[]> buffer;           // the decompressed block
   uint64_t bufferSize = 0;
   bool oldRecordUsable = false;
+  UninstallRecord oldRecord;    // the old install's record, when oldRecordUsable
   CancelState cancel;
   NativeImageResult nativeImages;
 
   // Placing: names already right (not placed), and the backup folders made so far.
   NoCaseSet kept;
   NoCaseSet backupFolders;
+
+  // What the later steps made, in order, for the uninstall record.
+  std::vector<RegistryLine> linesWritten;
+  std::vector<RegistryKeyRef> keysCreated;
+  std::vector<std::wstring> shortcutsCreated;
+  std::wstring recordSha;       // the written record's SHA-256, 64 lower-case hex digits
 
   bool hasOldFolder() const { return !oldFolder.empty(); }
   void report(int32_t step, int32_t status, int32_t percent) const;

@@ -10,13 +10,7 @@ void makeFoldersAndFirstRunFiles(InstallRun& run) {
   run.releaseBuffer();
 }
 
-void writeRegistryLines(InstallRun&) { logLine(L"Registry lines are not built yet."); }
-
 void makeShortcuts(InstallRun&) { logLine(L"Shortcuts are not built yet."); }
-
-void writeUninstallerAndRecord(InstallRun&) { logLine(L"The uninstall record is not built yet."); }
-
-void writeAppsAndFeaturesEntry(InstallRun&) { logLine(L"The Apps & Features entry is not built yet."); }
 
 void installNativeImages(InstallRun&) { logLine(L"Native images are not built yet."); }
 
@@ -32,15 +26,6 @@ void warmUp(InstallRun& run) {
   }
   logLine(L"The warm-up run is not built yet.");
 }
-
-bool readOldUninstallRecord(InstallRun&, std::wstring& reason) {
-  reason = L"the uninstall record reader is not built yet";
-  return false;
-}
-
-std::vector<std::wstring> oldRecordNativeImages(const InstallRun&) { return {}; }
-
-std::vector<std::wstring> oldRecordFiles(const InstallRun&) { return {}; }
 
 void removeNativeImages(InstallRun&, const std::vector<std::wstring>& assemblies) {
   if (!assemblies.empty()) logLine(L"Removing old native images is not built yet.");

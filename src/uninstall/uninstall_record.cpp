@@ -1,0 +1,377 @@
+#include "uninstall/uninstall_record.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/log.h"
+#include "install/install_run.h"
+#include "install/placing.h"
+#include "journal/journal.h"
+#include "journal/journal_format.h"
+#include "journal/journal_records.h"
+#include "payload/sha256.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+#include "script/paths.h"
+#include "script/script.h"
+#include "uninstall/existing_install.h"
+
+namespace zs {
+
+namespace {
+
+constexpr std::wstring_view kApp = L"app";
+constexpr std::wstring_view kNgen = L"ngen";
+constexpr std::wstring_view kLnk = L"lnk";
+constexpr std::wstring_view kReg = L"reg";
+constexpr std::wstring_view kKey = L"key";
+constexpr std::wstring_view kFile = L"file";
+constexpr std::wstring_view kDir = L"dir";
+
+std::wstring shaHex(std::string_view bytes, bool& ok) {
+  uint8_t digest[kSha256Size];
+  ok = sha256(bytes.data(), bytes.size(), digest);
+  if (!ok) return {};
+  return toHex(std::string_view(reinterpret_cast<const char*>(digest), kSha256Size));
+}
+
+std::vector<std::wstring> splitAt(std::wstring_view text, wchar_t separator) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t at = text.find(separator, start);
+    if (at == std::wstring_view::npos) {
+      parts.emplace_back(text.substr(start));
+      return parts;
+    }
+    parts.emplace_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+}
+
+bool isRecordKey(std::wstring_view key) { return !key.empty() && key.find(L"..") == std::wstring_view::npos; }
+
+// One line's fields (after the kind) against its kind's rule; fills the record.
+bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std::wstring_view location,
+              const KnownFolders& folders, bool& haveApp, UninstallRecord& record, std::wstring& reason) {
+  if (kind == kApp) {
+    if (f.size() != 1 || haveApp) return false;
+    std::wstring app = normalizePath(f[0]);
+    if (app.empty() || !equalsNoCase(app, normalizePath(location))) {
+      reason = L"the record's app line differs from the entry's InstallLocation";
+      return false;
+    }
+    record.app = app;
+    haveApp = true;
+    return true;
+  }
+  if (kind == kNgen) {
+    if (f.size() != 1 || !haveApp) return false;
+    std::wstring path = normalizePath(f[0]);
+    if (!isInside(path, record.app)) return false;
+    record.ngen.push_back(path);
+    return true;
+  }
+  if (kind == kLnk) {
+    if (f.size() != 1) return false;
+    std::wstring path = normalizePath(f[0]);
+    bool placed = (!folders.programs.empty() && isInside(path, folders.programs)) ||
+                  (!folders.desktop.empty() && isInside(path, folders.desktop));
+    if (!placed || !endsWithNoCase(path, L".lnk")) return false;
+    record.lnk.push_back(path);
+    return true;
+  }
+  if (kind == kReg) {
+    if (f.size() != 7) return false;
+    RegistryLine line;
+    if (!parseRegRoot(f[0], line.root) || !parseRegView(f[1], line.view) || !isRecordKey(f[2])) return false;
+    line.key = f[2];
+    line.name = f[3];
+    line.type = f[4];
+    line.data = f[5];
+    line.uninstall = f[6];
+    record.reg.push_back(std::move(line));
+    return true;
+  }
+  if (kind == kKey) {
+    if (f.size() != 3) return false;
+    RegistryKeyRef key;
+    if (!parseRegRoot(f[0], key.root) || !parseRegView(f[1], key.view) || !isRecordKey(f[2])) return false;
+    key.key = f[2];
+    record.key.push_back(std::move(key));
+    return true;
+  }
+  if (kind == kFile || kind == kDir) {
+    if (f.size() != 1 || !isRelativePathOk(f[0], false)) return false;
+    (kind == kFile ? record.file : record.dir).push_back(f[0]);
+    return true;
+  }
+  return false;
+}
+
+std::wstring regRootText(RegRoot root) { return regRootName(root); }
+
+std::wstring wideFromBytes(std::string_view bytes) {
+  std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+  if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::string serializeUninstallRecord(const UninstallRecord& r) {
+  std::string out(kUninstallRecordHeader);
+  out += journalLine(kApp, {r.app});
+  for (const std::wstring& path : r.ngen) out += journalLine(kNgen, {path});
+  for (const std::wstring& path : r.lnk) out += journalLine(kLnk, {path});
+  for (const RegistryLine& l : r.reg)
+    out += journalLine(kReg, {regRootText(l.root), regViewName(l.view), l.key, l.name, l.type, l.data, l.uninstall});
+  for (const RegistryKeyRef& k : r.key) out += journalLine(kKey, {regRootText(k.root), regViewName(k.view), k.key});
+  for (const std::wstring& path : r.file) out += journalLine(kFile, {path});
+  for (const std::wstring& path : r.dir) out += journalLine(kDir, {path});
+  return out;
+}
+
+bool parseUninstallRecord(std::string_view bytes, std::wstring_view installLocation, const KnownFolders& folders,
+                          UninstallRecord& record, std::wstring& reason) {
+  record = UninstallRecord{};
+  if (bytes.substr(0, kUninstallRecordHeader.size()) != kUninstallRecordHeader) {
+    reason = L"the record has a bad header";
+    return false;
+  }
+  std::wstring text = utf8ToWide(bytes.substr(kUninstallRecordHeader.size()));
+  bool haveApp = false;
+  int32_t number = 1;
+  for (const std::wstring& line : splitAt(text, L'\n')) {
+    ++number;
+    if (line.empty()) continue;
+    std::vector<std::wstring> parts = splitAt(line, L'\t');
+    for (std::wstring& part : parts) part = unescapeJournalField(part);
+    std::wstring kind = parts.front();
+    parts.erase(parts.begin());
+    reason.clear();
+    if (!takeLine(kind, parts, installLocation, folders, haveApp, record, reason)) {
+      if (reason.empty()) reason = format(96, L"the record's line %d fails the path rules", number);
+      record = UninstallRecord{};
+      return false;
+    }
+  }
+  if (!haveApp) {
+    reason = L"the record has no app line";
+    record = UninstallRecord{};
+    return false;
+  }
+  return true;
+}
+
+bool readUninstallRecord(const std::wstring& entryName, RegView view, const std::wstring& folder,
+                         const KnownFolders& folders, UninstallRecord& record, std::wstring& reason) {
+  record = UninstallRecord{};
+  std::wstring entry = uninstallKeyOf(entryName);
+  std::wstring listSha;
+  if (!readString(view, entry, L"ZelvanSetup: ListSha", listSha)) {
+    reason = L"no ZelvanSetup: ListSha in the entry";
+    return false;
+  }
+  std::wstring location;
+  if (!readString(view, entry, L"InstallLocation", location)) {
+    reason = L"no InstallLocation in the entry";
+    return false;
+  }
+  std::string bytes;
+  if (!readWholeFile(folder + L"\\" + kUninstallRecordName, kUninstallRecordMaxBytes, bytes)) {
+    reason = L"the record of this install can't be read";
+    return false;
+  }
+  bool hashed = false;
+  std::wstring sha = shaHex(bytes, hashed);
+  if (!hashed || !equalsNoCase(sha, listSha)) {
+    reason = L"the record of this install does not match the entry's SHA-256";
+    return false;
+  }
+  return parseUninstallRecord(bytes, location, folders, record, reason);
+}
+
+bool registryLineNumber(std::wstring_view data, uint32_t& number) {
+  if (data.empty()) return false;
+  uint32_t value = 0;
+  for (wchar_t c : data) {
+    if (c < L'0' || c > L'9') return false;
+    value = value * 10u + static_cast<uint32_t>(c - L'0');  // wraps: the low 32 bits are kept
+  }
+  number = value;
+  return true;
+}
+
+bool encodeRegistryLine(const RegistryLine& line, DWORD& type, std::string& bytes) {
+  if (equalsNoCase(line.type, L"dword")) {
+    uint32_t number = 0;
+    if (!registryLineNumber(line.data, number)) return false;
+    type = REG_DWORD;
+    bytes.assign(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+    return true;
+  }
+  type = REG_SZ;
+  bytes.assign(reinterpret_cast<const char*>(line.data.c_str()), (line.data.size() + 1) * sizeof(wchar_t));
+  return true;
+}
+
+bool registryValueHoldsLine(const RegistryLine& line, DWORD type, std::string_view bytes) {
+  if (equalsNoCase(line.type, L"dword")) {
+    DWORD wantType = 0;
+    std::string want;
+    return encodeRegistryLine(line, wantType, want) && type == REG_DWORD && bytes == want;
+  }
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  return equalsNoCase(wideFromBytes(bytes), line.data);
+}
+
+bool journalKeyContent(JournalWriter& journal, RegRoot root, RegView view, const std::wstring& key) {
+  if (!keyExists(root, view, key)) return true;
+  journalRegOldKey(journal, root, view, key);
+  std::vector<RegValue> values;
+  std::vector<std::wstring> subkeys;
+  if (!listValues(root, view, key, values) || !listSubkeys(root, view, key, subkeys)) return false;
+  for (const RegValue& v : values) journalRegOld(journal, root, view, key, v.name, v.type, v.data);
+  for (const std::wstring& sub : subkeys)
+    if (!journalKeyContent(journal, root, view, key + L"\\" + sub)) return false;
+  return true;
+}
+
+bool removeRegistryLine(const RegistryLine& line, JournalWriter* journal) {
+  const wchar_t* rootText = regRootName(line.root);
+  bool wholeKey = equalsNoCase(line.uninstall, L"key");
+  if (!wholeKey && !equalsNoCase(line.uninstall, L"value")) return true;
+  // Only what the setup may write is the setup's to take away: a record naming anything else is
+  // not acted on, and no journal gets a record its own path check would refuse.
+  if (!isRegistryWriteAllowed(rootText, line.key, wholeKey ? std::wstring_view() : std::wstring_view(line.name))) {
+    logf(L"Not removed, setup may not change this registry line: %ls\\%ls", rootText, line.key.c_str());
+    return false;
+  }
+
+  if (wholeKey) {
+    if (!keyExists(line.root, line.view, line.key)) return true;
+    // A key whose content could not be written down in full is not deleted: rollback could not
+    // bring all of it back.
+    if ((journal != nullptr && !journalKeyContent(*journal, line.root, line.view, line.key)) ||
+        !deleteKeyTree(line.root, line.view, line.key)) {
+      logf(L"Could not remove the key %ls", line.key.c_str());
+      return false;
+    }
+    return true;
+  }
+
+  bool done = true;
+  DWORD type = 0;
+  std::string bytes;
+  if (readValue(line.root, line.view, line.key, line.name, type, bytes) && registryValueHoldsLine(line, type, bytes)) {
+    if (journal != nullptr) journalRegOld(*journal, line.root, line.view, line.key, line.name, type, bytes);
+    if (!deleteValue(line.root, line.view, line.key, line.name)) {
+      logf(L"Could not remove the value %ls of the key %ls", line.name.c_str(), line.key.c_str());
+      done = false;
+    }
+  }
+  if (line.root == RegRoot::Hkcr && keyExists(line.root, line.view, line.key) &&
+      isKeyEmpty(line.root, line.view, line.key)) {
+    if (journal != nullptr) journalRegOldKey(*journal, line.root, line.view, line.key);
+    if (!deleteKeyIfEmpty(line.root, line.view, line.key)) {
+      logf(L"Could not remove the key %ls", line.key.c_str());
+      done = false;
+    }
+  }
+  return done;
+}
+
+// --- The install's side -------------------------------------------------------------------------
+
+namespace {
+
+size_t depthOf(const std::wstring& key) { return static_cast<size_t>(std::count(key.begin(), key.end(), L'\\')); }
+
+bool sameKey(const RegistryKeyRef& a, const RegistryKeyRef& b) {
+  return a.root == b.root && a.view == b.view && equalsNoCase(a.key, b.key);
+}
+
+// Each ancestor folder of the files, once, the longest first (so a folder comes before its parent).
+std::vector<std::wstring> foldersOf(const std::vector<std::wstring>& files) {
+  std::vector<std::wstring> dirs;
+  NoCaseSet seen;
+  for (const std::wstring& file : files) {
+    for (size_t slash = file.rfind(L'\\'); slash != std::wstring::npos && slash > 0;
+         slash = file.rfind(L'\\', slash - 1)) {
+      std::wstring dir = file.substr(0, slash);
+      if (seen.insert(dir).second) dirs.push_back(dir);
+    }
+  }
+  std::stable_sort(dirs.begin(), dirs.end(),
+                   [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  return dirs;
+}
+
+// A file already at the place is moved aside, then the new one is journalled as placed.
+void clearAndPut(InstallRun& run, const std::wstring& path) {
+  if (pathExists(path) && !isDirectory(path)) moveAside(run, path);
+  journalPut(run.journal, path);
+}
+
+}  // namespace
+
+UninstallRecord buildUninstallRecord(const InstallRun& run) {
+  UninstallRecord r;
+  r.app = run.folder;
+  const std::vector<NativeImageEntry>& images = run.script.nativeImages;
+  for (auto it = images.rbegin(); it != images.rend(); ++it)
+    if (!it->install.empty()) r.ngen.push_back(expandPaths(it->install, run.variables));
+  r.lnk = run.shortcutsCreated;
+  r.reg = run.linesWritten;
+  r.key = run.keysCreated;
+  if (run.oldRecordUsable) {
+    for (const RegistryKeyRef& old : run.oldRecord.key) {
+      if (!keyExists(old.root, old.view, old.key)) continue;
+      if (std::none_of(r.key.begin(), r.key.end(), [&](const RegistryKeyRef& k) { return sameKey(k, old); }))
+        r.key.push_back(old);
+    }
+  }
+  std::stable_sort(r.key.begin(), r.key.end(),
+                   [](const RegistryKeyRef& a, const RegistryKeyRef& b) { return depthOf(a.key) > depthOf(b.key); });
+  for (const FileEntry* f : run.programFiles) {
+    std::wstring name = relativeToApp(f->dest);
+    if (!equalsNoCase(name, L"ZelvanUninstall.exe")) r.file.push_back(name);
+  }
+  r.dir = foldersOf(r.file);
+  return r;
+}
+
+void writeUninstallerAndRecord(InstallRun& run) {
+  run.cancelPoint();
+  std::string bytes = serializeUninstallRecord(buildUninstallRecord(run));
+  bool hashed = false;
+  std::wstring sha = shaHex(bytes, hashed);
+  if (!hashed) {
+    logLine(L"The SHA-256 of the uninstall record could not be computed.");
+    throw Stop::failed(StopCategory::Unexpected);
+  }
+
+  const std::wstring finalPath = run.folder + L"\\" + kUninstallRecordName;
+  const std::wstring temporary = finalPath + L".tmp";
+  clearAndPut(run, temporary);
+  DWORD error = 0;
+  if (!writeNewFile(temporary, bytes, &error)) raiseWriteFailure(temporary, error);
+  clearAndPut(run, finalPath);
+  if (!moveFile(temporary, finalPath, false, &error)) raiseWriteFailure(finalPath, error);
+  run.recordSha = sha;
+}
+
+bool readOldUninstallRecord(InstallRun& run, std::wstring& reason) {
+  const ExistingInstall& existing = run.request.existing;
+  return readUninstallRecord(existing.entryName, existing.view, run.oldFolder, run.folders, run.oldRecord, reason);
+}
+
+std::vector<std::wstring> oldRecordNativeImages(const InstallRun& run) { return run.oldRecord.ngen; }
+
+std::vector<std::wstring> oldRecordFiles(const InstallRun& run) { return run.oldRecord.file; }
+
+}  // namespace zs
