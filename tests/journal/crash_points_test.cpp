@@ -140,6 +140,8 @@ TEST(CrashPoints, ARollbackThatDiesResumesWithoutRepeatingItself) {
   int undoable = 0;
   for (int k = 1;; ++k) {
     for (bool tornUndone : {false, true}) {
+      // A torn UNDONE is cut the same way wherever it falls: a sample of them is enough.
+      if (tornUndone && k % 4 != 1) continue;
       box.reset();
       prepareBefore(box);
       JournalWriter j;
@@ -163,8 +165,8 @@ TEST(CrashPoints, ARollbackThatDiesResumesWithoutRepeatingItself) {
       if (!died) {
         // k is past the last record to undo: the rollback finished on its own.
         EXPECT_TRUE(snapshot(box) == ref.before);
-        std::printf("[ crash points ] %d rollback interruptions (after each of %d UNDONE records, and torn)\n",
-                    undoable * 2, undoable);
+        std::printf("[ crash points ] %d rollback interruptions (after each of %d UNDONE records, %d of them torn)\n",
+                    undoable + (undoable + 3) / 4, undoable, (undoable + 3) / 4);
         EXPECT_GT(undoable, 20);
         return;
       }

@@ -25,6 +25,8 @@ void walk(const std::wstring& base, const std::wstring& rel, std::map<std::wstri
     } else if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       out[childRel] = "D";
       walk(base, childRel, out);
+    } else if (equalsNoCase(e.name, L"ngen.exe")) {
+      out[childRel] = "T";  // the stand-in tool itself, not state
     } else {
       std::string bytes;
       readWholeFile(full, 1u << 26, bytes);

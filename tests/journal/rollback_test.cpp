@@ -1,0 +1,226 @@
+// Rollback and cleanup on small journals written for the case: what is undone, what is not, what
+// is said, and the results the callers act on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/failure.h"
+#include "journal/cleanup.h"
+#include "journal/journal_records.h"
+#include "journal/recovery.h"
+#include "journal/scenario.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "script/script.h"
+#include "support/log_capture.h"
+#include "support/temp_folder.h"
+#include "ui/engine_sink.h"
+
+namespace zs::test {
+namespace {
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string u8(const std::wstring& s) { return wideToUtf8(s); }
+
+struct CountingSink : EngineSink {
+  int rollingBack = 0;
+  int committed = 0;
+  void onRollingBack() override { ++rollingBack; }
+  void onCommitted() override { ++committed; }
+};
+
+class Rollback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    createFolder(box_ / L"Apps");
+    createFolder(box_.app);
+    createFolder(box_.folders.setupdata);
+  }
+  std::string head(const std::wstring& old = L"") const {
+    return "ZSJ1\n" + u8(L"BEGIN\t2.0\tupgrade\t" + box_.app + L"\t" + old + L"\t" + kRunSuffix) + "\n";
+  }
+  void write(const std::string& bytes) {
+    deleteFile(box_.journalPath());
+    ASSERT_TRUE(writeNewFile(box_.journalPath(), bytes));
+  }
+  int32_t recover(EngineSink* sink = nullptr) {
+    RollbackOptions o;
+    o.asUser = selfImpersonation();
+    o.retryPauseMs = 10;
+    return recoverAtStartup(box_.folders, box_.appId, sink, o);
+  }
+  Sandbox box_;
+};
+
+TEST_F(Rollback, RecordsAlreadyUndoneAreNotUndoneAgain) {
+  std::wstring placed = box_.app + L"\\placed.dll";
+  std::wstring kept = box_.app + L"\\kept.dll";
+  writeNewFile(placed, std::string_view("new"));
+  writeNewFile(kept, std::string_view("a file that came back after its PUT was undone"));
+  write(head() + u8(L"PUT\t" + kept) + "\n" + u8(L"PUT\t" + placed) + "\nUNDONE\t2\n");
+  LogCapture log;
+  CountingSink sink;
+  EXPECT_EQ(recover(&sink), kRecoveryGoOn);
+  EXPECT_EQ(sink.rollingBack, 1);
+  auto lines = log.lines();
+  EXPECT_TRUE(hasLine(lines, "An earlier run did not finish. Rolling back first."));
+  EXPECT_TRUE(hasLine(lines, "Undo record 3: PUT " + u8(placed)));
+  EXPECT_FALSE(hasLine(lines, "Undo record 2: PUT " + u8(kept)));
+  EXPECT_TRUE(hasLine(lines, "Rollback of the earlier run finished."));
+  EXPECT_TRUE(pathExists(kept));
+  EXPECT_FALSE(pathExists(placed));
+  EXPECT_FALSE(pathExists(box_.journalPath()));
+  // The journal, {setupdata}\bak and the then empty {setupdata} all go after a complete rollback.
+  EXPECT_FALSE(pathExists(box_.folders.setupdata));
+}
+
+TEST_F(Rollback, ARegistryRecordThatCannotBeParsedFailsAndTheJournalStays) {
+  std::wstring key = box_.regBase + L"\\Odd";
+  write(head() + u8(L"REGOLD\tHKLM\t64\t" + key + L"\tV\t3\t0a1") + "\n" + u8(L"REGOLD\tHKLM\t64\t" + key + L"\tW\t4\t0a000000") + "\n");
+  LogCapture log;
+  EXPECT_EQ(recover(), kRecoveryIncomplete);
+  auto lines = log.lines();
+  EXPECT_TRUE(hasLine(lines, "Undo record 3: REGOLD " + u8(key)));
+  EXPECT_TRUE(hasLine(lines, "Undo failed for record 2 (REGOLD)"));
+  EXPECT_TRUE(hasLine(lines, "Rollback is not complete. The journal stays, and the next run tries again."));
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(readValue(RegRoot::Hklm, RegView::View64, key, L"W", type, data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(data, std::string("\x0a\0\0\0", 4));
+  std::vector<std::string> journal = journalLines(box_.journalPath());
+  EXPECT_EQ(journal.back(), "UNDONE\t3\n");
+  // The next start tries the failed record again, and only that one.
+  LogCapture again;
+  EXPECT_EQ(recover(), kRecoveryIncomplete);
+  std::vector<std::string> second = again.lines();
+  EXPECT_EQ(std::count_if(second.begin(), second.end(), [](const std::string& l) { return l.rfind("Undo record", 0) == 0; }),
+            1);
+  deleteKeyTree(RegRoot::Hklm, RegView::View64, key);
+}
+
+TEST_F(Rollback, AJournalThatCannotBeReopenedStaysWithResult10) {
+  std::wstring placed = box_.app + L"\\placed.dll";
+  writeNewFile(placed, std::string_view("new"));
+  write(head() + u8(L"PUT\t" + placed) + "\n");
+  HANDLE holder = CreateFileW(box_.journalPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  LogCapture log;
+  EXPECT_EQ(recover(), kRecoveryIncomplete);
+  CloseHandle(holder);
+  ASSERT_FALSE(log.lines().empty());
+  EXPECT_EQ(log.lines().back().rfind("Open the journal: Windows error ", 0), 0u);
+  EXPECT_TRUE(pathExists(placed));
+  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_FALSE(pathExists(placed));
+}
+
+TEST_F(Rollback, TheRunsOwnRollbackKeepsAJournalItCannotTrust) {
+  JournalWriter j;
+  ASSERT_EQ(j.create(box_.journalPath()), 0u);
+  journalBegin(j, L"2.0", L"fresh", box_.app, L"", kRunSuffix);
+  j.close();
+  appendRaw(box_.journalPath(), u8(L"PUT\t" + box_.root() + L"\\outside.dll") + "\n");
+  ASSERT_EQ(j.reopen(box_.journalPath(), readBytes(box_.journalPath()).size(), 2), 0u);
+  LogCapture log;
+  CountingSink sink;
+  EXPECT_FALSE(rollBackOwnJournal(j, box_.folders, box_.appId, &sink));
+  EXPECT_EQ(sink.rollingBack, 1);
+  EXPECT_TRUE(hasLine(log.lines(), "The journal could not be read back, so it stays for the next run."));
+  EXPECT_TRUE(pathExists(box_.journalPath()));
+  EXPECT_FALSE(j.isOpen());
+  // Without an open journal there is nothing to roll back.
+  EXPECT_TRUE(rollBackOwnJournal(j, box_.folders, box_.appId, nullptr));
+}
+
+TEST_F(Rollback, CleanupThatCannotReadTheJournalLeavesItForTheNextRun) {
+  JournalWriter j;
+  ASSERT_EQ(j.create(box_.journalPath()), 0u);
+  journalBegin(j, L"2.0", L"fresh", box_.app, L"", kRunSuffix);
+  j.append(L"ERASE", {box_.root()});
+  LogCapture log;
+  cleanUpAfterCommit(j, box_.folders, box_.appId);
+  EXPECT_TRUE(hasLine(log.lines(), "The journal could not be read back for cleanup. The next run tidies."));
+  EXPECT_FALSE(j.isOpen());
+  EXPECT_TRUE(pathExists(box_.journalPath()));
+}
+
+TEST_F(Rollback, CommitWritesOnlyWhatTheCleanupMayTouch) {
+  // A fresh install: no old entries, no old folder; RemoveIfEmpty values inside Program Files are
+  // recorded, others are left out (a record the path check refuses would spoil the journal).
+  createFolder(box_.folders.pf + L"\\Brightmoor");
+  JournalWriter j;
+  ASSERT_EQ(j.create(box_.journalPath()), 0u);
+  journalBegin(j, L"2.0", L"fresh", box_.app, L"", kRunSuffix);
+  LegacyInfo legacy;
+  legacy.uninstallKeys = {L"{{" + box_.appId + L"}}_is1"};
+  legacy.dirs = {L"old"};
+  legacy.removeIfEmpty = {L"{pf}\\Brightmoor", L"{programs}\\Brightmoor"};
+  CancelState cancel;
+  CountingSink sink;
+  CommitInputs in;
+  in.journal = &j;
+  in.installFolder = box_.app;
+  in.appId = box_.appId;
+  in.legacy = &legacy;
+  in.folders = &box_.folders;
+  in.cancel = &cancel;
+  in.sink = &sink;
+  in.windows64 = true;
+  LogCapture log;
+  commitRun(in);
+  EXPECT_EQ(sink.committed, 1);
+  EXPECT_TRUE(cancel.committed());
+  std::vector<std::string> lines = journalLines(box_.journalPath());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], u8(L"CLEANEMPTY\t" + box_.folders.pf + L"\\Brightmoor") + "\n");
+  EXPECT_EQ(lines[2], "COMMIT\n");
+  EXPECT_TRUE(hasLine(log.lines(), "Cleanup leaves " + u8(box_.folders.programs) + "\\Brightmoor alone: it is outside what the cleanup may touch."));
+  cleanUpAfterCommit(j, box_.folders, box_.appId);
+  EXPECT_FALSE(pathExists(box_.folders.pf + L"\\Brightmoor"));
+  EXPECT_FALSE(pathExists(box_.journalPath()));
+}
+
+TEST_F(Rollback, AnUpgradeIntoANewFolderRemovesTheOldOneOnlyWhenNothingOfTheUsersIsLeft) {
+  for (bool userFile : {false, true}) {
+    SCOPED_TRACE(userFile ? "a file of the user's" : "empty");
+    std::wstring old = box_ / L"OldZelvan";
+    createFolder(old);
+    createFolder(old + L"\\plugins");
+    std::wstring backup = old + L"\\.zsold" + kRunSuffix;
+    createFolder(backup);
+    writeNewFile(backup + L"\\Zelvan.exe", std::string_view("old exe"));
+    if (userFile) writeNewFile(old + L"\\notes.txt", std::string_view("mine"));
+    createFolder(box_.folders.setupdata);
+    JournalWriter j;
+    ASSERT_EQ(j.create(box_.journalPath()), 0u);
+    journalBegin(j, L"2.0", L"upgrade", box_.app, old, kRunSuffix);
+    journalMove(j, old + L"\\Zelvan.exe", backup + L"\\Zelvan.exe");
+    LegacyInfo legacy;
+    legacy.dirs = {L"plugins"};
+    CancelState cancel;
+    CommitInputs in;
+    in.journal = &j;
+    in.installFolder = box_.app;
+    in.oldInstallFolder = old;
+    in.appId = box_.appId;
+    in.legacy = &legacy;
+    in.folders = &box_.folders;
+    in.cancel = &cancel;
+    LogCapture log;
+    commitRun(in);
+    cleanUpAfterCommit(j, box_.folders, box_.appId);
+    EXPECT_FALSE(pathExists(backup));
+    EXPECT_FALSE(pathExists(old + L"\\plugins"));
+    EXPECT_EQ(pathExists(old), userFile);
+    EXPECT_EQ(hasLine(log.lines(), "Removed the empty folder " + u8(old)), !userFile);
+    deleteTree(old);
+  }
+}
+
+}  // namespace
+}  // namespace zs::test
