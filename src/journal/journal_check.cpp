@@ -3,7 +3,7 @@
 #include "app/log.h"
 #include "journal/record_kinds.h"
 #include "platform/text.h"
-#include "journal/folder_rule.h"
+#include "script/install_folder.h"
 #include "script/known_folders.h"
 #include "script/paths.h"
 
@@ -72,8 +72,8 @@ bool recordPassesCheck(const JournalRecord& record, const JournalScope& scope) {
 
 bool checkJournalPaths(const JournalImage& image, const JournalScope& scope, const KnownFolders& folders) {
   if (image.records.empty()) return true;
-  if (!journalFolderPlausible(image.installFolder, folders)) return false;
-  if (!image.oldInstallFolder.empty() && !journalFolderPlausible(image.oldInstallFolder, folders)) return false;
+  if (!isPlausibleInstallFolder(image.installFolder, folders)) return false;
+  if (!image.oldInstallFolder.empty() && !isPlausibleInstallFolder(image.oldInstallFolder, folders)) return false;
   for (const JournalRecord& record : image.records) {
     if (!recordPassesCheck(record, scope)) {
       logf(L"Journal line %d (%ls) failed the path check", record.number, record.kind.c_str());

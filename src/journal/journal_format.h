@@ -1,7 +1,7 @@
 // The install journal's bytes: the "ZSJ1\n" header, one UTF-8 line per record (the kind, then
 // each field after a tab, escaped), and how a whole file reads back into a JournalImage.
 //
-// Portable and pure: no file access here, so the format can be tested and fuzzed natively. The
+// Portable and pure: no file access here, so the format can be tested natively. The
 // Windows side (journal.h) opens, appends, flushes and reads the file through these functions.
 #pragma once
 
