@@ -90,5 +90,31 @@ TEST(JournalFormat, UndoneNumbers) {
   EXPECT_EQ(v, 1u);
 }
 
+TEST(JournalFormat, AnyBytesReadWithoutHarmAndConsistently) {
+  // A small deterministic generator: the same inputs on every run.
+  uint32_t state = 12345;
+  auto next = [&] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  const std::string pieces[] = {"ZSJ1\n", "BEGIN", "\t", "\n", "%", "%0A", "%25", "\xC3", "\x80", "\xFF", "C:\\A", "UNDONE"};
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes = round % 2 == 0 ? "ZSJ1\n" : "";
+    int n = static_cast<int>(next() % 40);
+    for (int i = 0; i < n; ++i) bytes += pieces[next() % (sizeof(pieces) / sizeof(pieces[0]))];
+    JournalImage image;
+    JournalState state1 = parseJournal(bytes, image);
+    ASSERT_LE(image.validLength, bytes.size());
+    if (state1 == JournalState::Valid) {
+      ASSERT_EQ(bytes.compare(0, 5, "ZSJ1\n"), 0);
+      // Reading only the valid part gives the same records.
+      JournalImage again;
+      ASSERT_EQ(parseJournal(bytes.substr(0, image.validLength), again), JournalState::Valid);
+      ASSERT_EQ(again.records.size(), image.records.size());
+    }
+    for (size_t i = 0; i < image.records.size(); ++i) ASSERT_EQ(image.records[i].number, static_cast<int32_t>(i + 1));
+  }
+}
+
 }  // namespace
 }  // namespace zs

@@ -92,6 +92,8 @@ Sandbox::Sandbox() {
 Sandbox::~Sandbox() {
   reset();
   deleteTree(root_);
+  // The parent of every test key; it goes only when no one else left anything in it.
+  deleteKeyIfEmpty(RegRoot::Hklm, RegView::View64, L"Software\\Brightmoor");
 }
 
 void Sandbox::reset() {
