@@ -222,5 +222,23 @@ TEST_F(Rollback, AnUpgradeIntoANewFolderRemovesTheOldOneOnlyWhenNothingOfTheUser
   }
 }
 
+TEST_F(Rollback, CleanupLeavesABackupFolderThatHasBecomeALink) {
+  std::wstring theirs = box_ / L"theirs";
+  createFolder(theirs);
+  writeNewFile(theirs + L"\\a.dll", std::string_view("theirs"));
+  std::wstring backup = box_.app + L"\\.zsold" + kRunSuffix;
+  ASSERT_TRUE(plantLink(backup, theirs));
+  struct Unplant {
+    std::wstring link;
+    ~Unplant() { removeLink(link); }
+  } unplant{backup};
+  write(head() + u8(L"MOVE\t" + box_.app + L"\\a.dll\t" + backup + L"\\a.dll") + "\nCOMMIT\n");
+  LogCapture log;
+  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_TRUE(hasLine(log.lines(), "Left a link in place: " + u8(backup)));
+  EXPECT_EQ(readBytes(theirs + L"\\a.dll"), "theirs");
+  EXPECT_FALSE(pathExists(box_.journalPath()));
+}
+
 }  // namespace
 }  // namespace zs::test
