@@ -52,8 +52,13 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
     DWORD error = 0;
     if (writer.append(journal_kind::kUndone, {format(16, L"%d", record.number)}, &error) == 0) {
       logWinError(L"Writing UNDONE", error);
-      ok = false;
-    } else if (options.afterUndone) {
+      // A record undone without its UNDONE is undone again next time. After an earlier record is
+      // undone too, that can destroy what the earlier undo put back (a PUT undone a second time
+      // deletes the old file its MOVE brought back), so nothing more is undone now.
+      logLine(L"Rollback stops here: the journal can't record what is undone.");
+      return false;
+    }
+    if (options.afterUndone) {
       options.afterUndone(record.number);
     }
   }

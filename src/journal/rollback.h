@@ -8,8 +8,11 @@
 // - After each record is undone an UNDONE record naming it is appended, so a rollback that is cut
 //   short (killed, power lost) resumes where it stopped: a record named by an UNDONE is never
 //   undone again. A rollback only ever appends; it never removes records.
-// - Best effort: no failure stops the rollback. Each record is tried, each failure is logged, and
-//   the result is false when any record could not be undone or its UNDONE could not be written.
+// - Best effort: no failure to undo a record stops the rollback. Each record is tried, each failure
+//   is logged, and the result is false when any record could not be undone.
+// - An UNDONE that cannot be written does stop it: the record would be undone again by the next
+//   rollback, and undoing anything older first could make that second undo destroy what the older
+//   one put back.
 //   After an earlier failure a DIRNEW or KEYNEW whose folder or key is still there gets no UNDONE,
 //   because the earlier failure may be what keeps it non-empty; the next rollback tries it again.
 // - Undo never follows a link inside the folders it works in, never overwrites a file that has

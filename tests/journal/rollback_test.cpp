@@ -222,6 +222,28 @@ TEST_F(Rollback, AnUpgradeIntoANewFolderRemovesTheOldOneOnlyWhenNothingOfTheUser
   }
 }
 
+TEST_F(Rollback, AnUndoneThatCannotBeWrittenStopsTheRollback) {
+  // a.dll was moved aside and the new one placed. If the PUT were undone without its UNDONE and
+  // the MOVE then undone too, the next rollback would undo the PUT again and delete the old file.
+  std::wstring backup = box_.app + L"\\.zsold" + kRunSuffix;
+  createFolder(backup);
+  writeNewFile(backup + L"\\a.dll", std::string_view("old"));
+  writeNewFile(box_.app + L"\\a.dll", std::string_view("new"));
+  std::string bytes = head() + u8(L"MOVE\t" + box_.app + L"\\a.dll\t" + backup + L"\\a.dll") + "\n" +
+                      u8(L"PUT\t" + box_.app + L"\\a.dll") + "\n";
+  JournalImage image;
+  ASSERT_EQ(parseJournal(bytes, image), JournalState::Valid);
+  JournalScope scope = makeJournalScope(image, box_.folders, box_.appId);
+  JournalWriter unwritable;  // never opened: every append fails
+  LogCapture log;
+  EXPECT_FALSE(rollBack(image, unwritable, scope));
+  auto lines = log.lines();
+  EXPECT_TRUE(hasLine(lines, "Rollback stops here: the journal can't record what is undone."));
+  EXPECT_FALSE(hasLine(lines, "Undo record 2: MOVE " + u8(box_.app) + "\\a.dll"));
+  EXPECT_FALSE(pathExists(box_.app + L"\\a.dll"));
+  EXPECT_EQ(readBytes(backup + L"\\a.dll"), "old");
+}
+
 TEST_F(Rollback, CleanupLeavesABackupFolderThatHasBecomeALink) {
   std::wstring theirs = box_ / L"theirs";
   createFolder(theirs);
