@@ -11,6 +11,7 @@
 #include "journal/recovery.h"
 #include "journal/scenario.h"
 #include "platform/files.h"
+#include "support/temp_folder.h"
 
 namespace zs::test {
 namespace {
@@ -134,14 +135,20 @@ TEST(CrashPoints, EveryPrefixOfARealJournalRecovers) {
   std::printf("[ crash points ] %d points of a %zu-record journal, all recovered\n", points, ref.lines.size());
 }
 
+// Where a rollback can die: after an UNDONE is durable; with the next UNDONE half written; and
+// after an undo whose UNDONE never reached the file (that record is then undone a second time,
+// which every undo must survive).
+enum class RollbackDeath { AfterUndone, TornUndone, Unrecorded };
+
 TEST(CrashPoints, ARollbackThatDiesResumesWithoutRepeatingItself) {
   Sandbox box;
   Reference ref = makeReference(box);
   int undoable = 0;
+  int interruptions = 0;
   for (int k = 1;; ++k) {
-    for (bool tornUndone : {false, true}) {
+    for (RollbackDeath death : {RollbackDeath::AfterUndone, RollbackDeath::TornUndone, RollbackDeath::Unrecorded}) {
       // A torn UNDONE is cut the same way wherever it falls: a sample of them is enough.
-      if (tornUndone && k % 4 != 1) continue;
+      if (death == RollbackDeath::TornUndone && k % 4 != 1) continue;
       box.reset();
       prepareBefore(box);
       JournalWriter j;
@@ -159,20 +166,28 @@ TEST(CrashPoints, ARollbackThatDiesResumesWithoutRepeatingItself) {
       try {
         recoverAtStartup(box.folders, box.appId, nullptr, dying);
       } catch (const CrashNow&) {
-        // The process died while the next UNDONE was half written.
-        if (tornUndone) appendRaw(box.journalPath(), "UNDO");
+        std::string bytes = readBytes(box.journalPath());
+        if (death == RollbackDeath::TornUndone) appendRaw(box.journalPath(), "UNDO");
+        if (death == RollbackDeath::Unrecorded) {
+          // The last line is the UNDONE just written: as if the process died before writing it.
+          size_t cut = bytes.rfind('\n', bytes.size() - 2) + 1;
+          ASSERT_EQ(bytes.compare(cut, 7, "UNDONE\t"), 0);
+          ASSERT_TRUE(writeBytes(box.journalPath(), bytes.substr(0, cut)));
+        }
       }
       if (!died) {
         // k is past the last record to undo: the rollback finished on its own.
         EXPECT_TRUE(snapshot(box) == ref.before);
-        std::printf("[ crash points ] %d rollback interruptions (after each of %d UNDONE records, %d of them torn)\n",
-                    undoable + (undoable + 3) / 4, undoable, (undoable + 3) / 4);
+        std::printf("[ crash points ] %d rollback interruptions around each of %d UNDONE records\n", interruptions,
+                    undoable);
         EXPECT_GT(undoable, 20);
         return;
       }
-      // What was undone before the death is not undone twice: each record gets one UNDONE.
-      std::string label = "rollback dead after UNDONE " + std::to_string(k) + (tornUndone ? " (torn)" : "");
+      std::string label = "rollback dead at UNDONE " + std::to_string(k) +
+                          (death == RollbackDeath::TornUndone ? " (torn)"
+                           : death == RollbackDeath::Unrecorded ? " (not written)" : "");
       expectRecoversTo(box, ref.before, label);
+      ++interruptions;
       if (::testing::Test::HasFailure()) return;
     }
     ++undoable;
