@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/instance.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 #include "script/install_folder.h"
@@ -142,6 +143,10 @@ int runInstallRole() {
       return refuse(13, kExitUnknownTask, L"/tasks=" + task);
     }
   }
+
+  std::wstring wine;
+  if (trustsOwnAccountUnderWine(&wine))
+    logf(L"Running under Wine %ls: its own account counts as an administrator.", wine.c_str());
 
   const KnownFolders& folders = knownFolders();
   if (!folders.userFoldersKnown)

@@ -1,14 +1,19 @@
-// The signed-in user's folders. They must be asked with that user's token, never with the
-// setup's own elevated one; until the token is available they stay unknown, and every step that
-// needs them checks userFoldersKnown.
+// The signed-in user's folders. They are asked with that user's token, never with the setup's own
+// elevated one; without the token they stay unknown, and every step that needs them checks
+// userFoldersKnown.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "platform/signed_in_user.h"
 #include "script/known_folders.h"
 
 namespace zs {
 
 void resolveUserFolders(KnownFolders& folders) {
-  folders.docs.clear();
-  folders.appdata.clear();
-  folders.profile.clear();
+  HANDLE token = signedInUserTokens().impersonation;
+  folders.docs = token != nullptr ? knownFolderPath(FOLDERID_Documents, token) : std::wstring();
+  folders.appdata = token != nullptr ? knownFolderPath(FOLDERID_RoamingAppData, token) : std::wstring();
+  folders.profile = token != nullptr ? knownFolderPath(FOLDERID_Profile, token) : std::wstring();
   folders.userFoldersKnown = !folders.docs.empty() && !folders.appdata.empty();
 }
 

@@ -180,3 +180,149 @@ def x_window_titles():
 
 def main():
     unittest.main(verbosity=2)
+
+
+# --- Machine state, compared before and after a run ---------------------------------------------
+
+# Registry keys a setup may touch (view, key). Everything below each is compared.
+TOUCHED_KEYS = [
+    (64, r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"),
+    (32, r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"),
+    (64, r"HKLM\SOFTWARE\Brightmoor"),
+    (64, r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"),
+    (64, r"HKLM\SOFTWARE\Classes\.zlvd"),
+    (64, r"HKLM\SOFTWARE\Classes\.flow"),
+    (64, r"HKLM\SOFTWARE\Classes\Zelvan.Document"),
+    (64, r"HKLM\SOFTWARE\Classes\Zelvan.Flow"),
+    (64, r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"),
+]
+
+
+def _file_digest(path):
+    import hashlib
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            h.update(chunk)
+    return h.hexdigest()
+
+
+def _parse_reg_export(text):
+    """{key: {value line, ...}} from a .reg export, key names lower-cased."""
+    keys = {}
+    current = None
+    for raw in text.replace("\\\r\n", "").replace("\\\n", "").splitlines():
+        line = raw.strip()
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1].lower()
+            keys.setdefault(current, set())
+        elif current is not None and line and not line.startswith(";") and not line.startswith("REGEDIT"):
+            keys[current].add(line)
+    return keys
+
+
+class MachineState:
+    """Every file under drive_c (but the Windows folder and this run's logs) and every registry key
+    a setup may touch, for exact comparison."""
+
+    def __init__(self, files, registry):
+        self.files = files
+        self.registry = registry
+
+    def differences(self, other):
+        out = []
+        for path in sorted(set(self.files) | set(other.files)):
+            a, b = self.files.get(path), other.files.get(path)
+            if a != b:
+                out.append(f"file {path}: {a} -> {b}")
+        for key in sorted(set(self.registry) | set(other.registry)):
+            a, b = self.registry.get(key), other.registry.get(key)
+            if a != b:
+                out.append(f"key {key}: {sorted(a or [])} -> {sorted(b or [])}")
+        return out
+
+
+def _snapshot(prefix):
+    files = {}
+    skip_top = {"windows"}
+    for dirpath, dirnames, filenames in os.walk(prefix.drive_c):
+        rel = os.path.relpath(dirpath, prefix.drive_c)
+        if rel == ".":
+            dirnames[:] = [d for d in dirnames if d.lower() not in skip_top]
+        # Wine's own temporary and cache folders change with every process start.
+        dirnames[:] = [d for d in dirnames if d.lower() not in ("temp", "inetcache")]
+        for d in dirnames:
+            full = os.path.join(dirpath, d)
+            relpath = os.path.relpath(full, prefix.drive_c).lower()
+            if relpath == "programdata/zelvansetup":
+                continue  # the log's folder: every silent run writes its log there
+            files[relpath] = "link" if os.path.islink(full) else "folder"
+        for name in filenames:
+            full = os.path.join(dirpath, name)
+            relpath = os.path.relpath(full, prefix.drive_c)
+            if relpath.lower().startswith("programdata/zelvansetup/") and name.lower().endswith(".log"):
+                continue
+            files[relpath.lower()] = "link" if os.path.islink(full) else _file_digest(full)
+    export_dir = os.path.join(prefix.dir, "zs-export")
+    os.makedirs(export_dir, exist_ok=True)
+    commands = []
+    for i, (view, key) in enumerate(TOUCHED_KEYS):
+        commands.append(f'reg export "{key}" C:\\zs-export-{i}.reg /y /reg:{view}')
+    prefix.wine("cmd", "/c", " & ".join(commands), check=False)
+    registry = {}
+    for i, (view, key) in enumerate(TOUCHED_KEYS):
+        path = os.path.join(prefix.drive_c, f"zs-export-{i}.reg")
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                data = f.read()
+            os.remove(path)
+            text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("utf-8", errors="replace")
+            for k, values in _parse_reg_export(text).items():
+                registry[f"{view}:{k}"] = values
+    return MachineState(files, registry)
+
+
+Prefix.snapshot = _snapshot
+
+
+def make_setup(prefix, out_exe, defines=(), modify=None):
+    """Makes a setup from the sample product, optionally changed first: copies examples/zelvan,
+    lets modify(folder) change it, builds the payload with zsbuild and puts it into a copy of the
+    stub with zsresource (run under Wine in the given prefix)."""
+    import tempfile
+    work = tempfile.mkdtemp(prefix="zs-sample-", dir=WORK_DIR)
+    try:
+        sample = os.path.join(work, "zelvan")
+        shutil.copytree(os.path.join(SOURCE_DIR, "examples", "zelvan"), sample)
+        if modify:
+            modify(sample)
+        stub = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
+        payload = os.path.join(work, "payload.bin")
+        args = [os.path.join(BIN_DIR, "host", "tools", "zsbuild", "zsbuild"), os.path.join(sample, "zelvan.zss"),
+                "--stub", stub, "--payload", payload,
+                "--define", "AppBin=" + os.path.join(BIN_DIR, "testing", "zelvan-app")]
+        for d in defines:
+            args += ["--define", d]
+        subprocess.run(args, check=True, capture_output=True)
+        tool = os.path.join(BIN_DIR, "tools", "zsresource", "zsresource.exe")
+        proc = prefix.run(tool, [stub, payload, out_exe])
+        if proc.code != 0 or not os.path.exists(out_exe):
+            raise AssertionError(f"zsresource failed: {proc.stderr!r}")
+        return out_exe
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def set_file_version(path, version):
+    """Rewrites the fixed file version of an executable's version resource in place."""
+    import struct
+    parts = [int(p) for p in version.split(".")] + [0] * 4
+    ms, ls = (parts[0] << 16) | parts[1], (parts[2] << 16) | parts[3]
+    with open(path, "r+b") as f:
+        data = bytearray(f.read())
+        at = data.find(struct.pack("<I", 0xFEEF04BD))
+        if at < 0:
+            raise AssertionError(f"{path} has no fixed file information")
+        struct.pack_into("<IIII", data, at + 8, ms, ls, ms, ls)
+        f.seek(0)
+        f.write(data)

@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "script/known_folders.h"
+#include "platform/signed_in_user.h"
 #include "script/paths.h"
 
 namespace zs {
@@ -41,16 +42,19 @@ TEST(KnownFolders, SixtyFourBitWindowsUsesTheNativeProgramFiles) {
   }
 }
 
-TEST(KnownFolders, UserFoldersWaitForTheUsersToken) {
+TEST(KnownFolders, UserFoldersComeFromTheSignedInUsersToken) {
   const KnownFolders& f = knownFolders();
-  EXPECT_TRUE(f.docs.empty());
-  EXPECT_TRUE(f.appdata.empty());
-  EXPECT_TRUE(f.profile.empty());
-  EXPECT_FALSE(f.userFoldersKnown);
+  // Under Wine the setup's own account is the signed-in user, so its token is found.
+  ASSERT_NE(signedInUserTokens().impersonation, nullptr);
+  EXPECT_TRUE(f.userFoldersKnown);
+  EXPECT_TRUE(endsWithNoCase(f.docs, L"\\Documents")) << wideToUtf8(f.docs);
+  EXPECT_TRUE(endsWithNoCase(f.appdata, L"\\AppData\\Roaming")) << wideToUtf8(f.appdata);
+  EXPECT_TRUE(isInside(f.docs, f.profile)) << wideToUtf8(f.profile);
   // The machine-wide folders are found all the same, and a fresh computation agrees.
   KnownFolders again = resolveKnownFolders();
   EXPECT_EQ(again.pf, f.pf);
   EXPECT_EQ(again.setupdata, f.setupdata);
+  EXPECT_EQ(again.docs, f.docs);
 }
 
 TEST(KnownFolders, ProgramFilesValueMustBeAPlainString) {
