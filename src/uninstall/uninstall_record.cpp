@@ -311,9 +311,15 @@ std::vector<std::wstring> foldersOf(const std::vector<std::wstring>& files) {
   return dirs;
 }
 
-// A file already at the place is moved aside, then the new one is journalled as placed.
+// A file already at the place is moved aside, then the new one is journalled as placed. A folder
+// there is refused before its PUT: rollback would try to delete it as the placed file and never
+// finish.
 void clearAndPut(InstallRun& run, const std::wstring& path) {
-  if (pathExists(path) && !isDirectory(path)) moveAside(run, path);
+  if (isDirectory(path)) {
+    logf(L"A folder stands where a file goes: %ls", path.c_str());
+    throw Stop::failed(StopCategory::WriteFailed, path);
+  }
+  if (pathExists(path)) moveAside(run, path);
   journalPut(run.journal, path);
 }
 

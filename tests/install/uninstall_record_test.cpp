@@ -313,6 +313,22 @@ TEST_F(RecordAndEntryTest, AFileHeldOpenAtTheRecordStopsTheRunAndTheRegistryCome
   readRecord();
 }
 
+TEST_F(RecordAndEntryTest, AFolderWhereTheRecordGoesFailsTheRunAndRollbackFinishes) {
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((folder + L"\\ZelvanUninstall.zsu.tmp").c_str(), nullptr));
+  TestPayload payload(files(), sections(kLines), "2.5.0.1412");
+  LogCapture log;
+  RunOutcome outcome = install(payload, {L"assoc"}, false);
+  EXPECT_EQ(outcome.result, 1) << "not 10: nothing was journalled that rollback cannot undo";
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.detail, folder + L"\\ZelvanUninstall.zsu.tmp");
+  EXPECT_TRUE(isDirectory(folder + L"\\ZelvanUninstall.zsu.tmp"));
+  EXPECT_FALSE(test::fileExists(folder + L"\\Zelvan.exe"));
+  EXPECT_FALSE(keyExists(RegRoot::Hkcr, RegView::View64, cls));
+  EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View64, entryKey));
+  EXPECT_FALSE(test::fileExists(setupDataPath() + L"\\install.zsj"));
+}
+
 // ---- The record and the entry's size, built without the machine ----
 
 TEST(RecordContent, ListsFoldersLongestFirstImagesDependantsFirstAndKeysDeepestFirst) {
