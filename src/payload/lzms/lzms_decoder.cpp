@@ -583,7 +583,8 @@ bool decodeItems(DecoderState& s, uint8_t* out, size_t outSize) {
 
 }  // namespace
 
-ChunkDecoder::ChunkDecoder() : state_(std::make_unique<DecoderState>()) {}
+// The state is made on first use: a length query never needs it.
+ChunkDecoder::ChunkDecoder() = default;
 ChunkDecoder::~ChunkDecoder() = default;
 
 bool ChunkDecoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
@@ -591,6 +592,7 @@ bool ChunkDecoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t
   if (in == nullptr || out == nullptr || inSize < 4 || (inSize & 1) != 0 || outSize > kMaxRawChunkSize) {
     return false;
   }
+  if (!state_) state_ = std::make_unique<DecoderState>();
   DecoderState& s = *state_;
   s.range.init(in, inSize);
   s.bits.init(in, inSize);
