@@ -115,9 +115,9 @@ class Prefix:
         if proc.returncode != 0:
             return None
         for line in proc.stdout.decode("utf-8", errors="replace").splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[1].startswith("REG_"):
-                return (parts[1], parts[2] if len(parts) > 2 else "")
+            m = re.match(r"^\s+(.*?)\s+(REG_[A-Z_]+)\s*(.*)$", line)
+            if m:
+                return (m.group(2), m.group(3))
         return None
 
     def set_windows_version(self, version):

@@ -15,6 +15,8 @@ SAMPLE_FILES = sorted([
     "ThirdPartyNotices.txt", "Zelvan.exe", "Zelvan.exe.config", "ZelvanLauncher.exe",
     "ZelvanLauncher.exe.config", "ZelvanUninstall.exe", "de/Zelvan.UI.strings.txt", "zelvan-cli.exe",
     "zelvan-cli.exe.config"])
+# What an install leaves in its folder: the program files and the uninstall record.
+INSTALLED = sorted(SAMPLE_FILES + ["ZelvanUninstall.zsu"])
 INNO_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{3F6A1C2E-7B44-4D19-9E0B-5C2D8A61F0B7}_is1"
 OWN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{3F6A1C2E-7B44-4D19-9E0B-5C2D8A61F0B7}"
 
@@ -50,7 +52,7 @@ class Install(ScenarioTest):
 
     def assertCleanInstall(self, folder=PF):
         host = self.prefix.host_path(folder)
-        self.assertEqual(files_under(host), SAMPLE_FILES)
+        self.assertEqual(files_under(host), INSTALLED)
         self.assertEqual(work_folders(host), [])
         self.assertFalse(os.path.exists(os.path.join(self.prefix.setup_data(), "install.zsj")))
         for name in SAMPLE_FILES:
@@ -106,6 +108,58 @@ class Install(ScenarioTest):
         self.assertNotIn("Task on: desktopicon", log.lines, "the old install had no desktop icon")
         self.assertCleanInstall("C:\\Program Files (x86)\\Zelvan")
         self.assertIsNone(self.prefix.reg_query(INNO_KEY, "InstallLocation", view=32), "the old entry is gone")
+
+    def test_repair_of_the_same_version_places_nothing(self):
+        self.assertEqual(self.install().code, 0)
+        self.assertEqual(self.install().code, 0)
+        log = self.last_log()
+        self.assertInOrder(log.lines, [
+            "Existing install: own", f"Mode repair. Folder {PF}. Old folder {PF}.", "Staged 13 program files."])
+        for name in SAMPLE_FILES:
+            self.assertIn("Unchanged, left in place: " + name.replace("/", "\\"), log.lines)
+        self.assertCleanInstall()
+        self.assertEqual(self.prefix.reg_query(OWN_KEY, "InstallLocation"), ("REG_SZ", PF))
+
+    def upgrade_setup(self):
+        """The sample as version 2.5.0.1500, with one program file changed, one added and one gone."""
+        def change(d):
+            with open(os.path.join(d, "app", "ThirdPartyNotices.txt"), "a") as f:
+                f.write("A notice added in 1500.\r\n")
+            with open(os.path.join(d, "app", "Themes", "Contrast.zlth"), "w") as f:
+                f.write("contrast theme\r\n")
+            os.remove(os.path.join(d, "app", "Samples", "Welcome.zlvd"))
+        return make_setup(self.prefix, os.path.join(self.prefix.drive_c, "next.exe"),
+                          defines=["FileVersion=2.5.0.1500"], modify=change)
+
+    def upgraded_files(self):
+        return sorted([n for n in INSTALLED if n != "Samples/Welcome.zlvd"] + ["Themes/Contrast.zlth"])
+
+    def test_upgrade_into_the_same_folder(self):
+        self.assertEqual(self.install().code, 0)
+        newer = self.upgrade_setup()
+        self.assertEqual(self.install(exe=newer).code, 0)
+        log = self.last_log()
+        self.assertInOrder(log.lines, ["Existing install: own", f"Mode upgrade. Folder {PF}. Old folder {PF}.", "COMMIT."])
+        self.assertIn("Unchanged, left in place: Zelvan.exe", log.lines)
+        self.assertNotIn("Unchanged, left in place: ThirdPartyNotices.txt", log.lines)
+        host = self.prefix.host_path(PF)
+        self.assertEqual(files_under(host), self.upgraded_files())
+        self.assertEqual(work_folders(host), [], "the backup folders went with the cleanup")
+        with open(os.path.join(host, "ThirdPartyNotices.txt")) as f:
+            self.assertIn("A notice added in 1500.", f.read())
+        self.assertEqual(self.prefix.reg_query(OWN_KEY, "ZelvanSetup: FileVersion"), ("REG_SZ", "2.5.0.1500"))
+
+    def test_upgrade_into_another_folder(self):
+        self.assertEqual(self.install().code, 0)
+        newer = self.upgrade_setup()
+        self.assertEqual(self.install("/dir=C:\\Apps\\Zelvan", exe=newer).code, 0)
+        self.assertInOrder(self.last_log().lines,
+                           ["Existing install: own", f"Mode upgrade. Folder C:\\Apps\\Zelvan. Old folder {PF}.", "COMMIT."])
+        self.assertEqual(files_under(self.prefix.host_path("C:\\Apps\\Zelvan")), self.upgraded_files())
+        old = self.prefix.host_path(PF)
+        self.assertEqual(files_under(old), [], "no file of the old install is left")
+        self.assertEqual(work_folders(old), [])
+        self.assertEqual(self.prefix.reg_query(OWN_KEY, "InstallLocation"), ("REG_SZ", "C:\\Apps\\Zelvan"))
 
     # --- refusals before anything changes ---
 
