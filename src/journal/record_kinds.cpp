@@ -1,5 +1,5 @@
-// One section per record kind: the change-side append, the path rule, the undo. The table at the
-// end ties them together.
+// One section per record kind: its path rule, its undo and its change-side append. The table at
+// the end ties them together.
 //
 // Undo is careful rather than forceful: it never works through a link, never overwrites a file
 // that has come back, touches the user's folders only as that user, and leaves what it cannot
@@ -20,43 +20,46 @@
 
 namespace zs {
 
-namespace {
+// Functions and types of this file are its own: static, or in an unnamed namespace. Only the
+// change-side appenders, findRecordKind and passesNoLinkTest are visible outside.
 
 constexpr int kAttempts = 10;
 
-std::wstring parentOf(std::wstring_view path) {
+static std::wstring parentOf(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
   return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
 }
 
-std::wstring_view lastComponent(std::wstring_view path) {
+static std::wstring_view lastComponent(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
   return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
 }
 
-bool insideInstall(std::wstring_view path, const JournalScope& s) {
+static bool insideInstall(std::wstring_view path, const JournalScope& s) {
   return isInside(path, s.installFolder) || isInside(path, s.oldInstallFolder);
 }
 
-bool isShortcutPlace(std::wstring_view path, const JournalScope& s) {
+static bool isShortcutPlace(std::wstring_view path, const JournalScope& s) {
   return (isInside(path, s.programs) || isInside(path, s.desktop)) && endsWithNoCase(path, L".lnk");
 }
 
-std::wstring dec(uint64_t n) { return format(32, L"%llu", static_cast<unsigned long long>(n)); }
+static std::wstring dec(uint64_t n) { return format(32, L"%llu", static_cast<unsigned long long>(n)); }
 
 // --- Registry vocabulary ---------------------------------------------------------------------
 
-bool isSubkeyText(std::wstring_view key) {
+static bool isSubkeyText(std::wstring_view key) {
   return !key.empty() && key.front() != L'\\' && key.back() != L'\\' && key.find(L"..") == std::wstring_view::npos;
 }
 
+namespace {
 struct RegTarget {
   RegRoot root = RegRoot::Hklm;
   RegView view = RegView::View64;
   std::wstring subkey;
 };
+}  // namespace
 
-bool regTarget(const JournalRecord& r, RegTarget& t) {
+static bool regTarget(const JournalRecord& r, RegTarget& t) {
   if (r.fields.size() < 3) return false;
   if (!parseRegRoot(r.fields[0], t.root) || !parseRegView(r.fields[1], t.view)) return false;
   if (!isSubkeyText(r.fields[2])) return false;
@@ -64,18 +67,18 @@ bool regTarget(const JournalRecord& r, RegTarget& t) {
   return true;
 }
 
-bool isOwnEntryKey(const RegTarget& t, const JournalScope& s) {
+static bool isOwnEntryKey(const RegTarget& t, const JournalScope& s) {
   return t.root == RegRoot::Hklm && !s.ownEntryKey.empty() && equalsNoCase(t.subkey, s.ownEntryKey);
 }
 
-bool allowedValue(const RegTarget& t, const std::wstring& name, const JournalScope& s) {
+static bool allowedValue(const RegTarget& t, const std::wstring& name, const JournalScope& s) {
   if (isOwnEntryKey(t, s)) return true;
   return isRegistryWriteAllowed(regRootName(t.root), t.subkey, name);
 }
 
 // Parent keys on the way to an allowed key are allowed too, so that creating them can be
 // journalled and undone.
-bool allowedKey(const RegTarget& t, const JournalScope& s) {
+static bool allowedKey(const RegTarget& t, const JournalScope& s) {
   if (allowedValue(t, L"", s)) return true;
   if (t.root != RegRoot::Hklm) return false;
   const std::wstring anchors[] = {s.ownEntryKey, L"Software\\Brightmoor",
@@ -87,14 +90,14 @@ bool allowedKey(const RegTarget& t, const JournalScope& s) {
   return false;
 }
 
-std::vector<std::wstring> regFields(RegRoot root, RegView view, const std::wstring& subkey) {
+static std::vector<std::wstring> regFields(RegRoot root, RegView view, const std::wstring& subkey) {
   return {regRootName(root), regViewName(view), subkey};
 }
 
 // --- Retried file operations -------------------------------------------------------------------
 
 template <typename Op>
-bool retried(const std::wstring& label, DWORD pauseMs, Op op) {
+static bool retried(const std::wstring& label, DWORD pauseMs, Op op) {
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     DWORD error = 0;
     if (op(error)) return true;
@@ -106,15 +109,20 @@ bool retried(const std::wstring& label, DWORD pauseMs, Op op) {
 
 // --- BEGIN -------------------------------------------------------------------------------------
 
-bool beginPasses(const JournalRecord& r, const JournalScope&) { return isRunSuffix(r.fields[4]); }
+static bool beginPasses(const JournalRecord& r, const JournalScope&) { return isRunSuffix(r.fields[4]); }
+
+void journalBegin(JournalWriter& j, const std::wstring& appVersion, const std::wstring& mode,
+                  const std::wstring& installFolder, const std::wstring& oldInstallFolder, const std::wstring& runSuffix) {
+  j.appendOrFail(journal_kind::kBegin, {appVersion, mode, installFolder, oldInstallFolder, runSuffix});
+}
 
 // --- COMMIT, END -------------------------------------------------------------------------------
 
-bool alwaysPasses(const JournalRecord&, const JournalScope&) { return true; }
+static bool alwaysPasses(const JournalRecord&, const JournalScope&) { return true; }
 
 // --- UNDONE ------------------------------------------------------------------------------------
 
-bool undonePasses(const JournalRecord& r, const JournalScope&) {
+static bool undonePasses(const JournalRecord& r, const JournalScope&) {
   uint64_t n = 0;
   return parseJournalNumber(r.fields[0], n);
 }
@@ -123,15 +131,17 @@ bool undonePasses(const JournalRecord& r, const JournalScope&) {
 // Written before each missing folder is created, top-most first. Undone (last first) by removing
 // the folder when it is empty; what else is in it belongs to someone and stays.
 
-bool dirNewPasses(const JournalRecord& r, const JournalScope&) { return isJournalPath(r.fields[0]); }
+static bool dirNewPasses(const JournalRecord& r, const JournalScope&) { return isJournalPath(r.fields[0]); }
 
+namespace {
 enum class FolderClass { Machine, User, Other };
+}  // namespace
 
-bool atInsideOrAbove(const std::wstring& path, const std::wstring& root) {
+static bool atInsideOrAbove(const std::wstring& path, const std::wstring& root) {
   return !root.empty() && (isSameOrInside(path, root) || isInside(root, path));
 }
 
-FolderClass folderClass(const std::wstring& path, const JournalScope& s) {
+static FolderClass folderClass(const std::wstring& path, const JournalScope& s) {
   for (const std::wstring* root : {&s.installFolder, &s.oldInstallFolder, &s.programs, &s.desktop, &s.setupdata}) {
     if (isSameOrInside(path, *root)) return FolderClass::Machine;
   }
@@ -144,7 +154,7 @@ FolderClass folderClass(const std::wstring& path, const JournalScope& s) {
   return FolderClass::Other;
 }
 
-void removeIfEmptyFolder(const std::wstring& path, const JournalScope& s) {
+static void removeIfEmptyFolder(const std::wstring& path, const JournalScope& s) {
   if (!isDirectory(path) || isLink(path) || !isFolderEmpty(path)) return;
   if (!passesNoLinkTest(path, s)) {
     logf(L"Undo of a folder skipped, a link is in the path: %ls", path.c_str());
@@ -153,7 +163,7 @@ void removeIfEmptyFolder(const std::wstring& path, const JournalScope& s) {
   removeFolder(path);
 }
 
-bool dirNewUndo(const JournalRecord& r, UndoContext& c) {
+static bool dirNewUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   switch (folderClass(path, c.scope)) {
     case FolderClass::Machine:
@@ -169,20 +179,22 @@ bool dirNewUndo(const JournalRecord& r, UndoContext& c) {
   return true;
 }
 
-bool dirNewStillThere(const JournalRecord& r, const JournalScope&) {
+static bool dirNewStillThere(const JournalRecord& r, const JournalScope&) {
   return isDirectory(normalizePath(r.fields[0]));
 }
+
+void journalDirNew(JournalWriter& j, const std::wstring& folder) { j.appendOrFail(journal_kind::kDirNew, {folder}); }
 
 // --- STAGE -------------------------------------------------------------------------------------
 // The hidden folder every file is staged into; undone by deleting it with what it holds.
 
-bool stagePasses(const JournalRecord& r, const JournalScope& s) {
+static bool stagePasses(const JournalRecord& r, const JournalScope& s) {
   const std::wstring& path = r.fields[0];
   return isJournalPath(path) && !s.installFolder.empty() && equalsNoCase(parentOf(path), s.installFolder) &&
          lastComponent(path) == L".zsnew" + s.runSuffix;
 }
 
-bool stageUndo(const JournalRecord& r, UndoContext& c) {
+static bool stageUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   // A link at the install folder would turn the delete towards another folder.
   if (!passesNoLinkTest(path, c.scope)) {
@@ -198,11 +210,15 @@ bool stageUndo(const JournalRecord& r, UndoContext& c) {
   return false;
 }
 
+void journalStage(JournalWriter& j, const std::wstring& stagingFolder) {
+  j.appendOrFail(journal_kind::kStage, {stagingFolder});
+}
+
 // --- MOVE --------------------------------------------------------------------------------------
 // An existing file moved aside into this run's backup folder next to it, or an old shortcut moved
 // into {setupdata}\bak. Undone by moving it back, never over a file that has come back.
 
-bool movePasses(const JournalRecord& r, const JournalScope& s) {
+static bool movePasses(const JournalRecord& r, const JournalScope& s) {
   const std::wstring& from = r.fields[0];
   const std::wstring& to = r.fields[1];
   if (!isJournalPath(from) || !isJournalPath(to)) return false;
@@ -214,7 +230,7 @@ bool movePasses(const JournalRecord& r, const JournalScope& s) {
   return isShortcutPlace(from, s) && !s.setupdata.empty() && isInside(to, s.setupdata + L"\\bak");
 }
 
-bool moveUndo(const JournalRecord& r, UndoContext& c) {
+static bool moveUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring from = normalizePath(r.fields[0]);
   std::wstring to = normalizePath(r.fields[1]);
   if (!pathExists(to)) return true;
@@ -230,15 +246,19 @@ bool moveUndo(const JournalRecord& r, UndoContext& c) {
                  [&](DWORD& error) { return moveFile(to, from, true, &error); });
 }
 
+void journalMove(JournalWriter& j, const std::wstring& from, const std::wstring& to) {
+  j.appendOrFail(journal_kind::kMove, {from, to});
+}
+
 // --- PUT ---------------------------------------------------------------------------------------
 // A new file put where no file was. Undone by deleting it.
 
-bool putPasses(const JournalRecord& r, const JournalScope& s) {
+static bool putPasses(const JournalRecord& r, const JournalScope& s) {
   const std::wstring& path = r.fields[0];
   return isJournalPath(path) && (insideInstall(path, s) || isShortcutPlace(path, s));
 }
 
-bool putUndo(const JournalRecord& r, UndoContext& c) {
+static bool putUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   if (!pathExists(path)) return true;
   if (!passesNoLinkTest(path, c.scope)) {
@@ -251,13 +271,15 @@ bool putUndo(const JournalRecord& r, UndoContext& c) {
   });
 }
 
+void journalPut(JournalWriter& j, const std::wstring& path) { j.appendOrFail(journal_kind::kPut, {path}); }
+
 // --- PENDGONE ----------------------------------------------------------------------------------
 // A delete at the next restart that the run took off the pending list. Undone by scheduling it
 // again.
 
-bool pendGonePasses(const JournalRecord& r, const JournalScope& s) { return putPasses(r, s); }
+static bool pendGonePasses(const JournalRecord& r, const JournalScope& s) { return putPasses(r, s); }
 
-bool pendGoneUndo(const JournalRecord& r, UndoContext& c) {
+static bool pendGoneUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   if (!pathExists(path) || !passesNoLinkTest(path, c.scope)) return true;
   // The run may have died before it took the delete off the list: schedule it only once.
@@ -268,15 +290,17 @@ bool pendGoneUndo(const JournalRecord& r, UndoContext& c) {
   return true;
 }
 
+void journalPendGone(JournalWriter& j, const std::wstring& path) { j.appendOrFail(journal_kind::kPendGone, {path}); }
+
 // --- SEEDNEW -----------------------------------------------------------------------------------
 // A first-run file written into the user's folders. Undone, as the user, only while its content
 // is still exactly what the run wrote.
 
-bool seedNewPasses(const JournalRecord& r, const JournalScope&) {
+static bool seedNewPasses(const JournalRecord& r, const JournalScope&) {
   return isJournalPath(r.fields[0]) && r.fields[1].size() == 64;
 }
 
-bool seedNewUndo(const JournalRecord& r, UndoContext& c) {
+static bool seedNewUndo(const JournalRecord& r, UndoContext& c) {
   if (!c.scope.userFoldersKnown) {
     logLine(L"Skipping a seed with no user token");
     return true;
@@ -295,24 +319,32 @@ bool seedNewUndo(const JournalRecord& r, UndoContext& c) {
   return true;
 }
 
+void journalSeedNew(JournalWriter& j, const std::wstring& path, const std::wstring& sha256Hex) {
+  j.appendOrFail(journal_kind::kSeedNew, {path, sha256Hex});
+}
+
 // --- KEYNEW ------------------------------------------------------------------------------------
 // A registry key that did not exist. Undone by deleting it when nothing is left in it.
 
-bool keyNewPasses(const JournalRecord& r, const JournalScope& s) {
+static bool keyNewPasses(const JournalRecord& r, const JournalScope& s) {
   RegTarget t;
   return regTarget(r, t) && allowedKey(t, s);
 }
 
-bool keyNewUndo(const JournalRecord& r, UndoContext&) {
+static bool keyNewUndo(const JournalRecord& r, UndoContext&) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
   deleteKeyIfEmpty(t.root, t.view, t.subkey);
   return true;
 }
 
-bool keyNewStillThere(const JournalRecord& r, const JournalScope&) {
+static bool keyNewStillThere(const JournalRecord& r, const JournalScope&) {
   RegTarget t;
   return regTarget(r, t) && keyExists(t.root, t.view, t.subkey);
+}
+
+void journalKeyNew(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey) {
+  j.appendOrFail(journal_kind::kKeyNew, regFields(root, view, subkey));
 }
 
 // --- REGOLD ------------------------------------------------------------------------------------
@@ -322,14 +354,14 @@ bool keyNewStillThere(const JournalRecord& r, const JournalScope&) {
 
 constexpr std::wstring_view kWholeKey = L"key";
 
-bool regOldPasses(const JournalRecord& r, const JournalScope& s) {
+static bool regOldPasses(const JournalRecord& r, const JournalScope& s) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
   if (r.fields[4] == kWholeKey) return allowedKey(t, s);
   return allowedValue(t, r.fields[3], s);
 }
 
-bool regOldUndo(const JournalRecord& r, UndoContext&) {
+static bool regOldUndo(const JournalRecord& r, UndoContext&) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
   if (r.fields[4] == kWholeKey) return createKey(t.root, t.view, t.subkey);
@@ -339,52 +371,83 @@ bool regOldUndo(const JournalRecord& r, UndoContext&) {
   return writeValue(t.root, t.view, t.subkey, r.fields[3], static_cast<DWORD>(type), data.data(), data.size());
 }
 
+void journalRegOld(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey, const std::wstring& name,
+                   DWORD type, std::string_view data) {
+  std::vector<std::wstring> fields = regFields(root, view, subkey);
+  fields.push_back(name);
+  fields.push_back(dec(type));
+  fields.push_back(toHex(data));
+  j.appendOrFail(journal_kind::kRegOld, fields);
+}
+
+void journalRegOldKey(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey) {
+  std::vector<std::wstring> fields = regFields(root, view, subkey);
+  fields.push_back(L"");
+  fields.push_back(std::wstring(kWholeKey));
+  fields.push_back(L"");
+  j.appendOrFail(journal_kind::kRegOld, fields);
+}
+
 // --- REGNEW ------------------------------------------------------------------------------------
 // A value that did not exist. Undone by deleting it.
 
-bool regNewPasses(const JournalRecord& r, const JournalScope& s) {
+static bool regNewPasses(const JournalRecord& r, const JournalScope& s) {
   RegTarget t;
   return regTarget(r, t) && allowedValue(t, r.fields[3], s);
 }
 
-bool regNewUndo(const JournalRecord& r, UndoContext&) {
+static bool regNewUndo(const JournalRecord& r, UndoContext&) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
   return deleteValue(t.root, t.view, t.subkey, r.fields[3]);
+}
+
+void journalRegNew(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey, const std::wstring& name) {
+  std::vector<std::wstring> fields = regFields(root, view, subkey);
+  fields.push_back(name);
+  j.appendOrFail(journal_kind::kRegNew, fields);
 }
 
 // --- NGENOLD, NGENNEW --------------------------------------------------------------------------
 // An old native image removed / a new one installed. Undone through ngen itself; native images
 // are only an optimisation, so the undo never fails.
 
-bool ngenPasses(const JournalRecord& r, const JournalScope& s) {
+static bool ngenPasses(const JournalRecord& r, const JournalScope& s) {
   return isJournalPath(r.fields[0]) && isJournalPath(r.fields[1]) && !s.win.empty() &&
          isNgenPath(r.fields[0], s.win) && insideInstall(r.fields[1], s);
 }
 
-bool ngenOldUndo(const JournalRecord& r, UndoContext&) {
+static bool ngenOldUndo(const JournalRecord& r, UndoContext&) {
   queueNativeImage(normalizePath(r.fields[0]), normalizePath(r.fields[1]));
   return true;
 }
 
-bool ngenNewUndo(const JournalRecord& r, UndoContext&) {
+static bool ngenNewUndo(const JournalRecord& r, UndoContext&) {
   uninstallNativeImage(normalizePath(r.fields[0]), normalizePath(r.fields[1]));
   return true;
+}
+
+void journalNgenOld(JournalWriter& j, const std::wstring& ngenPath, const std::wstring& assembly) {
+  j.appendOrFail(journal_kind::kNgenOld, {ngenPath, assembly});
+}
+
+void journalNgenNew(JournalWriter& j, const std::wstring& ngenPath, const std::wstring& assembly) {
+  j.appendOrFail(journal_kind::kNgenNew, {ngenPath, assembly});
 }
 
 // --- CLEANENTRY, CLEANDIR, CLEANEMPTY ------------------------------------------------------------
 // Written at commit for the cleanup (cleanup.cpp acts on them); rollback passes over them.
 
-bool cleanEntryPasses(const JournalRecord& r, const JournalScope&) {
+static bool cleanEntryPasses(const JournalRecord& r, const JournalScope&) {
   RegView view;
   return parseRegView(r.fields[0], view) && isEntryName(r.fields[1]);
 }
 
-bool cleanDirPasses(const JournalRecord& r, const JournalScope& s) {
+static bool cleanDirPasses(const JournalRecord& r, const JournalScope& s) {
   return isJournalPath(r.fields[0]) && !s.oldInstallFolder.empty() && isSameOrInside(r.fields[0], s.oldInstallFolder);
 }
 
-bool cleanEmptyPasses(const JournalRecord& r, const JournalScope& s) {
+static bool cleanEmptyPasses(const JournalRecord& r, const JournalScope& s) {
   const std::wstring& path = r.fields[0];
   if (!isJournalPath(path)) return false;
   if (!s.oldInstallFolder.empty() && equalsNoCase(path, s.oldInstallFolder)) return true;
@@ -394,7 +457,7 @@ bool cleanEmptyPasses(const JournalRecord& r, const JournalScope& s) {
 constexpr size_t kFirst = 0;
 constexpr size_t kSubkey = 2;
 
-const RecordKind kKinds[] = {
+static const RecordKind kKinds[] = {
     {journal_kind::kBegin, 5, beginPasses, nullptr, nullptr, kFirst},
     {journal_kind::kDirNew, 1, dirNewPasses, dirNewUndo, dirNewStillThere, kFirst},
     {journal_kind::kStage, 1, stagePasses, stageUndo, nullptr, kFirst},
@@ -415,8 +478,6 @@ const RecordKind kKinds[] = {
     {journal_kind::kUndone, 1, undonePasses, nullptr, nullptr, kFirst},
 };
 
-}  // namespace
-
 const RecordKind* findRecordKind(std::wstring_view name) {
   for (const RecordKind& kind : kKinds) {
     if (kind.name == name) return &kind;
@@ -431,66 +492,6 @@ bool passesNoLinkTest(const std::wstring& path, const JournalScope& s) {
     return !isLink(*root) && noLinkBelow(*root, parentOf(path));
   }
   return true;
-}
-
-// --- The change side ---------------------------------------------------------------------------
-
-void journalBegin(JournalWriter& j, const std::wstring& appVersion, const std::wstring& mode,
-                  const std::wstring& installFolder, const std::wstring& oldInstallFolder, const std::wstring& runSuffix) {
-  j.appendOrFail(journal_kind::kBegin, {appVersion, mode, installFolder, oldInstallFolder, runSuffix});
-}
-
-void journalDirNew(JournalWriter& j, const std::wstring& folder) { j.appendOrFail(journal_kind::kDirNew, {folder}); }
-
-void journalStage(JournalWriter& j, const std::wstring& stagingFolder) {
-  j.appendOrFail(journal_kind::kStage, {stagingFolder});
-}
-
-void journalMove(JournalWriter& j, const std::wstring& from, const std::wstring& to) {
-  j.appendOrFail(journal_kind::kMove, {from, to});
-}
-
-void journalPut(JournalWriter& j, const std::wstring& path) { j.appendOrFail(journal_kind::kPut, {path}); }
-
-void journalPendGone(JournalWriter& j, const std::wstring& path) { j.appendOrFail(journal_kind::kPendGone, {path}); }
-
-void journalSeedNew(JournalWriter& j, const std::wstring& path, const std::wstring& sha256Hex) {
-  j.appendOrFail(journal_kind::kSeedNew, {path, sha256Hex});
-}
-
-void journalKeyNew(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey) {
-  j.appendOrFail(journal_kind::kKeyNew, regFields(root, view, subkey));
-}
-
-void journalRegOld(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey, const std::wstring& name,
-                   DWORD type, std::string_view data) {
-  std::vector<std::wstring> fields = regFields(root, view, subkey);
-  fields.push_back(name);
-  fields.push_back(dec(type));
-  fields.push_back(toHex(data));
-  j.appendOrFail(journal_kind::kRegOld, fields);
-}
-
-void journalRegOldKey(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey) {
-  std::vector<std::wstring> fields = regFields(root, view, subkey);
-  fields.push_back(L"");
-  fields.push_back(std::wstring(kWholeKey));
-  fields.push_back(L"");
-  j.appendOrFail(journal_kind::kRegOld, fields);
-}
-
-void journalRegNew(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey, const std::wstring& name) {
-  std::vector<std::wstring> fields = regFields(root, view, subkey);
-  fields.push_back(name);
-  j.appendOrFail(journal_kind::kRegNew, fields);
-}
-
-void journalNgenOld(JournalWriter& j, const std::wstring& ngenPath, const std::wstring& assembly) {
-  j.appendOrFail(journal_kind::kNgenOld, {ngenPath, assembly});
-}
-
-void journalNgenNew(JournalWriter& j, const std::wstring& ngenPath, const std::wstring& assembly) {
-  j.appendOrFail(journal_kind::kNgenNew, {ngenPath, assembly});
 }
 
 std::wstring toHex(std::string_view bytes) {

@@ -177,20 +177,6 @@ std::wstring unixPathOf(const std::wstring& path) {
   return out;
 }
 
-// Wine runs a Unix program handed to CreateProcess; neither its exit code nor the end of the wait
-// on it is reliable, so callers wait for the effect.
-bool runUnix(const std::wstring& program, const std::wstring& arguments) {
-  std::wstring cmd = program + L" " + arguments;
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  WaitForSingleObject(pi.hProcess, 10000);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
-}
-
 template <typename Done>
 bool waitFor(Done done) {
   for (int i = 0; i < 250; ++i) {
@@ -200,26 +186,55 @@ bool waitFor(Done done) {
   return false;
 }
 
+// Wine runs a Unix program handed to CreateProcess, but neither the wait on it nor its exit code
+// is reliable; the command therefore leaves a marker file when it is done, and we wait for that.
+bool runUnix(const std::wstring& program, const std::wstring& arguments) {
+  static std::atomic<unsigned> counter{0};
+  std::wstring marker = format(96, L"/tmp/zs-jt-done-%lu-%u", GetCurrentProcessId(), counter++);
+  std::wstring windowsMarker = L"Z:" + marker;
+  std::replace(windowsMarker.begin(), windowsMarker.end(), L'/', L'\\');
+  DeleteFileW(windowsMarker.c_str());
+  // Wine splits the command line the Windows way: the script is one double-quoted argument, and
+  // the paths inside it are in single quotes.
+  std::wstring cmd = L"/bin/sh -c \"" + program + L" " + arguments + L"; : > " + marker + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(L"/bin/sh", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  bool done = waitFor([&] { return GetFileAttributesW(windowsMarker.c_str()) != INVALID_FILE_ATTRIBUTES; });
+  DeleteFileW(windowsMarker.c_str());
+  return done;
+}
+
 }  // namespace
 
 bool plantLink(const std::wstring& link, const std::wstring& target) {
   std::wstring unixLink = unixPathOf(link);
   std::wstring unixTarget = unixPathOf(target);
   if (unixLink.empty() || unixTarget.empty()) return false;
-  return runUnix(L"/bin/ln", L"-s \"" + unixTarget + L"\" \"" + unixLink + L"\"") &&
+  return runUnix(L"/bin/ln", L"-s '" + unixTarget + L"' '" + unixLink + L"'") &&
          waitFor([&] { return isLink(link); });
 }
 
 bool removeLink(const std::wstring& link) {
   std::wstring unixLink = unixPathOf(link);
   if (unixLink.empty()) return false;
-  return runUnix(L"/bin/rm", L"-f \"" + unixLink + L"\"") &&
-         waitFor([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+  // A dangling link has no attributes but is still listed: wait until its name is gone.
+  std::wstring parent = link.substr(0, link.rfind(L'\\'));
+  std::wstring name = link.substr(link.rfind(L'\\') + 1);
+  return runUnix(L"/bin/rm", L"-f '" + unixLink + L"'") && waitFor([&] {
+           std::vector<FolderEntry> entries;
+           listFolder(parent, entries);
+           return std::none_of(entries.begin(), entries.end(),
+                               [&](const FolderEntry& e) { return equalsNoCase(e.name, name); });
+         });
 }
 
 bool makeWorldWritable(const std::wstring& path) {
   std::wstring unixPath = unixPathOf(path);
-  return !unixPath.empty() && runUnix(L"/bin/chmod", L"0777 \"" + unixPath + L"\"") &&
+  return !unixPath.empty() && runUnix(L"/bin/chmod", L"0777 '" + unixPath + L"'") &&
          waitFor([&] { return !isTrustedFolder(path); });
 }
 
