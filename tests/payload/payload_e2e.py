@@ -1,9 +1,10 @@
 """The payload of real executables under Wine: the sample's setup and a probe that carries the same
 payload, untouched and with single bytes flipped; the resource tool that puts a payload into a stub."""
+import hashlib
 import os
 import shutil
 import struct
-import subprocess
+import zlib
 
 from harness import BIN_DIR, LogFile, ScenarioTest, main
 
@@ -24,6 +25,19 @@ def payload_span(data):
     script, licence, block = struct.unpack_from("<QQQ", data, at + 16)
     return {"header": at, "reserved": at + 80, "script": at + 96, "licence": at + 96 + script,
             "block": at + 96 + script + licence, "block_length": block}
+
+
+def lzms_header(total, chunk):
+    """The Compression API's 24-byte buffer header (LZMS) with its check byte."""
+    h = bytearray(b"\x0a\x51\xe5\xc0\x18\x00\x00\x05" + struct.pack("<QQ", total, min(total, chunk)))
+    h[6] = zlib.crc32(bytes(h[7:]), zlib.crc32(bytes(h[:6]))) & 0xFF
+    return bytes(h)
+
+
+def make_payload(script, licence, block, uncompressed):
+    body = script + licence + block
+    header = b"ZSP1" + struct.pack("<IIIQQQQ", 96, 1, 1, len(script), len(licence), len(block), uncompressed)
+    return header + hashlib.sha256(body).digest() + bytes(16) + body
 
 
 class Payload(ScenarioTest):
@@ -71,6 +85,37 @@ class Payload(ScenarioTest):
         self.assertEqual(tool.code, 0, tool.stderr)
         after = self.prefix.run(target, [])
         self.assertEqual(after.code, 2, after.stdout.decode("utf-8", "replace"))
+
+    def with_payload(self, payload_bytes, name):
+        """A copy of the bare probe with these bytes as its ZSPAYLOAD resource, put in by zsresource."""
+        drive = self.prefix.host_path("C:\\")
+        shutil.copy(BARE_PROBE, os.path.join(drive, name + ".exe"))
+        with open(os.path.join(drive, name + ".bin"), "wb") as f:
+            f.write(payload_bytes)
+        tool = self.prefix.run(RESOURCE_TOOL, ["--force", f"C:\\{name}.exe", f"C:\\{name}.bin"])
+        self.assertEqual(tool.code, 0, tool.stderr)
+        result = self.prefix.run(os.path.join(drive, name + ".exe"), [])
+        return result.code, result.stdout.decode("utf-8", "replace")
+
+    def test_edge_cases_through_the_resource(self):
+        with open(PAYLOAD, "rb") as f:
+            good = f.read()
+        code, out = self.with_payload(good[:95], "short")
+        self.assertEqual((code, "Payload refused: header or sizes" in out), (1, True), out)
+        code, out = self.with_payload(good + b"\0", "appended")
+        self.assertEqual((code, "Payload refused: header or sizes" in out), (1, True), out)
+
+        # The upper limit: a block whose header claims 512 MiB passes (only its header is read).
+        with open(os.path.join(os.path.dirname(PAYLOAD), "embedded.zss"), "rb") as f:
+            script = f.read()
+        setup = script[:script.index(b"[Files]")]
+        big = 536870912
+        line = b"[Files]\nDest: {app}\\big.bin; Off: 0; Size: %d; Sha: %s\n" % (big, b"0" * 64)
+        code, out = self.with_payload(make_payload(setup + line, b"", lzms_header(big, 64 << 20), big), "limit")
+        self.assertEqual(code, 2, out)
+        over = line.replace(b"%d" % big, b"%d" % (big + 1))
+        code, out = self.with_payload(make_payload(setup + over, b"", lzms_header(big + 1, 64 << 20), big + 1), "over")
+        self.assertEqual((code, "Payload refused: header or sizes" in out), (1, True), out)
 
     def test_sample_setup_accepts_its_payload_and_refuses_a_flipped_block(self):
         result = self.prefix.run(self.copy_with_flip(SAMPLE, None, "ZelvanSetup.exe"), ["/silent"])

@@ -1,7 +1,10 @@
 // zsresource: puts a payload into a prebuilt setup stub, as the RCDATA resource "ZSPAYLOAD"
 // (language neutral), replacing one that is there already. Works under Wine too.
 //
-//   zsresource SETUP.exe PAYLOAD.bin [OUT.exe]     without OUT.exe, SETUP.exe is changed in place
+//   zsresource [--force] SETUP.exe PAYLOAD.bin [OUT.exe]
+//
+// Without OUT.exe, SETUP.exe is changed in place. --force takes bytes that do not start like a
+// payload (tests use it to make damaged setups).
 //
 // Exit code 0 on success, 1 with a message on failure, 2 for a wrong command line.
 #include <windows.h>
@@ -39,8 +42,13 @@ bool readFile(const std::wstring& path, std::vector<char>& bytes, DWORD& error) 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  const bool force = argc > 1 && lstrcmpW(argv[1], L"--force") == 0;
+  if (force) {
+    --argc;
+    ++argv;
+  }
   if (argc != 3 && argc != 4) {
-    std::fwprintf(stderr, L"usage: zsresource SETUP.exe PAYLOAD.bin [OUT.exe]\n");
+    std::fwprintf(stderr, L"usage: zsresource [--force] SETUP.exe PAYLOAD.bin [OUT.exe]\n");
     return 2;
   }
   const std::wstring setup = argv[1];
@@ -49,7 +57,7 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<char> payload;
   DWORD error = 0;
   if (!readFile(payloadPath, payload, error)) return fail(L"cannot read", payloadPath, error);
-  if (payload.size() < 4 || payload[0] != 'Z' || payload[1] != 'S' || payload[2] != 'P' || payload[3] != '1') {
+  if (!force && (payload.size() < 4 || payload[0] != 'Z' || payload[1] != 'S' || payload[2] != 'P' || payload[3] != '1')) {
     std::fwprintf(stderr, L"zsresource: %ls is not a payload (it does not start with ZSP1)\n", payloadPath.c_str());
     return 1;
   }
