@@ -203,7 +203,10 @@ static bool stageUndo(const JournalRecord& r, UndoContext& c) {
   }
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     if (!pathExists(path)) return true;
-    deleteTree(path);
+    // Only the last attempt says what stayed, and why.
+    DeleteErrorSink sink;
+    if (attempt == kAttempts) sink = [](const std::wstring& item, DWORD error) { logWinError(L"Undo delete " + item, error); };
+    deleteTree(path, sink);
     if (!pathExists(path)) return true;
     if (attempt < kAttempts) Sleep(c.retryPauseMs);
   }
@@ -364,11 +367,20 @@ static bool regOldPasses(const JournalRecord& r, const JournalScope& s) {
 static bool regOldUndo(const JournalRecord& r, UndoContext&) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
-  if (r.fields[4] == kWholeKey) return createKey(t.root, t.view, t.subkey);
+  DWORD error = 0;
+  if (r.fields[4] == kWholeKey) {
+    if (createKey(t.root, t.view, t.subkey, &error)) return true;
+    logWinError(L"Undo create key " + t.subkey, error);
+    return false;
+  }
   uint64_t type = 0;
   std::string data;
   if (!parseJournalNumber(r.fields[4], type) || type > 0xFFFFFFFFu || !fromHex(r.fields[5], data)) return false;
-  return writeValue(t.root, t.view, t.subkey, r.fields[3], static_cast<DWORD>(type), data.data(), data.size());
+  if (writeValue(t.root, t.view, t.subkey, r.fields[3], static_cast<DWORD>(type), data.data(), data.size(), &error)) {
+    return true;
+  }
+  logWinError(L"Undo write value " + t.subkey + L"\\" + r.fields[3], error);
+  return false;
 }
 
 void journalRegOld(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey, const std::wstring& name,

@@ -244,6 +244,28 @@ TEST_F(Rollback, AnUndoneThatCannotBeWrittenStopsTheRollback) {
   EXPECT_EQ(readBytes(backup + L"\\a.dll"), "old");
 }
 
+TEST_F(Rollback, AStagingFolderThatWillNotGoIsTriedTenTimesAndSaysWhy) {
+  std::wstring staging = box_.app + L"\\.zsnew" + kRunSuffix;
+  createFolder(staging);
+  std::wstring held = staging + L"\\a.dll";
+  writeNewFile(held, std::string_view("staged"));
+  writeNewFile(staging + L"\\b.dll", std::string_view("staged"));
+  write(head() + u8(L"STAGE\t" + staging) + "\n");
+  HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LogCapture log;
+  EXPECT_EQ(recover(), kRecoveryIncomplete);
+  CloseHandle(h);
+  auto lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.rfind("Undo delete " + u8(held) + ": Windows error ", 0) == 0; }),
+            1);
+  EXPECT_TRUE(hasLine(lines, "Undo failed for record 2 (STAGE)"));
+  EXPECT_FALSE(pathExists(staging + L"\\b.dll"));
+  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_FALSE(pathExists(staging));
+}
+
 TEST_F(Rollback, CleanupLeavesABackupFolderThatHasBecomeALink) {
   std::wstring theirs = box_ / L"theirs";
   createFolder(theirs);
