@@ -1,7 +1,8 @@
 // A stand-in for ngen.exe in tests. It keeps the set of "native images" it holds in images.txt
 // next to itself (one assembly path a line), so that a test can see what install and uninstall
 // did. "install" adds, "uninstall" removes; both write a "Compiling assembly" line like the real
-// tool. An assembly whose name holds "fail" makes it exit with 3.
+// tool. An assembly whose name holds "fail" makes it exit with 3; one whose name holds "hang"
+// makes it wait for a minute.
 #include <windows.h>
 
 #include <cstdio>
@@ -53,7 +54,9 @@ int wmain(int argc, wchar_t** argv) {
     if (_stricmp(image.c_str(), name.c_str()) != 0) kept.push_back(image);
   }
   printf("Fake ngen %ls%ls\n", verb.c_str(), extras.c_str());
+  fflush(stdout);
   if (name.find("fail") != std::string::npos) return 3;
+  if (name.find("hang") != std::string::npos) Sleep(60000);
   if (verb == L"install") {
     printf("Compiling assembly %s\n", name.c_str());
     kept.push_back(name);

@@ -108,6 +108,17 @@ TEST_F(NgenRunTest, ExitCodesAndStartFailuresAreReportedNotThrown) {
                           [](const std::string& l) { return l.rfind("ngen could not start: Windows error ", 0) == 0; }));
 }
 
+TEST_F(NgenRunTest, ARunThatHitsItsLimitIsEndedAndSaysSo) {
+  test::LogCapture log;
+  int ticks = 0;
+  NgenRun run = runNgen(ngen_, L"install", L"C:\\x\\hang.dll", L"/nologo", 1000, {}, [&] { ++ticks; });
+  EXPECT_TRUE(run.started);
+  EXPECT_TRUE(run.timedOut);
+  EXPECT_GE(ticks, 5);
+  EXPECT_TRUE(contains(log.lines(), "ngen hit its limit of 1 seconds and was ended"));
+  EXPECT_TRUE(contains(log.lines(), "ngen exit 1"));
+}
+
 TEST(Ngen, WithoutNgenTheSingleCommandsDoNothing) {
   test::LogCapture log;
   EXPECT_FALSE(queueNativeImage(L"", L"C:\\x\\a.dll").started);
