@@ -222,17 +222,5 @@ TEST_F(RegistryLinesTest, AnUpgradeTakesAwayTheOldRecordsLinesThatTheScriptNoLon
       << "a line the new script still writes is rewritten, never removed first";
 }
 
-TEST_F(RegistryLinesTest, WriteOneValueCreatesTheWholeBranchForANewKey) {
-  start("", {}, false);
-  std::wstring key = soft + L"\\Deeper\\Deepest";
-  writeOneValue(*run, RegRoot::Hklm, RegView::View64, key, L"N", REG_DWORD, std::string("\x05\0\0\0", 4));
-  std::vector<std::string> got = records();
-  ASSERT_GE(got.size(), 4u);
-  EXPECT_EQ(got[got.size() - 4], "KEYNEW HKLM 64 " + utf8(soft));
-  EXPECT_EQ(got.back(), "REGNEW HKLM 64 " + utf8(key) + " N");
-  rollBackRun();
-  EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View64, soft));
-}
-
 }  // namespace
 }  // namespace zs
