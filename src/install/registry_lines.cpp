@@ -76,8 +76,10 @@ void writeOneValue(InstallRun& run, RegRoot root, RegView view, const std::wstri
   bool present = false;
   DWORD oldType = 0;
   std::string oldBytes;
-  if (!readPresentValue(root, view, key, name, present, oldType, oldBytes))
-    raiseRegistryFailure(key, ERROR_ACCESS_DENIED);
+  if (!readPresentValue(root, view, key, name, present, oldType, oldBytes)) {
+    logf(L"Couldn't read what the registry key %ls holds, so its value %ls is not changed.", key.c_str(), name.c_str());
+    throw Stop::failed(StopCategory::RegistryFailed, key);
+  }
   if (present)
     journalRegOld(run.journal, root, view, key, name, oldType, oldBytes);
   else
