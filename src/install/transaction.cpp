@@ -119,6 +119,7 @@ void InstallTransaction::steps() {
   commit.cancel = &r.cancel;
   commit.sink = r.request.sink;
   commit.windows64 = isWindows64();
+  if (r.oldRecordUsable) commit.oldProgramDirs = r.oldRecord.dir;
   commitRun(commit);
   cleanUpAfterCommit(r.journal, r.folders, r.script.setup.appId);
   logf(L"Installed. Start-up: %ls.", r.nativeImages.optimized ? L"Optimized" : L"Not optimized");

@@ -74,6 +74,9 @@ void commitRun(const CommitInputs& in) {
       }
     }
     if (!equalsNoCase(in.oldInstallFolder, in.installFolder)) {
+      for (const std::wstring& dir : in.oldProgramDirs) {
+        appendCleanRecord(journal, scope, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
+      }
       appendCleanRecord(journal, scope, journal_kind::kCleanEmpty, {in.oldInstallFolder});
     }
   }

@@ -34,6 +34,10 @@ struct CommitInputs {
   EngineSink* sink = nullptr;  // may be null
   // The views searched for old entries: "64" always, "32" too on 64-bit Windows.
   bool windows64 = false;
+  // Folders below the old install folder that held its program files (relative, deepest first),
+  // from its uninstall record. When the install moves to another folder they are removed once
+  // emptied, so that the old folder itself can go.
+  std::vector<std::wstring> oldProgramDirs;
 };
 
 // Raises the write failure when a record cannot be written, and the cancel stop when a cancel was

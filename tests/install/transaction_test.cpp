@@ -7,6 +7,7 @@
 #include "install/staging.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "script/known_folders.h"
 #include "support/log_capture.h"
@@ -92,6 +93,12 @@ class TransactionTest : public ::testing::Test {
     e.kind = InstallKind::Own;
     e.folder = normalizePath(folder);
     return e;
+  }
+
+  // Successful runs register the stub's Apps & Features entry; it must not outlive the test's folder.
+  void TearDown() override {
+    for (RegView view : {RegView::View64, RegView::View32})
+      deleteKeyTree(RegRoot::Hklm, view, uninstallKeyOf(L"{3F6A1C2E-7B44-4D19-9E0B-5C2D8A61F0B7}"));
   }
 
   void expectNoJournalAndNoWorkFolders() {
