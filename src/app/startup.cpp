@@ -7,6 +7,7 @@
 #include "app/switches.h"
 #include "journal/setup_data.h"
 #include "payload/payload_resource.h"
+#include "platform/system_library.h"
 #include "ui/plain_messages.h"
 #include "uninstall/uninstaller_test.h"
 
@@ -46,10 +47,8 @@ const wchar_t* refusedUninstallerSwitch(const SwitchSet& s) {
 }
 
 int runProcess() {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto setDefaultDllDirectories = kernel == nullptr ? nullptr
-      : reinterpret_cast<BOOL(WINAPI*)(DWORD)>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  auto setDefaultDllDirectories =
+      systemProc<BOOL(WINAPI*)(DWORD)>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
   if (setDefaultDllDirectories == nullptr) {
     MessageBoxW(nullptr, L"Zelvan needs Windows 8.1 or later. Nothing has been changed.", L"Install Zelvan",
                 MB_ICONERROR);

@@ -1,5 +1,7 @@
 #include "ngen/ngen.h"
 
+#include "platform/system_library.h"
+
 #include "app/log.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -20,19 +22,11 @@ std::wstring dotNetBase(std::wstring_view windowsFolder) {
 }
 
 NativeArch nativeArch() {
-  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto isWow64Process2 = kernel == nullptr ? nullptr
-      : reinterpret_cast<IsWow64Process2Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process2")));
-  if (isWow64Process2 != nullptr) {
-    USHORT process = 0, native = 0;
-    if (isWow64Process2(GetCurrentProcess(), &process, &native)) {
-      if (native == 0xAA64 /* IMAGE_FILE_MACHINE_ARM64 */) return NativeArch::Arm64;
-      if (native == 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */) return NativeArch::X64;
-      return NativeArch::X86;
-    }
+  switch (nativeMachine()) {
+    case IMAGE_FILE_MACHINE_ARM64: return NativeArch::Arm64;
+    case IMAGE_FILE_MACHINE_AMD64: return NativeArch::X64;
+    default: return NativeArch::X86;
   }
-  return isWindows64() ? NativeArch::X64 : NativeArch::X86;
 }
 
 // The directory part of a path, without the trailing "\".

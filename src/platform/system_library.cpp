@@ -19,4 +19,14 @@ bool runningUnderWine(std::wstring* version) {
   return true;
 }
 
+USHORT nativeMachine() {
+  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  auto isWow64Process2 = systemProc<IsWow64Process2Fn>(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
+  USHORT process = 0, native = 0;
+  if (isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &process, &native) && native != 0)
+    return native;
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+}
+
 }  // namespace zs

@@ -19,6 +19,11 @@ F systemProc(HMODULE module, const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// The machine type of Windows itself (IMAGE_FILE_MACHINE_I386, _AMD64 or _ARM64), also when this
+// 32-bit process runs under WoW64. Without IsWow64Process2 (before Windows 10 1511) a WoW64 process
+// is taken to run on x64.
+USHORT nativeMachine();
+
 // Whether ntdll.dll exports wine_get_version; the version text goes to *version when asked.
 bool runningUnderWine(std::wstring* version = nullptr);
 

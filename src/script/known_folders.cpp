@@ -1,5 +1,7 @@
 #include "script/known_folders.h"
 
+#include "platform/system_library.h"
+
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -53,19 +55,8 @@ std::wstring knownFolderPath(const _GUID& id, void* token) {
 }
 
 bool isWindows64() {
-  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto isWow64Process2 = kernel == nullptr ? nullptr
-      : reinterpret_cast<IsWow64Process2Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process2")));
-  if (isWow64Process2 != nullptr) {
-    USHORT process = 0, native = 0;
-    if (isWow64Process2(GetCurrentProcess(), &process, &native)) {
-      return native == IMAGE_FILE_MACHINE_AMD64 || native == IMAGE_FILE_MACHINE_ARM64;
-    }
-  }
-  // This is a 32-bit program, so a 64-bit system shows as WoW64.
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+  USHORT machine = nativeMachine();
+  return machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_ARM64;
 }
 
 KnownFolders resolveKnownFolders() {

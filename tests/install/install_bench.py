@@ -1,0 +1,84 @@
+"""Install benchmark (run by hand, never by ctest): a payload of 2,000 files and about 200 MB is
+installed into a fresh prefix, then repaired. Reports wall time, peak memory of the setup process,
+journal records (each one write and one flush), and MB/s.
+
+    ZS_BIN_DIR=build ZS_SOURCE_DIR=. ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=/tmp/zs-bench/template \\
+      PYTHONPATH=tests/e2e python3 tests/install/install_bench.py
+(make the template first with scripts/wine-prefix template /tmp/zs-bench/template)
+"""
+import hashlib
+import os
+import subprocess
+import time
+
+from harness import WORK_DIR, Prefix, make_setup
+
+FILES = int(os.environ.get("ZS_BENCH_FILES", "2000"))
+TOTAL_MB = int(os.environ.get("ZS_BENCH_MB", "200"))
+
+
+def add_files(sample):
+    """Half text-like (compressible), half random-like (not): about what a .NET program ships."""
+    extra = os.path.join(sample, "app", "Bench")
+    size = TOTAL_MB * 1024 * 1024 // FILES
+    for i in range(FILES):
+        sub = os.path.join(extra, f"d{i // 100:02}")
+        os.makedirs(sub, exist_ok=True)
+        if i % 2:
+            chunk = hashlib.sha256(str(i).encode()).digest()
+            data = b"".join(hashlib.sha256(chunk + k.to_bytes(4, "little")).digest() for k in range(size // 32 + 1))
+        else:
+            line = f"Line {i} of a text file that repeats itself with small changes.\n".encode()
+            data = line * (size // len(line) + 1)
+        with open(os.path.join(sub, f"f{i:04}.bin"), "wb") as f:
+            f.write(data[:size])
+
+
+def measure(prefix, exe):
+    """Runs the setup silently; returns (exit code, seconds, peak RSS MB, peak anonymous RSS MB,
+    journal records)."""
+    journal = os.path.join(prefix.setup_data(), "install.zsj")
+    start = time.monotonic()
+    proc = prefix.start(exe, ["/silent"])
+    peak_rss = peak_anon = 0
+    records = 0
+    while proc.poll() is None:
+        try:
+            with open(f"/proc/{proc.pid}/status") as f:
+                status = f.read()
+            for line in status.splitlines():
+                if line.startswith("VmHWM:"):
+                    peak_rss = max(peak_rss, int(line.split()[1]))
+                if line.startswith("RssAnon:"):
+                    peak_anon = max(peak_anon, int(line.split()[1]))
+        except OSError:
+            pass
+        try:
+            with open(journal, "rb") as f:
+                records = max(records, f.read().count(b"\n") - 1)
+        except OSError:
+            pass
+        time.sleep(0.02)
+    seconds = time.monotonic() - start
+    return proc.returncode, seconds, peak_rss / 1024, peak_anon / 1024, records
+
+
+def main():
+    os.makedirs(WORK_DIR, exist_ok=True)
+    prefix = Prefix("bench")
+    try:
+        t = time.monotonic()
+        exe = make_setup(prefix, os.path.join(WORK_DIR, "bench-setup.exe"), modify=add_files)
+        print(f"setup built in {time.monotonic() - t:.1f} s: {os.path.getsize(exe) / 1e6:.1f} MB "
+              f"for {FILES} extra files, {TOTAL_MB} MB")
+        for label in ("install", "repair"):
+            code, seconds, rss, anon, records = measure(prefix, exe)
+            print(f"{label}: exit {code}, {seconds:.1f} s wall, {TOTAL_MB / seconds:.1f} MB/s, "
+                  f"peak RSS {rss:.0f} MB (anonymous {anon:.0f} MB; block {TOTAL_MB} MB + 64 MB = {TOTAL_MB + 64} MB), "
+                  f"journal records (one flush each) >= {records}")
+    finally:
+        prefix.remove()
+
+
+if __name__ == "__main__":
+    main()
