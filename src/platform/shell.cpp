@@ -67,7 +67,7 @@ VARIANT stringVariant(BSTR b) {
 
 }  // namespace
 
-bool createShortcut(const ShortcutSpec& spec, HRESULT* hrOut) {
+bool createShortcut(const ShortcutSpec& shortcut, HRESULT* hrOut) {
   HRESULT hr = S_OK;
   auto fail = [&](HRESULT code) {
     if (hrOut != nullptr) *hrOut = code;
@@ -77,19 +77,19 @@ bool createShortcut(const ShortcutSpec& spec, HRESULT* hrOut) {
   hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                         link.putVoid());
   if (FAILED(hr)) return fail(hr);
-  link->SetPath(spec.target.c_str());
-  if (!spec.arguments.empty()) link->SetArguments(spec.arguments.c_str());
-  if (!spec.workingDirectory.empty()) link->SetWorkingDirectory(spec.workingDirectory.c_str());
-  if (!spec.icon.empty()) link->SetIconLocation(spec.icon.c_str(), 0);
-  if (!spec.description.empty()) link->SetDescription(spec.description.c_str());
-  if (!spec.appUserModelId.empty()) {
+  link->SetPath(shortcut.target.c_str());
+  if (!shortcut.arguments.empty()) link->SetArguments(shortcut.arguments.c_str());
+  if (!shortcut.workingDirectory.empty()) link->SetWorkingDirectory(shortcut.workingDirectory.c_str());
+  if (!shortcut.icon.empty()) link->SetIconLocation(shortcut.icon.c_str(), 0);
+  if (!shortcut.description.empty()) link->SetDescription(shortcut.description.c_str());
+  if (!shortcut.appUserModelId.empty()) {
     Com<IPropertyStore> store;
     hr = link->QueryInterface(IID_IPropertyStore, store.putVoid());
     if (FAILED(hr)) return fail(hr);
     PROPVARIANT value;
     PropVariantInit(&value);
     value.vt = VT_LPWSTR;
-    value.pwszVal = const_cast<wchar_t*>(spec.appUserModelId.c_str());  // copied by SetValue
+    value.pwszVal = const_cast<wchar_t*>(shortcut.appUserModelId.c_str());  // copied by SetValue
     hr = store->SetValue(kAppUserModelId, value);
     if (FAILED(hr)) return fail(hr);
     hr = store->Commit();
@@ -98,7 +98,7 @@ bool createShortcut(const ShortcutSpec& spec, HRESULT* hrOut) {
   Com<IPersistFile> file;
   hr = link->QueryInterface(IID_IPersistFile, file.putVoid());
   if (FAILED(hr)) return fail(hr);
-  hr = file->Save(spec.linkPath.c_str(), TRUE);
+  hr = file->Save(shortcut.linkPath.c_str(), TRUE);
   if (FAILED(hr)) return fail(hr);
   return true;
 }

@@ -20,7 +20,7 @@ struct ShortcutSpec {
 };
 
 // The caller's thread has COM initialised. On failure *hr gets the first failing HRESULT.
-bool createShortcut(const ShortcutSpec& spec, HRESULT* hr = nullptr);
+bool createShortcut(const ShortcutSpec& shortcut, HRESULT* hr = nullptr);
 
 // Tells Explorer that file associations (and their icons) changed.
 void notifyAssociationsChanged();

@@ -107,17 +107,17 @@ TEST(SignedInUser, RunWithTokenPassesTheExtraVariable) {
 TEST(Shell, ShortcutRoundTrip) {
   ComScope com;
   TempFolder t;
-  ShortcutSpec spec;
-  spec.linkPath = t / L"Zelvan.lnk";
-  spec.target = L"C:\\Program Files\\Zelvan\\Zelvan.exe";
-  spec.arguments = L"--start \"x y\"";
-  spec.workingDirectory = L"C:\\Program Files\\Zelvan";
-  spec.icon = L"C:\\Program Files\\Zelvan\\Zelvan.ico";
-  spec.description = L"Zelvan";
-  spec.appUserModelId = L"Brightmoor.Zelvan";
+  ShortcutSpec shortcut;
+  shortcut.linkPath = t / L"Zelvan.lnk";
+  shortcut.target = L"C:\\Program Files\\Zelvan\\Zelvan.exe";
+  shortcut.arguments = L"--start \"x y\"";
+  shortcut.workingDirectory = L"C:\\Program Files\\Zelvan";
+  shortcut.icon = L"C:\\Program Files\\Zelvan\\Zelvan.ico";
+  shortcut.description = L"Zelvan";
+  shortcut.appUserModelId = L"Brightmoor.Zelvan";
   HRESULT hr = S_OK;
-  ASSERT_TRUE(createShortcut(spec, &hr)) << std::hex << hr;
-  ASSERT_TRUE(pathExists(spec.linkPath));
+  ASSERT_TRUE(createShortcut(shortcut, &hr)) << std::hex << hr;
+  ASSERT_TRUE(pathExists(shortcut.linkPath));
 
   IShellLinkW* link = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
@@ -125,19 +125,19 @@ TEST(Shell, ShortcutRoundTrip) {
             S_OK);
   IPersistFile* file = nullptr;
   ASSERT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)), S_OK);
-  ASSERT_EQ(file->Load(spec.linkPath.c_str(), STGM_READ), S_OK);
+  ASSERT_EQ(file->Load(shortcut.linkPath.c_str(), STGM_READ), S_OK);
   wchar_t text[MAX_PATH];
   int index = -1;
   link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
-  EXPECT_TRUE(equalsNoCase(text, spec.target)) << text;
+  EXPECT_TRUE(equalsNoCase(text, shortcut.target)) << text;
   link->GetArguments(text, MAX_PATH);
-  EXPECT_EQ(std::wstring(text), spec.arguments);
+  EXPECT_EQ(std::wstring(text), shortcut.arguments);
   link->GetWorkingDirectory(text, MAX_PATH);
-  EXPECT_EQ(std::wstring(text), spec.workingDirectory);
+  EXPECT_EQ(std::wstring(text), shortcut.workingDirectory);
   link->GetDescription(text, MAX_PATH);
-  EXPECT_EQ(std::wstring(text), spec.description);
+  EXPECT_EQ(std::wstring(text), shortcut.description);
   link->GetIconLocation(text, MAX_PATH, &index);
-  EXPECT_EQ(std::wstring(text), spec.icon);
+  EXPECT_EQ(std::wstring(text), shortcut.icon);
   EXPECT_EQ(index, 0);
   // Wine accepts the AppUserModelID but does not store it, and says so on reading (E_NOTIMPL).
   IPropertyStore* store = nullptr;
@@ -151,7 +151,7 @@ TEST(Shell, ShortcutRoundTrip) {
   } else {
     ASSERT_EQ(hr, S_OK);
     ASSERT_EQ(value.vt, VT_LPWSTR);
-    EXPECT_EQ(std::wstring(value.pwszVal), spec.appUserModelId);
+    EXPECT_EQ(std::wstring(value.pwszVal), shortcut.appUserModelId);
     PropVariantClear(&value);
   }
   store->Release();
