@@ -10,9 +10,12 @@ cmake --build "$build"
 cd "$build"
 # A fresh X server for anything that needs a window; killed on exit.
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
-  Xvfb :77 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  n=77
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
   trap 'kill $xvfb 2>/dev/null || true' EXIT
-  export DISPLAY=:77
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  export DISPLAY=":$n"
 fi
 ctest --output-on-failure -j2 "$@"
