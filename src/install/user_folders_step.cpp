@@ -1,0 +1,117 @@
+#include "install/user_folders_step.h"
+
+#include "app/log.h"
+#include "install/staging.h"
+#include "journal/journal_records.h"
+#include "payload/sha256.h"
+#include "platform/files.h"
+#include "platform/signed_in_user.h"
+#include "platform/text.h"
+#include "script/known_folders.h"
+
+namespace zs {
+
+namespace {
+
+std::wstring parentOf(const std::wstring& path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// {docs} when the unexpanded value lies under it, otherwise {appdata} (the script allows no other).
+const std::wstring& userRoot(const InstallRun& run, const std::wstring& value) {
+  return isUnderVariable(value, L"docs") ? run.folders.docs : run.folders.appdata;
+}
+
+// The seed's bytes, refused unless they lie inside the block and carry the entry's SHA-256: a
+// wrong first-run file would be worse than none, and it means the setup file itself is damaged.
+std::string_view seedContent(const InstallRun& run, const FileEntry& seed) {
+  if (run.buffer == nullptr || seed.off > run.bufferSize || seed.size > run.bufferSize - seed.off) {
+    logf(L"The first-run file lies outside the payload block: %ls", seed.dest.c_str());
+    throw Stop::failed(StopCategory::Damaged);
+  }
+  const char* data = reinterpret_cast<const char*>(run.buffer.get()) + seed.off;
+  uint8_t digest[kSha256Size];
+  if (!sha256(data, seed.size, digest) || !digestEqualsHex(digest, seed.sha)) {
+    logf(L"The first-run file does not match its SHA-256: %ls", seed.dest.c_str());
+    throw Stop::failed(StopCategory::Damaged);
+  }
+  return std::string_view(data, static_cast<size_t>(seed.size));
+}
+
+void writeOneSeed(InstallRun& run, const std::wstring& root, const std::wstring& path, const FileEntry& seed,
+                  std::string_view content) {
+  if (!noLinkBelow(root, parentOf(path))) {
+    logf(L"A link is in the path, skipped: %ls", path.c_str());
+    return;
+  }
+  // The user's own copy, changed or not, always wins over the default.
+  if (pathExists(path)) return;
+  try {
+    createFoldersWithJournal(run, parentOf(path), false);
+    journalSeedNew(run.journal, path, seed.sha);
+    DWORD error = 0;
+    if (!writeNewFile(path, content, &error)) logWinError(L"First-run file not written: " + path, error);
+  } catch (const Stop&) {
+    logf(L"Couldn't write %ls. Logged only.", path.c_str());
+  }
+}
+
+}  // namespace
+
+UserActor signedInUserActor(const InstallRun& run) {
+  UserActor user;
+  user.known = signedInUserTokens().impersonation != nullptr && run.folders.userFoldersKnown;
+  user.act = runAsUser;
+  return user;
+}
+
+void makeUserFolders(InstallRun& run, const UserActor& user) {
+  run.cancelPoint();
+  if (!user.known) {
+    logLine(L"No signed-in user's token: [Dirs] skipped.");
+    return;
+  }
+  for (const DirEntry& d : run.script.dirs) {
+    std::wstring folder = expandPaths(d.name, run.variables);
+    const std::wstring& root = userRoot(run, d.name);
+    user.act([&] {
+      if (!noLinkBelow(root, folder)) {
+        logf(L"A link is in the path, skipped: %ls", folder.c_str());
+        return;
+      }
+      try {
+        createFoldersWithJournal(run, folder, false);
+      } catch (const Stop&) {
+        logf(L"Couldn't create %ls. Logged only.", folder.c_str());
+      }
+    });
+  }
+}
+
+void writeFirstRunFiles(InstallRun& run, const UserActor& user) {
+  struct Release {
+    InstallRun& run;
+    ~Release() { run.releaseBuffer(); }
+  } release{run};
+  if (!user.known) {
+    logLine(L"No signed-in user's token: first-run files skipped.");
+    return;
+  }
+  for (const FileEntry& f : run.script.files) {
+    if (!f.seed) continue;
+    run.cancelPoint();
+    std::wstring path = expandPaths(f.dest, run.variables);
+    const std::wstring& root = userRoot(run, f.dest);
+    std::string_view content = seedContent(run, f);
+    user.act([&] { writeOneSeed(run, root, path, f, content); });
+  }
+}
+
+void makeFoldersAndFirstRunFiles(InstallRun& run) {
+  UserActor user = signedInUserActor(run);
+  makeUserFolders(run, user);
+  writeFirstRunFiles(run, user);
+}
+
+}  // namespace zs
