@@ -36,7 +36,13 @@ const std::wstring& shortcutRoot(const InstallRun& run, const std::wstring& path
 void createOne(InstallRun& run, const ShortcutEntry& s, uint32_t& counter) {
   run.cancelPoint();
   std::wstring path = expandPaths(s.path, run.variables);
-  if (!noLinkBelow(shortcutRoot(run, path), path)) refuseLink(path);
+  const std::wstring& root = shortcutRoot(run, path);
+  // Without its folder the path would be read against the current drive's root.
+  if (root.empty() || !isInside(path, root)) {
+    logf(L"The shortcut's folder is not known here: %ls", path.c_str());
+    throw Stop::failed(StopCategory::WriteFailed, path);
+  }
+  if (!noLinkBelow(root, path)) refuseLink(path);
   createFoldersWithJournal(run, parentOf(path), false);
   if (pathExists(path)) moveShortcutAside(run, path, counter);
   journalPut(run.journal, path);

@@ -236,6 +236,18 @@ TEST_F(UserStepsTest, AShortcutFolderBehindALinkFailsTheRunAndNothingStays) {
   EXPECT_FALSE(fileExists(folders.appdata + L"\\Zelvan"));
 }
 
+TEST_F(UserStepsTest, AShortcutWhoseFolderIsNotKnownFailsTheRunInsteadOfLandingAtADriveRoot) {
+  folders.desktop.clear();
+  TestPayload payload(filesWithSeeds(), kSections);
+  LogCapture log;
+  RunOutcome outcome = install(payload, {L"desktopicon"});
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.detail, L"\\Zelvan.lnk");
+  EXPECT_TRUE(contains(log.lines(), "The shortcut's folder is not known here: \\Zelvan.lnk"));
+  EXPECT_FALSE(fileExists(startMenuLink())) << "rolled back";
+}
+
 // The steps on their own, with a run that has no journal: these cases stop or skip before any
 // change, so a record written would itself be a fault.
 class UserStepsAloneTest : public UserStepsTest {
