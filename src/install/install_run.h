@@ -14,6 +14,7 @@
 
 #include "app/failure.h"
 #include "journal/journal.h"
+#include "ngen/ngen.h"
 #include "script/paths.h"
 #include "script/script.h"
 #include "uninstall/existing_install.h"
@@ -39,11 +40,6 @@ struct NoCaseLess {
   bool operator()(const std::wstring& a, const std::wstring& b) const;
 };
 using NoCaseSet = std::set<std::wstring, NoCaseLess>;
-
-struct NativeImageResult {
-  bool optimized = false;
-  std::wstring note;
-};
 
 struct InstallRun {
   InstallRun(InstallRequest request, const KnownFolders& folders);

@@ -8,6 +8,7 @@
 
 #include "install/apps_entry.h"
 #include "install/install_run.h"
+#include "install/native_images.h"
 #include "install/registry_lines.h"
 #include "install/shortcuts.h"
 #include "install/user_folders_step.h"
@@ -15,11 +16,5 @@
 #include "uninstall/uninstall_record.h"
 
 namespace zs {
-
-void installNativeImages(InstallRun& run);
-void checkNativeImages(InstallRun& run);
-
-// Removes the native images of the given assemblies (old version's, before its files go).
-void removeNativeImages(InstallRun& run, const std::vector<std::wstring>& assemblies);
 
 }  // namespace zs

@@ -8,10 +8,13 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zs {
 
 struct KnownFolders;
+struct NativeImageEntry;
+class VariableTable;
 
 struct NgenRun {
   bool started = false;
@@ -58,5 +61,54 @@ NgenRun runNgen(const std::wstring& ngenPath, std::wstring_view verb, const std:
 NgenRun queueNativeImage(const std::wstring& ngenPath, const std::wstring& assembly);
 // Removes a native image ("uninstall /nologo", 120 s). Nothing without ngen.
 NgenRun uninstallNativeImage(const std::wstring& ngenPath, const std::wstring& assembly);
+
+// What the native-image steps found: filled by the install, completed by the check.
+struct NativeImageResult {
+  bool optimized = false;
+  std::wstring note;                     // why it is not optimized; empty when it is
+  std::vector<std::wstring> retryList;   // assemblies whose install exited non-zero
+};
+
+// What a native-image step is given by its caller. Any hook may be empty.
+struct NgenStepContext {
+  std::wstring ngenPath;  // findNgen's answer; empty when this PC has none
+  std::function<void(std::wstring_view name, int number)> step;
+  // Writes the record (kind "NGENOLD" or "NGENNEW", ngen path, assembly) before the change; it
+  // throws when the record cannot be written, and then the change is not made.
+  std::function<void(std::wstring_view kind, const std::wstring& ngenPath, const std::wstring& assembly)> journal;
+  std::function<bool()> cancelled;
+  std::function<void(double percent)> progress;
+
+  bool cancelAsked() const { return cancelled && cancelled(); }
+};
+
+// The progress bar of one ngen run, in percent of the whole native-image phase. Time moves it
+// along an exponential curve towards 90 % of the run's span, ngen's "Compiling assembly" lines
+// add a bonus, and only the end of the run reaches the target. The position never goes back.
+struct NgenProgress {
+  double start = 0;
+  double target = 0;
+  double expectedSeconds = 0.5;
+  double elapsed = 0;
+  double bonus = 0;
+  double position = 0;
+
+  void begin(double runStart, double runTarget, double expected);
+  void advance(double seconds);  // a tick of the process runner
+  void onLine(const std::string& line);
+  void finish() { position = position > target ? position : target; }
+};
+
+// 5 seconds per MiB, at least half a second.
+double expectedNgenSeconds(uint64_t assemblyBytes);
+
+// Removes the native images of an earlier install's assemblies, each after its NGENOLD record.
+void removeOldNativeImages(const std::vector<std::wstring>& assemblies, const NgenStepContext& context);
+
+// Installs the native images of the [NativeImages] install lines (NGENNEW before each), then runs
+// the queue when the script asks for it. Never fails: the outcome is in the result; a cancel stops
+// the step early and the caller handles it.
+NativeImageResult installNativeImages(const std::vector<NativeImageEntry>& entries, const VariableTable& variables,
+                                      const NgenStepContext& context);
 
 }  // namespace zs
