@@ -9,7 +9,8 @@
 //   stand-in, its content is written instead, as it is.
 // - An assembly whose name holds "fail" makes every verb exit with 3; "hang" waits for a minute.
 //   "stale" makes the first install of it record a wrong MVID (a later one records the right one),
-//   "never" makes every install record a wrong MVID.
+//   "never" makes every install record a wrong MVID. With hang-queue.txt beside it,
+//   "executeQueuedItems" waits for a minute.
 // - When calls.txt lies next to the stand-in, every call is added to it: the verb, the assembly,
 //   and the MVID of the assembly file as it is at that moment ("-" when it cannot be read), so a
 //   test sees which build was on disk.
@@ -109,6 +110,8 @@ int wmain(int argc, wchar_t** argv) {
   fflush(stdout);
   if (name.find("fail") != std::string::npos) return 3;
   if (name.find("hang") != std::string::npos) Sleep(60000);
+  if (verb == L"executeQueuedItems" && GetFileAttributesW(besideSelf(L"hang-queue.txt").c_str()) != INVALID_FILE_ATTRIBUTES)
+    Sleep(60000);
   if (verb == L"install") {
     printf("Compiling assembly %s\n", name.c_str());
     std::wstring mvid = onDisk;

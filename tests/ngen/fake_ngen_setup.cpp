@@ -50,7 +50,7 @@ FakeNgen::FakeNgen(const std::wstring& windowsFolder, const std::wstring& framew
 
 FakeNgen::~FakeNgen() {
   if (placed_) DeleteFileW(path_.c_str());
-  for (const wchar_t* name : {L"images.txt", L"calls.txt", L"display.txt"}) DeleteFileW(beside(name).c_str());
+  for (const wchar_t* name : {L"images.txt", L"calls.txt", L"display.txt", L"hang-queue.txt"}) DeleteFileW(beside(name).c_str());
   for (auto it = made_.rbegin(); it != made_.rend(); ++it) RemoveDirectoryW(it->c_str());
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "journal/journal_format.h"
 #include "ngen/assembly_image.h"
@@ -145,6 +146,25 @@ TEST_F(NativeImageSteps, AQueueLineRunsLastWithItsOwnNumberAndTheTargetsMakeRoom
   // Timeout 0 means no limit; the queue run has no assembly.
   EXPECT_TRUE(contains(log.lines(), "ngen: \"" + wideToUtf8(ngen_.path()) + "\" executeQueuedItems /nologo"));
   EXPECT_EQ(ngen_.calls().back(), "executeQueuedItems /nologo  -");
+}
+
+TEST_F(NativeImageSteps, AQueueRunAtItsLimitIsEndedAndLeftToWindowsAndNoRecordMeansNoRun) {
+  writeAssembly(L"Zelvan.exe");
+  ASSERT_TRUE(test::writeBytes(ngen_.beside(L"hang-queue.txt"), ""));
+  test::LogCapture log;
+  NativeImageResult result = installNativeImages({line(L"{app}\\Zelvan.exe"), queueLine(1)}, vars_, context_);
+  EXPECT_TRUE(result.optimized);
+  EXPECT_TRUE(contains(log.lines(), "ngen hit its limit of 1 seconds and was ended"));
+  EXPECT_TRUE(contains(log.lines(), "The .NET queue hit its limit. The items stay queued for Windows."));
+
+  // A record that cannot be written stops the step before ngen is started.
+  size_t callsBefore = ngen_.calls().size();
+  context_.journal = [](std::wstring_view, const std::wstring&, const std::wstring&) {
+    throw std::runtime_error("journal full");
+  };
+  EXPECT_THROW(installNativeImages({line(L"{app}\\Zelvan.exe")}, vars_, context_), std::runtime_error);
+  EXPECT_THROW(removeOldNativeImages({app_ + L"\\Zelvan.exe"}, context_), std::runtime_error);
+  EXPECT_EQ(ngen_.calls().size(), callsBefore);
 }
 
 TEST_F(NativeImageSteps, ACancelStopsTheInstallAfterTheRunItCutShort) {
