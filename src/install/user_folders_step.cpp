@@ -50,8 +50,18 @@ void writeOneSeed(InstallRun& run, const std::wstring& root, const std::wstring&
   try {
     createFoldersWithJournal(run, parentOf(path), false);
     journalSeedNew(run.journal, path, seed.sha);
+    // The content goes to a side file first and is moved into place whole: a run killed while
+    // writing must never leave a partial file at the path, since rollback keeps any file whose
+    // content differs (it might be the user's) and the next run leaves any existing file alone.
+    // A side file left by such a run is this setup's own debris and goes first.
+    const std::wstring side = path + L".zsseed";
+    deleteFile(side);
     DWORD error = 0;
-    if (!writeNewFile(path, content, &error)) logWinError(L"First-run file not written: " + path, error);
+    bool written = writeNewFile(side, content, &error) && moveFile(side, path, false, &error);
+    if (!written) {
+      deleteFile(side);
+      logWinError(L"First-run file not written: " + path, error);
+    }
   } catch (const Stop&) {
     logf(L"Couldn't write %ls. Logged only.", path.c_str());
   }

@@ -4,6 +4,7 @@ machine must be exactly a clean install of the new version; and until the commit
 old version may be lost (each is at its place or in a backup folder beside it)."""
 import hashlib
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -101,6 +102,13 @@ def program_files(folder):
     return out
 
 
+def shortcut_bytes_only(difference):
+    """A shell link holds its target's times, so two clean runs never give the same bytes: only
+    whether a shortcut is there is compared."""
+    m = re.match(r"file (.*\.lnk): (\S+) -> (\S+)$", difference)
+    return bool(m) and m.group(2) != "None" and m.group(3) != "None"
+
+
 class Crash(ScenarioTest):
     @classmethod
     def setUpClass(cls):
@@ -173,7 +181,7 @@ class Crash(ScenarioTest):
             lost = old_files_recoverable(self.prefix.host_path("C:\\Program Files\\Zelvan"), old)
             self.assertEqual(lost, [], f"old files lost before the commit (killed after {len(seen)} records)")
         self.install(exe)
-        diff = expected.differences(self.prefix.snapshot())
+        diff = [d for d in expected.differences(self.prefix.snapshot()) if not shortcut_bytes_only(d)]
         outcome = "clean" if not diff else f"{len(diff)} differences"
         self.report.append(f"{kind}: killed={killed} after {len(seen)} records (last {last}) -> {outcome}")
         self.assertEqual(diff, [], f"{kind} killed after {len(seen)} records is not a clean install")

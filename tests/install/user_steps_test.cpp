@@ -128,6 +128,9 @@ TEST_F(UserStepsTest, AFreshInstallMakesTheUsersFoldersFilesAndShortcuts) {
   // The user already has a welcome document of their own: it is theirs, not a default to replace.
   ASSERT_TRUE(createFolder(folders.docs + L"\\Zelvan"));
   ASSERT_TRUE(writeBytes(welcome(), "my own notes"));
+  // What a run killed while writing the settings left behind: not the file, only its side file.
+  ASSERT_TRUE(createFolder(folders.appdata + L"\\Zelvan"));
+  ASSERT_TRUE(writeBytes(settings() + L".zsseed", "{\"the"));
   TestPayload payload(filesWithSeeds(), kSections);
   LogCapture log;
   RunOutcome outcome = install(payload, {L"desktopicon"});
@@ -136,6 +139,7 @@ TEST_F(UserStepsTest, AFreshInstallMakesTheUsersFoldersFilesAndShortcuts) {
   EXPECT_TRUE(isDirectory(folders.docs + L"\\Zelvan\\Projects"));
   EXPECT_TRUE(isDirectory(folders.appdata + L"\\Zelvan"));
   EXPECT_EQ(readBytes(settings()), "{\"theme\":\"light\"}");
+  EXPECT_FALSE(fileExists(settings() + L".zsseed"));
   EXPECT_EQ(readBytes(welcome()), "my own notes");
   EXPECT_FALSE(containsStart(log.lines(), "First-run file not written: ")) << "the user's file is not even tried";
   EXPECT_FALSE(fileExists(folder + L"\\Welcome.zlvd")) << "first-run files are not program files";
