@@ -47,16 +47,16 @@ void createOne(InstallRun& run, const ShortcutEntry& s, uint32_t& counter) {
   if (pathExists(path)) moveShortcutAside(run, path, counter);
   journalPut(run.journal, path);
 
-  ShortcutSpec spec;
-  spec.linkPath = path;
-  spec.target = expandPaths(s.target, run.variables);
-  spec.arguments = expandPaths(s.args, run.variables);
-  spec.workingDirectory = expandPaths(s.workDir, run.variables);
-  spec.icon = expandPaths(s.icon, run.variables);
-  spec.description = expandPaths(s.comment, run.variables);
-  spec.appUserModelId = s.appUserModelId;
+  ShortcutSpec shortcut;
+  shortcut.linkPath = path;
+  shortcut.target = expandPaths(s.target, run.variables);
+  shortcut.arguments = expandPaths(s.args, run.variables);
+  shortcut.workingDirectory = expandPaths(s.workDir, run.variables);
+  shortcut.icon = expandPaths(s.icon, run.variables);
+  shortcut.description = expandPaths(s.comment, run.variables);
+  shortcut.appUserModelId = s.appUserModelId;
   HRESULT hr = S_OK;
-  if (!createShortcut(spec, &hr)) {
+  if (!createShortcut(shortcut, &hr)) {
     logf(L"Couldn't create the shortcut %ls: 0x%08lx", path.c_str(), static_cast<unsigned long>(hr));
     throw Stop::failed(StopCategory::WriteFailed, path);
   }
