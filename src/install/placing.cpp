@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "install/staging.h"
 #include "journal/journal_records.h"
+#include "payload/payload_format.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -64,10 +65,7 @@ void keep(InstallRun& run, const std::wstring& name) {
 
 bool fileMatches(const std::wstring& path, const FileEntry& entry) {
   std::array<uint8_t, 32> digest;
-  if (!hashFile(path, digest)) return false;
-  std::wstring hex;
-  for (uint8_t b : digest) hex += format(4, L"%02x", static_cast<unsigned>(b));
-  return equalsNoCase(hex, entry.sha);
+  return hashFile(path, digest) && digestEqualsHex(digest.data(), entry.sha);
 }
 
 void cancelPendingDeletes(InstallRun& run) {

@@ -19,13 +19,6 @@ namespace zs {
 
 namespace {
 
-std::wstring lowerHex(const uint8_t* bytes, size_t n) {
-  std::wstring s;
-  s.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) s += format(4, L"%02x", static_cast<unsigned>(bytes[i]));
-  return s;
-}
-
 // Creates the folders between `base` (which exists) and the file's folder; no journal: the
 // staging folder is covered by its STAGE record as a whole.
 void createStagingParents(const std::wstring& base, const std::wstring& relative) {
@@ -101,7 +94,7 @@ void stageProgramFiles(InstallRun& run) {
     run.cancelPoint();
     uint8_t digest[kSha256Size];
     // The reader checked that every line lies inside the block.
-    if (!sha256(run.buffer.get() + f->off, f->size, digest) || !equalsNoCase(lowerHex(digest, kSha256Size), f->sha)) {
+    if (!sha256(run.buffer.get() + f->off, f->size, digest) || !digestEqualsHex(digest, f->sha)) {
       logf(L"SHA-256 differs for %ls", f->dest.c_str());
       throw Stop::failed(StopCategory::Damaged);
     }

@@ -32,9 +32,7 @@ const std::string kMvidB = "{00112233-4455-6677-8899-aabbccddeebb}";
 const std::string kImages =
     "[NativeImages]\nInstall: {app}\\Zelvan.exe; Verify: yes\nInstall: {app}\\Zelvan.Core.dll; Verify: yes\n";
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using test::contains;
 
 std::string assembly(uint8_t last) {
   test::AssemblyImageOptions o;

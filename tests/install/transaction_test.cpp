@@ -27,9 +27,7 @@ using test::TestPayload;
 using test::fileExists;
 using test::readBytes;
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using test::contains;
 
 // Every name in a folder whose name starts with the prefix (".zsnew", ".zsold").
 std::vector<std::wstring> namesStartingWith(const std::wstring& folder, const std::wstring& prefix) {

@@ -34,9 +34,7 @@ using test::readBytes;
 
 std::string utf8(const std::wstring& s) { return wideToUtf8(s); }
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using test::contains;
 
 std::wstring standInZelvan() {
   std::string unix = ZS_STANDIN_ZELVAN;

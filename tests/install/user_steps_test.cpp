@@ -33,9 +33,7 @@ using test::fileExists;
 using test::readBytes;
 using test::writeBytes;
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using test::contains;
 
 bool containsStart(const std::vector<std::string>& lines, const std::string& start) {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });

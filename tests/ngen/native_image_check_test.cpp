@@ -22,9 +22,7 @@ using test::sampleMvid;
 
 const std::wstring kSample = L"{00112233-4455-6677-8899-aabbccddeeff}";
 
-bool contains(const std::vector<std::string>& lines, const std::string& text) {
-  return std::find(lines.begin(), lines.end(), text) != lines.end();
-}
+using test::contains;
 
 std::wstring mvidOf(const std::string& image) {
   std::wstring mvid;

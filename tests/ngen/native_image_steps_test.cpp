@@ -23,9 +23,7 @@ namespace {
 using test::FakeNgen;
 using test::TempFolder;
 
-bool contains(const std::vector<std::string>& lines, const std::string& text) {
-  return std::find(lines.begin(), lines.end(), text) != lines.end();
-}
+using test::contains;
 
 TEST(NgenProgress, TimeAndCompilingLinesMoveTheBarWithinNinetyPercentOfTheSpan) {
   EXPECT_DOUBLE_EQ(expectedNgenSeconds(20ull * 1048576), 100.0);

@@ -18,9 +18,7 @@ std::wstring windowsPathOf(const char* unixPath) {
   return path;
 }
 
-bool contains(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == text; });
-}
+using test::contains;
 
 TEST(Ngen, NativeArchitectureDecidesAndA32BitNgenIsNeverUsedOn64BitWindows) {
   const std::wstring win = L"C:\\Windows";

@@ -2,6 +2,7 @@
 // every line stays in memory).
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,10 @@ class LogCapture {
  private:
   size_t start_;
 };
+
+// Whether a line stands among the captured lines.
+inline bool contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
 
 }  // namespace zs::test

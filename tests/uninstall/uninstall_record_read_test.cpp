@@ -25,11 +25,7 @@ namespace {
 using test::LogCapture;
 using test::TempFolder;
 
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-  for (const std::string& l : lines)
-    if (l == line) return true;
-  return false;
-}
+using test::contains;
 
 std::string sha(const std::string& bytes) {
   uint8_t digest[kSha256Size];
