@@ -8,7 +8,7 @@ packages=(
   g++ clang
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 wine64
-  xvfb xauth x11-apps x11-utils
+  xvfb xauth x11-apps x11-utils xdotool imagemagick
   googletest
   libwim-dev xz-utils
 )

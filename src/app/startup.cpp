@@ -5,10 +5,15 @@
 #include "app/install_run.h"
 #include "app/log.h"
 #include "app/switches.h"
+#include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "payload/payload_resource.h"
+#include "platform/shell.h"
 #include "platform/system_library.h"
 #include "ui/plain_messages.h"
+#include "ui/plain_uninstall.h"
+#include "uninstall/temp_copy.h"
+#include "uninstall/uninstall_run.h"
 #include "uninstall/uninstaller_test.h"
 
 namespace zs {
@@ -19,6 +24,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitWindowsTooOld = 4;
 constexpr int kExitBadSwitch = 6;
 constexpr int kPageBadSwitch = 13;
+constexpr int kPageCouldNotFinish = 7;
 
 int badSwitch(const wchar_t* shown) {
   if (!switches().silent) showErrorPage(kPageBadSwitch, shown);
@@ -31,10 +37,15 @@ int runUninstallRole() {
     logLine(L"The uninstaller takes /silent, /log= and /closeapps.");
     return badSwitch(refused);
   }
-  // The uninstall run arrives with the uninstall engine; until then the uninstaller ends here,
-  // as a setup without an accepted payload does.
-  logLine(L"The uninstall run is not built yet.");
-  return theLog().finish(9);
+  const SwitchSet& s = switches();
+  // The drawn window arrives later; until then an interactive uninstall asks and ends in message boxes.
+  uninstall::Ui* ui = s.silent ? nullptr : &thePlainUninstall;
+  const std::wstring exePath = ownExecutablePath();
+  int32_t result = runUninstall(s, exePath, ui);
+  if (ui != nullptr && result == kRecoveryIncomplete) showErrorPage(kPageCouldNotFinish, {});
+  // A temporary copy cannot delete its own file: it goes, with its folder, at the next restart.
+  if (isTemporaryCopyPath(exePath, setupDataPath())) scheduleTemporaryCopyRemoval(exePath);
+  return theLog().finish(result);
 }
 
 }  // namespace

@@ -275,10 +275,10 @@ ProcessResult runWithToken(HANDLE primaryToken, const std::wstring& program,
 }
 
 bool startDetached(const std::wstring& program, const std::wstring& arguments, DWORD* error) {
+  // Shown as the program would be shown on its own: a detached uninstaller copy asks its
+  // questions in windows of its own.
   STARTUPINFOW si{};
   si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_HIDE;
   std::wstring commandLine = commandLineFor(program, arguments);
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,

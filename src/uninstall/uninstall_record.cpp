@@ -50,14 +50,36 @@ std::vector<std::wstring> splitAt(std::wstring_view text, wchar_t separator) {
   }
 }
 
+bool hasControlChar(std::wstring_view text) {
+  for (wchar_t c : text)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
 bool isRecordKey(std::wstring_view key) { return !key.empty() && key.find(L"..") == std::wstring_view::npos; }
+
+// An absolute path exactly as its full form reads: no ".", "..", doubled or trailing separators, no
+// short names. Anything else could reach elsewhere than its text suggests.
+std::wstring fullPathAsWritten(const std::wstring& text) {
+  std::wstring full = normalizePath(text);
+  return !full.empty() && equalsNoCase(full, text) ? full : std::wstring();
+}
+
+// A key an install may have created: one its registry lines may write to, or the Run key that holds
+// its start-up value.
+bool isRecordKeyAllowed(RegRoot root, std::wstring_view key) {
+  return isRegistryWriteAllowed(regRootName(root), key, L"") ||
+         (root == RegRoot::Hklm && equalsNoCase(key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
+}
 
 // One line's fields (after the kind) against its kind's rule; fills the record.
 bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std::wstring_view location,
               const KnownFolders& folders, bool& haveApp, UninstallRecord& record, std::wstring& reason) {
+  for (const std::wstring& field : f)
+    if (hasControlChar(field)) return false;
   if (kind == kApp) {
     if (f.size() != 1 || haveApp) return false;
-    std::wstring app = normalizePath(f[0]);
+    std::wstring app = fullPathAsWritten(f[0]);
     if (app.empty() || !equalsNoCase(app, normalizePath(location))) {
       reason = L"the record's app line differs from the entry's InstallLocation";
       return false;
@@ -68,16 +90,16 @@ bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std:
   }
   if (kind == kNgen) {
     if (f.size() != 1 || !haveApp) return false;
-    std::wstring path = normalizePath(f[0]);
-    if (!isInside(path, record.app)) return false;
+    std::wstring path = fullPathAsWritten(f[0]);
+    if (path.empty() || !isInside(path, record.app)) return false;
     record.ngen.push_back(path);
     return true;
   }
   if (kind == kLnk) {
     if (f.size() != 1) return false;
-    std::wstring path = normalizePath(f[0]);
-    bool placed = (!folders.programs.empty() && isInside(path, folders.programs)) ||
-                  (!folders.desktop.empty() && isInside(path, folders.desktop));
+    std::wstring path = fullPathAsWritten(f[0]);
+    bool placed = !path.empty() && ((!folders.programs.empty() && isInside(path, folders.programs)) ||
+                                    (!folders.desktop.empty() && isInside(path, folders.desktop)));
     if (!placed || !endsWithNoCase(path, L".lnk")) return false;
     record.lnk.push_back(path);
     return true;
@@ -97,7 +119,9 @@ bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std:
   if (kind == kKey) {
     if (f.size() != 3) return false;
     RegistryKeyRef key;
-    if (!parseRegRoot(f[0], key.root) || !parseRegView(f[1], key.view) || !isRecordKey(f[2])) return false;
+    if (!parseRegRoot(f[0], key.root) || !parseRegView(f[1], key.view) || !isRecordKey(f[2]) ||
+        !isRecordKeyAllowed(key.root, f[2]))
+      return false;
     key.key = f[2];
     record.key.push_back(std::move(key));
     return true;

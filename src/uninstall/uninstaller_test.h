@@ -13,6 +13,9 @@ namespace zs {
 bool isUninstallerPath(std::wstring_view exePath, std::wstring_view setupData, bool registered,
                        std::wstring_view installLocation);
 
+// Whether the path is a temporary copy's: {setupdata}\un-...\ZelvanUninstall.exe.
+bool isTemporaryCopyPath(std::wstring_view exePath, std::wstring_view setupData);
+
 // The same for the running process.
 bool isUninstaller();
 

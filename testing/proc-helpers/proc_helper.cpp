@@ -12,6 +12,8 @@
 //   touch FILE               creates FILE and exits 0
 //   window [ignore-close]    shows a top-level window; WM_CLOSE ends it unless ignore-close
 //   hold FILE                opens FILE without sharing, shows a window like "window"
+//   holdread FILE            opens FILE sharing reads only (it can be read and run, not deleted),
+//                            shows a window like "window"
 #include <windows.h>
 
 #include <fcntl.h>
@@ -133,8 +135,10 @@ int wmain(int argc, wchar_t** argv) {
     ignoreClose = argc > 2 && std::wstring(argv[2]) == L"ignore-close";
     return runWindow();
   }
-  if (role == L"hold" && argc > 2) {
-    HANDLE h = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if ((role == L"hold" || role == L"holdread") && argc > 2) {
+    bool shared = role == L"holdread";
+    HANDLE h = CreateFileW(argv[2], shared ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, shared ? FILE_SHARE_READ : 0,
+                           nullptr, shared ? OPEN_EXISTING : OPEN_ALWAYS, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return 5;
     int rc = runWindow();
     CloseHandle(h);

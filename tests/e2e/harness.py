@@ -170,6 +170,42 @@ def wait_for(predicate, timeout=30.0, interval=0.2):
     return False
 
 
+ARTIFACTS = os.path.join(BIN_DIR or WORK_DIR, "artifacts", "screenshots")
+
+
+def screenshot(name):
+    """Saves the whole X screen as ARTIFACTS/name.png for people to look through; returns the path
+    (None without a display)."""
+    if not os.environ.get("DISPLAY"):
+        return None
+    os.makedirs(ARTIFACTS, exist_ok=True)
+    path = os.path.join(ARTIFACTS, re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
+    xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, timeout=30, check=True)
+    subprocess.run(["/usr/bin/convert", "xwd:-", path], input=xwd.stdout, timeout=60, check=True)
+    return path
+
+
+def x_window(title, timeout=60.0):
+    """The X id of the first visible window with exactly this title, waited for; None if none came."""
+    found = []
+
+    def look():
+        proc = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(title)}$"],
+                              capture_output=True, text=True, timeout=20)
+        found[:] = proc.stdout.split()
+        return bool(found)
+
+    return found[0] if wait_for(look, timeout=timeout) else None
+
+
+def x_keys(window, *keys):
+    """Focuses the window and types the keys into it, as a person at the keyboard would."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=False, timeout=20)
+    for key in keys:
+        # XTEST input (no --window): Wine ignores synthetic events sent to a window.
+        subprocess.run(["xdotool", "key", key], check=True, timeout=20)
+
+
 def x_window_titles():
     """Titles of the top-level windows on $DISPLAY (empty without a display or xwininfo)."""
     if not os.environ.get("DISPLAY") or not shutil.which("xwininfo"):

@@ -1,0 +1,301 @@
+#include "uninstall/uninstall_run.h"
+
+#include <windows.h>
+
+#include "app/log.h"
+#include "app/switches.h"
+#include "journal/recovery.h"
+#include "journal/setup_data.h"
+#include "ngen/ngen.h"
+#include "platform/app_processes.h"
+#include "platform/files.h"
+#include "platform/handle.h"
+#include "platform/instance.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+#include "script/install_folder.h"
+#include "script/known_folders.h"
+#include "script/paths.h"
+#include "ui/engine_sink.h"
+#include "uninstall/existing_install.h"
+#include "uninstall/temp_copy.h"
+#include "uninstall/uninstall_record.h"
+#include "uninstall/uninstaller_test.h"
+
+namespace zs {
+
+namespace {
+
+constexpr DWORD kParentWaitMs = 30000;
+constexpr int kDeleteTries = 15;
+constexpr DWORD kDeleteRetryMs = 200;
+constexpr int32_t kGoOn = -1;
+
+std::wstring ownEntryName() { return L"{" + std::wstring(kStubAppId) + L"}"; }
+
+std::wstring folderOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool sameFolder(const std::wstring& a, const std::wstring& b) {
+  std::wstring na = normalizePath(a), nb = normalizePath(b);
+  return !na.empty() && equalsNoCase(na, nb);
+}
+
+// The launching uninstaller must be gone before its file can be deleted.
+void waitForParent(int32_t pid) {
+  UniqueHandle parent(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+  if (parent) WaitForSingleObject(parent.get(), kParentWaitMs);
+}
+
+class Removal {
+ public:
+  Removal(const SwitchSet& s, uninstall::Ui* ui, const KnownFolders& folders, const std::wstring& exePath)
+      : switches_(s), ui_(ui), folders_(folders), exePath_(exePath) {}
+
+  int32_t run(const AppsEntry& entry, const UninstallRecord& record);
+
+ private:
+  int32_t settleRunningApp(const UninstallRecord& record);
+  void removeNativeImages(const UninstallRecord& record);
+  void removeShortcutsAndRegistry(const UninstallRecord& record);
+  void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
+  void deleteOne(const std::wstring& path);
+  void deleteInFolder(const std::wstring& base, const std::wstring& path);
+  void progress(int32_t step, int32_t status) {
+    if (ui_ != nullptr) ui_->onProgress(step, status);
+  }
+
+  const SwitchSet& switches_;
+  uninstall::Ui* ui_;
+  const KnownFolders& folders_;
+  const std::wstring& exePath_;
+  bool restart_ = false;
+};
+
+int32_t Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
+  if (ui_ != nullptr && !ui_->confirmUninstall()) {
+    logLine(L"The user chose not to uninstall.");
+    return kUninstallDeclined;
+  }
+  theLog().open();
+  logf(L"Uninstalling from %ls", record.app.c_str());
+  int32_t stopped = settleRunningApp(record);
+  if (stopped != kGoOn) return stopped;
+
+  removeNativeImages(record);
+  removeShortcutsAndRegistry(record);
+  removeFiles(entry, record);
+
+  logf(L"Uninstall finished%ls.", restart_ ? L", some files go at the next restart" : L"");
+  if (ui_ != nullptr) ui_->onFinished(restart_);
+  return restart_ ? kUninstallIncomplete : kUninstallDone;
+}
+
+int32_t Removal::settleRunningApp(const UninstallRecord& record) {
+  std::vector<std::wstring> files;
+  for (const std::wstring& name : record.file) files.push_back(record.app + L"\\" + name);
+  files.push_back(record.app + L"\\ZelvanUninstall.exe");
+  const std::vector<std::wstring> installFolders{record.app};
+
+  std::vector<AppProcess> running = findAppProcesses(files, installFolders);
+  while (!running.empty()) {
+    if (ui_ == nullptr) {
+      if (!switches_.closeApps) {
+        logLine(L"Zelvan is running and /closeapps was not given.");
+        return kUninstallAppRunning;
+      }
+    } else if (!ui_->askCloseApp()) {
+      logLine(L"Zelvan is running and the user chose not to close it.");
+      return kUninstallDeclined;
+    }
+    if (closeAppProcesses(running)) return kGoOn;
+    if (ui_ == nullptr) {
+      logLine(L"Zelvan is still running.");
+      return kUninstallAppRunning;
+    }
+    if (!ui_->askRetryClose()) {
+      logLine(L"Zelvan is still running.");
+      return kUninstallAppRunning;
+    }
+    running = findAppProcesses(files, installFolders);
+  }
+  return kGoOn;
+}
+
+void Removal::removeNativeImages(const UninstallRecord& record) {
+  progress(0, kStepRunning);
+  std::wstring ngen = findNgen(folders_);
+  if (ngen.empty()) {
+    logLine(L"No ngen on this PC. Native images stay until .NET clears them.");
+  } else {
+    for (const std::wstring& assembly : record.ngen) uninstallNativeImage(ngen, assembly);
+  }
+  progress(0, kStepDone);
+}
+
+void Removal::removeShortcutsAndRegistry(const UninstallRecord& record) {
+  progress(1, kStepRunning);
+  for (const std::wstring& link : record.lnk) {
+    const std::wstring& base =
+        !folders_.programs.empty() && isInside(link, folders_.programs) ? folders_.programs : folders_.desktop;
+    deleteInFolder(base, link);
+  }
+  for (const RegistryLine& line : record.reg) removeRegistryLine(line, nullptr);
+  for (const RegistryKeyRef& key : record.key) {
+    if (keyExists(key.root, key.view, key.key) && isKeyEmpty(key.root, key.view, key.key) &&
+        !deleteKeyIfEmpty(key.root, key.view, key.key))
+      logf(L"Could not remove the key %ls", key.key.c_str());
+  }
+  notifyAssociationsChanged();
+  progress(1, kStepDone);
+}
+
+void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record) {
+  progress(2, kStepRunning);
+  const std::wstring& app = record.app;
+  for (const std::wstring& name : record.file) deleteInFolder(app, app + L"\\" + name);
+  for (const std::wstring& name : record.dir) {
+    std::wstring path = app + L"\\" + name;
+    // A folder is only ever removed when empty, and never through or at a link.
+    if (isDirectory(path) && mayTouchPath(app, path) && isFolderEmpty(path)) removeFolder(path);
+  }
+
+  if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()))) {
+    logLine(L"Couldn't remove the Apps & Features entry.");
+    restart_ = true;
+  }
+
+  deleteInFolder(app, app + L"\\" + std::wstring(kUninstallRecordName));
+
+  const std::wstring installed = app + L"\\ZelvanUninstall.exe";
+  if (!equalsNoCase(normalizePath(installed), normalizePath(exePath_))) {
+    deleteInFolder(app, installed);
+  } else if (pathExists(installed)) {
+    // Running in place: a running program cannot delete itself.
+    if (deleteAtRestart(installed)) {
+      logf(L"It goes at the next restart: %ls", installed.c_str());
+    } else {
+      logWinError(L"Couldn't schedule at the next restart " + installed, GetLastError());
+    }
+    restart_ = true;
+  }
+
+  if (isDirectory(app) && !isLink(app) && isFolderEmpty(app)) removeFolder(app);
+  if (pathExists(app)) logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
+  progress(2, kStepDone);
+}
+
+void Removal::deleteInFolder(const std::wstring& base, const std::wstring& path) {
+  if (!mayTouchPath(base, path)) {
+    logf(L"A link is in the path, skipped: %ls", path.c_str());
+    restart_ = true;
+    return;
+  }
+  deleteOne(path);
+}
+
+void Removal::deleteOne(const std::wstring& path) {
+  if (!pathExists(path)) return;
+  DWORD error = 0;
+  for (int attempt = 1; attempt <= kDeleteTries; ++attempt) {
+    if (deleteFile(path, &error) || !pathExists(path)) return;
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+    if (attempt < kDeleteTries) Sleep(kDeleteRetryMs);
+  }
+  if (!pathExists(path)) return;
+  logWinError(L"Couldn't delete " + path, error);
+  if (deleteAtRestart(path)) {
+    logf(L"It goes at the next restart: %ls", path.c_str());
+  } else {
+    logWinError(L"Couldn't schedule at the next restart " + path, GetLastError());
+  }
+  restart_ = true;
+}
+
+// Step 9 of the run: nothing can be removed.
+int32_t nothingRemoved(const std::wstring& reason, uninstall::Ui* ui) {
+  logf(L"Nothing was removed: %ls.", reason.c_str());
+  if (ui != nullptr) ui->onRecordMissing();
+  return kUninstallIncomplete;
+}
+
+}  // namespace
+
+AppsEntry findOwnAppsEntry() {
+  AppsEntry entry;
+  const std::wstring key = uninstallKeyOf(ownEntryName());
+  for (RegView view : {RegView::View64, RegView::View32}) {
+    if (view == RegView::View32 && !isWindows64()) break;
+    if (!keyExists(RegRoot::Hklm, view, key)) continue;
+    entry.found = true;
+    entry.view = view;
+    if (!readString(view, key, L"InstallLocation", entry.location)) entry.location.clear();
+    return entry;
+  }
+  return entry;
+}
+
+bool mayTouchPath(const std::wstring& base, const std::wstring& path) {
+  std::wstring folder = folderOf(path);
+  if (folder.empty() || base.empty()) return false;
+  if (!isInside(folder, base)) {
+    if (!equalsNoCase(trimTrailingSlashes(folder), trimTrailingSlashes(base)) && pathExists(folder)) return false;
+  } else if (!noLinkBelow(base, folder)) {
+    return false;
+  }
+  // The base itself is checked at the moment of use too: it may have become a link since the
+  // record was read.
+  if (isLink(base)) return false;
+  return !isLink(path);
+}
+
+int32_t runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui) {
+  AppsEntry entry = findOwnAppsEntry();
+
+  if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(folderOf(exePath), entry.location)) {
+    if (startTemporaryCopy(s, exePath, normalizePath(entry.location))) {
+      logLine(L"Restarted from a temp copy.");
+      return kUninstallDone;
+    }
+    logLine(L"Could not start from a temp copy, so running in place.");
+  }
+
+  if (s.runParentId != 0) waitForParent(s.runParentId);
+
+  InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
+  if (lock.otherRunning) {
+    logLine(L"Another setup is running.");
+    if (!s.silent) bringWindowForward(L"ZelvanSetupWnd");
+    return kUninstallOtherSetup;
+  }
+  // The handle stays open until the process ends.
+
+  std::wstring setupData;
+  if (!prepareSetupData(setupData)) logLine(L"{setupdata} could not be prepared.");
+
+  const KnownFolders& folders = knownFolders();
+  int32_t recovered = recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr);
+  if (recovered != kRecoveryGoOn) return recovered;
+
+  entry = findOwnAppsEntry();
+  if (!entry.found) return nothingRemoved(L"no Apps & Features entry", ui);
+
+  std::wstring folder = normalizePath(trimWhite(entry.location));
+  if (!s.appHint.empty() && !sameFolder(s.appHint, folder))
+    logLine(L"The /app= hint differs from the entry. The entry wins.");
+  UninstallRecord record;
+  std::wstring reason;
+  if (folder.empty() || !isPlausibleInstallFolder(folder, folders)) {
+    return nothingRemoved(L"the folder in the entry can't be used", ui);
+  }
+  if (!readUninstallRecord(ownEntryName(), entry.view, folder, folders, record, reason)) {
+    return nothingRemoved(reason.empty() ? L"the folder in the entry can't be used" : reason, ui);
+  }
+
+  Removal removal(s, ui, folders, exePath);
+  return removal.run(entry, record);
+}
+
+}  // namespace zs

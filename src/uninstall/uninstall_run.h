@@ -1,0 +1,53 @@
+// The uninstaller's run: finds the install through its Apps & Features entry, trusts the uninstall
+// record only when it matches the entry, makes sure Zelvan is not running, and then removes what
+// the record names in three reported steps (native images; shortcuts and registry lines; files,
+// folders and the entry).
+//
+// Unlike the install this is not a transaction. Every removal is idempotent, so a run that is cut
+// short anywhere is finished by running the uninstaller again: a removal that already happened
+// counts as done. What cannot go now (a file in use) is scheduled for the next restart; nothing a
+// single removal meets stops the run. The front end (uninstall::Ui, null when silent) is the only
+// thing the run talks to; it never touches a window itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace zs {
+
+struct SwitchSet;
+
+namespace uninstall {
+class Ui;
+}
+
+// Run results (the process exit code).
+inline constexpr int32_t kUninstallDone = 0;
+inline constexpr int32_t kUninstallIncomplete = 1;   // nothing removed, or something waits for a restart
+inline constexpr int32_t kUninstallDeclined = 2;
+inline constexpr int32_t kUninstallAppRunning = 7;
+inline constexpr int32_t kUninstallOtherSetup = 12;
+
+// The setup's own Apps & Features entry, "{AppId}" under HKLM's Uninstall key.
+struct AppsEntry {
+  bool found = false;
+  RegView view = RegView::View64;
+  std::wstring location;  // InstallLocation as stored; empty when missing
+};
+
+// The view the install writes its entry in first, then (64-bit Windows) the other one; the first
+// view that has the key wins.
+AppsEntry findOwnAppsEntry();
+
+// Whether a removal may touch `path`: no link in any folder from `base` down to the path, nor at
+// the path itself. A path whose folder lies outside `base` passes only when that folder is `base`
+// or does not exist.
+bool mayTouchPath(const std::wstring& base, const std::wstring& path);
+
+// Runs the whole uninstall; `exePath` is the running executable's full path.
+int32_t runUninstall(const SwitchSet& switches, const std::wstring& exePath, uninstall::Ui* ui);
+
+}  // namespace zs

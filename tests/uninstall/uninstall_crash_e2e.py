@@ -1,0 +1,143 @@
+"""An uninstall cut short at any moment is finished by running it again. The uninstaller's copy is
+killed (every process of the prefix with it, as a power cut would) at points spread over its three
+steps, while it is held up deleting a file that another process keeps open; then the user runs the
+uninstaller again as they would: the installed one if it is still there, else the copy left under
+the setup's data folder, else the setup and then the uninstaller. Every time, Zelvan must end up
+fully removed and nothing else touched.
+
+ZS_UNINSTALL_CRASH_ALL=1 tries every file of the record instead of a spread of them."""
+import os
+import re
+import subprocess
+import time
+
+from harness import Prefix, ScenarioTest, main, wait_for, x_window_titles
+from uninstall_e2e import (ALL_TASKS, HELPER, PF, SETUP, UNINSTALLER, exit_code, finished, uninstall_runs,
+                           without_copy_traces)
+
+
+def record_lines(prefix, kind):
+    with open(os.path.join(prefix.host_path(PF), "ZelvanUninstall.zsu"), "rb") as f:
+        text = f.read().decode("utf-8")
+    return [line.split("\t", 1)[1] for line in text.split("\n") if line.startswith(kind + "\t")]
+
+
+class UninstallCrash(ScenarioTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.report = []
+
+    @classmethod
+    def tearDownClass(cls):
+        print(f"\nUninstall kill points tried: {len(cls.report)}")
+        for line in cls.report:
+            print("  " + line)
+
+    def setUp(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("the file holder shows a window: needs an X display")
+        super().setUp()
+
+    def kill_all(self, prefix):
+        subprocess.run(["wineserver", "-k"], env=prefix.env(), check=False)
+
+    def run_uninstaller(self, prefix, exe):
+        before = len(uninstall_runs(prefix))
+        launcher = prefix.run(exe, ["/silent"])
+        self.assertTrue(wait_for(lambda: len(finished(uninstall_runs(prefix)[before:])) >= 1 and
+                                 exit_code(uninstall_runs(prefix)[-1]) is not None and
+                                 "Restarted from a temp copy." not in uninstall_runs(prefix)[-1], timeout=120),
+                        f"the uninstaller run did not end (launcher exited {launcher.code})")
+        return exit_code(uninstall_runs(prefix)[-1])
+
+    def rerun_as_a_user_would(self, prefix):
+        if os.path.exists(prefix.host_path(UNINSTALLER)):
+            code = self.run_uninstaller(prefix, UNINSTALLER)
+            if code != 1 or not any(l.startswith("Nothing was removed") for l in uninstall_runs(prefix)[-1]):
+                return "installed uninstaller", code
+            # Killed after the entry went: the uninstaller says so and asks for the setup to be run
+            # again, and the user does what it says.
+            self.assertEqual(prefix.run(SETUP, ["/silent"]).code, 0)
+            return "installed uninstaller, told to run the setup, then uninstaller", \
+                self.run_uninstaller(prefix, UNINSTALLER)
+        data = prefix.setup_data()
+        copies = sorted((os.path.getmtime(os.path.join(data, n)), n) for n in os.listdir(data)
+                        if re.match(r"^un-[0-9a-f]{32}$", n) and
+                        os.path.exists(os.path.join(data, n, "ZelvanUninstall.exe")))
+        if copies:
+            copy = "C:\\ProgramData\\ZelvanSetup\\" + copies[-1][1] + "\\ZelvanUninstall.exe"
+            return "copy under the data folder", self.run_uninstaller(prefix, copy)
+        self.assertEqual(prefix.run(SETUP, ["/silent"]).code, 0)
+        return "setup, then uninstaller", self.run_uninstaller(prefix, UNINSTALLER)
+
+    def crash_point(self, name, held, shared, ready):
+        """Holds `held` (None: nothing), starts the uninstall, waits until ready(prefix) says the copy
+        is at the point, kills everything, runs again and compares."""
+        prefix = Prefix(f"uc-{len(self.report)}")
+        self.addCleanup(prefix.remove)
+        before = without_copy_traces(prefix.snapshot())
+        self.assertEqual(prefix.run(SETUP, ["/silent", ALL_TASKS]).code, 0)
+        holder = None
+        if held is not None:
+            holder = prefix.start(HELPER, ["holdread" if shared else "hold", held])
+            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
+        launcher = prefix.start(UNINSTALLER, ["/silent"])
+        reached = wait_for(lambda: ready(prefix), timeout=60, interval=0.02)
+        self.kill_all(prefix)
+        launcher.wait()
+        if holder is not None:
+            holder.wait()
+        how, code = self.rerun_as_a_user_would(prefix)
+        diff = before.differences(without_copy_traces(prefix.snapshot()))
+        self.report.append(f"{name}: reached={reached}, then {how} -> exit {code}, "
+                           f"{'fully removed' if not diff else f'{len(diff)} differences'}")
+        self.assertTrue(reached, f"{name}: the kill point was never reached")
+        self.assertEqual(code, 0, f"{name}: the second run did not finish")
+        self.assertEqual(diff, [], f"{name}: not fully removed after a kill and a second run")
+
+    def test_kill_points(self):
+        reference = Prefix("uc-reference")
+        try:
+            self.assertEqual(reference.run(SETUP, ["/silent", ALL_TASKS]).code, 0)
+            links = record_lines(reference, "lnk")
+            files = [PF + "\\" + f for f in record_lines(reference, "file")]
+        finally:
+            reference.remove()
+        if os.environ.get("ZS_UNINSTALL_CRASH_ALL") != "1":
+            files = files[::3] + ([files[-1]] if (len(files) - 1) % 3 else [])
+
+        def gone(path):
+            return lambda p: not os.path.exists(p.host_path(path))
+
+        def started(p):
+            return any(n.startswith("un-") for n in os.listdir(p.setup_data()))
+
+        def uninstalling(p):
+            return any(any(l.startswith("Uninstalling from") for l in run) for run in uninstall_runs(p))
+
+        def settled(condition):
+            """The condition, and then a moment for the copy to reach its tries on the held file."""
+            def check(p):
+                if not condition(p):
+                    return False
+                time.sleep(0.4)
+                return True
+            return check
+
+        points = [("as the copy starts", None, False, started)]
+        order = links + files
+        for i, path in enumerate(order):
+            before_it = settled(uninstalling) if i == 0 else settled(gone(order[i - 1]))
+            step = "shortcuts" if path in links else "files"
+            points.append((f"{step}: held {path}", path, False, before_it))
+        last = files[-1]
+        points.append(("record, after the entry went", PF + "\\ZelvanUninstall.zsu", True, settled(gone(last))))
+        points.append(("installed uninstaller, after the record went", UNINSTALLER, True,
+                       settled(gone(PF + "\\ZelvanUninstall.zsu"))))
+        for name, held, shared, ready in points:
+            with self.subTest(name):
+                self.crash_point(name, held, shared, ready)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,356 @@
+"""The uninstaller, run the way Apps & Features runs it: the installed ZelvanUninstall.exe, which
+restarts itself from a copy under the setup's data folder and ends at once; the copy does the work.
+Judged from outside: after a complete removal the machine equals its state before the install, but
+for the logs, the copy's own folder and the restart-time deletes that remove that folder."""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+
+from harness import (BIN_DIR, LogFile, ScenarioTest, main, make_setup, screenshot, wait_for, x_keys, x_window,
+                     x_window_titles)
+
+SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
+HELPER = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
+PF = "C:\\Program Files\\Zelvan"
+UNINSTALLER = PF + "\\ZelvanUninstall.exe"
+OWN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{3F6A1C2E-7B44-4D19-9E0B-5C2D8A61F0B7}"
+SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
+ALL_TASKS = "/tasks=desktopicon,fileassoc,startfaster"
+
+
+def copy_folder_entry(path):
+    return re.match(r"^programdata/zelvansetup/un-[0-9a-f]{32}(/zelvanuninstall\.exe)?$", path) is not None
+
+
+def users_own_data(path):
+    """The folders and first-run files an install makes in the user's profile are the user's from then
+    on: the uninstaller leaves projects and settings where they are."""
+    return re.match(r"^users/[^/]+/(appdata/roaming|documents)/zelvan(/|$)", path) is not None
+
+
+def without_copy_traces(state):
+    """The state without the uninstaller copy's folder, the pending-rename value that removes it at
+    the next restart (checked on its own, see assertOnlyCopyPending), and the user's own data."""
+    state.files = {p: v for p, v in state.files.items() if not copy_folder_entry(p) and not users_own_data(p)}
+    key = "64:" + SESSION_MANAGER.lower()
+    if key in state.registry:
+        state.registry[key] = {v for v in state.registry[key]
+                               if not v.lower().startswith('"pendingfilerenameoperations"=')}
+    return state
+
+
+def uninstall_runs(prefix):
+    """Every run in the uninstaller's logs, oldest first, each a list of lines."""
+    runs = []
+    for path in prefix.logs("Zelvan-Uninstall"):
+        runs += LogFile(path).runs
+    return runs
+
+
+def exit_code(run):
+    codes = [int(m.group(1)) for m in (re.match(r"^Exit code (\d+)$", line) for line in run) if m]
+    return codes[-1] if codes else None
+
+
+def finished(runs):
+    return [run for run in runs if exit_code(run) is not None]
+
+
+class Uninstall(ScenarioTest):
+    def install(self, *args, exe=SETUP):
+        result = self.prefix.run(exe, ["/silent", *args])
+        self.assertEqual(result.code, 0, f"the install exited {result.code}")
+
+    def uninstall(self, *args, exe=UNINSTALLER, expect_copy=True):
+        """Runs the uninstaller as Apps & Features does and waits for its copy. Returns the copy's log
+        lines and exit code."""
+        before = len(uninstall_runs(self.prefix))
+        launcher = self.prefix.run(exe, ["/silent", *args], cwd=self.prefix.drive_c)
+        # The copy outlives the launcher; its last log line says it has ended. (Other processes of
+        # the prefix, such as a file's holder, may go on running.)
+        wanted = 2 if expect_copy else 1
+        wait_for(lambda: len(finished(uninstall_runs(self.prefix)[before:])) >= wanted, timeout=120)
+        runs = uninstall_runs(self.prefix)[before:]
+        self.assertTrue(runs, "the uninstaller wrote no log")
+        if expect_copy:
+            self.assertEqual(launcher.code, 0, "the launching uninstaller ends with 0 at once")
+            self.assertIn("Restarted from a temp copy.", runs[0])
+            self.assertEqual(len(runs), 2, f"expected the launcher's and the copy's run, got {runs}")
+        return runs[-1], exit_code(runs[-1])
+
+    def assertOnlyCopyPending(self):
+        """Restart-time deletes name nothing but the copy and its folder."""
+        value = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
+        if value is None:
+            return
+        paths = [p for p in re.split(r"\\0", value[1]) if p]
+        for path in paths:
+            self.assertRegex(path.lower(), r"^\\\?\?\\c:\\programdata\\zelvansetup\\un-[0-9a-f]{32}(\\zelvanuninstall\.exe)?$")
+
+    def assertRemovedCompletely(self, before):
+        after = without_copy_traces(self.prefix.snapshot())
+        self.assertEqual(without_copy_traces(before).differences(after), [], "the uninstall left traces")
+        self.assertOnlyCopyPending()
+
+    def newer_setup(self):
+        def modify(folder):
+            with open(os.path.join(folder, "app", "ThirdPartyNotices.txt"), "a") as f:
+                f.write("1500\n")
+        return make_setup(self.prefix, os.path.join(self.prefix.drive_c, "next.exe"),
+                          defines=["FileVersion=2.5.0.1500"], modify=modify)
+
+    # --- complete removals ---
+
+    def test_removes_an_install_with_every_task(self):
+        before = self.prefix.snapshot()
+        self.install(ALL_TASKS)
+        self.assertIsNotNone(self.prefix.reg_query(r"HKLM\SOFTWARE\Classes\.zlvd"))
+        lines, code = self.uninstall()
+        self.assertEqual(code, 0)
+        self.assertInOrder(lines, [f"Uninstalling from {PF}", "Uninstall finished.", "Exit code 0"])
+        self.assertRemovedCompletely(before)
+
+    def test_removes_an_upgraded_and_a_repaired_install(self):
+        newer = self.newer_setup()
+        before = self.prefix.snapshot()
+        self.install(ALL_TASKS)
+        self.install(exe=newer)  # upgrade: the record carries the old one's keys
+        self.install(exe=newer)  # repair
+        lines, code = self.uninstall()
+        self.assertEqual(code, 0, "\n".join(lines))
+        self.assertRemovedCompletely(before)
+
+    def test_a_users_file_keeps_the_folder(self):
+        before = self.prefix.snapshot()
+        self.install()
+        mine = os.path.join(self.prefix.host_path(PF), "my notes.txt")
+        with open(mine, "w") as f:
+            f.write("mine")
+        lines, code = self.uninstall()
+        self.assertEqual(code, 0)
+        self.assertIn(f"Left in place, it holds files that are not ours: {PF}", lines)
+        self.assertEqual(os.listdir(self.prefix.host_path(PF)), ["my notes.txt"])
+        os.remove(mine)
+        os.rmdir(self.prefix.host_path(PF))
+        self.assertRemovedCompletely(before)
+
+    def test_an_interrupted_install_is_put_back_before_the_removal(self):
+        before = self.prefix.snapshot()
+        self.install()
+        # A journal of an upgrade that died right after it began: the new version's folder and
+        # its staging folder exist, nothing else changed.
+        staging = PF + "\\.zsnew-00112233aabbccdd"
+        os.makedirs(self.prefix.host_path(staging))
+        with open(os.path.join(self.prefix.host_path(staging), "Zelvan.exe"), "wb") as f:
+            f.write(b"half")
+        fields = ["2.5", "upgrade", PF, PF, "-00112233aabbccdd"]
+        journal = b"ZSJ1\n" + ("BEGIN\t" + "\t".join(fields) + "\n").encode() + \
+                  ("STAGE\t" + staging + "\n").encode()
+        with open(os.path.join(self.prefix.setup_data(), "install.zsj"), "wb") as f:
+            f.write(journal)
+        lines, code = self.uninstall()
+        self.assertEqual(code, 0, "\n".join(lines))
+        self.assertInOrder(lines, ["An earlier run did not finish. Rolling back first.",
+                                   "Rollback of the earlier run finished.", f"Uninstalling from {PF}", "Exit code 0"])
+        self.assertRemovedCompletely(before)
+
+    # --- what stops or limits the removal ---
+
+    def test_a_missing_or_damaged_record_removes_nothing(self):
+        self.install()
+        record = os.path.join(self.prefix.host_path(PF), "ZelvanUninstall.zsu")
+        with open(record, "rb") as f:
+            good = f.read()
+        cases = [
+            ("missing", None, "the record of this install can't be read"),
+            ("one byte changed", good.replace(b"Zelvan.exe", b"Zelvan.exf", 1),
+             "the record of this install does not match the entry's SHA-256"),
+        ]
+        for name, data, reason in cases:
+            with self.subTest(name):
+                if os.path.exists(record):
+                    os.remove(record)
+                if data is not None:
+                    with open(record, "wb") as f:
+                        f.write(data)
+                before = self.prefix.snapshot()
+                lines, code = self.uninstall()
+                self.assertEqual(code, 1)
+                self.assertIn(f"Nothing was removed: {reason}.", lines)
+                self.assertEqual(without_copy_traces(before).differences(without_copy_traces(self.prefix.snapshot())), [])
+        with open(record, "wb") as f:
+            f.write(good)
+
+    def test_a_forged_record_never_reaches_outside_the_install(self):
+        """A record re-bound to its entry (as only an administrator could) that names things the
+        install never made: each is refused as a whole, and the bait stays."""
+        self.install()
+        host = self.prefix.host_path(PF)
+        record = os.path.join(host, "ZelvanUninstall.zsu")
+        with open(record, "rb") as f:
+            good = f.read()
+        bait = self.prefix.host_path("C:\\bait.txt")
+        with open(bait, "w") as f:
+            f.write("not Zelvan's")
+        self.prefix.wine("reg", "add", r"HKLM\SOFTWARE\Bait", "/f", "/reg:64")
+        forged_lines = {
+            "a shortcut outside both shortcut folders": "lnk\tC:\\bait.lnk\n",
+            "a file line that climbs out": "file\t..\\..\\bait.txt\n",
+            "a NUL in a shortcut path": "lnk\tC:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\a\x00"
+                                        "\\..\\..\\..\\..\\..\\..\\bait.lnk\n",
+            "an app path that is not its full form": None,
+            "a key outside the allow-list": "key\tHKLM\t64\tSOFTWARE\\Bait\n",
+        }
+        for name, line in forged_lines.items():
+            with self.subTest(name):
+                if line is None:
+                    data = good.replace(PF.encode(), (PF + "\\.").encode(), 1)
+                else:
+                    data = good + line.encode()
+                os.remove(record)
+                with open(record, "wb") as f:
+                    f.write(data)
+                self.prefix.wine("reg", "add", OWN_KEY, "/v", "ZelvanSetup: ListSha", "/t", "REG_SZ", "/d",
+                                 hashlib.sha256(data).hexdigest(), "/f", "/reg:64")
+                lines, code = self.uninstall()
+                self.assertEqual(code, 1, "\n".join(lines))
+                self.assertTrue(any(l.startswith("Nothing was removed: the record") for l in lines), "\n".join(lines))
+                self.assertTrue(os.path.exists(bait))
+                self.assertEqual(self.prefix.wine("reg", "query", r"HKLM\SOFTWARE\Bait", "/reg:64", check=False).returncode, 0)
+                self.assertTrue(os.path.exists(os.path.join(host, "Zelvan.exe")))
+
+    def test_a_linked_folder_below_the_shortcuts_is_skipped(self):
+        """A shortcut whose folder became a link is not deleted through it; the run ends with 1."""
+        before = self.prefix.snapshot()
+        self.install()
+        host = self.prefix.host_path(PF)
+        record = os.path.join(host, "ZelvanUninstall.zsu")
+        programs = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"
+        outside = self.prefix.host_path("C:\\outside")
+        os.makedirs(outside)
+        with open(os.path.join(outside, "Victim.lnk"), "w") as f:
+            f.write("someone else's")
+        os.symlink(outside, os.path.join(self.prefix.host_path(programs), "Linked"))
+        with open(record, "rb") as f:
+            data = f.read().replace(b"\nreg\t", ("\nlnk\t" + programs + "\\Linked\\Victim.lnk\nreg\t").encode(), 1)
+        os.remove(record)
+        with open(record, "wb") as f:
+            f.write(data)
+        self.prefix.wine("reg", "add", OWN_KEY, "/v", "ZelvanSetup: ListSha", "/t", "REG_SZ", "/d",
+                         hashlib.sha256(data).hexdigest(), "/f", "/reg:64")
+        lines, code = self.uninstall()
+        self.assertEqual(code, 1, "\n".join(lines))
+        self.assertIn(f"A link is in the path, skipped: {programs}\\Linked\\Victim.lnk", lines)
+        self.assertIn("Uninstall finished, some files go at the next restart.", lines)
+        self.assertTrue(os.path.exists(os.path.join(outside, "Victim.lnk")))
+        os.remove(os.path.join(self.prefix.host_path(programs), "Linked"))
+        shutil.rmtree(outside)
+        self.assertRemovedCompletely(before)
+
+    def test_a_file_in_use_goes_at_the_next_restart(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("the holder shows a window: needs an X display")
+        self.install()
+        held = PF + "\\Zelvan.exe.config"
+        holder = self.prefix.start(HELPER, ["hold", held])
+        try:
+            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
+            lines, code = self.uninstall()
+            # Asked while the holder keeps this session alive: a new session is a restart to Wine,
+            # and its start carries out the pending deletes.
+            pending = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
+        finally:
+            holder.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+        self.assertEqual(code, 1)
+        self.assertIn(f"It goes at the next restart: {held}", lines)
+        self.assertTrue(any(l.startswith(f"Couldn't delete {held}") for l in lines), "\n".join(lines))
+        self.assertIn("Uninstall finished, some files go at the next restart.", lines)
+        self.assertIsNotNone(pending)
+        self.assertIn("zelvan.exe.config", pending[1].lower())
+
+        self.prefix.wine("cmd", "/c", "exit")  # the restart
+        self.assertFalse(os.path.exists(self.prefix.host_path(held)), "the file did not go at the restart")
+        self.assertEqual([n for n in os.listdir(self.prefix.setup_data()) if n.startswith("un-")], [],
+                         "the uninstaller's copy did not go at the restart")
+
+    def test_a_running_zelvan_is_closed_only_with_closeapps(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("the stand-in shows a window: needs an X display")
+        before_install = self.prefix.snapshot()
+        self.install()
+        running = self.prefix.host_path(PF + "\\Zelvan.exe")
+        os.remove(running)
+        shutil.copy(HELPER, running)  # a Zelvan.exe that stays open until it is asked to close
+        app = self.prefix.start(running, ["window"])
+        try:
+            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
+            before = self.prefix.snapshot()
+            lines, code = self.uninstall()
+            self.assertEqual(code, 7)
+            self.assertIn("Zelvan is running and /closeapps was not given.", lines)
+            self.assertEqual(without_copy_traces(before).differences(without_copy_traces(self.prefix.snapshot())), [])
+            self.assertIsNone(app.poll(), "Zelvan was closed without /closeapps")
+
+            lines, code = self.uninstall("/closeapps")
+            self.assertEqual(code, 0, "\n".join(lines))
+            self.assertTrue(wait_for(lambda: app.poll() is not None, timeout=60), "Zelvan was not closed")
+        finally:
+            app.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+        self.assertRemovedCompletely(before_install)
+
+    def test_a_second_uninstaller_while_one_asks(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("the first uninstaller asks in a message box: needs an X display")
+        self.install()
+        first = self.prefix.start(UNINSTALLER)
+        try:
+            self.assertTrue(wait_for(lambda: "Uninstall Zelvan" in x_window_titles(), timeout=60))
+            # The copy holds the one-instance mutex while it asks; a second copy must not run.
+            second = self.prefix.run(UNINSTALLER, ["/silent"])
+            self.assertEqual(second.code, 0)
+            self.assertTrue(wait_for(lambda: exit_code(uninstall_runs(self.prefix)[-1]) == 12, timeout=60))
+            self.assertIn("Another setup is running.", uninstall_runs(self.prefix)[-1])
+            self.assertTrue(os.path.exists(self.prefix.host_path(PF + "\\Zelvan.exe")))
+        finally:
+            first.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+
+    def test_an_interactive_uninstall_asks_and_tells(self):
+        """A person double-clicks the uninstaller: it asks first, a Cancel changes nothing, and an OK
+        removes Zelvan and says so."""
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("message boxes need an X display")
+        before = self.prefix.snapshot()
+        self.install()
+        installed = self.prefix.snapshot()
+
+        person = self.prefix.start(UNINSTALLER)
+        box = x_window("Uninstall Zelvan")
+        self.assertIsNotNone(box, "no confirmation was shown")
+        screenshot("uninstall-plain-confirm")
+        x_keys(box, "Escape")
+        subprocess.run(["wineserver", "-w"], env=self.prefix.env(), check=False, timeout=180)
+        person.wait()
+        self.assertEqual(without_copy_traces(installed).differences(without_copy_traces(self.prefix.snapshot())), [])
+
+        person = self.prefix.start(UNINSTALLER)
+        box = x_window("Uninstall Zelvan")
+        self.assertIsNotNone(box, "no confirmation was shown")
+        x_keys(box, "Return")
+        done = x_window("Zelvan is removed")
+        self.assertIsNotNone(done, "no end message was shown")
+        screenshot("uninstall-plain-removed")
+        x_keys(done, "Return")
+        subprocess.run(["wineserver", "-w"], env=self.prefix.env(), check=False, timeout=180)
+        person.wait()
+        run = uninstall_runs(self.prefix)[-1]
+        self.assertEqual(exit_code(run), 0, "\n".join(run))
+        self.assertRemovedCompletely(before)
+
+
+if __name__ == "__main__":
+    main()
