@@ -50,9 +50,9 @@ std::vector<std::wstring> splitAt(std::wstring_view text, wchar_t separator) {
   }
 }
 
-bool hasControlChar(std::wstring_view text) {
+bool hasControlChar(std::wstring_view text, bool tabAllowed) {
   for (wchar_t c : text)
-    if (c < 0x20 || c == 0x7F) return true;
+    if ((c < 0x20 || c == 0x7F) && !(tabAllowed && c == L'\t')) return true;
   return false;
 }
 
@@ -75,8 +75,9 @@ bool isRecordKeyAllowed(RegRoot root, std::wstring_view key) {
 // One line's fields (after the kind) against its kind's rule; fills the record.
 bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std::wstring_view location,
               const KnownFolders& folders, bool& haveApp, UninstallRecord& record, std::wstring& reason) {
-  for (const std::wstring& field : f)
-    if (hasControlChar(field)) return false;
+  // Registry data is compared, never used as a path, and a script's data may hold a tab.
+  for (size_t i = 0; i < f.size(); ++i)
+    if (hasControlChar(f[i], kind == kReg && i == 5)) return false;
   if (kind == kApp) {
     if (f.size() != 1 || haveApp) return false;
     std::wstring app = fullPathAsWritten(f[0]);

@@ -130,6 +130,16 @@ TEST_F(RecordFormat, EachKindHasItsOwnRule) {
       "file\tde\\..\\..\\x.dll\n",                              // climbs
       "dir\tde\\\n",                                            // empty component
       "file\tFonts\\*.ttf\n",                                   // wildcards are no file
+      // Text that reads one way and resolves another.
+      "lnk\t" + programs + "\\a" + std::string(1, '\0') + "\\..\\..\\..\\..\\x.lnk\n",  // a NUL hides the climb
+      "lnk\t" + programs + "\\Sub\\..\\Zelvan.lnk\n",          // not its own full form
+      "ngen\t" + utf8(app) + "\\.\\Zelvan.exe\n",                // not its own full form
+      "file\tZelvan.exe\x01\n",                                 // a control character
+      "reg\tHKCR\t64\tZelvan.Doc\x1f\t\tstring\tx\tvalue\n",      // in a key
+      // A key the install could not have made.
+      "key\tHKLM\t64\tSOFTWARE\\Microsoft\n",
+      "key\tHKCR\t64\ttxtfile\n",
+      "key\tHKCU\t64\tSoftware\\Brightmoor\n",
   };
   for (const std::string& line : bad)
     EXPECT_EQ(refusal(head + line), L"the record's line 3 fails the path rules") << line;
@@ -140,6 +150,8 @@ TEST_F(RecordFormat, WholeRecordRefusals) {
   EXPECT_EQ(refusal("ZSU1"), L"the record has a bad header");
   EXPECT_EQ(refusal("ZSU1\nfile\tZelvan.exe\n"), L"the record has no app line");
   EXPECT_EQ(refusal("ZSU1\napp\tC:\\Somewhere\\Else\n"), L"the record's app line differs from the entry's InstallLocation");
+  EXPECT_EQ(refusal("ZSU1\napp\t" + utf8(app) + "\\.\n"), L"the record's app line differs from the entry's InstallLocation")
+      << "the app line must be the install folder's full form, not text that resolves to it";
 }
 
 TEST_F(RecordFormat, ALastLineWithoutALineFeedStillCounts) {
