@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The main job: builds the setup and runs it silently in a throwaway Wine prefix, then prints its
 # exit code, where the files went and its log. The prefix is removed afterwards.
+# With --uninstall first, the installed ZelvanUninstall.exe is then run silently as Apps & Features
+# would run it, and what is left of the install is shown.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+uninstall=0
+if [ "${1:-}" = "--uninstall" ]; then uninstall=1; shift; fi
 "$root/scripts/bootstrap.sh"
 build=${ZS_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -42,4 +46,24 @@ for log in "$drive"/ProgramData/ZelvanSetup/*.log; do
   echo "Log: C:\\ProgramData\\ZelvanSetup\\$(basename "$log")"
   sed 's/^\xEF\xBB\xBF//; s/\r$//; s/^/  /' "$log"
 done
+if [ "$uninstall" = 1 ] && [ "$code" = 0 ]; then
+  echo "Running: C:\Program Files\Zelvan\ZelvanUninstall.exe /silent"
+  set +e
+  WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" wine "C:\\Program Files\\Zelvan\\ZelvanUninstall.exe" /silent
+  ucode=$?
+  set -e
+  # The installed uninstaller hands over to its copy and ends at once; the copy does the work.
+  WINEPREFIX="$prefix" wineserver -w || true
+  echo "Exit code of the launching uninstaller: $ucode"
+  if [ -e "$drive/Program Files/Zelvan" ]; then
+    echo "Still there:"; (cd "$drive/Program Files/Zelvan" && find . | sort | sed 's|^\./|  |')
+  else
+    echo "C:\Program Files\Zelvan is gone."
+  fi
+  for log in "$drive"/ProgramData/ZelvanSetup/Zelvan-Uninstall-*.log; do
+    [ -f "$log" ] || continue
+    echo "Log: C:\\ProgramData\\ZelvanSetup\\$(basename "$log")"
+    sed 's/^\xEF\xBB\xBF//; s/\r$//; s/^/  /' "$log"
+  done
+fi
 exit "$code"
