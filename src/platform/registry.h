@@ -10,17 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/registry_names.h"
+
 namespace zs {
-
-// HKCR is always the machine's classes in the 64-bit view, never the merged per-user view.
-enum class RegRoot : int32_t { Hkcr = 0, Hklm = 1, Hkcu = 2 };
-enum class RegView : int32_t { View64 = 0, View32 = 1 };
-
-// "HKCR", "HKLM", "HKCU" case-insensitively; "64" and "32" exactly.
-bool parseRegRoot(std::wstring_view text, RegRoot& root);
-bool parseRegView(std::wstring_view text, RegView& view);
-const wchar_t* regRootName(RegRoot root);
-const wchar_t* regViewName(RegView view);
 
 struct RegValue {
   std::wstring name;

@@ -21,121 +21,12 @@ namespace zs {
 
 namespace {
 
-constexpr std::wstring_view kApp = L"app";
-constexpr std::wstring_view kNgen = L"ngen";
-constexpr std::wstring_view kLnk = L"lnk";
-constexpr std::wstring_view kReg = L"reg";
-constexpr std::wstring_view kKey = L"key";
-constexpr std::wstring_view kFile = L"file";
-constexpr std::wstring_view kDir = L"dir";
-
 std::wstring shaHex(std::string_view bytes, bool& ok) {
   uint8_t digest[kSha256Size];
   ok = sha256(bytes.data(), bytes.size(), digest);
   if (!ok) return {};
   return toHex(std::string_view(reinterpret_cast<const char*>(digest), kSha256Size));
 }
-
-std::vector<std::wstring> splitAt(std::wstring_view text, wchar_t separator) {
-  std::vector<std::wstring> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t at = text.find(separator, start);
-    if (at == std::wstring_view::npos) {
-      parts.emplace_back(text.substr(start));
-      return parts;
-    }
-    parts.emplace_back(text.substr(start, at - start));
-    start = at + 1;
-  }
-}
-
-bool hasControlChar(std::wstring_view text, bool tabAllowed) {
-  for (wchar_t c : text)
-    if ((c < 0x20 || c == 0x7F) && !(tabAllowed && c == L'\t')) return true;
-  return false;
-}
-
-bool isRecordKey(std::wstring_view key) { return !key.empty() && key.find(L"..") == std::wstring_view::npos; }
-
-// An absolute path exactly as its full form reads: no ".", "..", doubled or trailing separators, no
-// short names. Anything else could reach elsewhere than its text suggests.
-std::wstring fullPathAsWritten(const std::wstring& text) {
-  std::wstring full = normalizePath(text);
-  return !full.empty() && equalsNoCase(full, text) ? full : std::wstring();
-}
-
-// A key an install may have created: one its registry lines may write to, or the Run key that holds
-// its start-up value.
-bool isRecordKeyAllowed(RegRoot root, std::wstring_view key) {
-  return isRegistryWriteAllowed(regRootName(root), key, L"") ||
-         (root == RegRoot::Hklm && equalsNoCase(key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
-}
-
-// One line's fields (after the kind) against its kind's rule; fills the record.
-bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std::wstring_view location,
-              const KnownFolders& folders, bool& haveApp, UninstallRecord& record, std::wstring& reason) {
-  // Registry data is compared, never used as a path, and a script's data may hold a tab.
-  for (size_t i = 0; i < f.size(); ++i)
-    if (hasControlChar(f[i], kind == kReg && i == 5)) return false;
-  if (kind == kApp) {
-    if (f.size() != 1 || haveApp) return false;
-    std::wstring app = fullPathAsWritten(f[0]);
-    if (app.empty() || !equalsNoCase(app, normalizePath(location))) {
-      reason = L"the record's app line differs from the entry's InstallLocation";
-      return false;
-    }
-    record.app = app;
-    haveApp = true;
-    return true;
-  }
-  if (kind == kNgen) {
-    if (f.size() != 1 || !haveApp) return false;
-    std::wstring path = fullPathAsWritten(f[0]);
-    if (path.empty() || !isInside(path, record.app)) return false;
-    record.ngen.push_back(path);
-    return true;
-  }
-  if (kind == kLnk) {
-    if (f.size() != 1) return false;
-    std::wstring path = fullPathAsWritten(f[0]);
-    bool placed = !path.empty() && ((!folders.programs.empty() && isInside(path, folders.programs)) ||
-                                    (!folders.desktop.empty() && isInside(path, folders.desktop)));
-    if (!placed || !endsWithNoCase(path, L".lnk")) return false;
-    record.lnk.push_back(path);
-    return true;
-  }
-  if (kind == kReg) {
-    if (f.size() != 7) return false;
-    RegistryLine line;
-    if (!parseRegRoot(f[0], line.root) || !parseRegView(f[1], line.view) || !isRecordKey(f[2])) return false;
-    line.key = f[2];
-    line.name = f[3];
-    line.type = f[4];
-    line.data = f[5];
-    line.uninstall = f[6];
-    record.reg.push_back(std::move(line));
-    return true;
-  }
-  if (kind == kKey) {
-    if (f.size() != 3) return false;
-    RegistryKeyRef key;
-    if (!parseRegRoot(f[0], key.root) || !parseRegView(f[1], key.view) || !isRecordKey(f[2]) ||
-        !isRecordKeyAllowed(key.root, f[2]))
-      return false;
-    key.key = f[2];
-    record.key.push_back(std::move(key));
-    return true;
-  }
-  if (kind == kFile || kind == kDir) {
-    if (f.size() != 1 || !isRelativePathOk(f[0], false)) return false;
-    (kind == kFile ? record.file : record.dir).push_back(f[0]);
-    return true;
-  }
-  return false;
-}
-
-std::wstring regRootText(RegRoot root) { return regRootName(root); }
 
 std::wstring wideFromBytes(std::string_view bytes) {
   std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
@@ -145,51 +36,6 @@ std::wstring wideFromBytes(std::string_view bytes) {
 }
 
 }  // namespace
-
-std::string serializeUninstallRecord(const UninstallRecord& r) {
-  std::string out(kUninstallRecordHeader);
-  out += journalLine(kApp, {r.app});
-  for (const std::wstring& path : r.ngen) out += journalLine(kNgen, {path});
-  for (const std::wstring& path : r.lnk) out += journalLine(kLnk, {path});
-  for (const RegistryLine& l : r.reg)
-    out += journalLine(kReg, {regRootText(l.root), regViewName(l.view), l.key, l.name, l.type, l.data, l.uninstall});
-  for (const RegistryKeyRef& k : r.key) out += journalLine(kKey, {regRootText(k.root), regViewName(k.view), k.key});
-  for (const std::wstring& path : r.file) out += journalLine(kFile, {path});
-  for (const std::wstring& path : r.dir) out += journalLine(kDir, {path});
-  return out;
-}
-
-bool parseUninstallRecord(std::string_view bytes, std::wstring_view installLocation, const KnownFolders& folders,
-                          UninstallRecord& record, std::wstring& reason) {
-  record = UninstallRecord{};
-  if (bytes.substr(0, kUninstallRecordHeader.size()) != kUninstallRecordHeader) {
-    reason = L"the record has a bad header";
-    return false;
-  }
-  std::wstring text = utf8ToWide(bytes.substr(kUninstallRecordHeader.size()));
-  bool haveApp = false;
-  int32_t number = 1;
-  for (const std::wstring& line : splitAt(text, L'\n')) {
-    ++number;
-    if (line.empty()) continue;
-    std::vector<std::wstring> parts = splitAt(line, L'\t');
-    for (std::wstring& part : parts) part = unescapeJournalField(part);
-    std::wstring kind = parts.front();
-    parts.erase(parts.begin());
-    reason.clear();
-    if (!takeLine(kind, parts, installLocation, folders, haveApp, record, reason)) {
-      if (reason.empty()) reason = format(96, L"the record's line %d fails the path rules", number);
-      record = UninstallRecord{};
-      return false;
-    }
-  }
-  if (!haveApp) {
-    reason = L"the record has no app line";
-    record = UninstallRecord{};
-    return false;
-  }
-  return true;
-}
 
 bool readUninstallRecord(const std::wstring& entryName, RegView view, const std::wstring& folder,
                          const KnownFolders& folders, UninstallRecord& record, std::wstring& reason) {
