@@ -112,32 +112,6 @@ TEST(CabinetStandin, BlockModeDecodesOneRawChunk) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << "a closed handle";
 }
 
-struct Counted {
-  int allocations = 0;
-  int frees = 0;
-};
-
-TEST(CabinetStandin, UsesTheCallersAllocationRoutines) {
-  const Api api;
-  ASSERT_NE(api.create, nullptr);
-  Counted counted;
-  COMPRESS_ALLOCATION_ROUTINES routines{
-      [](PVOID context, SIZE_T size) -> PVOID {
-        ++static_cast<Counted*>(context)->allocations;
-        return std::malloc(size);
-      },
-      [](PVOID context, PVOID memory) {
-        ++static_cast<Counted*>(context)->frees;
-        std::free(memory);
-      },
-      &counted};
-  DECOMPRESSOR_HANDLE handle = nullptr;
-  ASSERT_TRUE(api.create(COMPRESS_ALGORITHM_LZMS, &routines, &handle));
-  EXPECT_TRUE(api.close(handle));
-  EXPECT_GT(counted.allocations, 0);
-  EXPECT_EQ(counted.frees, counted.allocations);
-}
-
 // msi.dll imports FDICreate, FDICopy and FDIDestroy from cabinet.dll: they must still work.
 TEST(CabinetStandin, CabinetFileFunctionsStillWork) {
   ASSERT_NE(cabinet(), nullptr);
