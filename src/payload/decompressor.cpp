@@ -9,6 +9,11 @@
 #include "app/log.h"
 #include "payload/lzms/buffer_format.h"
 
+// What Decompress reports for damaged data; missing from mingw-w64's winerror.h.
+#ifndef ERROR_BAD_COMPRESSION_BUFFER
+#define ERROR_BAD_COMPRESSION_BUFFER 605L
+#endif
+
 namespace zs {
 
 namespace {
@@ -94,7 +99,7 @@ class Session {
     }
     size = static_cast<SIZE_T>(needed);
     if (result == lzms::BufferResult::Ok) return true;
-    error = result == lzms::BufferResult::OutputTooSmall ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_DATA;
+    error = result == lzms::BufferResult::OutputTooSmall ? ERROR_INSUFFICIENT_BUFFER : ERROR_BAD_COMPRESSION_BUFFER;
     return false;
   }
 

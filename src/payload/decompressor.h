@@ -11,13 +11,13 @@ namespace zs {
 // How many bytes the block decompresses to. Reads only the block's header: a decompressor is
 // created, asked to decompress with no output buffer, and closed; the answer counts only when that
 // call fails with ERROR_INSUFFICIENT_BUFFER (a call that succeeds with 0 bytes counts as 0). On
-// false, `error` holds the Windows error (ERROR_INVALID_DATA for a damaged header).
+// false, `error` holds the Windows error (ERROR_BAD_COMPRESSION_BUFFER, 605, for a damaged header).
 bool blockDecompressedLength(const uint8_t* block, uint64_t blockLength, uint64_t& size,
                              unsigned long& error);
 
 // Decompresses the whole block, in one call, into `out`, which holds exactly `size` bytes (the
-// length above). False with the Windows error when the block is damaged or does not fill `out`
-// exactly (ERROR_INVALID_DATA).
+// length above). False with the Windows error when the block is damaged (the API's own, such as
+// ERROR_BAD_COMPRESSION_BUFFER) or does not fill `out` exactly (ERROR_INVALID_DATA).
 bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
                      unsigned long& error);
 

@@ -16,6 +16,9 @@ BIN_DIR = os.environ.get("ZS_BIN_DIR", "")
 SOURCE_DIR = os.environ.get("ZS_SOURCE_DIR", "")
 WORK_DIR = os.environ.get("ZS_WORK_DIR", "/tmp/zs-e2e")
 PREFIX_TOOL = os.path.join(SOURCE_DIR, "scripts", "wine-prefix")
+# A cabinet.dll with the Compression API, which Wine's own lacks (testing/cabinet-standin).
+CABINET_STANDIN = os.path.join(BIN_DIR, "testing", "cabinet-standin", "cabinet.dll")
+CABINET_STANDIN_TOOL = os.path.join(SOURCE_DIR, "testing", "cabinet-standin", "install-into-prefix")
 
 STAMP = re.compile(r"^\d\d:\d\d:\d\d\.\d\d\d  ")
 BOM = b"\xef\xbb\xbf"
@@ -133,18 +136,28 @@ class Prefix:
         return sorted(os.path.join(folder, n) for n in os.listdir(folder)
                       if n.startswith(prefix) and n.endswith(".log"))
 
+    def give_cabinet_standin(self):
+        """Puts the Compression API stand-in in place of Wine's cabinet.dll, so that the setup
+        decompresses through that API as on Windows."""
+        subprocess.run([CABINET_STANDIN_TOOL, self.dir, CABINET_STANDIN], check=True)
+
     def remove(self):
         subprocess.run([PREFIX_TOOL, "remove", self.dir], check=False)
 
 
 class ScenarioTest(unittest.TestCase):
-    """A test case whose every test method gets a fresh prefix in self.prefix."""
+    """A test case whose every test method gets a fresh prefix in self.prefix; with the
+    Compression API stand-in when the class sets cabinet_standin."""
+
+    cabinet_standin = False
 
     def setUp(self):
         if not TEMPLATE or not os.path.isfile(os.path.join(TEMPLATE, ".zs-ready")):
             self.fail("no prepared template prefix: run through ctest")
         self.prefix = Prefix(self.id().split(".")[-1])
         self.addCleanup(self.prefix.remove)
+        if self.cabinet_standin:
+            self.prefix.give_cabinet_standin()
 
     def only_log(self, prefix=""):
         logs = self.prefix.logs(prefix)

@@ -1,5 +1,8 @@
 """The payload of real executables under Wine: the sample's setup and a probe that carries the same
-payload, untouched and with single bytes flipped; the resource tool that puts a payload into a stub."""
+payload, untouched and with single bytes flipped; setups whose block is damaged where only the
+decompressor can tell; the resource tool that puts a payload into a stub. The payload scenarios run
+twice: with Wine's cabinet.dll (the built-in decoder) and with the Compression API stand-in (the
+path Windows users take)."""
 import hashlib
 import os
 import shutil
@@ -9,10 +12,12 @@ import zlib
 from harness import BIN_DIR, LogFile, ScenarioTest, main
 
 SAMPLE = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
+STUB = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
 PAYLOAD = os.path.join(BIN_DIR, "examples", "zelvan", "zelvan_setup.dir", "payload.bin")
 PROBE = os.path.join(BIN_DIR, "tests", "payload", "zs_payload_probe.exe")
 BARE_PROBE = os.path.join(BIN_DIR, "tests", "payload", "zs_payload_probe_bare.exe")
 RESOURCE_TOOL = os.path.join(BIN_DIR, "tools", "zsresource", "zsresource.exe")
+FALLBACK = "cabinet.dll has no Compression API; using the built-in LZMS decoder."
 
 
 def payload_span(data):
@@ -32,6 +37,15 @@ def lzms_header(total, chunk):
     h = bytearray(b"\x0a\x51\xe5\xc0\x18\x00\x00\x05" + struct.pack("<QQ", total, min(total, chunk)))
     h[6] = zlib.crc32(bytes(h[7:]), zlib.crc32(bytes(h[:6]))) & 0xFF
     return bytes(h)
+
+
+def sample_parts():
+    """The sample payload's script, licence, compressed block and uncompressed size."""
+    with open(PAYLOAD, "rb") as f:
+        data = f.read()
+    script, licence, block, uncompressed = struct.unpack_from("<QQQQ", data, 16)
+    return (data[96:96 + script], data[96 + script:96 + script + licence],
+            data[96 + script + licence:96 + script + licence + block], uncompressed)
 
 
 def make_payload(script, licence, block, uncompressed):
@@ -55,11 +69,16 @@ class Payload(ScenarioTest):
         result = self.prefix.run(self.copy_with_flip(PROBE, offset, "probe.exe"), [])
         return result.code, result.stdout.decode("utf-8", "replace")
 
+    def assertDecoderPath(self, lines):
+        """The built-in decoder's line is there exactly when Wine's own cabinet.dll is."""
+        said = any(line.endswith(FALLBACK) for line in lines)
+        self.assertEqual(said, not self.cabinet_standin, "\n".join(lines))
+
     def test_probe_accepts_the_sample_payload(self):
         code, out = self.probe()
         self.assertEqual(code, 2, out)
         self.assertNotIn("Payload refused", out)
-        self.assertIn("cabinet.dll has no Compression API; using the built-in LZMS decoder.", out)
+        self.assertDecoderPath(out.splitlines())
 
     def test_one_flipped_byte_is_refused_except_in_reserved(self):
         with open(PROBE, "rb") as f:
@@ -74,27 +93,19 @@ class Payload(ScenarioTest):
         code, out = self.probe(span["header"] + 4)  # headerSize
         self.assertIn("Payload refused: header or sizes", out)
 
-    def test_resource_tool_puts_a_payload_into_a_stub(self):
-        target = self.prefix.host_path("C:\\") + "/withpayload.exe"
-        shutil.copy(BARE_PROBE, target)
-        before = self.prefix.run(target, [])
-        self.assertEqual(before.code, 0, "the bare probe has no payload")
-        self.assertIn("result 0", before.stdout.decode())
-        shutil.copy(PAYLOAD, self.prefix.host_path("C:\\") + "/payload.bin")
-        tool = self.prefix.run(RESOURCE_TOOL, ["C:\\withpayload.exe", "C:\\payload.bin"])
-        self.assertEqual(tool.code, 0, tool.stderr)
-        after = self.prefix.run(target, [])
-        self.assertEqual(after.code, 2, after.stdout.decode("utf-8", "replace"))
-
-    def with_payload(self, payload_bytes, name):
-        """A copy of the bare probe with these bytes as its ZSPAYLOAD resource, put in by zsresource."""
+    def carrying(self, exe, payload_bytes, name):
+        """A copy of exe (one without a payload) with these bytes as its ZSPAYLOAD resource, put in
+        by zsresource."""
         drive = self.prefix.host_path("C:\\")
-        shutil.copy(BARE_PROBE, os.path.join(drive, name + ".exe"))
+        shutil.copy(exe, os.path.join(drive, name + ".exe"))
         with open(os.path.join(drive, name + ".bin"), "wb") as f:
             f.write(payload_bytes)
         tool = self.prefix.run(RESOURCE_TOOL, ["--force", f"C:\\{name}.exe", f"C:\\{name}.bin"])
         self.assertEqual(tool.code, 0, tool.stderr)
-        result = self.prefix.run(os.path.join(drive, name + ".exe"), [])
+        return os.path.join(drive, name + ".exe")
+
+    def with_payload(self, payload_bytes, name):
+        result = self.prefix.run(self.carrying(BARE_PROBE, payload_bytes, name), [])
         return result.code, result.stdout.decode("utf-8", "replace")
 
     def test_edge_cases_through_the_resource(self):
@@ -117,10 +128,11 @@ class Payload(ScenarioTest):
         code, out = self.with_payload(make_payload(setup + over, b"", lzms_header(big + 1, 64 << 20), big + 1), "over")
         self.assertEqual((code, "Payload refused: header or sizes" in out), (1, True), out)
 
-    def test_sample_setup_accepts_its_payload_and_refuses_a_flipped_block(self):
+    def test_sample_setup_installs_and_refuses_a_flipped_block(self):
         result = self.prefix.run(self.copy_with_flip(SAMPLE, None, "ZelvanSetup.exe"), ["/silent"])
         lines = self.only_log().lines
-        self.assertFalse([l for l in lines if l.startswith("Payload refused")], lines)
+        self.assertEqual(result.code, 0, "\n".join(lines))
+        self.assertDecoderPath(lines)
         with open(SAMPLE, "rb") as f:
             span = payload_span(f.read())
         for log in self.prefix.logs():
@@ -131,6 +143,69 @@ class Payload(ScenarioTest):
         lines = self.only_log().lines
         self.assertIn("Payload refused: SHA-256 differs", lines)
         self.assertEqual(lines[-1], "Exit code 9")
+
+    def test_a_block_the_decompressor_refuses_stops_the_install_and_rolls_back(self):
+        # The block's header is sound, so the reader accepts it; its last chunk ends one byte early.
+        script, licence, block, size = sample_parts()
+        exe = self.carrying(STUB, make_payload(script, licence, block[:-1], size), "Cut")
+        before = self.prefix.snapshot()
+        result = self.prefix.run(exe, ["/silent"])
+        lines = self.only_log().lines
+        self.assertEqual(result.code, 1, "\n".join(lines))
+        decompress = [l for l in lines if l.startswith("Decompress: ")]
+        self.assertEqual(len(decompress), 1, lines)
+        self.assertTrue(decompress[0].startswith("Decompress: Windows error 605: "), decompress[0])
+        self.assertInOrder(lines, [decompress[0], "Stopped: This setup file is damaged.", "Exit code 1"])
+        self.assertDecoderPath(lines)
+        self.assertEqual(before.differences(self.prefix.snapshot()), [], "the damaged block changed the machine")
+
+    def test_a_block_header_the_reader_cannot_use_is_refused(self):
+        script, licence, block, size = sample_parts()
+        chunk = struct.unpack_from("<Q", block, 16)[0]
+        unreadable = bytearray(block)
+        unreadable[6] ^= 0x01  # the check byte
+        cases = [
+            ("Longer", lzms_header(size + 1, chunk) + block[24:], "the compressed block is a different length"),
+            ("Shorter", lzms_header(size - 1, chunk) + block[24:], "the compressed block is a different length"),
+            ("Unreadable", bytes(unreadable), "the compressed block's header is unreadable"),
+        ]
+        for name, damaged, refusal in cases:
+            with self.subTest(name):
+                exe = self.carrying(STUB, make_payload(script, licence, damaged, size), name)
+                result = self.prefix.run(exe, ["/silent"])
+                lines = self.only_log().lines
+                self.assertEqual(result.code, 9, "\n".join(lines))
+                self.assertIn("Payload refused: " + refusal, lines)
+                self.assertEqual(lines[-1], "Exit code 9")
+                self.assertDecoderPath(lines)
+                header_lines = [l for l in lines if l.startswith("Reading the compressed block's header: ")]
+                if name == "Unreadable":
+                    self.assertEqual(len(header_lines), 1, lines)
+                    self.assertTrue(header_lines[0].startswith("Reading the compressed block's header: Windows error 605: "))
+                else:
+                    self.assertEqual(header_lines, [])
+                for log in self.prefix.logs():
+                    os.remove(log)
+
+
+class PayloadThroughTheCompressionApi(Payload):
+    """The same scenarios where cabinet.dll has the Compression API, as on Windows."""
+
+    cabinet_standin = True
+
+
+class ResourceTool(ScenarioTest):
+    def test_resource_tool_puts_a_payload_into_a_stub(self):
+        target = self.prefix.host_path("C:\\") + "/withpayload.exe"
+        shutil.copy(BARE_PROBE, target)
+        before = self.prefix.run(target, [])
+        self.assertEqual(before.code, 0, "the bare probe has no payload")
+        self.assertIn("result 0", before.stdout.decode())
+        shutil.copy(PAYLOAD, self.prefix.host_path("C:\\") + "/payload.bin")
+        tool = self.prefix.run(RESOURCE_TOOL, ["C:\\withpayload.exe", "C:\\payload.bin"])
+        self.assertEqual(tool.code, 0, tool.stderr)
+        after = self.prefix.run(target, [])
+        self.assertEqual(after.code, 2, after.stdout.decode("utf-8", "replace"))
 
 
 if __name__ == "__main__":
