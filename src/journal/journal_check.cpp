@@ -20,7 +20,7 @@ bool isHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'
 
 bool isJournalPath(std::wstring_view path) {
   if (path.size() > kMaxJournalPathChars) return false;
-  if (path.size() > 3 && path[1] == L':' && path[2] == L'\\') return isRelativePathOk(path.substr(3), false);
+  if (path.size() > 3 && isDrivePath(path)) return isRelativePathOk(path.substr(3), false);
   if (path.size() >= 5 && path[0] == L'\\' && path[1] == L'\\') return isRelativePathOk(path.substr(2), false);
   return false;
 }

@@ -58,8 +58,8 @@ bool recordPassesCheck(const JournalRecord& record, const JournalScope& scope);
 // Shared vocabulary of the rules.
 // Longest path a journal may name: the longest Windows can make full.
 inline constexpr size_t kMaxJournalPathChars = 32767;
-// A drive path ("X:\" and more) or a UNC path ("\\" and three more characters) whose rest passes
-// the relative path rule, at most kMaxJournalPathChars long.
+// A drive path (a letter, ":", "\" and more) or a UNC path ("\\" and three more characters) whose
+// rest passes the relative path rule, at most kMaxJournalPathChars long.
 bool isJournalPath(std::wstring_view path);
 // "-" and 16 lower-case hexadecimal digits.
 bool isRunSuffix(std::wstring_view suffix);

@@ -58,6 +58,10 @@ TEST(RecordCheck, EveryFieldIsWhatTheUndoCanActOn) {
       {L"PUT\t" + app + L"a.dll", 3, true},
       {L"PUT\t" + app + L"a\x7f.dll", 3, false},
       {L"PUT\t" + app + L"a\x01.dll", 3, false},
+      {L"DIRNEW\tC:\\Zelvan", 3, true},
+      {L"DIRNEW\t" + std::wstring(1, L'\0') + L":\\Zelvan", 3, false},
+      {L"DIRNEW\t\x7f:\\Zelvan", 3, false},
+      {L"DIRNEW\t\\:\\Zelvan", 3, false},
       {L"DIRNEW\tC:\\" + std::wstring(kMaxJournalPathChars - 3, L'a'), 3, true},
       {L"DIRNEW\tC:\\" + std::wstring(kMaxJournalPathChars - 2, L'a'), 3, false},
       // SEEDNEW: the digest is 64 hexadecimal digits, either case.
