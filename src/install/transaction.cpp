@@ -142,7 +142,8 @@ void InstallTransaction::begin() {
     logLine(L"{setupdata} went wrong just before the journal. Nothing was started.");
     throw Stop::failed(StopCategory::WriteFailed, setupdata);
   }
-  if (DWORD error = r.journal.create(journalPath)) raiseWriteFailure(journalPath, error);
+  if (DWORD error = r.journal.create(journalPath, r.folders, r.script.setup.appId))
+    raiseWriteFailure(journalPath, error);
   journalBegin(r.journal, r.script.setup.appVersion, r.mode, r.folder, r.oldFolder, r.runSuffix);
   theLog().pruneOldSetupLogs();
 }

@@ -30,12 +30,10 @@ std::wstring_view lastComponent(std::wstring_view path) {
   return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
 }
 
-// A cleanup record the path check would refuse would make the whole committed journal unusable
-// for the next start; such a record is left out (and what it names stays).
-void appendCleanRecord(JournalWriter& journal, const JournalScope& scope, std::wstring_view kind,
-                       std::vector<std::wstring> fields) {
-  JournalRecord probe{0, std::wstring(kind), fields, true};
-  if (!recordPassesCheck(probe, scope)) {
+// The writer refuses a cleanup record the path check would refuse, which would fail the run at its
+// commit; such a record is left out instead (and what it names stays).
+void appendCleanRecord(JournalWriter& journal, std::wstring_view kind, std::vector<std::wstring> fields) {
+  if (!journal.accepts(kind, fields)) {
     logf(L"Cleanup leaves %ls alone: it is outside what the cleanup may touch.", fields.back().c_str());
     return;
   }
@@ -46,10 +44,6 @@ void appendCleanRecord(JournalWriter& journal, const JournalScope& scope, std::w
 
 void commitRun(const CommitInputs& in) {
   JournalWriter& journal = *in.journal;
-  JournalImage begin;
-  begin.installFolder = in.installFolder;
-  begin.oldInstallFolder = in.oldInstallFolder;
-  JournalScope scope = makeJournalScope(begin, *in.folders, in.appId);
 
   std::vector<RegView> views = {RegView::View64};
   if (in.windows64) views.push_back(RegView::View32);
@@ -63,27 +57,27 @@ void commitRun(const CommitInputs& in) {
   if (in.windows64) candidates.emplace_back(RegView::View32, L"{" + in.appId + L"}");
   for (const auto& [view, name] : candidates) {
     if (keyExists(RegRoot::Hklm, view, uninstallEntryKey(name))) {
-      appendCleanRecord(journal, scope, journal_kind::kCleanEntry, {regViewName(view), name});
+      appendCleanRecord(journal, journal_kind::kCleanEntry, {regViewName(view), name});
     }
   }
 
   if (!in.oldInstallFolder.empty()) {
     if (in.legacy != nullptr) {
       for (const std::wstring& dir : in.legacy->dirs) {
-        appendCleanRecord(journal, scope, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
+        appendCleanRecord(journal, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
       }
     }
     if (!equalsNoCase(in.oldInstallFolder, in.installFolder)) {
       for (const std::wstring& dir : in.oldProgramDirs) {
-        appendCleanRecord(journal, scope, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
+        appendCleanRecord(journal, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
       }
-      appendCleanRecord(journal, scope, journal_kind::kCleanEmpty, {in.oldInstallFolder});
+      appendCleanRecord(journal, journal_kind::kCleanEmpty, {in.oldInstallFolder});
     }
   }
   if (in.legacy != nullptr) {
     VariableTable table = makeVariableTable(*in.folders, in.installFolder);
     for (const std::wstring& value : in.legacy->removeIfEmpty) {
-      appendCleanRecord(journal, scope, journal_kind::kCleanEmpty, {expandPaths(value, table)});
+      appendCleanRecord(journal, journal_kind::kCleanEmpty, {expandPaths(value, table)});
     }
   }
 

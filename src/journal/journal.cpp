@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/failure.h"
+#include "app/log.h"
 #include "platform/files.h"
 
 namespace zs {
@@ -21,8 +22,9 @@ bool isClosingKind(std::wstring_view kind) {
 
 }  // namespace
 
-DWORD JournalWriter::create(const std::wstring& path) {
+DWORD JournalWriter::create(const std::wstring& path, const KnownFolders& folders, std::wstring_view appId) {
   close();
+  scope_ = makeJournalScope(JournalImage{}, folders, appId);
   DWORD error = 0;
   HANDLE file = openForAppend(path, true, &error);
   if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
@@ -39,8 +41,10 @@ DWORD JournalWriter::create(const std::wstring& path) {
   return 0;
 }
 
-DWORD JournalWriter::reopen(const std::wstring& path, uint64_t validLength, int32_t recordCount) {
+DWORD JournalWriter::reopen(const std::wstring& path, uint64_t validLength, int32_t recordCount,
+                            const JournalScope& scope) {
   close();
+  scope_ = scope;
   DWORD error = 0;
   HANDLE file = openForAppend(path, false, &error);
   if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
@@ -71,6 +75,12 @@ int32_t JournalWriter::append(std::wstring_view kind, const std::vector<std::wst
   if (broken_) return fail(ERROR_WRITE_FAULT);
   if (count_ == INT32_MAX) return fail(ERROR_FILE_TOO_LARGE);
   std::string line = journalLine(kind, fields);
+  JournalRecord record;
+  if (!readsBackAsGiven(line, kind, fields, record)) {
+    logf(L"Journal line %d (%ls) not written: it would fail the path check", count_ + 1,
+         std::wstring(kind).c_str());
+    return fail(ERROR_INVALID_DATA);
+  }
   // Records that describe a change keep room for their own UNDONE and for END; UNDONE and END
   // may use that room but never go past the limit the reader enforces.
   uint64_t reserve = isClosingKind(kind) ? 0 : kJournalReservePerRecord * (static_cast<uint64_t>(count_) + 2);
@@ -82,7 +92,21 @@ int32_t JournalWriter::append(std::wstring_view kind, const std::vector<std::wst
     return fail(code != 0 ? code : ERROR_WRITE_FAULT);
   }
   size_ += line.size();
+  JournalImage begin;
+  if (takeBeginFields(record, begin)) setBeginScope(scope_, begin);
   return ++count_;
+}
+
+bool JournalWriter::accepts(std::wstring_view kind, const std::vector<std::wstring>& fields) const {
+  JournalRecord record;
+  return readsBackAsGiven(journalLine(kind, fields), kind, fields, record);
+}
+
+bool JournalWriter::readsBackAsGiven(const std::string& line, std::wstring_view kind,
+                                     const std::vector<std::wstring>& fields, JournalRecord& record) const {
+  if (count_ == INT32_MAX) return false;
+  record = parseJournalLine(std::string_view(line).substr(0, line.size() - 1), count_ + 1);
+  return record.kind == kind && record.fields == fields && recordPassesCheck(record, scope_);
 }
 
 int32_t JournalWriter::appendOrFail(std::wstring_view kind, const std::vector<std::wstring>& fields) {

@@ -1,11 +1,14 @@
 #include "journal/journal_check.h"
 
-#include "app/log.h"
 #include "journal/record_kinds.h"
-#include "platform/text.h"
+#include "script/paths.h"
+
+#ifdef _WIN32
+#include "app/log.h"
+#include "ngen/ngen.h"
 #include "script/install_folder.h"
 #include "script/known_folders.h"
-#include "script/paths.h"
+#endif
 
 namespace zs {
 
@@ -16,7 +19,8 @@ bool isHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'
 }  // namespace
 
 bool isJournalPath(std::wstring_view path) {
-  if (path.size() > 3 && path[1] == L':' && path[2] == L'\\') return isRelativePathOk(path.substr(3), false);
+  if (path.size() > kMaxJournalPathChars) return false;
+  if (path.size() > 3 && isDrivePath(path)) return isRelativePathOk(path.substr(3), false);
   if (path.size() >= 5 && path[0] == L'\\' && path[1] == L'\\') return isRelativePathOk(path.substr(2), false);
   return false;
 }
@@ -43,10 +47,23 @@ std::wstring uninstallEntryKey(std::wstring_view entryName) {
   return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(entryName);
 }
 
-JournalScope makeJournalScope(const JournalImage& image, const KnownFolders& f, std::wstring_view appId) {
-  JournalScope s;
+void setBeginScope(JournalScope& s, const JournalImage& image) {
   s.installFolder = normalizePath(image.installFolder);
   s.oldInstallFolder = normalizePath(image.oldInstallFolder);
+  s.runSuffix = image.runSuffix;
+}
+
+bool recordPassesCheck(const JournalRecord& record, const JournalScope& scope) {
+  const RecordKind* kind = findRecordKind(record.kind);
+  return kind != nullptr && record.textValid && record.fields.size() == kind->fieldCount &&
+         (record.number == 1) == (record.kind == journal_kind::kBegin) && kind->passes(record, scope);
+}
+
+#ifdef _WIN32
+
+JournalScope makeJournalScope(const JournalImage& image, const KnownFolders& f, std::wstring_view appId) {
+  JournalScope s;
+  setBeginScope(s, image);
   s.programs = normalizePath(f.programs);
   s.desktop = normalizePath(f.desktop);
   s.docs = normalizePath(f.docs);
@@ -60,14 +77,14 @@ JournalScope makeJournalScope(const JournalImage& image, const KnownFolders& f, 
     s.docs.clear();
     s.appdata.clear();
   }
-  s.runSuffix = image.runSuffix;
   if (!appId.empty()) s.ownEntryKey = uninstallEntryKey(L"{" + std::wstring(appId) + L"}");
+  // A journal may have been written on this Windows under any of its .NET folders: each
+  // architecture's choice, as if its ngen.exe were there.
+  for (NativeArch arch : {NativeArch::X86, NativeArch::X64, NativeArch::Arm64}) {
+    std::wstring ngen = chooseNgen(s.win, arch, [](const std::wstring&) { return true; });
+    if (!ngen.empty()) s.ngenPaths.push_back(std::move(ngen));
+  }
   return s;
-}
-
-bool recordPassesCheck(const JournalRecord& record, const JournalScope& scope) {
-  const RecordKind* kind = findRecordKind(record.kind);
-  return kind != nullptr && record.textValid && record.fields.size() == kind->fieldCount && kind->passes(record, scope);
 }
 
 bool checkJournalPaths(const JournalImage& image, const JournalScope& scope, const KnownFolders& folders) {
@@ -82,5 +99,7 @@ bool checkJournalPaths(const JournalImage& image, const JournalScope& scope, con
   }
   return true;
 }
+
+#endif
 
 }  // namespace zs

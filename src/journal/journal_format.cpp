@@ -51,6 +51,39 @@ std::string journalLine(std::wstring_view kind, const std::vector<std::wstring>&
   return wideToUtf8(line);
 }
 
+JournalRecord parseJournalLine(std::string_view raw, int32_t number) {
+  JournalRecord record;
+  record.number = number;
+  std::wstring text;
+  record.textValid = utf8ToWideStrict(raw, text);
+  if (!record.textValid) text = utf8ToWide(raw);
+  size_t start = 0;
+  bool first = true;
+  for (;;) {
+    size_t tab = text.find(L'\t', start);
+    std::wstring_view part = std::wstring_view(text).substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start);
+    if (first) {
+      record.kind = part;
+      first = false;
+    } else {
+      record.fields.push_back(unescapeJournalField(part));
+    }
+    if (tab == std::wstring::npos) break;
+    start = tab + 1;
+  }
+  return record;
+}
+
+bool takeBeginFields(const JournalRecord& record, JournalImage& image) {
+  if (record.kind != journal_kind::kBegin || record.fields.size() != 5) return false;
+  image.appVersion = record.fields[0];
+  image.mode = record.fields[1];
+  image.installFolder = record.fields[2];
+  image.oldInstallFolder = record.fields[3];
+  image.runSuffix = record.fields[4];
+  return true;
+}
+
 JournalState parseJournal(std::string_view bytes, JournalImage& image) {
   image = JournalImage{};
   if (bytes.substr(0, kJournalHeader.size()) != kJournalHeader) return JournalState::Invalid;
@@ -60,26 +93,7 @@ JournalState parseJournal(std::string_view bytes, JournalImage& image) {
   for (;;) {
     size_t end = bytes.find('\n', pos);
     if (end == std::string_view::npos) break;  // a torn last write
-    std::string_view raw = bytes.substr(pos, end - pos);
-    JournalRecord record;
-    record.number = ++number;
-    std::wstring text;
-    record.textValid = utf8ToWideStrict(raw, text);
-    if (!record.textValid) text = utf8ToWide(raw);
-    size_t start = 0;
-    bool first = true;
-    for (;;) {
-      size_t tab = text.find(L'\t', start);
-      std::wstring_view part = std::wstring_view(text).substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start);
-      if (first) {
-        record.kind = part;
-        first = false;
-      } else {
-        record.fields.push_back(unescapeJournalField(part));
-      }
-      if (tab == std::wstring::npos) break;
-      start = tab + 1;
-    }
+    JournalRecord record = parseJournalLine(bytes.substr(pos, end - pos), ++number);
     if (record.kind == journal_kind::kCommit) image.committed = true;
     if (record.kind == journal_kind::kEnd) image.ended = true;
     image.records.push_back(std::move(record));
@@ -87,14 +101,7 @@ JournalState parseJournal(std::string_view bytes, JournalImage& image) {
     image.validLength = pos;
   }
   if (image.records.empty()) return JournalState::Valid;
-  const JournalRecord& begin = image.records.front();
-  if (begin.kind != journal_kind::kBegin || begin.fields.size() != 5) return JournalState::Invalid;
-  image.appVersion = begin.fields[0];
-  image.mode = begin.fields[1];
-  image.installFolder = begin.fields[2];
-  image.oldInstallFolder = begin.fields[3];
-  image.runSuffix = begin.fields[4];
-  return JournalState::Valid;
+  return takeBeginFields(image.records.front(), image) ? JournalState::Valid : JournalState::Invalid;
 }
 
 bool parseJournalNumber(std::wstring_view text, uint64_t& value) {
@@ -107,6 +114,36 @@ bool parseJournalNumber(std::wstring_view text, uint64_t& value) {
     v = v * 10 + digit;
   }
   value = v;
+  return true;
+}
+
+std::wstring toHex(std::string_view bytes) {
+  static const wchar_t digits[] = L"0123456789abcdef";
+  std::wstring out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+bool fromHex(std::wstring_view hex, std::string& bytes) {
+  if (hex.size() % 2 != 0) return false;
+  auto nibble = [](wchar_t c) -> int {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  bytes.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int hi = nibble(hex[i]);
+    int lo = nibble(hex[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes += static_cast<char>((hi << 4) | lo);
+  }
   return true;
 }
 

@@ -72,6 +72,13 @@ std::wstring unescapeJournalField(std::wstring_view text);
 // The UTF-8 line of one record, ending in a line feed.
 std::string journalLine(std::wstring_view kind, const std::vector<std::wstring>& fields);
 
+// One line's bytes (without its line feed) as the record with the given number: the kind, then
+// the fields split at tabs and unescaped. Never fails; invalid UTF-8 clears textValid.
+JournalRecord parseJournalLine(std::string_view raw, int32_t number);
+
+// Copies the five fields of a 5-field BEGIN into the image; false for any other record.
+bool takeBeginFields(const JournalRecord& record, JournalImage& image);
+
 // Reads a whole journal file's bytes. A trailing part without a line feed is a torn write and is
 // left out. Invalid: no header, or records whose first one is not a 5-field BEGIN. Files over the
 // size limit never get here (the reader refuses them unread).
@@ -79,5 +86,10 @@ JournalState parseJournal(std::string_view bytes, JournalImage& image);
 
 // An unsigned decimal of 1 to 20 digits that fits in 64 bits (the UNDONE field).
 bool parseJournalNumber(std::wstring_view text, uint64_t& value);
+
+// A registry value's bytes as the journal holds them: lower-case hexadecimal, two digits a byte,
+// and back (either case; an odd length or a non-hex digit fails).
+std::wstring toHex(std::string_view bytes);
+bool fromHex(std::wstring_view hex, std::string& bytes);
 
 }  // namespace zs

@@ -43,9 +43,4 @@ void journalRegNew(JournalWriter& journal, RegRoot root, RegView view, const std
 void journalNgenOld(JournalWriter& journal, const std::wstring& ngenPath, const std::wstring& assembly);
 void journalNgenNew(JournalWriter& journal, const std::wstring& ngenPath, const std::wstring& assembly);
 
-// Lower-case hexadecimal, two digits a byte, and back (either case; odd length or a non-hex
-// digit fails).
-std::wstring toHex(std::string_view bytes);
-bool fromHex(std::wstring_view hex, std::string& bytes);
-
 }  // namespace zs

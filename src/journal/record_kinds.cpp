@@ -1,11 +1,24 @@
-// One section per record kind: its path rule, its undo and its change-side append. The table at
-// the end ties them together.
+// One section per record kind: its rule, its undo and its change-side append. The table at the
+// end ties them together.
 //
-// Undo is careful rather than forceful: it never works through a link, never overwrites a file
-// that has come back, touches the user's folders only as that user, and leaves what it cannot
-// undo for the next rollback (its result says so). Every path read from a journal is normalised
-// before use; the path check has already confined it to the journal's scope.
+// A rule refuses every field its undo could not act on, so what passes can be undone by
+// construction; the undo parses its fields with the same helpers. Undo is careful rather than
+// forceful: it never works through a link, never overwrites a file that has come back, touches
+// the user's folders only as that user, and leaves what it cannot undo for the next rollback (its
+// result says so). Every path read from a journal is normalised before use; the rule has already
+// confined it to the journal's scope.
+//
+// The rules are portable; everything that acts on the machine is inside #ifdef _WIN32.
 #include "journal/record_kinds.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+#include "script/paths.h"
+#include "script/script.h"
+
+#ifdef _WIN32
+#include <windows.h>
 
 #include <array>
 
@@ -14,16 +27,12 @@
 #include "ngen/ngen.h"
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/paths.h"
-#include "script/script.h"
+#endif
 
 namespace zs {
 
 // Functions and types of this file are its own: static, or in an unnamed namespace. Only the
 // change-side appenders, findRecordKind and passesNoLinkTest are visible outside.
-
-constexpr int kAttempts = 10;
 
 static std::wstring parentOf(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
@@ -43,44 +52,66 @@ static bool isShortcutPlace(std::wstring_view path, const JournalScope& s) {
   return (isInside(path, s.programs) || isInside(path, s.desktop)) && endsWithNoCase(path, L".lnk");
 }
 
+#ifdef _WIN32
+constexpr int kAttempts = 10;
+
 static std::wstring dec(uint64_t n) { return format(32, L"%llu", static_cast<unsigned long long>(n)); }
+#endif
 
 // --- Registry vocabulary ---------------------------------------------------------------------
+// Roots "HKCR", "HKLM", "HKCU" (any case) and views "64", "32", numbered as RegRoot and RegView
+// number them.
+
+namespace {
+constexpr std::wstring_view kRootNames[] = {L"HKCR", L"HKLM", L"HKCU"};
+constexpr int32_t kHklm = 1;
+
+struct RegTarget {
+  int32_t root = kHklm;
+  int32_t view = 0;
+  std::wstring subkey;
+};
+}  // namespace
+
+static bool parseView(std::wstring_view text, int32_t& view) {
+  if (text == L"64") {
+    view = 0;
+  } else if (text == L"32") {
+    view = 1;
+  } else {
+    return false;
+  }
+  return true;
+}
 
 static bool isSubkeyText(std::wstring_view key) {
   return !key.empty() && key.front() != L'\\' && key.back() != L'\\' && key.find(L"..") == std::wstring_view::npos;
 }
 
-namespace {
-struct RegTarget {
-  RegRoot root = RegRoot::Hklm;
-  RegView view = RegView::View64;
-  std::wstring subkey;
-};
-}  // namespace
-
 static bool regTarget(const JournalRecord& r, RegTarget& t) {
   if (r.fields.size() < 3) return false;
-  if (!parseRegRoot(r.fields[0], t.root) || !parseRegView(r.fields[1], t.view)) return false;
-  if (!isSubkeyText(r.fields[2])) return false;
+  auto root = std::find_if(std::begin(kRootNames), std::end(kRootNames),
+                           [&](std::wstring_view name) { return equalsNoCase(r.fields[0], name); });
+  if (root == std::end(kRootNames) || !parseView(r.fields[1], t.view) || !isSubkeyText(r.fields[2])) return false;
+  t.root = static_cast<int32_t>(root - std::begin(kRootNames));
   t.subkey = r.fields[2];
   return true;
 }
 
 static bool isOwnEntryKey(const RegTarget& t, const JournalScope& s) {
-  return t.root == RegRoot::Hklm && !s.ownEntryKey.empty() && equalsNoCase(t.subkey, s.ownEntryKey);
+  return t.root == kHklm && !s.ownEntryKey.empty() && equalsNoCase(t.subkey, s.ownEntryKey);
 }
 
 static bool allowedValue(const RegTarget& t, const std::wstring& name, const JournalScope& s) {
   if (isOwnEntryKey(t, s)) return true;
-  return isRegistryWriteAllowed(regRootName(t.root), t.subkey, name);
+  return isRegistryWriteAllowed(kRootNames[t.root], t.subkey, name);
 }
 
 // Parent keys on the way to an allowed key are allowed too, so that creating them can be
 // journalled and undone.
 static bool allowedKey(const RegTarget& t, const JournalScope& s) {
   if (allowedValue(t, L"", s)) return true;
-  if (t.root != RegRoot::Hklm) return false;
+  if (t.root != kHklm) return false;
   const std::wstring anchors[] = {s.ownEntryKey, L"Software\\Brightmoor",
                                   L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"};
   for (const std::wstring& anchor : anchors) {
@@ -90,12 +121,22 @@ static bool allowedKey(const RegTarget& t, const JournalScope& s) {
   return false;
 }
 
+#ifdef _WIN32
+static_assert(static_cast<int32_t>(RegRoot::Hkcr) == 0 && static_cast<int32_t>(RegRoot::Hklm) == kHklm &&
+              static_cast<int32_t>(RegRoot::Hkcu) == 2 && static_cast<int32_t>(RegView::View64) == 0 &&
+              static_cast<int32_t>(RegView::View32) == 1);
+
+static RegRoot regRoot(const RegTarget& t) { return static_cast<RegRoot>(t.root); }
+static RegView regView(const RegTarget& t) { return static_cast<RegView>(t.view); }
+
 static std::vector<std::wstring> regFields(RegRoot root, RegView view, const std::wstring& subkey) {
   return {regRootName(root), regViewName(view), subkey};
 }
+#endif
 
 // --- Retried file operations -------------------------------------------------------------------
 
+#ifdef _WIN32
 template <typename Op>
 static bool retried(const std::wstring& label, DWORD pauseMs, Op op) {
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
@@ -106,25 +147,35 @@ static bool retried(const std::wstring& label, DWORD pauseMs, Op op) {
   }
   return false;
 }
+#endif
 
 // --- BEGIN -------------------------------------------------------------------------------------
+// The first record: what is installed, how, where, over which old folder, under which run suffix.
 
-static bool beginPasses(const JournalRecord& r, const JournalScope&) { return isRunSuffix(r.fields[4]); }
+static bool beginPasses(const JournalRecord& r, const JournalScope&) {
+  const std::wstring& mode = r.fields[1];
+  bool knownMode = mode == L"fresh" || mode == L"repair" || mode == L"upgrade";
+  return knownMode && isJournalPath(r.fields[2]) && (r.fields[3].empty() || isJournalPath(r.fields[3])) &&
+         isRunSuffix(r.fields[4]);
+}
 
+#ifdef _WIN32
 void journalBegin(JournalWriter& j, const std::wstring& appVersion, const std::wstring& mode,
                   const std::wstring& installFolder, const std::wstring& oldInstallFolder, const std::wstring& runSuffix) {
   j.appendOrFail(journal_kind::kBegin, {appVersion, mode, installFolder, oldInstallFolder, runSuffix});
 }
+#endif
 
 // --- COMMIT, END -------------------------------------------------------------------------------
 
 static bool alwaysPasses(const JournalRecord&, const JournalScope&) { return true; }
 
 // --- UNDONE ------------------------------------------------------------------------------------
+// Names a record before it that has been undone (or, right after a PUT, never happened).
 
 static bool undonePasses(const JournalRecord& r, const JournalScope&) {
   uint64_t n = 0;
-  return parseJournalNumber(r.fields[0], n);
+  return parseJournalNumber(r.fields[0], n) && r.number > 1 && n >= 1 && n < static_cast<uint64_t>(r.number);
 }
 
 // --- DIRNEW ------------------------------------------------------------------------------------
@@ -133,6 +184,7 @@ static bool undonePasses(const JournalRecord& r, const JournalScope&) {
 
 static bool dirNewPasses(const JournalRecord& r, const JournalScope&) { return isJournalPath(r.fields[0]); }
 
+#ifdef _WIN32
 namespace {
 enum class FolderClass { Machine, User, Other };
 }  // namespace
@@ -184,6 +236,7 @@ static bool dirNewStillThere(const JournalRecord& r, const JournalScope&) {
 }
 
 void journalDirNew(JournalWriter& j, const std::wstring& folder) { j.appendOrFail(journal_kind::kDirNew, {folder}); }
+#endif
 
 // --- STAGE -------------------------------------------------------------------------------------
 // The hidden folder every file is staged into; undone by deleting it with what it holds.
@@ -194,6 +247,7 @@ static bool stagePasses(const JournalRecord& r, const JournalScope& s) {
          lastComponent(path) == L".zsnew" + s.runSuffix;
 }
 
+#ifdef _WIN32
 static bool stageUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   // A link at the install folder would turn the delete towards another folder.
@@ -216,6 +270,7 @@ static bool stageUndo(const JournalRecord& r, UndoContext& c) {
 void journalStage(JournalWriter& j, const std::wstring& stagingFolder) {
   j.appendOrFail(journal_kind::kStage, {stagingFolder});
 }
+#endif
 
 // --- MOVE --------------------------------------------------------------------------------------
 // An existing file moved aside into this run's backup folder next to it, or an old shortcut moved
@@ -233,6 +288,7 @@ static bool movePasses(const JournalRecord& r, const JournalScope& s) {
   return isShortcutPlace(from, s) && !s.setupdata.empty() && isInside(to, s.setupdata + L"\\bak");
 }
 
+#ifdef _WIN32
 static bool moveUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring from = normalizePath(r.fields[0]);
   std::wstring to = normalizePath(r.fields[1]);
@@ -252,6 +308,7 @@ static bool moveUndo(const JournalRecord& r, UndoContext& c) {
 void journalMove(JournalWriter& j, const std::wstring& from, const std::wstring& to) {
   j.appendOrFail(journal_kind::kMove, {from, to});
 }
+#endif
 
 // --- PUT ---------------------------------------------------------------------------------------
 // A new file put where no file was. Undone by deleting it.
@@ -261,6 +318,7 @@ static bool putPasses(const JournalRecord& r, const JournalScope& s) {
   return isJournalPath(path) && (insideInstall(path, s) || isShortcutPlace(path, s));
 }
 
+#ifdef _WIN32
 static bool putUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   if (!pathExists(path)) return true;
@@ -275,6 +333,7 @@ static bool putUndo(const JournalRecord& r, UndoContext& c) {
 }
 
 void journalPut(JournalWriter& j, const std::wstring& path) { j.appendOrFail(journal_kind::kPut, {path}); }
+#endif
 
 // --- PENDGONE ----------------------------------------------------------------------------------
 // A delete at the next restart that the run took off the pending list. Undone by scheduling it
@@ -282,6 +341,7 @@ void journalPut(JournalWriter& j, const std::wstring& path) { j.appendOrFail(jou
 
 static bool pendGonePasses(const JournalRecord& r, const JournalScope& s) { return putPasses(r, s); }
 
+#ifdef _WIN32
 static bool pendGoneUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
   if (!pathExists(path) || !passesNoLinkTest(path, c.scope)) return true;
@@ -294,15 +354,18 @@ static bool pendGoneUndo(const JournalRecord& r, UndoContext& c) {
 }
 
 void journalPendGone(JournalWriter& j, const std::wstring& path) { j.appendOrFail(journal_kind::kPendGone, {path}); }
+#endif
 
 // --- SEEDNEW -----------------------------------------------------------------------------------
 // A first-run file written into the user's folders. Undone, as the user, only while its content
 // is still exactly what the run wrote.
 
 static bool seedNewPasses(const JournalRecord& r, const JournalScope&) {
-  return isJournalPath(r.fields[0]) && r.fields[1].size() == 64;
+  std::string digest;
+  return isJournalPath(r.fields[0]) && r.fields[1].size() == 64 && fromHex(r.fields[1], digest);
 }
 
+#ifdef _WIN32
 static bool seedNewUndo(const JournalRecord& r, UndoContext& c) {
   if (!c.scope.userFoldersKnown) {
     logLine(L"Skipping a seed with no user token");
@@ -325,6 +388,7 @@ static bool seedNewUndo(const JournalRecord& r, UndoContext& c) {
 void journalSeedNew(JournalWriter& j, const std::wstring& path, const std::wstring& sha256Hex) {
   j.appendOrFail(journal_kind::kSeedNew, {path, sha256Hex});
 }
+#endif
 
 // --- KEYNEW ------------------------------------------------------------------------------------
 // A registry key that did not exist. Undone by deleting it when nothing is left in it.
@@ -334,49 +398,71 @@ static bool keyNewPasses(const JournalRecord& r, const JournalScope& s) {
   return regTarget(r, t) && allowedKey(t, s);
 }
 
+#ifdef _WIN32
 static bool keyNewUndo(const JournalRecord& r, UndoContext&) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
-  deleteKeyIfEmpty(t.root, t.view, t.subkey);
+  deleteKeyIfEmpty(regRoot(t), regView(t), t.subkey);
   return true;
 }
 
 static bool keyNewStillThere(const JournalRecord& r, const JournalScope&) {
   RegTarget t;
-  return regTarget(r, t) && keyExists(t.root, t.view, t.subkey);
+  return regTarget(r, t) && keyExists(regRoot(t), regView(t), t.subkey);
 }
 
 void journalKeyNew(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey) {
   j.appendOrFail(journal_kind::kKeyNew, regFields(root, view, subkey));
 }
+#endif
 
 // --- REGOLD ------------------------------------------------------------------------------------
-// A value (type and bytes) about to be overwritten or deleted, or, with "key" for the type, a key
-// about to be deleted. Undone by writing the value back, or creating the key again (its values
-// and subkeys have records of their own).
+// A value (type and bytes) about to be overwritten or deleted, or, with "key" for the type and
+// empty name and data, a key about to be deleted. Undone by writing the value back, or creating
+// the key again (its values and subkeys have records of their own).
 
 constexpr std::wstring_view kWholeKey = L"key";
 
-static bool regOldPasses(const JournalRecord& r, const JournalScope& s) {
-  RegTarget t;
-  if (!regTarget(r, t)) return false;
-  if (r.fields[4] == kWholeKey) return allowedKey(t, s);
-  return allowedValue(t, r.fields[3], s);
+namespace {
+struct OldValue {
+  RegTarget target;
+  bool wholeKey = false;
+  uint32_t type = 0;
+  std::string data;
+};
+}  // namespace
+
+// What the undo puts back, read from the record; false when the record cannot say it.
+static bool readOldValue(const JournalRecord& r, OldValue& v) {
+  if (r.fields.size() != 6 || !regTarget(r, v.target)) return false;
+  if (r.fields[4] == kWholeKey) {
+    v.wholeKey = true;
+    return r.fields[3].empty() && r.fields[5].empty();
+  }
+  uint64_t type = 0;
+  if (!parseJournalNumber(r.fields[4], type) || type > 0xFFFFFFFFu || !fromHex(r.fields[5], v.data)) return false;
+  v.type = static_cast<uint32_t>(type);
+  return true;
 }
 
+static bool regOldPasses(const JournalRecord& r, const JournalScope& s) {
+  OldValue v;
+  if (!readOldValue(r, v)) return false;
+  return v.wholeKey ? allowedKey(v.target, s) : allowedValue(v.target, r.fields[3], s);
+}
+
+#ifdef _WIN32
 static bool regOldUndo(const JournalRecord& r, UndoContext&) {
-  RegTarget t;
-  if (!regTarget(r, t)) return false;
+  OldValue v;
+  if (!readOldValue(r, v)) return false;
+  const RegTarget& t = v.target;
   DWORD error = 0;
-  if (r.fields[4] == kWholeKey) {
-    if (createKey(t.root, t.view, t.subkey, &error)) return true;
+  if (v.wholeKey) {
+    if (createKey(regRoot(t), regView(t), t.subkey, &error)) return true;
     logWinError(L"Undo create key " + t.subkey, error);
     return false;
   }
-  uint64_t type = 0;
-  std::string data;
-  if (!parseJournalNumber(r.fields[4], type) || type > 0xFFFFFFFFu || !fromHex(r.fields[5], data)) return false;
-  if (writeValue(t.root, t.view, t.subkey, r.fields[3], static_cast<DWORD>(type), data.data(), data.size(), &error)) {
+  if (writeValue(regRoot(t), regView(t), t.subkey, r.fields[3], v.type, v.data.data(), v.data.size(), &error)) {
     return true;
   }
   logWinError(L"Undo write value " + t.subkey + L"\\" + r.fields[3], error);
@@ -399,6 +485,7 @@ void journalRegOldKey(JournalWriter& j, RegRoot root, RegView view, const std::w
   fields.push_back(L"");
   j.appendOrFail(journal_kind::kRegOld, fields);
 }
+#endif
 
 // --- REGNEW ------------------------------------------------------------------------------------
 // A value that did not exist. Undone by deleting it.
@@ -408,10 +495,11 @@ static bool regNewPasses(const JournalRecord& r, const JournalScope& s) {
   return regTarget(r, t) && allowedValue(t, r.fields[3], s);
 }
 
+#ifdef _WIN32
 static bool regNewUndo(const JournalRecord& r, UndoContext&) {
   RegTarget t;
   if (!regTarget(r, t)) return false;
-  return deleteValue(t.root, t.view, t.subkey, r.fields[3]);
+  return deleteValue(regRoot(t), regView(t), t.subkey, r.fields[3]);
 }
 
 void journalRegNew(JournalWriter& j, RegRoot root, RegView view, const std::wstring& subkey, const std::wstring& name) {
@@ -419,16 +507,20 @@ void journalRegNew(JournalWriter& j, RegRoot root, RegView view, const std::wstr
   fields.push_back(name);
   j.appendOrFail(journal_kind::kRegNew, fields);
 }
+#endif
 
 // --- NGENOLD, NGENNEW --------------------------------------------------------------------------
 // An old native image removed / a new one installed. Undone through ngen itself; native images
 // are only an optimisation, so the undo never fails.
 
 static bool ngenPasses(const JournalRecord& r, const JournalScope& s) {
-  return isJournalPath(r.fields[0]) && isJournalPath(r.fields[1]) && !s.win.empty() &&
-         isNgenPath(r.fields[0], s.win) && insideInstall(r.fields[1], s);
+  const std::wstring& ngen = r.fields[0];
+  bool listed = std::any_of(s.ngenPaths.begin(), s.ngenPaths.end(),
+                            [&](const std::wstring& known) { return equalsNoCase(ngen, known); });
+  return listed && isJournalPath(ngen) && isJournalPath(r.fields[1]) && insideInstall(r.fields[1], s);
 }
 
+#ifdef _WIN32
 static bool ngenOldUndo(const JournalRecord& r, UndoContext&) {
   queueNativeImage(normalizePath(r.fields[0]), normalizePath(r.fields[1]));
   return true;
@@ -446,13 +538,14 @@ void journalNgenOld(JournalWriter& j, const std::wstring& ngenPath, const std::w
 void journalNgenNew(JournalWriter& j, const std::wstring& ngenPath, const std::wstring& assembly) {
   j.appendOrFail(journal_kind::kNgenNew, {ngenPath, assembly});
 }
+#endif
 
 // --- CLEANENTRY, CLEANDIR, CLEANEMPTY ------------------------------------------------------------
 // Written at commit for the cleanup (cleanup.cpp acts on them); rollback passes over them.
 
 static bool cleanEntryPasses(const JournalRecord& r, const JournalScope&) {
-  RegView view;
-  return parseRegView(r.fields[0], view) && isEntryName(r.fields[1]);
+  int32_t view = 0;
+  return parseView(r.fields[0], view) && isEntryName(r.fields[1]);
 }
 
 static bool cleanDirPasses(const JournalRecord& r, const JournalScope& s) {
@@ -466,22 +559,30 @@ static bool cleanEmptyPasses(const JournalRecord& r, const JournalScope& s) {
   return isInside(path, s.pf) || isInside(path, s.pf32);
 }
 
+// --- The table -----------------------------------------------------------------------------------
+
+#ifdef _WIN32
+#define ON_WINDOWS(f) f
+#else
+#define ON_WINDOWS(f) nullptr
+#endif
+
 constexpr size_t kFirst = 0;
 constexpr size_t kSubkey = 2;
 
 static const RecordKind kKinds[] = {
     {journal_kind::kBegin, 5, beginPasses, nullptr, nullptr, kFirst},
-    {journal_kind::kDirNew, 1, dirNewPasses, dirNewUndo, dirNewStillThere, kFirst},
-    {journal_kind::kStage, 1, stagePasses, stageUndo, nullptr, kFirst},
-    {journal_kind::kMove, 2, movePasses, moveUndo, nullptr, kFirst},
-    {journal_kind::kPut, 1, putPasses, putUndo, nullptr, kFirst},
-    {journal_kind::kPendGone, 1, pendGonePasses, pendGoneUndo, nullptr, kFirst},
-    {journal_kind::kSeedNew, 2, seedNewPasses, seedNewUndo, nullptr, kFirst},
-    {journal_kind::kKeyNew, 3, keyNewPasses, keyNewUndo, keyNewStillThere, kSubkey},
-    {journal_kind::kRegOld, 6, regOldPasses, regOldUndo, nullptr, kSubkey},
-    {journal_kind::kRegNew, 4, regNewPasses, regNewUndo, nullptr, kSubkey},
-    {journal_kind::kNgenOld, 2, ngenPasses, ngenOldUndo, nullptr, kFirst},
-    {journal_kind::kNgenNew, 2, ngenPasses, ngenNewUndo, nullptr, kFirst},
+    {journal_kind::kDirNew, 1, dirNewPasses, ON_WINDOWS(dirNewUndo), ON_WINDOWS(dirNewStillThere), kFirst},
+    {journal_kind::kStage, 1, stagePasses, ON_WINDOWS(stageUndo), nullptr, kFirst},
+    {journal_kind::kMove, 2, movePasses, ON_WINDOWS(moveUndo), nullptr, kFirst},
+    {journal_kind::kPut, 1, putPasses, ON_WINDOWS(putUndo), nullptr, kFirst},
+    {journal_kind::kPendGone, 1, pendGonePasses, ON_WINDOWS(pendGoneUndo), nullptr, kFirst},
+    {journal_kind::kSeedNew, 2, seedNewPasses, ON_WINDOWS(seedNewUndo), nullptr, kFirst},
+    {journal_kind::kKeyNew, 3, keyNewPasses, ON_WINDOWS(keyNewUndo), ON_WINDOWS(keyNewStillThere), kSubkey},
+    {journal_kind::kRegOld, 6, regOldPasses, ON_WINDOWS(regOldUndo), nullptr, kSubkey},
+    {journal_kind::kRegNew, 4, regNewPasses, ON_WINDOWS(regNewUndo), nullptr, kSubkey},
+    {journal_kind::kNgenOld, 2, ngenPasses, ON_WINDOWS(ngenOldUndo), nullptr, kFirst},
+    {journal_kind::kNgenNew, 2, ngenPasses, ON_WINDOWS(ngenNewUndo), nullptr, kFirst},
     {journal_kind::kCleanEntry, 2, cleanEntryPasses, nullptr, nullptr, kFirst},
     {journal_kind::kCleanDir, 1, cleanDirPasses, nullptr, nullptr, kFirst},
     {journal_kind::kCleanEmpty, 1, cleanEmptyPasses, nullptr, nullptr, kFirst},
@@ -490,6 +591,8 @@ static const RecordKind kKinds[] = {
     {journal_kind::kUndone, 1, undonePasses, nullptr, nullptr, kFirst},
 };
 
+#undef ON_WINDOWS
+
 const RecordKind* findRecordKind(std::wstring_view name) {
   for (const RecordKind& kind : kKinds) {
     if (kind.name == name) return &kind;
@@ -497,6 +600,7 @@ const RecordKind* findRecordKind(std::wstring_view name) {
   return nullptr;
 }
 
+#ifdef _WIN32
 bool passesNoLinkTest(const std::wstring& path, const JournalScope& s) {
   for (const std::wstring* root : {&s.installFolder, &s.oldInstallFolder, &s.programs, &s.desktop, &s.setupdata,
                                    &s.docs, &s.appdata}) {
@@ -505,35 +609,6 @@ bool passesNoLinkTest(const std::wstring& path, const JournalScope& s) {
   }
   return true;
 }
-
-std::wstring toHex(std::string_view bytes) {
-  static const wchar_t digits[] = L"0123456789abcdef";
-  std::wstring out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
-}
-
-bool fromHex(std::wstring_view hex, std::string& bytes) {
-  if (hex.size() % 2 != 0) return false;
-  auto nibble = [](wchar_t c) -> int {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-  };
-  bytes.clear();
-  bytes.reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = nibble(hex[i]);
-    int lo = nibble(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes += static_cast<char>((hi << 4) | lo);
-  }
-  return true;
-}
+#endif
 
 }  // namespace zs

@@ -1,5 +1,7 @@
 #include "journal/recovery.h"
 
+#include <string>
+
 #include "app/log.h"
 #include "journal/cleanup.h"
 #include "journal/setup_data.h"
@@ -11,14 +13,45 @@ namespace zs {
 
 namespace {
 
+// Spare names tried after install.zsj.bad, so that a folder or a file held open there does not
+// keep a bad journal in the way of every later run.
+constexpr int kSpareBadNames = 9;
+
+int32_t setAsideAs(const std::wstring& badPath) {
+  size_t slash = badPath.rfind(L'\\');
+  logf(L"The journal was not valid. Renamed to %ls and nothing in it was acted on.",
+       badPath.c_str() + (slash == std::wstring::npos ? 0 : slash + 1));
+  return kRecoveryGoOn;
+}
+
+// The journal stays where it is: the run goes on, and fails when it cannot make its own journal
+// at that place; this line says what stands in the way.
+int32_t leftInPlace(const std::wstring& journalPath, const std::wstring& inTheWay) {
+  if (inTheWay.empty()) {
+    logf(L"The journal was not valid and stays unread at %ls: it could not be moved.", journalPath.c_str());
+  } else {
+    logf(L"The journal was not valid and stays unread at %ls: it could not be set aside, %ls is in the way.",
+         journalPath.c_str(), inTheWay.c_str());
+  }
+  return kRecoveryGoOn;
+}
+
 int32_t setAside(const std::wstring& journalPath) {
   theLog().open();
   std::wstring badPath = journalPath + L".bad";
-  deleteFile(badPath);
+  deleteFile(badPath);  // an older bad journal gives way; a folder or a held file stays
   DWORD error = 0;
-  if (!moveFile(journalPath, badPath, false, &error)) logWinError(L"Rename of a bad journal", error);
-  logLine(L"The journal was not valid. Renamed to install.zsj.bad and nothing in it was acted on.");
-  return kRecoveryGoOn;
+  if (moveFile(journalPath, badPath, false, &error)) return setAsideAs(badPath);
+  logWinError(L"Rename of a bad journal", error);
+  for (int n = 1; n <= kSpareBadNames; ++n) {
+    std::wstring spare = badPath + std::to_wstring(n);
+    if (pathExists(spare)) continue;
+    if (moveFile(journalPath, spare, false, &error)) return setAsideAs(spare);
+    logWinError(L"Rename of a bad journal to " + spare, error);
+    // Not even a free name takes it: what holds it back is the journal itself (the error says why).
+    return leftInPlace(journalPath, L"");
+  }
+  return leftInPlace(journalPath, badPath);
 }
 
 }  // namespace
@@ -46,7 +79,7 @@ int32_t recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, E
 
   theLog().open();
   JournalWriter writer;
-  DWORD error = writer.reopen(journalPath, image.validLength, static_cast<int32_t>(image.records.size()));
+  DWORD error = writer.reopen(journalPath, image.validLength, static_cast<int32_t>(image.records.size()), scope);
   if (error != 0) {
     logWinError(L"Open the journal", error);
     return kRecoveryIncomplete;

@@ -2,7 +2,10 @@
 // run left before it does anything else. An open journal is rolled back, a committed one is
 // cleaned up, an empty or ended one is deleted, and one that cannot be trusted (unreadable, not
 // what this program writes, or naming anything outside its scope) is set aside as
-// "install.zsj.bad" with nothing in it acted on.
+// "install.zsj.bad" with nothing in it acted on. When something that cannot be removed is at that
+// name, the next free of "install.zsj.bad1" to "install.zsj.bad9" is used; when none can be used
+// the journal stays, unread, and the log names what is in the way (the run then fails when it
+// cannot make its own journal there).
 #pragma once
 
 #include <cstdint>

@@ -90,7 +90,7 @@ bool rollBackOwnJournal(JournalWriter& writer, const KnownFolders& folders, std:
     logLine(L"The journal could not be read back, so it stays for the next run.");
     return false;
   }
-  DWORD error = writer.reopen(path, image.validLength, static_cast<int32_t>(image.records.size()));
+  DWORD error = writer.reopen(path, image.validLength, static_cast<int32_t>(image.records.size()), scope);
   if (error != 0) {
     logWinError(L"Open the journal for rollback", error);
     return false;

@@ -63,6 +63,7 @@ bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders) {
   std::wstring text = cleaned(folder);  // "C:\\" is a drive root too
   if (text.size() <= 3) return true;
   std::wstring path = normalizePath(text);
+  if (path.empty()) return true;  // no full path: nothing below could be judged
   if (!folders.win.empty() && isSameOrInside(path, folders.win)) return true;
   if (sameFolder(path, folders.pf) || sameFolder(path, folders.pf32)) return true;
   if (sameFolder(path, parentOf(folders.setupdata))) return true;

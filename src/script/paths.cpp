@@ -94,11 +94,18 @@ bool isReservedDeviceName(std::wstring_view component) {
   return (d >= L'1' && d <= L'9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
 }
 
+bool hasControlChar(std::wstring_view text) {
+  for (wchar_t c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 bool hasWildcard(std::wstring_view text) { return text.find_first_of(L"*?") != std::wstring_view::npos; }
 
 bool isRelativePathOk(std::wstring_view path, bool wildcardLastComponent) {
   if (path.empty() || path.front() == L'\\') return false;
-  if (path.find_first_of(L"/:") != std::wstring_view::npos) return false;
+  if (path.find_first_of(L"/:") != std::wstring_view::npos || hasControlChar(path)) return false;
   size_t start = 0;
   while (true) {
     size_t cut = path.find(L'\\', start);
@@ -107,7 +114,7 @@ bool isRelativePathOk(std::wstring_view path, bool wildcardLastComponent) {
     if (comp.empty() || comp.back() == L'.' || comp.back() == L' ') return false;  // also "." and ".."
     if (isReservedDeviceName(comp)) return false;
     for (wchar_t c : comp) {
-      if (c < 0x20 || c == L'"' || c == L'<' || c == L'>' || c == L'|') return false;
+      if (c == L'"' || c == L'<' || c == L'>' || c == L'|') return false;
       if ((c == L'*' || c == L'?') && !(last && wildcardLastComponent)) return false;
     }
     if (last) return true;
@@ -150,9 +157,9 @@ std::wstring trimTrailingSlashes(std::wstring_view path) {
 }
 
 std::wstring normalizePathWith(std::wstring_view path, const PathQueries& queries) {
-  if (path.empty()) return {};
+  if (path.empty() || hasControlChar(path)) return {};
   std::wstring full;
-  if (!queries.fullPath || !queries.fullPath(std::wstring(path), full) || full.empty()) full.assign(path);
+  if (!queries.fullPath || !queries.fullPath(std::wstring(path), full) || full.empty()) return {};
   full = trimTrailingSlashes(full);
 
   std::wstring current = full;
@@ -178,7 +185,6 @@ namespace {
 
 #ifdef _WIN32
 bool windowsFullPath(const std::wstring& path, std::wstring& full) {
-  if (path.find(L'\0') != std::wstring::npos) return false;
   DWORD size = MAX_PATH;
   for (int attempt = 0; attempt < 4; ++attempt) {
     full.assign(size, L'\0');
@@ -216,7 +222,6 @@ void takeSpellingOnDisk(std::wstring& path) {
 }
 
 bool windowsLongPath(const std::wstring& path, std::wstring& longForm) {
-  if (path.find(L'\0') != std::wstring::npos) return false;
   DWORD size = MAX_PATH;
   for (int attempt = 0; attempt < 4; ++attempt) {
     longForm.assign(size, L'\0');
@@ -304,9 +309,10 @@ bool isDrivePath(std::wstring_view path) {
 }
 
 bool hasBadPathChars(std::wstring_view path) {
+  if (hasControlChar(path)) return true;
   for (size_t i = 0; i < path.size(); ++i) {
     wchar_t c = path[i];
-    if (c < 0x20 || c == L'"' || c == L'*' || c == L'<' || c == L'>' || c == L'?' || c == L'|') return true;
+    if (c == L'"' || c == L'*' || c == L'<' || c == L'>' || c == L'?' || c == L'|') return true;
     if (c == L':' && i >= 2) return true;
   }
   return path.size() > 3 && !isRelativePathOk(path.substr(3), false);

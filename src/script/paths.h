@@ -37,6 +37,10 @@ std::wstring expandPaths(std::wstring_view value, const VariableTable& table);
 // the "\" (empty for the bare variable).
 bool isUnderVariable(std::wstring_view value, std::wstring_view name, std::wstring* rest = nullptr);
 
+// U+0000 to U+001F and U+007F. No path read from stored text may hold one: Windows cuts a path at
+// a NUL, so the text that was checked would not be the path that is used.
+bool hasControlChar(std::wstring_view text);
+
 // The relative path rule: non-empty components separated by single "\", none "." or "..", none
 // ending in "." or a space, none a reserved device name, no "/", ":", control characters, '"',
 // "<", ">" or "|"; "*" and "?" only in the last component and only when wildcards are allowed.
@@ -63,6 +67,8 @@ struct PathQueries {
 // The full path in long-name form without a trailing "\": the part that exists gets the spelling
 // on disk, the part that does not stays as given. On Windows it asks the file system; the host
 // build resolves "." and ".." as text and keeps the spelling as given.
+// Empty for a path that cannot be made full and for one holding a control character: never the
+// raw text, whose "." and ".." would still be there for a text-only test to be fooled by.
 std::wstring normalizePath(std::wstring_view path);
 // The same with the file-system questions supplied by the caller (tests, other platforms).
 std::wstring normalizePathWith(std::wstring_view path, const PathQueries& queries);

@@ -68,6 +68,12 @@ bool checkRootedPath(ParserState& st, std::wstring_view value, std::wstring_view
   return true;
 }
 
+// A path whose shape the step that uses it decides still never holds a control character.
+bool checkNoControlChars(ParserState& st, std::wstring_view value, std::wstring_view key) {
+  if (hasControlChar(value)) return badValue(st, value, key);
+  return true;
+}
+
 bool readOptionalYesNo(ParserState& st, const std::vector<Pair>& pairs, std::wstring_view key, bool& out) {
   const std::wstring* v = findValue(pairs, key);
   if (v != nullptr && !parseYesNo(*v, out)) return badValue(st, *v, key);
@@ -224,6 +230,10 @@ bool readShortcuts(ParserState& st, const std::vector<Pair>& pairs) {
   s.args = valueOr(pairs, L"Args");
   s.workDir = valueOr(pairs, L"WorkDir");
   s.icon = valueOr(pairs, L"Icon");
+  if (!checkNoControlChars(st, s.target, L"Target") || !checkNoControlChars(st, s.workDir, L"WorkDir") ||
+      !checkNoControlChars(st, s.icon, L"Icon")) {
+    return false;
+  }
   s.comment = valueOr(pairs, L"Comment");
   if (const std::wstring* id = findValue(pairs, L"AppId")) {
     if (!isAppUserModelId(*id)) return badValue(st, *id, L"AppId");
@@ -384,9 +394,15 @@ bool checkEndOfScript(ParserState& st, int32_t lastLine) {
   if (!isUnderVariable(v[kDefaultDir], L"pf") && !isUnderVariable(v[kDefaultDir], L"pf32")) {
     return st.failAt(at, kScriptPathRoot, L"DefaultDir must be under {pf} or {pf32}");
   }
+  if (hasControlChar(v[kDefaultDir])) {
+    return st.failAt(at, kScriptBadValue, badValueText(v[kDefaultDir], L"DefaultDir"));
+  }
   if (!v[kThemeFile].empty() && !isUnderVariable(v[kThemeFile], L"docs") &&
       !isUnderVariable(v[kThemeFile], L"appdata")) {
     return st.failAt(at, kScriptPathRoot, L"ThemeFile must be under {docs} or {appdata}");
+  }
+  if (hasControlChar(v[kThemeFile])) {
+    return st.failAt(at, kScriptBadValue, badValueText(v[kThemeFile], L"ThemeFile"));
   }
 
   // Task names are looked up in a sorted copy so that many references stay cheap.

@@ -84,7 +84,7 @@ class RegistryLinesTest : public ::testing::Test {
       request.existing.folder = folder;
     }
     run = std::make_unique<InstallRun>(std::move(request), knownFolders());
-    ASSERT_EQ(run->journal.create(journalPath), 0u);
+    ASSERT_EQ(run->journal.create(journalPath, knownFolders(), payload->payload().script.setup.appId), 0u);
     journalBegin(run->journal, L"2.5", run->mode, folder, run->oldFolder, L"-0123456789abcdef");
   }
 

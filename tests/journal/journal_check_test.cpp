@@ -98,7 +98,7 @@ TEST_F(JournalCheck, RegistryRecordsStayOnTheAllowLists) {
   EXPECT_FALSE(passes(L"KEYNEW\tHKCR\t64\tSoftware"));
 
   EXPECT_TRUE(passes(L"REGOLD\tHKLM\t64\t" + key + L"\tName\t1\t6100"));
-  EXPECT_TRUE(passes(L"REGOLD\tHKLM\t64\tSoftware\tx\tkey\t"));  // a key record needs an allowed key
+  EXPECT_TRUE(passes(L"REGOLD\tHKLM\t64\tSoftware\t\tkey\t"));  // a key record needs an allowed key
   EXPECT_FALSE(passes(L"REGOLD\tHKLM\t64\tSoftware\tx\t1\t"));   // a value record an allowed value
   EXPECT_FALSE(passes(L"REGOLD\tHKLM\t64\t" + key + L"\tName\t1"));
 }
@@ -125,7 +125,8 @@ TEST_F(JournalCheck, NativeImagesCleanupAndCounters) {
   std::wstring fresh = L"BEGIN\t2.0\tfresh\t" + box_.app + L"\t\t" + kRunSuffix;
   EXPECT_FALSE(passes(L"CLEANDIR\t" + app(L"old"), fresh));  // no old install, nothing to clean
 
-  EXPECT_TRUE(passes(L"UNDONE\t12345678901234567890"));
+  EXPECT_TRUE(passes(L"UNDONE\t1"));
+  EXPECT_FALSE(passes(L"UNDONE\t12345678901234567890"));  // names no record before it
   EXPECT_FALSE(passes(L"UNDONE\t123456789012345678901"));
   EXPECT_FALSE(passes(L"UNDONE\t1a"));
   EXPECT_TRUE(passes(L"COMMIT"));

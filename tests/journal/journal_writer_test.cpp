@@ -4,29 +4,41 @@
 
 #include "app/failure.h"
 #include "journal/journal.h"
+#include "journal/journal_records.h"
 #include "journal/scenario.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "support/log_capture.h"
+#include "script/known_folders.h"
 #include "support/temp_folder.h"
 
 namespace zs::test {
 namespace {
 
+// A run's folders for journals under C:\A, which none of them may touch.
+const KnownFolders kNoFolders{};
+
+// The scope of a journal whose install folder is C:\A.
+JournalScope scopeOfA() {
+  JournalScope scope;
+  scope.installFolder = L"C:\\A";
+  return scope;
+}
+
 TEST(JournalWriter, AppendsNumberedFlushedRecordsAndReadsThemBack) {
   TempFolder dir;
   std::wstring path = dir / L"install.zsj";
   JournalWriter j;
-  ASSERT_EQ(j.create(path), 0u);
+  ASSERT_EQ(j.create(path, kNoFolders, L""), 0u);
   EXPECT_EQ(readBytes(path), "ZSJ1\n");
   EXPECT_EQ(j.append(L"BEGIN", {L"2.0", L"fresh", L"C:\\A", L"", L"-0123456789abcdef"}), 1);
-  EXPECT_EQ(j.append(L"PUT", {L"C:\\A\\100%\t.txt"}), 2);
+  EXPECT_EQ(j.append(L"PUT", {L"C:\\A\\100%.txt"}), 2);
   EXPECT_EQ(j.append(L"COMMIT", {}), 3);
   // Each record is on disk as soon as append returns, while the writer still holds the file.
-  EXPECT_EQ(readBytes(path),
-            "ZSJ1\nBEGIN\t2.0\tfresh\tC:\\A\t\t-0123456789abcdef\nPUT\tC:\\A\\100%25%09.txt\nCOMMIT\n");
+  EXPECT_EQ(readBytes(path), "ZSJ1\nBEGIN\t2.0\tfresh\tC:\\A\t\t-0123456789abcdef\nPUT\tC:\\A\\100%25.txt\nCOMMIT\n");
   JournalImage image;
   ASSERT_EQ(readJournal(path, image), JournalState::Valid);
-  EXPECT_EQ(image.records[1].fields[0], L"C:\\A\\100%\t.txt");
+  EXPECT_EQ(image.records[1].fields[0], L"C:\\A\\100%.txt");
   EXPECT_TRUE(image.committed);
   EXPECT_FALSE(image.ended);
 
@@ -37,7 +49,7 @@ TEST(JournalWriter, AppendsNumberedFlushedRecordsAndReadsThemBack) {
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
 
   JournalWriter second;
-  EXPECT_NE(second.create(path), 0u);  // never over an existing journal
+  EXPECT_NE(second.create(path, kNoFolders, L""), 0u);  // never over an existing journal
   j.close();
   j.close();
   EXPECT_EQ(readJournal(dir / L"absent.zsj", image), JournalState::Absent);
@@ -51,14 +63,14 @@ TEST(JournalWriter, ReopeningCutsATornTailAndNumberingGoesOn) {
   ASSERT_EQ(readJournal(path, image), JournalState::Valid);
   ASSERT_EQ(image.records.size(), 2u);
   JournalWriter j;
-  ASSERT_EQ(j.reopen(path, image.validLength, 2), 0u);
+  ASSERT_EQ(j.reopen(path, image.validLength, 2, scopeOfA()), 0u);
   EXPECT_EQ(j.append(L"UNDONE", {L"2"}), 3);
   j.close();
   EXPECT_EQ(readBytes(path), "ZSJ1\nBEGIN\t2.0\tfresh\tC:\\A\t\t-0123456789abcdef\nDIRNEW\tC:\\A\nUNDONE\t2\n");
 
   // A journal that has gone is made again (empty past the cut point is what a reopen expects).
   std::wstring gone = dir / L"gone.zsj";
-  ASSERT_EQ(j.reopen(gone, 0, 0), 0u);
+  ASSERT_EQ(j.reopen(gone, 0, 0, scopeOfA()), 0u);
   EXPECT_TRUE(pathExists(gone));
 }
 
@@ -79,6 +91,66 @@ TEST(JournalWriter, AWriteThatCannotBeMadeStopsTheStepWithTheJournalsPath) {
   EXPECT_FALSE(changed);
   ASSERT_FALSE(log.lines().empty());
   EXPECT_EQ(log.lines().back().rfind("Couldn't write : Windows error 6: ", 0), 0u);
+}
+
+// The writer runs its reader's check on every record before anything reaches the file: a record
+// the check would refuse, if written, would make the whole journal one that is set aside unread,
+// and the change it describes could never be undone.
+TEST(JournalWriter, ARecordItsReaderWouldRefuseIsNeverWritten) {
+  TempFolder dir;
+  std::wstring path = dir / L"install.zsj";
+  const std::wstring nul = std::wstring(L"C:\\A\\x") + L'\0' + L"\\..\\..\\Windows\\x.dll";
+  struct Case {
+    std::wstring kind;
+    std::vector<std::wstring> fields;
+  };
+  const Case refused[] = {
+      {L"PUT", {nul}},
+      {L"PUT", {L"C:\\A\\..\\Windows\\x.dll"}},
+      {L"PUT", {L"C:\\B\\x.dll"}},
+      {L"PUT", {L"C:\\A\\x\x7f.dll"}},
+      {L"PUT", {L"C:\\A\\x.dll", L"extra"}},
+      {L"REGOLD", {L"HKLM", L"64", L"Software\\Brightmoor", L"V", L"1", L"0a1"}},
+      {L"UNDONE", {L"3"}},
+      {L"BEGIN", {L"2.0", L"fresh", L"C:\\A", L"", L"-0123456789abcdef"}},
+      {L"ERASE", {L"C:\\A\\x.dll"}},
+      {L"PUT\tC:\\A\\x.dll", {}},                          // a kind that would read back as another
+      {L"PUT", {std::wstring(L"C:\\A\\x") + wchar_t(0xD800) + L".dll"}},  // would not read back as given
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(wideToUtf8(c.kind + L" " + (c.fields.empty() ? L"" : c.fields[0])));
+    deleteFile(path);
+    JournalWriter j;
+    ASSERT_EQ(j.create(path, kNoFolders, L""), 0u);
+    ASSERT_EQ(j.append(L"BEGIN", {L"2.0", L"fresh", L"C:\\A", L"", L"-0123456789abcdef"}), 1);
+    std::string before = readBytes(path);
+    LogCapture log;
+    DWORD error = 0;
+    EXPECT_FALSE(j.accepts(c.kind, c.fields));
+    EXPECT_EQ(j.append(c.kind, c.fields, &error), 0);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_DATA));
+    bool changed = false;
+    try {
+      j.appendOrFail(c.kind, c.fields);
+      changed = true;  // the step would make its change here
+    } catch (const Stop& stop) {
+      EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::WriteFailed));
+      EXPECT_EQ(stop.detail, path);
+    }
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(readBytes(path), before);
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_EQ(log.lines().front(), "Journal line 2 (" + wideToUtf8(c.kind) + ") not written: it would fail the path check");
+    // The journal goes on with the next good record, numbered as if nothing had been tried.
+    EXPECT_EQ(j.append(L"PUT", {L"C:\\A\\x.dll"}), 2);
+    EXPECT_EQ(j.append(L"UNDONE", {L"2"}), 3);
+  }
+  // Before BEGIN nothing else is taken: a journal must begin with it.
+  deleteFile(path);
+  JournalWriter j;
+  ASSERT_EQ(j.create(path, kNoFolders, L""), 0u);
+  EXPECT_EQ(j.append(L"COMMIT", {}), 0);
+  EXPECT_EQ(readBytes(path), "ZSJ1\n");
 }
 
 TEST(JournalWriter, TheSizeLimitHoldsForReaderAndWriter) {
@@ -111,9 +183,9 @@ TEST(JournalWriter, TheSizeLimitHoldsForReaderAndWriter) {
   ASSERT_EQ(readJournal(path, image), JournalState::Valid);
   image.records.clear();
   JournalWriter j;
-  ASSERT_EQ(j.reopen(path, image.validLength, 100), 0u);
+  ASSERT_EQ(j.reopen(path, image.validLength, 100, scopeOfA()), 0u);
   error = 0;
-  EXPECT_EQ(j.append(L"PUT", {std::wstring(3000, L'x')}, &error), 0);
+  EXPECT_EQ(j.append(L"PUT", {L"C:\\A\\" + std::wstring(3000, L'x')}, &error), 0);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
   EXPECT_EQ(j.append(L"UNDONE", {L"7"}), 101);
   EXPECT_EQ(j.append(L"END", {}), 102);

@@ -125,6 +125,72 @@ TEST_F(Recovery, HostileJournalsAreSetAsideWithNothingActedOn) {
   EXPECT_EQ(readBytes(app + L"\\a.dll"), "old a");
 }
 
+// Records whose fields pass the path rules but that no undo could act on: each makes the journal
+// invalid, so that it is set aside rather than failing every rollback for ever.
+TEST_F(Recovery, RecordsThatCouldNeverBeUndoneAreRefusedWithTheWholeJournal) {
+  const std::wstring value = L"REGOLD\tHKLM\t64\t" + box_.regBase + L"\\K\tV\t";
+  for (const std::wstring& record : {
+           value + L"1\t0a1", value + L"1\t0g", value + L"4294967296\t00", value + L"-1\t00", value + L"\t00",
+           L"REGOLD\tHKLM\t64\t" + box_.regBase + L"\\K\tV\tkey\t", L"REGOLD\tHKLM\t64\t" + box_.regBase + L"\\K\t\tkey\t00",
+           std::wstring(L"UNDONE\t3"), std::wstring(L"UNDONE\t4"), std::wstring(L"UNDONE\t0"),
+           L"SEEDNEW\t" + box_.folders.docs + L"\\Zelvan\\a.json\t" + std::wstring(64, L'g'),
+           L"BEGIN\t2.0\tfresh\t" + box_.app + L"\t\t" + kRunSuffix}) {
+    expectSetAside(withHarmfulUndo(u8(record) + "\n"));
+  }
+  expectSetAside("ZSJ1\n" + u8(L"BEGIN\t2.0\tsideways\t" + box_.app + L"\t\t" + kRunSuffix) + "\n");
+  EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
+}
+
+// install.zsj.bad is taken by something that cannot be removed: the bad journal goes to the next
+// free spare name, and the log says where it went; when no name can be had, the log says what is
+// in the way, and the journal stays where a new run's journal would go.
+TEST_F(Recovery, ABadJournalThatCannotTakeItsUsualNameTakesAFreeOne) {
+  const std::wstring journal = box_.journalPath();
+  const std::wstring bad = journal + L".bad";
+  const std::string bytes = withHarmfulUndo("ERASE\n");
+  createFolder(box_.folders.setupdata);
+  ASSERT_TRUE(createFolder(bad));
+  ASSERT_TRUE(createFolder(bad + L"1"));
+  ASSERT_TRUE(writeNewFile(journal, bytes));
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(countPrefix(log.lines(), "Rename of a bad journal: Windows error "), 1u);
+  EXPECT_FALSE(hasLine(log.lines(), "The journal was not valid. Renamed to install.zsj.bad and nothing in it was acted on."));
+  EXPECT_TRUE(hasLine(log.lines(), "The journal was not valid. Renamed to install.zsj.bad2 and nothing in it was acted on."));
+  EXPECT_EQ(readBytes(bad + L"2"), bytes);
+  EXPECT_FALSE(pathExists(journal));
+
+  // A file held open at the usual name cannot be removed either.
+  ASSERT_TRUE(deleteTree(bad));
+  ASSERT_TRUE(writeNewFile(bad, std::string_view("an older bad journal, held open")));
+  HANDLE held = CreateFileW(bad.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(writeNewFile(journal, bytes));
+  LogCapture heldLog;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  CloseHandle(held);
+  EXPECT_TRUE(hasLine(heldLog.lines(), "The journal was not valid. Renamed to install.zsj.bad3 and nothing in it was acted on."));
+  EXPECT_EQ(readBytes(bad), "an older bad journal, held open");
+
+  // Every name taken: nothing is said to be renamed, the line names what is in the way, and the
+  // journal stays where the next run's own journal would go (that run fails naming its path).
+  for (int n = 4; n <= 9; ++n) ASSERT_TRUE(createFolder(bad + std::to_wstring(n)));
+  ASSERT_TRUE(deleteFile(bad));
+  ASSERT_TRUE(createFolder(bad));
+  ASSERT_TRUE(writeNewFile(journal, bytes));
+  LogCapture stuck;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(countPrefix(stuck.lines(), "The journal was not valid. Renamed"), 0u);
+  EXPECT_TRUE(hasLine(stuck.lines(), "The journal was not valid and stays unread at " + u8(journal) +
+                                         ": it could not be set aside, " + u8(bad) + " is in the way."));
+  EXPECT_EQ(countPrefix(stuck.lines(), "Undo record"), 0u);
+  EXPECT_EQ(readBytes(journal), bytes);
+  JournalWriter next;
+  EXPECT_EQ(next.create(journal, box_.folders, box_.appId), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
+  for (int n = 0; n <= 9; ++n) deleteTree(n == 0 ? bad : bad + std::to_wstring(n));
+}
+
 TEST_F(Recovery, AnEmptyOrEndedJournalIsDeletedUnread) {
   createFolder(box_.folders.setupdata);
   LogCapture log;

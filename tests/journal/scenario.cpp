@@ -95,7 +95,7 @@ int runChanges(Sandbox& box, JournalWriter& j, const CrashPlan& plan, bool commi
   const RegView v64 = RegView::View64;
 
   if (!prepareSetupDataAt(box.folders.setupdata)) throw std::runtime_error("setupdata");
-  if (j.create(box.journalPath()) != 0) throw std::runtime_error("journal");
+  if (j.create(box.journalPath(), box.folders, box.appId) != 0) throw std::runtime_error("journal");
   if (plan.record == 0 && plan.where == CrashWhere::TornNext) run.crash(0);
   run.step([&] { journalBegin(j, L"2.0", L"upgrade", app, app, kRunSuffix); }, [] {});
   run.step([&] { journalStage(j, staging); }, [&] {

@@ -68,7 +68,7 @@ TEST(PathRules, RelativePathRule) {
   }
   for (const wchar_t* bad : {L"", L"a\\\\b", L"a\\", L"\\a", L".\\a", L"a\\..\\b", L"..", L"a.", L"a ", L"c:x",
                              L"a/b", L"aux.log", L"a\\nul", L"a\\COM3.txt", L"a<b", L"a>b", L"a|b", L"a\"b",
-                             L"a\tb", L"a\x1f", L"x*.dll", L"a?", L"*\\a"}) {
+                             L"a\tb", L"a\x1f", L"a\x7f", L"x*.dll", L"a?", L"*\\a"}) {
     EXPECT_FALSE(isRelativePathOk(bad, false)) << bad;
   }
   EXPECT_TRUE(isRelativePathOk(L"x*.dll", true));
@@ -223,11 +223,42 @@ TEST(PathNormalize, LongFormsOfTheExistingPartAndTheTailAsTyped) {
   EXPECT_EQ(normalizePathWith(L"relative", q), L"relative");
 }
 
+// What cannot be made full, or holds a control character, normalises to nothing: a caller that
+// kept the raw text would still see its ".." and be fooled by tests on the text alone.
+TEST(PathNormalize, WhatCannotBeMadeFullGivesNothing) {
+  PathQueries cannot;
+  cannot.fullPath = [](const std::wstring&, std::wstring&) { return false; };
+  PathQueries asText;
+  asText.fullPath = [](const std::wstring& p, std::wstring& full) {
+    full = p;
+    return true;
+  };
+  const std::wstring nul = std::wstring(L"C:\\ProgramData\\Start Menu\\..\\..\\Users") + L'\0' + L".lnk";
+  struct Case {
+    std::wstring path;
+    const PathQueries* queries;
+  };
+  for (const Case& c : {Case{L"C:\\Zelvan\\..\\Windows", &cannot}, Case{L"C:\\Zelvan", &cannot},
+                        Case{nul, &asText}, Case{L"C:\\a\tb", &asText}, Case{L"C:\\a\x7f", &asText},
+                        Case{L"C:\\a\\b\r", &asText}}) {
+    EXPECT_EQ(normalizePathWith(c.path, *c.queries), L"") << c.path.size();
+  }
+  EXPECT_EQ(normalizePathWith(L"C:\\Zelvan", PathQueries{}), L"");
+  // The file system's own answer for the same path with its NUL.
+  EXPECT_EQ(normalizePath(nul), L"");
+  EXPECT_EQ(normalizePath(L"C:\\Zelvan\x01"), L"");
+  EXPECT_TRUE(hasControlChar(nul));
+  EXPECT_TRUE(hasControlChar(L"\x7f"));
+  EXPECT_FALSE(hasControlChar(L"C:\\Program Files\\Zelvan \u00e9\u2028"));
+  EXPECT_TRUE(hasBadPathChars(L"C:\\a\x7f"));
+}
+
 #ifndef _WIN32
 TEST(PathNormalize, HostResolvesDotsAsText) {
   EXPECT_EQ(normalizePath(L"C:\\a\\.\\b\\..\\c\\\\"), L"C:\\a\\c");
   EXPECT_EQ(normalizePath(L"C:\\..\\x"), L"C:\\x");
   EXPECT_EQ(normalizePath(L"C:\\"), L"C:\\");
+  EXPECT_EQ(normalizePath(L"relative\\..\\x"), L"");  // nothing to make it full against
 }
 #endif
 

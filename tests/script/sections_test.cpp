@@ -445,5 +445,40 @@ TEST(ScriptLegacy, OnePairPerLineAndPathRules) {
   }
 }
 
+// ---- Paths, whichever section names them ----
+
+TEST(ScriptPaths, NoPathValuedKeyHoldsAControlCharacter) {
+  struct Case {
+    std::string text;  // with X where the control character goes
+    int32_t line;
+    std::string key;
+    std::string value;  // as the message quotes it, X again standing for the character
+  };
+  const std::string setupLine = "DefaultDir = {pf}\\Zelvan";
+  const Case cases[] = {
+      {setupWith(setupLine, "DefaultDir = {pf}\\ZeXlvan"), 1, "DefaultDir", "{pf}\\ZeXlvan"},
+      {withSetup("ThemeFile = {appdata}\\Zelvan\\sXettings.ini\n"), 1, "ThemeFile", "{appdata}\\Zelvan\\sXettings.ini"},
+      {withSetup("[Shortcuts]\nPath: {programs}\\Z.lnk; Target: {app}\\ZX.exe\n"), 11, "Target", "{app}\\ZX.exe"},
+      {withSetup("[Shortcuts]\nPath: {programs}\\Z.lnk; Target: x; WorkDir: {app}\\XBin\n"), 11, "WorkDir", "{app}\\XBin"},
+      {withSetup("[Shortcuts]\nPath: {programs}\\Z.lnk; Target: x; Icon: {app}\\X.ico\n"), 11, "Icon", "{app}\\X.ico"},
+      {withSetup("[Shortcuts]\nPath: {programs}\\ZX.lnk; Target: x\n"), 11, "Path", "{programs}\\ZX.lnk"},
+      {withSetup(fileLine("{app}\\aX.dll")), 11, "Dest", "{app}\\aX.dll"},
+      {withSetup("[Dirs]\nName: {docs}\\ZeXlvan\n"), 11, "Name", "{docs}\\ZeXlvan"},
+      {withSetup("[NativeImages]\nInstall: {app}\\ZX.exe\n"), 11, "Install", "{app}\\ZX.exe"},
+      {withSetup("[Run]\nWhen: warmup; File: {app}\\ZX.exe\n"), 11, "File", "{app}\\ZX.exe"},
+      {withSetup("[Legacy]\nDir: PlugXins\n"), 11, "Dir", "PlugXins"},
+      {withSetup("[Legacy]\nNgenRoot: ZX.exe\n"), 11, "NgenRoot", "ZX.exe"},
+  };
+  for (const char* control : {"\x01", "\t", "\x1f", "\x7f"}) {
+    for (Case c : cases) {
+      c.text.replace(c.text.find('X'), 1, control);
+      c.value.replace(c.value.find('X'), 1, control);
+      EXPECT_TRUE(fails(c.text, c.line, kScriptBadValue,
+                        L"bad value '" + utf8ToWide(c.value) + L"' for " + utf8ToWide(c.key)))
+          << c.key << " " << static_cast<int>(control[0]);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zs::test

@@ -358,7 +358,7 @@ TEST_F(RemoveLine, AWholeKeyIsJournalledValueByValueAndRollbackBringsItBack) {
   TempFolder temp;
   std::wstring path = temp / L"remove.zsj";
   JournalWriter journal;
-  ASSERT_EQ(journal.create(path), 0u);
+  ASSERT_EQ(journal.create(path, knownFolders(), kStubAppId), 0u);
   journalBegin(journal, L"2.5", L"repair", temp / L"Zelvan", temp / L"Zelvan", L"-0123456789abcdef");
 
   RegistryLine line{RegRoot::Hkcr, RegView::View64, cls, L"", L"string", L"Zelvan document", L"key"};
