@@ -51,14 +51,6 @@ TEST(SignedInUser, TokensOfThisSession) {
   EXPECT_TRUE(isElevated(nullptr));  // cannot be told
 }
 
-TEST(SignedInUser, FoldersThroughTheToken) {
-  UserFolderPaths paths = signedInUserFolders();
-  ASSERT_NE(signedInUserTokens().impersonation, nullptr);
-  EXPECT_TRUE(endsWithNoCase(paths.documents, L"\\Documents")) << paths.documents;
-  EXPECT_TRUE(endsWithNoCase(paths.roamingAppData, L"\\AppData\\Roaming")) << paths.roamingAppData;
-  EXPECT_TRUE(startsWithNoCase(paths.documents, paths.profile + L"\\")) << paths.profile;
-}
-
 TEST(SignedInUser, ImpersonationIsRevertedAfterTheCall) {
   bool ran = false;
   bool impersonating = false;
