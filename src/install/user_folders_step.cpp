@@ -41,7 +41,7 @@ std::string_view seedContent(const InstallRun& run, const FileEntry& seed) {
 
 void writeOneSeed(InstallRun& run, const std::wstring& root, const std::wstring& path, const FileEntry& seed,
                   std::string_view content) {
-  if (!noLinkBelow(root, parentOf(path))) {
+  if (findLink(root, path) == LinkPlace::InPath) {
     logf(L"A link is in the path, skipped: %ls", path.c_str());
     return;
   }
@@ -86,7 +86,7 @@ void makeUserFolders(InstallRun& run, const UserActor& user) {
     std::wstring folder = expandPaths(d.name, run.variables);
     const std::wstring& root = userRoot(run, d.name);
     user.act([&] {
-      if (!noLinkBelow(root, folder)) {
+      if (findLink(root, folder) != LinkPlace::None) {
         logf(L"A link is in the path, skipped: %ls", folder.c_str());
         return;
       }
