@@ -5,10 +5,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
 
 namespace zs {
 namespace {
@@ -146,6 +148,33 @@ bool assignOrEnd(HANDLE job, const PROCESS_INFORMATION& pi, DWORD& error) {
 
 }  // namespace
 
+std::vector<wchar_t> environmentWith(const wchar_t* block, const std::wstring& entry) {
+  // The name ends at the first "=" after the first character: hidden entries such as "=C:=C:\"
+  // begin with one.
+  auto nameOf = [](std::wstring_view e) { return e.substr(0, e.find(L'=', 1)); };
+  std::wstring_view name = nameOf(entry);
+  bool placed = entry.empty();
+  std::vector<wchar_t> out;
+  for (const wchar_t* e = block; e != nullptr && *e != L'\0';) {
+    std::wstring_view current(e);
+    e += current.size() + 1;
+    if (!entry.empty() && equalsNoCase(nameOf(current), name)) {
+      if (placed) continue;  // only the given value may be seen under that name
+      current = entry;
+      placed = true;
+    }
+    out.insert(out.end(), current.begin(), current.end());
+    out.push_back(L'\0');
+  }
+  if (!placed) {
+    out.insert(out.end(), entry.begin(), entry.end());
+    out.push_back(L'\0');
+  }
+  if (out.empty()) out.push_back(L'\0');
+  out.push_back(L'\0');
+  return out;
+}
+
 std::wstring commandLineFor(const std::wstring& program, const std::wstring& arguments) {
   return L"\"" + program + L"\" " + arguments;
 }
@@ -236,19 +265,8 @@ ProcessResult runWithToken(HANDLE primaryToken, const std::wstring& program,
     result.error = GetLastError();
     return result;
   }
-  std::vector<wchar_t> environment;
-  for (const wchar_t* entry = static_cast<const wchar_t*>(block); *entry != L'\0';) {
-    size_t length = wcslen(entry);
-    environment.insert(environment.end(), entry, entry + length + 1);
-    entry += length + 1;
-  }
+  std::vector<wchar_t> environment = environmentWith(static_cast<const wchar_t*>(block), extraEnvironment);
   destroyBlock(block);
-  if (!extraEnvironment.empty()) {
-    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-    environment.push_back(L'\0');
-  }
-  if (environment.empty()) environment.push_back(L'\0');
-  environment.push_back(L'\0');
 
   UniqueHandle job;
   if (!makeKillOnCloseJob(job, result.error)) return result;

@@ -133,6 +133,31 @@ TEST(ProcessRunner, WithoutATokenNothingStarts) {
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_NO_TOKEN));
 }
 
+// Environment blocks written with "|" for each terminating zero.
+std::wstring block(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c == L'|') c = L'\0';
+  return text;
+}
+
+TEST(ProcessRunner, AGivenEnvironmentEntryTakesThePlaceOfOneOfTheSameName) {
+  struct Case {
+    const wchar_t *in, *entry, *expected;
+  } cases[] = {
+      {L"A=1|Path=C:\\x|B=2||", L"PATH=C:\\y", L"A=1|PATH=C:\\y|B=2||"},
+      {L"TEMPDIR=1||", L"temp=2", L"TEMPDIR=1|temp=2||"},
+      {L"=C:=C:\\|X=1|x=2||", L"X=3", L"=C:=C:\\|X=3||"},
+      {L"A=1||", L"", L"A=1||"},
+      {L"|", L"Z=1", L"Z=1||"},
+      {L"|", L"", L"||"},
+  };
+  for (const Case& c : cases) {
+    std::wstring in = block(c.in);
+    std::vector<wchar_t> out = environmentWith(in.c_str(), c.entry);
+    EXPECT_EQ(std::wstring(out.begin(), out.end()), block(c.expected)) << c.in << " + " << c.entry;
+  }
+}
+
 TEST(ProcessRunner, StartDetached) {
   TempFolder t;
   std::wstring marker = t / L"marker";
