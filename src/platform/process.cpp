@@ -137,6 +137,42 @@ bool makeKillOnCloseJob(UniqueHandle& job, DWORD& error) {
   return true;
 }
 
+// The attribute list that limits what a child inherits to exactly one handle, whatever else this
+// process holds as inheritable at the moment (another thread may be starting a child of its own).
+class InheritOnly {
+ public:
+  explicit InheritOnly(HANDLE handle) : handle_(handle) {}
+  ~InheritOnly() {
+    if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
+  }
+  InheritOnly(const InheritOnly&) = delete;
+  InheritOnly& operator=(const InheritOnly&) = delete;
+
+  // Null when the list cannot be made (error says why).
+  LPPROC_THREAD_ATTRIBUTE_LIST make(DWORD& error) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      error = GetLastError();
+      return nullptr;
+    }
+    list_ = list;
+    if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_), nullptr,
+                                   nullptr)) {
+      error = GetLastError();
+      return nullptr;
+    }
+    return list_;
+  }
+
+ private:
+  HANDLE handle_;  // the list points here until the child is created
+  std::vector<BYTE> buffer_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 // A child that is not in the job could outlive the setup, so it is not run at all.
 bool assignOrEnd(HANDLE job, const PROCESS_INFORMATION& pi, DWORD& error) {
   if (AssignProcessToJobObject(job, pi.hProcess)) return true;
@@ -199,18 +235,21 @@ ProcessResult runWithOutput(const std::wstring& program, const std::wstring& arg
   UniqueHandle job;
   if (!makeKillOnCloseJob(job, result.error)) return result;
 
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  si.wShowWindow = SW_HIDE;
-  si.hStdInput = nullptr;
-  si.hStdOutput = writeEnd.get();
-  si.hStdError = writeEnd.get();
+  InheritOnly onlyThePipe(writeEnd.get());
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof(si);
+  si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  si.StartupInfo.wShowWindow = SW_HIDE;
+  si.StartupInfo.hStdInput = nullptr;
+  si.StartupInfo.hStdOutput = writeEnd.get();
+  si.StartupInfo.hStdError = writeEnd.get();
+  si.lpAttributeList = onlyThePipe.make(result.error);
+  if (si.lpAttributeList == nullptr) return result;
   std::wstring commandLine = commandLineFor(program, arguments);
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, workingDirectory.c_str(), &si,
-                      &pi)) {
+                      CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                      workingDirectory.c_str(), &si.StartupInfo, &pi)) {
     result.error = GetLastError();
     return result;
   }

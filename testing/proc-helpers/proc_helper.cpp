@@ -12,11 +12,14 @@
 //   touch FILE               creates FILE and exits 0
 //   window [ignore-close]    shows a top-level window; WM_CLOSE ends it unless ignore-close
 //   hold FILE                opens FILE without sharing, shows a window like "window"
+//   handle HEX               prints "inherited" when the handle of that value reads "zs-marker"
+//                            from the start of its file, "not inherited" otherwise
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -123,6 +126,16 @@ int wmain(int argc, wchar_t** argv) {
     FILE* f = _wfopen(argv[2], L"w");
     if (f == nullptr) return 1;
     std::fclose(f);
+    return 0;
+  }
+  if (role == L"handle" && argc > 2) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoul(argv[2], nullptr, 16)));
+    char bytes[9] = {};
+    DWORD got = 0;
+    OVERLAPPED at{};  // from offset 0, whatever the file pointer
+    bool marker = ReadFile(h, bytes, sizeof(bytes), &got, &at) && got == sizeof(bytes) &&
+                  std::string(bytes, sizeof(bytes)) == "zs-marker";
+    std::printf(marker ? "inherited\n" : "not inherited\n");
     return 0;
   }
   if (role == L"cmdline") {

@@ -133,6 +133,24 @@ TEST(ProcessRunner, WithoutATokenNothingStarts) {
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_NO_TOKEN));
 }
 
+// The child gets the pipe it writes to and nothing else, however many inheritable handles this
+// process holds at the time (another thread may be running a child of its own).
+TEST(ProcessRunner, TheChildInheritsOnlyItsOutputPipe) {
+  TempFolder t;
+  std::wstring path = t / L"marker.txt";
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                CREATE_NEW, 0, nullptr));
+  ASSERT_TRUE(file);
+  DWORD wrote = 0;
+  ASSERT_TRUE(WriteFile(file.get(), "zs-marker", 9, &wrote, nullptr));
+  wchar_t value[32];
+  swprintf(value, 32, L"%lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(file.get())));
+  Outcome r = run(std::wstring(L"handle ") + value);
+  ASSERT_TRUE(r.result.started) << r.result.error;
+  EXPECT_EQ(r.lines, (std::vector<std::string>{"not inherited"}));
+}
+
 // Environment blocks written with "|" for each terminating zero.
 std::wstring block(std::wstring text) {
   for (wchar_t& c : text)
