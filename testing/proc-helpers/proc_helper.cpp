@@ -12,6 +12,8 @@
 //   touch FILE               creates FILE and exits 0
 //   window [ignore-close]    shows a top-level window; WM_CLOSE ends it unless ignore-close
 //   hold FILE                opens FILE without sharing, shows a window like "window"
+//   answer CAPTION BUTTON    waits up to 60 s for a message box with that caption and answers
+//                            it with BUTTON (yes, no or ok); exits 6 when none came
 //   handle HEX               prints "inherited" when the handle of that value reads "zs-marker"
 //                            from the start of its file, "not inherited" otherwise
 #include <windows.h>
@@ -127,6 +129,16 @@ int wmain(int argc, wchar_t** argv) {
     if (f == nullptr) return 1;
     std::fclose(f);
     return 0;
+  }
+  if (role == L"answer" && argc > 3) {
+    std::wstring button = argv[3];
+    WPARAM id = button == L"yes" ? IDYES : button == L"no" ? IDNO : IDOK;
+    for (int i = 0; i < 600; ++i) {
+      HWND box = FindWindowW(L"#32770", argv[2]);
+      if (box != nullptr) return PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 7;
+      Sleep(100);
+    }
+    return 6;
   }
   if (role == L"handle" && argc > 2) {
     HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoul(argv[2], nullptr, 16)));
