@@ -12,6 +12,7 @@
 #include "platform/instance.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/signed_in_user.h"
 #include "platform/system_library.h"
 #include "platform/text.h"
 #include "script/install_folder.h"
@@ -47,9 +48,13 @@ WindowsVersion queryWindowsVersion() {
   return {info.dwMajorVersion, info.dwMinorVersion};
 }
 
-// Shows the page unless silent, then finishes the log with the exit code.
+// Shows the page unless silent, then finishes the log with the exit code. A link the user asks
+// for (the .NET download page) is opened through the desktop shell as the signed-in user: this
+// process is elevated, and a browser must not be.
 int refuse(int page, int exitCode, std::wstring_view detail = {}) {
-  if (!switches().silent) showErrorPage(page, detail);
+  std::wstring open;
+  if (!switches().silent) showErrorPage(page, detail, &open);
+  if (!open.empty()) openAsSignedInUser(open, L"", L"");
   return theLog().finish(exitCode);
 }
 

@@ -1,7 +1,7 @@
 // The install transaction's input and the state its steps share.
 //
 // One InstallRun per run, owned by the InstallTransaction (transaction.h). The steps are free
-// functions over it, one file per step (staging.h, placing.h, later_steps.h); each writes its
+// functions over it, one file per step (staging.h, placing.h, shortcuts.h, ...); each writes its
 // journal record before each change and throws Stop when it cannot go on.
 #pragma once
 

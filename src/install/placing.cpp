@@ -38,8 +38,9 @@ std::wstring lastComponent(const std::wstring& path) {
   throw Stop::failed(StopCategory::WriteFailed, path);
 }
 
-void refuseLinkBelow(const std::wstring& root, const std::wstring& path) {
-  if (!noLinkBelow(root, path)) refuseLink(L"A link is in the path, refused: %ls", path);
+// The root and every folder down to the path's parent; the path itself is the caller's to judge.
+void refuseLinkOnTheWay(const std::wstring& root, const std::wstring& path) {
+  if (findLink(root, path) == LinkPlace::InPath) refuseLink(L"A link is in the path, refused: %ls", path);
 }
 
 // The expanded path of every [Shortcuts] entry whose tasks are chosen.
@@ -91,7 +92,7 @@ void moveAside(InstallRun& run, const std::wstring& path) {
                                  &run.folders.setupdata};
   for (const std::wstring* root : roots) {
     if (!root->empty() && isInside(path, *root)) {
-      refuseLinkBelow(*root, path);
+      refuseLinkOnTheWay(*root, path);
       break;
     }
   }
@@ -129,7 +130,7 @@ void clearTargets(InstallRun& run) {
     for (const std::wstring& name : oldProgramFiles(run)) {
       if (!isRelativePathOk(name, false)) continue;
       std::wstring path = run.oldFolder + L"\\" + name;
-      refuseLinkBelow(run.oldFolder, path);
+      refuseLinkOnTheWay(run.oldFolder, path);
       if (!pathExists(path) || isDirectory(path)) continue;
       run.cancelPoint();
       if (sameFolder) {
@@ -147,7 +148,7 @@ void clearTargets(InstallRun& run) {
     std::wstring name = relativeToApp(f->dest);
     if (run.kept.count(name) != 0) continue;
     std::wstring target = run.folder + L"\\" + name;
-    refuseLinkBelow(run.folder, target);
+    refuseLinkOnTheWay(run.folder, target);
     if (!pathExists(target)) continue;
     if (isDirectory(target)) {
       logf(L"A folder stands where a file goes: %ls", target.c_str());
@@ -170,8 +171,11 @@ void placeFiles(InstallRun& run) {
     if (run.kept.count(name) != 0) continue;
     run.cancelPoint();
     std::wstring target = run.folder + L"\\" + name;
+    // Judged before the parent folders are made, so that none is made through a link, and again
+    // before the move.
+    refuseLinkOnTheWay(run.folder, target);
     if (name.find(L'\\') != std::wstring::npos) createFoldersWithJournal(run, parentOf(target), false);
-    refuseLinkBelow(run.folder, target);
+    refuseLinkOnTheWay(run.folder, target);
     int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
 
     DWORD error = 0;

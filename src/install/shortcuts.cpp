@@ -42,7 +42,7 @@ void createOne(InstallRun& run, const ShortcutEntry& s, uint32_t& counter) {
     logf(L"The shortcut's folder is not known here: %ls", path.c_str());
     throw Stop::failed(StopCategory::WriteFailed, path);
   }
-  if (!noLinkBelow(root, path)) refuseLink(path);
+  if (findLink(root, path) != LinkPlace::None) refuseLink(path);
   createFoldersWithJournal(run, parentOf(path), false);
   if (pathExists(path)) moveShortcutAside(run, path, counter);
   journalPut(run.journal, path);
@@ -91,7 +91,7 @@ void moveShortcutAside(InstallRun& run, const std::wstring& path, uint32_t& coun
     ++counter;
     folder = bak + L"\\" + std::to_wstring(counter);
   } while (pathExists(folder));
-  if (!noLinkBelow(run.folders.setupdata, folder)) refuseLink(folder);
+  if (findLink(run.folders.setupdata, folder) != LinkPlace::None) refuseLink(folder);
   createFoldersWithJournal(run, folder, false);
   std::wstring to = folder + L"\\" + lastComponent(path);
   journalMove(run.journal, path, to);
@@ -109,8 +109,7 @@ void makeShortcuts(InstallRun& run) {
     if (wasCreated(run, path)) continue;
     // Only the two shortcut folders are ever touched, whatever an old record says.
     if (!isInside(path, run.folders.programs) && !isInside(path, run.folders.desktop)) continue;
-    if (!pathExists(path) || isLink(path)) continue;
-    if (!noLinkBelow(shortcutRoot(run, path), parentOf(path))) continue;
+    if (!pathExists(path) || findLink(shortcutRoot(run, path), path) != LinkPlace::None) continue;
     run.cancelPoint();
     moveShortcutAside(run, path, counter);
   }

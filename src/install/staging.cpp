@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/log.h"
-#include "install/later_steps.h"
+#include "install/native_images.h"
 #include "journal/journal_records.h"
 #include "payload/decompressor.h"
 #include "payload/payload_reader.h"
@@ -14,6 +14,7 @@
 #include "platform/security.h"
 #include "platform/text.h"
 #include "script/known_folders.h"
+#include "uninstall/uninstall_record.h"
 
 namespace zs {
 

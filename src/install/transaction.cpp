@@ -7,9 +7,14 @@
 #include <exception>
 
 #include "app/log.h"
-#include "install/later_steps.h"
+#include "install/apps_entry.h"
+#include "install/native_images.h"
 #include "install/placing.h"
+#include "install/registry_lines.h"
+#include "install/shortcuts.h"
 #include "install/staging.h"
+#include "install/user_folders_step.h"
+#include "install/warm_up.h"
 #include "journal/cleanup.h"
 #include "journal/journal_records.h"
 #include "journal/rollback.h"
@@ -20,6 +25,7 @@
 #include "platform/text.h"
 #include "script/known_folders.h"
 #include "ui/engine_sink.h"
+#include "uninstall/uninstall_record.h"
 
 namespace zs {
 

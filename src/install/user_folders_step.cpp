@@ -1,6 +1,7 @@
 #include "install/user_folders_step.h"
 
 #include "app/log.h"
+#include "install/placing.h"
 #include "install/staging.h"
 #include "journal/journal_records.h"
 #include "payload/sha256.h"
@@ -41,7 +42,7 @@ std::string_view seedContent(const InstallRun& run, const FileEntry& seed) {
 
 void writeOneSeed(InstallRun& run, const std::wstring& root, const std::wstring& path, const FileEntry& seed,
                   std::string_view content) {
-  if (!noLinkBelow(root, parentOf(path))) {
+  if (findLink(root, path) == LinkPlace::InPath) {
     logf(L"A link is in the path, skipped: %ls", path.c_str());
     return;
   }
@@ -49,19 +50,19 @@ void writeOneSeed(InstallRun& run, const std::wstring& root, const std::wstring&
   if (pathExists(path)) return;
   try {
     createFoldersWithJournal(run, parentOf(path), false);
-    journalSeedNew(run.journal, path, seed.sha);
     // The content goes to a side file first and is moved into place whole: a run killed while
     // writing must never leave a partial file at the path, since rollback keeps any file whose
     // content differs (it might be the user's) and the next run leaves any existing file alone.
-    // A side file left by such a run is this setup's own debris and goes first.
-    const std::wstring side = path + L".zsseed";
-    deleteFile(side);
+    // The side file is named for this run, so it is never a file of the user's, and it has its
+    // own record, so that the rollback of a run killed before the move takes it away.
+    const std::wstring side = path + L".zsseed" + run.runSuffix;
+    journalSeedNew(run.journal, path, seed.sha);
+    journalSeedNew(run.journal, side, seed.sha);
     DWORD error = 0;
-    bool written = writeNewFile(side, content, &error) && moveFile(side, path, false, &error);
-    if (!written) {
-      deleteFile(side);
-      logWinError(L"First-run file not written: " + path, error);
-    }
+    if (writeNewFile(side, content, &error) && moveFile(side, path, false, &error)) return;
+    // Only what holds this run's content is this run's to delete.
+    if (fileMatches(side, seed)) deleteFile(side);
+    logWinError(L"First-run file not written: " + path, error);
   } catch (const Stop&) {
     logf(L"Couldn't write %ls. Logged only.", path.c_str());
   }
@@ -86,7 +87,7 @@ void makeUserFolders(InstallRun& run, const UserActor& user) {
     std::wstring folder = expandPaths(d.name, run.variables);
     const std::wstring& root = userRoot(run, d.name);
     user.act([&] {
-      if (!noLinkBelow(root, folder)) {
+      if (findLink(root, folder) != LinkPlace::None) {
         logf(L"A link is in the path, skipped: %ls", folder.c_str());
         return;
       }

@@ -1,7 +1,6 @@
 #include "platform/app_processes.h"
 
 #include <psapi.h>
-#include <restartmanager.h>
 
 #include "app/log.h"
 #include "platform/handle.h"
@@ -50,9 +49,49 @@ void addOnce(std::vector<AppProcess>& list, AppProcess process) {
   list.push_back(std::move(process));
 }
 
+constexpr DWORD kKeptRights = PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
+
+bool sameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+bool describe(HANDLE process, std::wstring& image, FILETIME* created) {
+  std::vector<wchar_t> buffer(kImageChars);
+  DWORD length = kImageChars;
+  if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return false;
+  image.assign(buffer.data(), length);
+  if (created != nullptr) {
+    FILETIME exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, created, &exited, &kernel, &user)) *created = FILETIME{};
+  }
+  return true;
+}
+
+// The process with this id now, its handle kept; false when it cannot be opened or read.
+bool openAppProcess(DWORD pid, AppProcess& p) {
+  SharedHandle process = shareHandle(OpenProcess(kKeptRights, FALSE, pid));
+  if (!process || !describe(process.get(), p.image, &p.created)) return false;
+  p.pid = pid;
+  p.process = std::move(process);
+  return true;
+}
+
+// The process as found, with its handle. One handed over without a handle is opened by its id,
+// and only kept when it is still the process that was started at the recorded time.
+AppProcess withHandle(const AppProcess& p) {
+  if (p.process) return p;
+  AppProcess now;
+  if (openAppProcess(p.pid, now) && sameTime(now.created, p.created)) return now;
+  return {};
+}
+
+bool stillRunning(const AppProcess& p) {
+  return p.process && WaitForSingleObject(p.process.get(), 0) == WAIT_TIMEOUT;
+}
+
 bool anyRunning(const std::vector<AppProcess>& processes) {
   for (const auto& p : processes) {
-    if (isProcessRunning(p.pid)) return true;
+    if (stillRunning(p)) return true;
   }
   return false;
 }
@@ -102,9 +141,9 @@ bool askRestartManager(const RestartManager& rm, const std::vector<std::wstring>
   if (!worked) {
     logWinError(L"Restart Manager", rc);
   } else {
-    std::vector<DWORD> pids;
-    for (UINT i = 0; i < count && i < infos.size(); ++i) pids.push_back(infos[i].Process.dwProcessId);
-    takeRestartManagerHits(pids, installFolders, list);
+    std::vector<RM_UNIQUE_PROCESS> hits;
+    for (UINT i = 0; i < count && i < infos.size(); ++i) hits.push_back(infos[i].Process);
+    takeRestartManagerHits(hits, installFolders, list);
   }
   rm.end(session);
   return worked;
@@ -134,16 +173,7 @@ bool isProcessRunning(DWORD pid) {
 
 bool processImage(DWORD pid, std::wstring& image, FILETIME* created) {
   UniqueHandle h(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!h) return false;
-  std::vector<wchar_t> buffer(kImageChars);
-  DWORD length = kImageChars;
-  if (!QueryFullProcessImageNameW(h.get(), 0, buffer.data(), &length)) return false;
-  image.assign(buffer.data(), length);
-  if (created != nullptr) {
-    FILETIME exited{}, kernel{}, user{};
-    if (!GetProcessTimes(h.get(), created, &exited, &kernel, &user)) *created = FILETIME{};
-  }
-  return true;
+  return h && describe(h.get(), image, created);
 }
 
 std::vector<AppProcess> listProcesses() {
@@ -156,8 +186,7 @@ std::vector<AppProcess> listProcesses() {
   for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
     if (ids[i] == 0) continue;
     AppProcess p;
-    p.pid = ids[i];
-    if (processImage(p.pid, p.image, &p.created)) list.push_back(std::move(p));
+    if (openAppProcess(ids[i], p)) list.push_back(std::move(p));
   }
   return list;
 }
@@ -185,18 +214,17 @@ std::vector<AppProcess> findAppProcesses(const std::vector<std::wstring>& target
   return list;
 }
 
-void takeRestartManagerHits(const std::vector<DWORD>& pids,
+void takeRestartManagerHits(const std::vector<RM_UNIQUE_PROCESS>& hits,
                             const std::vector<std::wstring>& installFolders,
                             std::vector<AppProcess>& list) {
-  for (DWORD pid : pids) {
+  for (const RM_UNIQUE_PROCESS& hit : hits) {
     AppProcess p;
-    p.pid = pid;
-    if (!processImage(pid, p.image, &p.created)) continue;
+    if (!openAppProcess(hit.dwProcessId, p) || !sameTime(p.created, hit.ProcessStartTime)) continue;
     if (isImageInside(p.image, installFolders)) {
       addOnce(list, std::move(p));
     } else {
       logf(L"Left alone: %ls holds a target file (pid %lu)", p.image.c_str(),
-           static_cast<unsigned long>(pid));
+           static_cast<unsigned long>(hit.dwProcessId));
     }
   }
 }
@@ -209,8 +237,11 @@ void scanAppProcesses(const std::vector<std::wstring>& installFolders, bool ever
   }
 }
 
-bool closeAppProcesses(const std::vector<AppProcess>& processes) {
-  if (processes.empty()) return true;
+bool closeAppProcesses(const std::vector<AppProcess>& given) {
+  if (given.empty()) return true;
+  std::vector<AppProcess> processes;
+  for (const auto& p : given) processes.push_back(withHandle(p));
+  if (!anyRunning(processes)) return true;
   RestartManager rm;
   if (rm.load()) {
     DWORD session = 0;
@@ -220,7 +251,8 @@ bool closeAppProcesses(const std::vector<AppProcess>& processes) {
       logWinError(L"RmStartSession", rc);
     } else {
       std::vector<RM_UNIQUE_PROCESS> keys;
-      for (const auto& p : processes) keys.push_back(RM_UNIQUE_PROCESS{p.pid, p.created});
+      for (const auto& p : processes)
+        if (stillRunning(p)) keys.push_back(RM_UNIQUE_PROCESS{GetProcessId(p.process.get()), p.created});
       rc = rm.registerResources(session, 0, nullptr, static_cast<UINT>(keys.size()), keys.data(),
                                 0, nullptr);
       if (rc != ERROR_SUCCESS) {
@@ -236,8 +268,9 @@ bool closeAppProcesses(const std::vector<AppProcess>& processes) {
       }
     }
   }
+  // The id comes from the kept handle, which keeps it from passing to another program meanwhile.
   for (const auto& p : processes) {
-    if (isProcessRunning(p.pid)) EnumWindows(postCloseToWindowsOf, static_cast<LPARAM>(p.pid));
+    if (stillRunning(p)) EnumWindows(postCloseToWindowsOf, static_cast<LPARAM>(GetProcessId(p.process.get())));
   }
   if (!waitUntilClosed(processes, kCloseMessagePolls)) {
     logLine(L"A Zelvan process did not close.");

@@ -6,10 +6,13 @@
 #pragma once
 
 #include <windows.h>
+#include <restartmanager.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/handle.h"
 
 namespace zs {
 
@@ -17,6 +20,9 @@ struct AppProcess {
   DWORD pid = 0;
   FILETIME created{};   // with the id, Restart Manager's key of the process
   std::wstring image;   // full path of its program
+  // Kept open from the moment the process is found: while it is held, the id cannot pass to
+  // another program, and waiting and closing act on this process alone.
+  SharedHandle process;
 };
 
 // The program names that are looked for even when they hold no target file.
@@ -25,12 +31,14 @@ bool isAppProgramName(const std::wstring& imagePath);
 // The target files are full paths inside the install folders.
 std::vector<AppProcess> findAppProcesses(const std::vector<std::wstring>& targetFiles,
                                          const std::vector<std::wstring>& installFolders);
-// True when none of them runs any more; waits at most 5 and then 10 seconds.
+// True when none of them runs any more; waits at most 5 and then 10 seconds. A process given
+// without its handle is taken up by its id only while its creation time still matches.
 bool closeAppProcesses(const std::vector<AppProcess>& processes);
 
-// What is done with the processes Restart Manager named: those whose program lies inside the
-// folders join the list (once each); others are logged as left alone; unreadable ones skipped.
-void takeRestartManagerHits(const std::vector<DWORD>& pids,
+// What is done with the processes Restart Manager named (id and start time): those whose program
+// lies inside the folders join the list (once each); others are logged as left alone; unreadable
+// ones, and ids that now belong to a process started at another time, are skipped.
+void takeRestartManagerHits(const std::vector<RM_UNIQUE_PROCESS>& hits,
                             const std::vector<std::wstring>& installFolders,
                             std::vector<AppProcess>& list);
 
@@ -42,7 +50,7 @@ void scanAppProcesses(const std::vector<std::wstring>& installFolders, bool ever
 bool isProcessRunning(DWORD pid);
 // The process's program path and, when asked, its creation time.
 bool processImage(DWORD pid, std::wstring& image, FILETIME* created = nullptr);
-// Every process whose program path can be read (id 0 skipped).
+// Every process whose program path can be read (id 0 skipped), each with its handle kept.
 std::vector<AppProcess> listProcesses();
 // Whether the normalised program path lies strictly inside one of the non-empty folders.
 bool isImageInside(const std::wstring& image, const std::vector<std::wstring>& folders);

@@ -180,6 +180,15 @@ bool noLinkBelow(const std::wstring& folder, const std::wstring& path) {
   }
 }
 
+LinkPlace findLink(const std::wstring& root, const std::wstring& path) {
+  if (!equalsNoCase(path, root)) {
+    size_t slash = path.rfind(L'\\');
+    std::wstring parent = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    if (isLink(root) || !noLinkBelow(root, parent)) return LinkPlace::InPath;
+  }
+  return isLink(path) ? LinkPlace::AtTarget : LinkPlace::None;
+}
+
 bool listFolder(const std::wstring& folder, std::vector<FolderEntry>& entries) {
   entries.clear();
   WIN32_FIND_DATAW data{};

@@ -43,6 +43,12 @@ bool isLink(const std::wstring& path);
 // True when no link lies between `folder` (not itself tested) and `path`.
 bool noLinkBelow(const std::wstring& folder, const std::wstring& path);
 
+// Where a link stands on the way from a scope root down to a path: at the root itself or at a
+// folder between it and the path's parent (InPath), or only at the path itself (AtTarget). The
+// root is tested too: a folder judged once may have been swapped for a link since.
+enum class LinkPlace { None, InPath, AtTarget };
+LinkPlace findLink(const std::wstring& root, const std::wstring& path);
+
 bool listFolder(const std::wstring& folder, std::vector<FolderEntry>& entries);
 bool isFolderEmpty(const std::wstring& folder);
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 namespace zs {
@@ -36,6 +37,13 @@ class UniqueHandle {
  private:
   HANDLE h_ = nullptr;
 };
+
+// A kernel handle that copies of plain data share; closed when the last copy goes. Null for none.
+using SharedHandle = std::shared_ptr<void>;
+inline SharedHandle shareHandle(HANDLE h) {
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return {};
+  return SharedHandle(h, [](void* p) { CloseHandle(p); });
+}
 
 // Memory the security functions hand out with LocalAlloc.
 struct LocalFreeDeleter {

@@ -5,10 +5,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
 
 namespace zs {
 namespace {
@@ -135,6 +137,42 @@ bool makeKillOnCloseJob(UniqueHandle& job, DWORD& error) {
   return true;
 }
 
+// The attribute list that limits what a child inherits to exactly one handle, whatever else this
+// process holds as inheritable at the moment (another thread may be starting a child of its own).
+class InheritOnly {
+ public:
+  explicit InheritOnly(HANDLE handle) : handle_(handle) {}
+  ~InheritOnly() {
+    if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
+  }
+  InheritOnly(const InheritOnly&) = delete;
+  InheritOnly& operator=(const InheritOnly&) = delete;
+
+  // Null when the list cannot be made (error says why).
+  LPPROC_THREAD_ATTRIBUTE_LIST make(DWORD& error) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      error = GetLastError();
+      return nullptr;
+    }
+    list_ = list;
+    if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_), nullptr,
+                                   nullptr)) {
+      error = GetLastError();
+      return nullptr;
+    }
+    return list_;
+  }
+
+ private:
+  HANDLE handle_;  // the list points here until the child is created
+  std::vector<BYTE> buffer_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 // A child that is not in the job could outlive the setup, so it is not run at all.
 bool assignOrEnd(HANDLE job, const PROCESS_INFORMATION& pi, DWORD& error) {
   if (AssignProcessToJobObject(job, pi.hProcess)) return true;
@@ -145,6 +183,33 @@ bool assignOrEnd(HANDLE job, const PROCESS_INFORMATION& pi, DWORD& error) {
 }
 
 }  // namespace
+
+std::vector<wchar_t> environmentWith(const wchar_t* block, const std::wstring& entry) {
+  // The name ends at the first "=" after the first character: hidden entries such as "=C:=C:\"
+  // begin with one.
+  auto nameOf = [](std::wstring_view e) { return e.substr(0, e.find(L'=', 1)); };
+  std::wstring_view name = nameOf(entry);
+  bool placed = entry.empty();
+  std::vector<wchar_t> out;
+  for (const wchar_t* e = block; e != nullptr && *e != L'\0';) {
+    std::wstring_view current(e);
+    e += current.size() + 1;
+    if (!entry.empty() && equalsNoCase(nameOf(current), name)) {
+      if (placed) continue;  // only the given value may be seen under that name
+      current = entry;
+      placed = true;
+    }
+    out.insert(out.end(), current.begin(), current.end());
+    out.push_back(L'\0');
+  }
+  if (!placed) {
+    out.insert(out.end(), entry.begin(), entry.end());
+    out.push_back(L'\0');
+  }
+  if (out.empty()) out.push_back(L'\0');
+  out.push_back(L'\0');
+  return out;
+}
 
 std::wstring commandLineFor(const std::wstring& program, const std::wstring& arguments) {
   return L"\"" + program + L"\" " + arguments;
@@ -170,18 +235,21 @@ ProcessResult runWithOutput(const std::wstring& program, const std::wstring& arg
   UniqueHandle job;
   if (!makeKillOnCloseJob(job, result.error)) return result;
 
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  si.wShowWindow = SW_HIDE;
-  si.hStdInput = nullptr;
-  si.hStdOutput = writeEnd.get();
-  si.hStdError = writeEnd.get();
+  InheritOnly onlyThePipe(writeEnd.get());
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof(si);
+  si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  si.StartupInfo.wShowWindow = SW_HIDE;
+  si.StartupInfo.hStdInput = nullptr;
+  si.StartupInfo.hStdOutput = writeEnd.get();
+  si.StartupInfo.hStdError = writeEnd.get();
+  si.lpAttributeList = onlyThePipe.make(result.error);
+  if (si.lpAttributeList == nullptr) return result;
   std::wstring commandLine = commandLineFor(program, arguments);
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, workingDirectory.c_str(), &si,
-                      &pi)) {
+                      CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                      workingDirectory.c_str(), &si.StartupInfo, &pi)) {
     result.error = GetLastError();
     return result;
   }
@@ -236,19 +304,8 @@ ProcessResult runWithToken(HANDLE primaryToken, const std::wstring& program,
     result.error = GetLastError();
     return result;
   }
-  std::vector<wchar_t> environment;
-  for (const wchar_t* entry = static_cast<const wchar_t*>(block); *entry != L'\0';) {
-    size_t length = wcslen(entry);
-    environment.insert(environment.end(), entry, entry + length + 1);
-    entry += length + 1;
-  }
+  std::vector<wchar_t> environment = environmentWith(static_cast<const wchar_t*>(block), extraEnvironment);
   destroyBlock(block);
-  if (!extraEnvironment.empty()) {
-    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-    environment.push_back(L'\0');
-  }
-  if (environment.empty()) environment.push_back(L'\0');
-  environment.push_back(L'\0');
 
   UniqueHandle job;
   if (!makeKillOnCloseJob(job, result.error)) return result;

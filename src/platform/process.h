@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zs {
 
@@ -40,6 +41,11 @@ ProcessResult runWithToken(HANDLE primaryToken, const std::wstring& program,
                            const std::wstring& arguments, const std::wstring& workingDirectory,
                            const std::wstring& extraEnvironment, DWORD timeLimitMs,
                            const ProcessHooks& hooks);
+
+// An environment block (entries each ended by a zero, then one more zero) with one NAME=value
+// entry set: an entry of that name, compared without regard to case as Windows does, is replaced
+// where it stands; otherwise the entry is added at the end. An empty entry changes nothing.
+std::vector<wchar_t> environmentWith(const wchar_t* block, const std::wstring& entry);
 
 // Not watched and not in a job; the handles are closed at once.
 bool startDetached(const std::wstring& program, const std::wstring& arguments,

@@ -64,12 +64,18 @@ REGSAM regViewFlag(RegRoot root, RegView view) {
   return 0;
 }
 
+namespace {
+LONG openRaw(RegRoot root, RegView view, const std::wstring& key, REGSAM access, HKEY& k) {
+  k = nullptr;
+  LONG rc = RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0, access | regViewFlag(root, view), &k);
+  if (rc != ERROR_SUCCESS) k = nullptr;
+  return rc;
+}
+}  // namespace
+
 HKEY openKey(RegRoot root, RegView view, const std::wstring& key, REGSAM access) {
   HKEY k = nullptr;
-  if (RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0,
-                    access | regViewFlag(root, view), &k) != ERROR_SUCCESS) {
-    return nullptr;
-  }
+  openRaw(root, view, key, access, k);
   return k;
 }
 
@@ -204,50 +210,80 @@ bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
-bool listValues(RegRoot root, RegView view, const std::wstring& key,
-                std::vector<RegValue>& values) {
+namespace {
+// Opens the key for reading and lists it with the handle-taking form.
+template <typename Entry>
+bool listOpened(RegRoot root, RegView view, const std::wstring& key, std::vector<Entry>& entries, DWORD* error,
+                bool (*list)(HKEY, std::vector<Entry>&, DWORD*)) {
+  entries.clear();
+  HKEY raw = nullptr;
+  LONG rc = openRaw(root, view, key, KEY_READ, raw);
+  if (rc != ERROR_SUCCESS) {
+    setError(error, rc);
+    return false;
+  }
+  Key k(raw);
+  return list(k.get(), entries, error);
+}
+}  // namespace
+
+bool listValues(RegRoot root, RegView view, const std::wstring& key, std::vector<RegValue>& values,
+                DWORD* error) {
+  return listOpened<RegValue>(root, view, key, values, error, listValues);
+}
+
+bool listSubkeys(RegRoot root, RegView view, const std::wstring& key, std::vector<std::wstring>& names,
+                 DWORD* error) {
+  return listOpened<std::wstring>(root, view, key, names, error, listSubkeys);
+}
+
+// Only ERROR_NO_MORE_ITEMS ends a listing well: any other stop leaves entries unread.
+bool listValues(HKEY key, std::vector<RegValue>& values, DWORD* error) {
+  constexpr int kGrowthRetries = 3;  // a value that grows between the size and the data read
   values.clear();
-  Key k(openKey(root, view, key, KEY_READ));
-  if (!k) return false;
   std::vector<wchar_t> name(16384);
-  for (DWORD index = 0;; ++index) {
+  int retries = 0;
+  for (DWORD index = 0;;) {
     DWORD nameLength = static_cast<DWORD>(name.size());
     DWORD type = 0;
     DWORD size = 0;
-    if (RegEnumValueW(k.get(), index, name.data(), &nameLength, nullptr, &type, nullptr, &size) !=
-        ERROR_SUCCESS) {
-      break;
+    LONG rc = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, nullptr, &size);
+    if (rc == ERROR_NO_MORE_ITEMS) return true;
+    if (rc == ERROR_SUCCESS) {
+      RegValue value;
+      value.data.resize(size);
+      nameLength = static_cast<DWORD>(name.size());
+      DWORD second = size;
+      rc = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
+                         reinterpret_cast<BYTE*>(value.data.data()), &second);
+      if (rc == ERROR_SUCCESS) {
+        value.data.resize(std::min(second, size));
+        value.name.assign(name.data(), nameLength);
+        values.push_back(std::move(value));
+        ++index;
+        retries = 0;
+        continue;
+      }
+      if (rc == ERROR_MORE_DATA && ++retries <= kGrowthRetries) continue;
     }
-    RegValue value;
-    value.data.resize(size);
-    nameLength = static_cast<DWORD>(name.size());
-    DWORD second = size;
-    if (RegEnumValueW(k.get(), index, name.data(), &nameLength, nullptr, &value.type,
-                      reinterpret_cast<BYTE*>(value.data.data()), &second) != ERROR_SUCCESS) {
-      break;
-    }
-    value.data.resize(std::min(second, size));
-    value.name.assign(name.data(), nameLength);
-    values.push_back(std::move(value));
+    setError(error, rc);
+    return false;
   }
-  return true;
 }
 
-bool listSubkeys(RegRoot root, RegView view, const std::wstring& key,
-                 std::vector<std::wstring>& names) {
+bool listSubkeys(HKEY key, std::vector<std::wstring>& names, DWORD* error) {
   names.clear();
-  Key k(openKey(root, view, key, KEY_READ));
-  if (!k) return false;
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = 256;
-    if (RegEnumKeyExW(k.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
+    LONG rc = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) return true;
+    if (rc != ERROR_SUCCESS) {
+      setError(error, rc);
+      return false;
     }
     names.emplace_back(name, length);
   }
-  return true;
 }
 
 std::vector<PendingRename> parsePendingRenames(std::string_view data) {

@@ -41,10 +41,16 @@ bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std:
 bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key);
 bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key);
 bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key);
-// False only when the key cannot be opened; otherwise what was read until the first failure.
-bool listValues(RegRoot root, RegView view, const std::wstring& key, std::vector<RegValue>& values);
+// True only when the listing reached the end (ERROR_NO_MORE_ITEMS). Any other stop, and a key
+// that cannot be opened, give false with the Windows error: what was read is then incomplete,
+// and the key must not be treated as if its content were known.
+bool listValues(RegRoot root, RegView view, const std::wstring& key, std::vector<RegValue>& values,
+                DWORD* error = nullptr);
 bool listSubkeys(RegRoot root, RegView view, const std::wstring& key,
-                 std::vector<std::wstring>& names);
+                 std::vector<std::wstring>& names, DWORD* error = nullptr);
+// The same through a key the caller opened (with KEY_QUERY_VALUE / KEY_ENUMERATE_SUB_KEYS).
+bool listValues(HKEY key, std::vector<RegValue>& values, DWORD* error = nullptr);
+bool listSubkeys(HKEY key, std::vector<std::wstring>& names, DWORD* error = nullptr);
 
 // Where Windows keeps the deletes and renames of the next restart. Tests point these operations
 // at a key of their own.

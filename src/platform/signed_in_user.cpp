@@ -1,8 +1,6 @@
 #include "platform/signed_in_user.h"
 
-#include <knownfolders.h>
 #include <objbase.h>
-#include <shlobj.h>
 #include <wtsapi32.h>
 
 #include <vector>
@@ -137,25 +135,6 @@ const ProcessUser& processUser() {
 
 const UserTokens& signedInUserTokens() { return processUser().tokens; }
 UserTokenSource signedInUserTokenSource() { return processUser().source; }
-
-UserFolderPaths signedInUserFolders() {
-  UserFolderPaths paths;
-  HANDLE token = signedInUserTokens().impersonation;
-  if (token == nullptr) return paths;
-  auto ask = [token](REFKNOWNFOLDERID id) {
-    PWSTR path = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, token, &path)) && path != nullptr) {
-      result = path;
-    }
-    CoTaskMemFree(path);
-    return result;
-  };
-  paths.documents = ask(FOLDERID_Documents);
-  paths.roamingAppData = ask(FOLDERID_RoamingAppData);
-  paths.profile = ask(FOLDERID_Profile);
-  return paths;
-}
 
 bool runAsUser(const std::function<void()>& work) {
   HANDLE token = signedInUserTokens().impersonation;

@@ -32,15 +32,6 @@ UserTokenSource signedInUserTokenSource();
 // True when the token is elevated or when that cannot be told.
 bool isElevated(HANDLE token);
 
-// The signed-in user's profile folders, asked with the impersonation token through the shell
-// (KF_FLAG_DONT_VERIFY); empty when there is no token or the shell cannot give one.
-struct UserFolderPaths {
-  std::wstring documents;
-  std::wstring roamingAppData;
-  std::wstring profile;
-};
-UserFolderPaths signedInUserFolders();
-
 // Runs the callable on this thread while impersonating the signed-in user; false (and the
 // callable not run) without a token or when impersonation fails.
 bool runAsUser(const std::function<void()>& work);

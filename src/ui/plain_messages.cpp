@@ -36,7 +36,7 @@ PlainErrorText plainErrorText(int32_t page, std::wstring_view detail) {
               L"Zelvan needs .NET Framework 4.8, and this PC doesn't have it yet. Nothing has been changed.\r\n\r\n"
               L"Install .NET Framework 4.8 from Microsoft, then run this setup again.\r\n\r\n"
               L"Open Microsoft's download page?",
-              true};
+              true, kDotNetDownloadPage};
     case 10:
       return {L"Can't install", L"This setup file is damaged. Please download it again. Nothing has been changed.",
               false};
@@ -52,11 +52,10 @@ PlainErrorText plainErrorText(int32_t page, std::wstring_view detail) {
   }
 }
 
-int32_t showErrorPage(int32_t page, std::wstring_view detail) {
+int32_t showErrorPage(int32_t page, std::wstring_view detail, std::wstring* open) {
   PlainErrorText t = plainErrorText(page, detail);
-  MessageBoxW(nullptr, t.text.c_str(), t.caption, MB_ICONINFORMATION | (t.yesNo ? MB_YESNO : MB_OK));
-  // The result is the page's whatever the answer; opening the download page on Yes comes with the
-  // signed-in user's token, so that the browser does not run elevated.
+  int answer = MessageBoxW(nullptr, t.text.c_str(), t.caption, MB_ICONINFORMATION | (t.yesNo ? MB_YESNO : MB_OK));
+  if (answer == IDYES && t.link != nullptr && open != nullptr) *open = t.link;
   return pageResultCode(page);
 }
 

@@ -12,16 +12,22 @@ namespace zs {
 // The run's result code that belongs to a page when the window closes on it.
 int32_t pageResultCode(int32_t page);
 
+// Microsoft's download page of .NET Framework 4.8, which page 9 offers to open.
+inline constexpr wchar_t kDotNetDownloadPage[] = L"https://dotnet.microsoft.com/download/dotnet-framework/net48";
+
 // Caption and text of the plain error display for a page (detail is used by page 13).
 struct PlainErrorText {
   const wchar_t* caption;
   std::wstring text;
   bool yesNo;
+  const wchar_t* link = nullptr;  // what Yes asks to open
 };
 PlainErrorText plainErrorText(int32_t page, std::wstring_view detail);
 
-// Shows an error page (plain message box, no owner) and returns the page's result code.
-int32_t showErrorPage(int32_t page, std::wstring_view detail);
+// Shows an error page (plain message box, no owner) and returns the page's result code, whatever
+// the answer. When the user answers Yes to a page's link, *open gets it: the caller opens it as
+// the signed-in user, since a browser must not run elevated like this setup.
+int32_t showErrorPage(int32_t page, std::wstring_view detail, std::wstring* open = nullptr);
 
 // The refusal text of the install folder check (caption "Install Zelvan", warning icon).
 void showFolderRefusal(const std::wstring& message);

@@ -14,11 +14,16 @@
 //   hold FILE                opens FILE without sharing, shows a window like "window"
 //   holdread FILE            opens FILE sharing reads only (it can be read and run, not deleted),
 //                            shows a window like "window"
+//   answer CAPTION BUTTON    waits up to 60 s for a message box with that caption and answers
+//                            it with BUTTON (yes, no or ok); exits 6 when none came
+//   handle HEX               prints "inherited" when the handle of that value reads "zs-marker"
+//                            from the start of its file, "not inherited" otherwise
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -125,6 +130,26 @@ int wmain(int argc, wchar_t** argv) {
     FILE* f = _wfopen(argv[2], L"w");
     if (f == nullptr) return 1;
     std::fclose(f);
+    return 0;
+  }
+  if (role == L"answer" && argc > 3) {
+    std::wstring button = argv[3];
+    WPARAM id = button == L"yes" ? IDYES : button == L"no" ? IDNO : IDOK;
+    for (int i = 0; i < 600; ++i) {
+      HWND box = FindWindowW(L"#32770", argv[2]);
+      if (box != nullptr) return PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 7;
+      Sleep(100);
+    }
+    return 6;
+  }
+  if (role == L"handle" && argc > 2) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoul(argv[2], nullptr, 16)));
+    char bytes[9] = {};
+    DWORD got = 0;
+    OVERLAPPED at{};  // from offset 0, whatever the file pointer
+    bool marker = ReadFile(h, bytes, sizeof(bytes), &got, &at) && got == sizeof(bytes) &&
+                  std::string(bytes, sizeof(bytes)) == "zs-marker";
+    std::printf(marker ? "inherited\n" : "not inherited\n");
     return 0;
   }
   if (role == L"cmdline") {

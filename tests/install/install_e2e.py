@@ -183,6 +183,38 @@ class Install(ScenarioTest):
         self.assertInOrder(self.last_log().lines, [".NET Framework Release: 0 (no key)", "Exit code 3"])
         self.assertUnchangedBy(before, "a run without .NET")
 
+    def test_no_dotnet_in_an_interactive_run_opens_the_download_page_on_yes(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("the message box needs an X display")
+        self.prefix.wine("reg", "delete", r"HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Full", "/v", "Release",
+                         "/f", "/reg:64")
+        # Wine's desktop shell hands a web address to the first of these programs: one that only
+        # writes down what it was given, so that no real browser is started.
+        opened = os.path.join(self.prefix.dir, "opened.txt")
+        browser = os.path.join(self.prefix.dir, "browser.sh")
+        with open(browser, "w") as f:
+            f.write(f'#!/bin/sh\necho "$@" > "{opened}"\n')
+        os.chmod(browser, 0o755)
+        self.prefix.wine("reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", browser, "/f")
+        url = "https://dotnet.microsoft.com/download/dotnet-framework/net48"
+        setup = self.prefix.start(SETUP, ["/log=C:\\dotnet.log"])  # an interactive refusal keeps no log otherwise
+        try:
+            self.assertEqual(self.prefix.run(HELPER, ["answer", "Can't install yet", "yes"]).code, 0,
+                             "the .NET message did not come")
+            self.assertEqual(setup.wait(timeout=120), 3)
+            lines = LogFile(self.prefix.host_path("C:\\dotnet.log")).lines
+            self.assertInOrder(lines, [".NET Framework Release: 0 (no key)", "Exit code 3"])
+            # Opened through the desktop shell, as the signed-in user (the shell passes it on after
+            # the setup has ended); where no desktop shell runs, the attempt is logged instead, and
+            # the page is never opened some other (elevated) way.
+            if f"Couldn't start {url} as the signed-in user." not in lines:
+                self.assertTrue(wait_for(lambda: os.path.exists(opened), timeout=60), "the download page was not opened")
+                with open(opened) as f:
+                    self.assertEqual(f.read().strip(), url)
+        finally:
+            setup.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+
     def test_windows_7(self):
         self.prefix.set_windows_version("win7")
         before = self.prefix.snapshot()

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 
+#include "install/placing.h"
 #include "install/staging.h"
+#include "journal/recovery.h"
+#include "journal/sandbox.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -243,6 +246,76 @@ TEST_F(TransactionTest, AFolderWhereAFileGoesFailsTheRun) {
   EXPECT_EQ(outcome.detail, folder + L"\\Zelvan.exe");
   EXPECT_TRUE(isDirectory(folder + L"\\Zelvan.exe")) << "what was there before stays";
   expectNoJournalAndNoWorkFolders();
+}
+
+// The old install folder is judged when the install is detected, but the files in it are moved
+// minutes later, after the wizard. If by then the folder itself has become a link, nothing the
+// link leads to may be moved.
+TEST_F(TransactionTest, AnOldFolderSwappedForALinkAfterDetectionIsRefusedAndNothingBehindItMoves) {
+  std::wstring old = root / L"Old";
+  std::wstring behind = root / L"Elsewhere";
+  ASSERT_TRUE(CreateDirectoryW(behind.c_str(), nullptr));
+  for (const wchar_t* name : {L"unins000.exe", L"Zelvan.exe"}) ASSERT_TRUE(test::writeBytes(behind + L"\\" + name, "theirs"));
+  ExistingInstall detected;  // an earlier installer's folder, as detection found it
+  detected.kind = InstallKind::Inno;
+  detected.folder = normalizePath(old);
+  ASSERT_TRUE(test::plantLink(old, behind));
+
+  TestPayload payload(version1(), "[Legacy]\nFile: unins000.exe\nFile: Zelvan.exe\n");
+  LogCapture log;
+  RunOutcome outcome = install(payload, nullptr, detected);
+  test::removeLink(old);
+  // A journal whose old folder is a link is not trusted for the rollback: it waits for the next
+  // start, when the link is gone.
+  EXPECT_NE(outcome.result, 0);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.detail, normalizePath(old) + L"\\unins000.exe");
+  EXPECT_TRUE(contains(log.lines(), "A link is in the path, refused: " + wideToUtf8(outcome.detail)));
+  std::vector<FolderEntry> after;
+  ASSERT_TRUE(listFolder(behind, after));
+  EXPECT_EQ(after.size(), 2u) << "no backup folder was made behind the link";
+  for (const wchar_t* name : {L"unins000.exe", L"Zelvan.exe"}) EXPECT_EQ(readBytes(behind + L"\\" + name), "theirs");
+  EXPECT_EQ(recoverAtStartup(knownFolders(), payload.payload().script.setup.appId, nullptr), kRecoveryGoOn);
+  EXPECT_FALSE(fileExists(folder)) << "the new folder was rolled back";
+  expectNoJournalAndNoWorkFolders();
+}
+
+// Which refusal a link earns depends on where it is: at the file about to be moved aside, or on
+// the way to it. (Only folder links can be staged here: Wine shows no file symlink as a link.)
+TEST_F(TransactionTest, MovingAsideNamesWhereTheLinkIs) {
+  std::wstring elsewhere = root / L"Elsewhere";
+  ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((folder + L"\\Fonts").c_str(), nullptr));
+  ASSERT_TRUE(test::plantLink(folder + L"\\Zelvan.exe", elsewhere));
+  ASSERT_TRUE(test::plantLink(folder + L"\\Fonts\\Sub", elsewhere));
+  struct Case {
+    std::wstring path;
+    const char* line;
+  } cases[] = {
+      {folder + L"\\Zelvan.exe", "A link is at the target, refused: "},
+      {folder + L"\\Fonts\\Sub\\deep.ttf", "A link is in the path, refused: "},
+  };
+  TestPayload payload(version1());
+  InstallRequest request;
+  request.payload = &payload.payload();
+  request.folder = folder;
+  InstallRun run(std::move(request), knownFolders());
+  run.runSuffix = L"-0123456789abcdef";
+  for (const Case& c : cases) {
+    LogCapture log;
+    try {
+      moveAside(run, c.path);
+      ADD_FAILURE() << "no Stop for " << wideToUtf8(c.path);
+    } catch (const Stop& stop) {
+      EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::WriteFailed));
+      EXPECT_EQ(stop.detail, c.path);
+    }
+    EXPECT_EQ(log.lines(), std::vector<std::string>{c.line + wideToUtf8(c.path)});
+  }
+  test::removeLink(folder + L"\\Zelvan.exe");
+  test::removeLink(folder + L"\\Fonts\\Sub");
+  EXPECT_TRUE(namesStartingWith(elsewhere, L".zsold").empty());
 }
 
 TEST(InstallMode, FollowsTheExistingInstall) {

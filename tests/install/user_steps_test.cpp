@@ -126,7 +126,7 @@ TEST_F(UserStepsTest, AFreshInstallMakesTheUsersFoldersFilesAndShortcuts) {
   // The user already has a welcome document of their own: it is theirs, not a default to replace.
   ASSERT_TRUE(createFolder(folders.docs + L"\\Zelvan"));
   ASSERT_TRUE(writeBytes(welcome(), "my own notes"));
-  // What a run killed while writing the settings left behind: not the file, only its side file.
+  // A file of the user's own that happens to have the name of a first-run file's side file.
   ASSERT_TRUE(createFolder(folders.appdata + L"\\Zelvan"));
   ASSERT_TRUE(writeBytes(settings() + L".zsseed", "{\"the"));
   TestPayload payload(filesWithSeeds(), kSections);
@@ -137,7 +137,7 @@ TEST_F(UserStepsTest, AFreshInstallMakesTheUsersFoldersFilesAndShortcuts) {
   EXPECT_TRUE(isDirectory(folders.docs + L"\\Zelvan\\Projects"));
   EXPECT_TRUE(isDirectory(folders.appdata + L"\\Zelvan"));
   EXPECT_EQ(readBytes(settings()), "{\"theme\":\"light\"}");
-  EXPECT_FALSE(fileExists(settings() + L".zsseed"));
+  EXPECT_EQ(readBytes(settings() + L".zsseed"), "{\"the") << "not the setup's to delete";
   EXPECT_EQ(readBytes(welcome()), "my own notes");
   EXPECT_FALSE(containsStart(log.lines(), "First-run file not written: ")) << "the user's file is not even tried";
   EXPECT_FALSE(fileExists(folder + L"\\Welcome.zlvd")) << "first-run files are not program files";
@@ -201,6 +201,29 @@ TEST_F(UserStepsTest, ACancelBeforeTheCommitTakesBackFoldersFilesAndShortcutsBut
   EXPECT_FALSE(fileExists(setupDataPath() + L"\\bak"));
   EXPECT_FALSE(fileExists(setupDataPath() + L"\\install.zsj"));
   EXPECT_FALSE(fileExists(folder));
+}
+
+// A first-run file is written beside its place and then moved there. A run killed in between
+// leaves only the side file, which the rollback of the next start must take away with its folder.
+TEST_F(UserStepsTest, AFirstRunFileStillInItsSideFileIsTakenBackByTheRollback) {
+  if (signedInUserTokens().impersonation == nullptr) GTEST_SKIP() << "this prefix gives no user token";
+  TestPayload payload(filesWithSeeds(), kSections);
+  CancelAtWarmUp sink;
+  InstallTransaction transaction(request(payload, {}, {}, &sink), folders);
+  sink.transaction = &transaction;
+  std::wstring side;
+  sink.atWarmUp = [&] {
+    // Back to the moment between the write and the move: the content in a side file beside it.
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(listFolder(folders.appdata + L"\\Zelvan", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    side = settings() + L".zsseed" + transaction.state().runSuffix;
+    ASSERT_TRUE(MoveFileW(settings().c_str(), side.c_str()));
+  };
+  EXPECT_EQ(transaction.run().result, 2);
+  EXPECT_FALSE(side.empty());
+  EXPECT_FALSE(fileExists(side));
+  EXPECT_FALSE(fileExists(folders.appdata + L"\\Zelvan")) << "nothing keeps the folder any more";
 }
 
 TEST_F(UserStepsTest, AFolderBehindALinkInTheUsersFoldersIsSkippedAndTheInstallGoesOn) {

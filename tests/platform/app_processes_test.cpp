@@ -69,6 +69,10 @@ class Running {
       Sleep(50);
     }
   }
+  void end() {
+    TerminateProcess(process_.get(), 0);
+    WaitForSingleObject(process_.get(), 5000);
+  }
   DWORD pid() const { return pid_; }
   const std::wstring& path() const { return path_; }
   bool ended(DWORD waitMs = 0) const { return WaitForSingleObject(process_.get(), waitMs) == WAIT_OBJECT_0; }
@@ -151,18 +155,31 @@ TEST(AppProcesses, ScanWithoutRestartManagerTakesEveryProgram) {
   EXPECT_FALSE(holds(list, tool.pid()));
 }
 
+RM_UNIQUE_PROCESS keyOf(DWORD pid) {
+  RM_UNIQUE_PROCESS key{pid, {}};
+  std::wstring image;
+  processImage(pid, image, &key.ProcessStartTime);
+  return key;
+}
+
 // Wine's Restart Manager names no holders, so what is done with its answer is tested directly:
-// an editor outside the install folder is only logged.
+// an editor outside the install folder is only logged, and an id that belongs to a process
+// started at another time than the one Restart Manager named is not taken.
 TEST(AppProcesses, RestartManagerHitsOutsideAreLeftAlone) {
   TempFolder t;
   std::wstring app = t / L"Zelvan";
   Running ours(app, L"Zelvan.Core.dll-host.exe", L"forever");
   Running editor(t / L"Editor", L"editor.exe", L"forever");
+  Running later(app, L"Zelvan.exe", L"forever");
+  RM_UNIQUE_PROCESS reused = keyOf(later.pid());
+  reused.ProcessStartTime.dwLowDateTime ^= 1;
   size_t mark = theLog().pendingBytes().size();
   std::vector<AppProcess> list;
-  takeRestartManagerHits({ours.pid(), editor.pid(), ours.pid(), 0xFFFFFFF0u}, {app}, list);
+  takeRestartManagerHits({keyOf(ours.pid()), keyOf(editor.pid()), keyOf(ours.pid()), {0xFFFFFFF0u, {}}, reused},
+                         {app}, list);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].pid, ours.pid());
+  EXPECT_NE(list[0].process, nullptr) << "kept from the moment it was found";
   std::string log = logSince(mark);
   EXPECT_NE(log.find("Left alone: "), std::string::npos) << log;
   EXPECT_NE(log.find("editor.exe holds a target file (pid " + std::to_string(editor.pid()) + ")"),
@@ -188,6 +205,24 @@ TEST(AppProcesses, ClosesTheFoundOneOnly) {
               log.find("Closed through Restart Manager.") != std::string::npos) << log;
   EXPECT_NE(log.find("RmShutdown returned"), std::string::npos) << log;
   EXPECT_TRUE(closeAppProcesses({}));
+}
+
+// A process found once is the one waited for and sent WM_CLOSE, even when its id has since passed
+// to another program: that program's windows are never closed.
+TEST(AppProcesses, AnIdTakenOverByAnotherProgramIsNeverSentClose) {
+  if (!haveDisplay()) GTEST_SKIP() << "no display: the stand-ins cannot make their windows";
+  TempFolder t;
+  std::wstring app = t / L"Zelvan";
+  Running ours(app, L"Zelvan.exe", L"window");
+  Running other(t / L"Editor", L"editor.exe", L"window");
+  auto found = findAppProcesses({app + L"\\Zelvan.exe"}, {app});
+  ASSERT_EQ(found.size(), 1u);
+  ASSERT_EQ(found[0].pid, ours.pid());
+  // Zelvan ends on its own, and the id it had is handed to the editor.
+  ours.end();
+  found[0].pid = other.pid();
+  EXPECT_TRUE(closeAppProcesses(found)) << "the Zelvan that was found has closed";
+  EXPECT_FALSE(other.ended(1000));
 }
 
 TEST(AppProcesses, OneThatIgnoresCloseIsNeverKilled) {

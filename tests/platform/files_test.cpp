@@ -7,6 +7,7 @@
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
 #include "script/known_folders.h"
 #include "temp_folder.h"
 
@@ -64,6 +65,29 @@ TEST(Files, NoLinkBelow) {
   CreateDirectoryW((t / L"a\\b").c_str(), nullptr);
   EXPECT_TRUE(noLinkBelow(t.path(), t / L"a\\b"));
   EXPECT_TRUE(noLinkBelow(t.path() + L"\\", t / L"a\\b\\c"));
+}
+
+// Unlike noLinkBelow, the root counts, and a link at the path itself is told apart from one on
+// the way to it.
+TEST(Files, FindLinkFromTheRootDown) {
+  std::wstring base = staged(L"linked");
+  ASSERT_TRUE(isLink(base + L"\\link")) << "staging script did not run";
+  struct Case {
+    std::wstring root, path;
+    LinkPlace expected;
+  } cases[] = {
+      {base, base + L"\\new\\deeper\\file.txt", LinkPlace::None},
+      {base, base, LinkPlace::None},
+      {base, base + L"\\link", LinkPlace::AtTarget},
+      {base, base + L"\\LINK\\keep.txt", LinkPlace::InPath},
+      {base, base + L"\\link\\not-there\\x", LinkPlace::InPath},
+      {base + L"\\link", base + L"\\link\\keep.txt", LinkPlace::InPath},
+      {base + L"\\link", base + L"\\link\\missing\\x", LinkPlace::InPath},
+      {base + L"\\link", base + L"\\link", LinkPlace::AtTarget},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findLink(c.root, c.path), c.expected) << wideToUtf8(c.root) << " -> " << wideToUtf8(c.path);
+  }
 }
 
 TEST(Files, ListFolder) {

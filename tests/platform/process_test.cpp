@@ -133,6 +133,49 @@ TEST(ProcessRunner, WithoutATokenNothingStarts) {
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_NO_TOKEN));
 }
 
+// The child gets the pipe it writes to and nothing else, however many inheritable handles this
+// process holds at the time (another thread may be running a child of its own).
+TEST(ProcessRunner, TheChildInheritsOnlyItsOutputPipe) {
+  TempFolder t;
+  std::wstring path = t / L"marker.txt";
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                CREATE_NEW, 0, nullptr));
+  ASSERT_TRUE(file);
+  DWORD wrote = 0;
+  ASSERT_TRUE(WriteFile(file.get(), "zs-marker", 9, &wrote, nullptr));
+  wchar_t value[32];
+  swprintf(value, 32, L"%lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(file.get())));
+  Outcome r = run(std::wstring(L"handle ") + value);
+  ASSERT_TRUE(r.result.started) << r.result.error;
+  EXPECT_EQ(r.lines, (std::vector<std::string>{"not inherited"}));
+}
+
+// Environment blocks written with "|" for each terminating zero.
+std::wstring block(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c == L'|') c = L'\0';
+  return text;
+}
+
+TEST(ProcessRunner, AGivenEnvironmentEntryTakesThePlaceOfOneOfTheSameName) {
+  struct Case {
+    const wchar_t *in, *entry, *expected;
+  } cases[] = {
+      {L"A=1|Path=C:\\x|B=2||", L"PATH=C:\\y", L"A=1|PATH=C:\\y|B=2||"},
+      {L"TEMPDIR=1||", L"temp=2", L"TEMPDIR=1|temp=2||"},
+      {L"=C:=C:\\|X=1|x=2||", L"X=3", L"=C:=C:\\|X=3||"},
+      {L"A=1||", L"", L"A=1||"},
+      {L"|", L"Z=1", L"Z=1||"},
+      {L"|", L"", L"||"},
+  };
+  for (const Case& c : cases) {
+    std::wstring in = block(c.in);
+    std::vector<wchar_t> out = environmentWith(in.c_str(), c.entry);
+    EXPECT_EQ(std::wstring(out.begin(), out.end()), block(c.expected)) << c.in << " + " << c.entry;
+  }
+}
+
 TEST(ProcessRunner, StartDetached) {
   TempFolder t;
   std::wstring marker = t / L"marker";

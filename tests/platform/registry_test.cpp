@@ -159,6 +159,27 @@ TEST_F(Registry, Listings) {
   EXPECT_FALSE(listValues(RegRoot::Hklm, RegView::View64, kTestKey + L"\\none", values));
 }
 
+// A listing that does not reach the end of the list says so: a key whose content was read only
+// in part must never pass for complete (its deletion would lose what was not read).
+TEST_F(Registry, AListingThatStopsBeforeTheEndFails) {
+  ASSERT_TRUE(write(kTestKey, L"s", REG_SZ, wideBytes(lit(L"x\0"))));
+  ASSERT_TRUE(createKey(RegRoot::Hklm, RegView::View64, kTestKey + L"\\k1"));
+  HKEY open = openKey(RegRoot::Hklm, RegView::View64, kTestKey, KEY_READ);
+  ASSERT_NE(open, nullptr);
+  ASSERT_TRUE(deleteKeyTree(RegRoot::Hklm, RegView::View64, kTestKey));  // gone while it is listed
+  std::vector<RegValue> values;
+  std::vector<std::wstring> names;
+  DWORD error = 0;
+  EXPECT_FALSE(listValues(open, values, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_KEY_DELETED));
+  error = 0;
+  EXPECT_FALSE(listSubkeys(open, names, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_KEY_DELETED));
+  RegCloseKey(open);
+  EXPECT_FALSE(listSubkeys(RegRoot::Hklm, RegView::View64, kTestKey, names, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST(PendingRenameData, ParseAndFormat) {
   std::wstring text = lit(L"\\??\\C:\\a\0\0\\??\\C:\\b\0C:\\c\0\0");
   auto pairs = parsePendingRenames(wideBytes(text));
