@@ -11,7 +11,7 @@ import re
 import subprocess
 import time
 
-from harness import Prefix, ScenarioTest, main, wait_for, x_window_titles
+from harness import ARTIFACTS, Prefix, ScenarioTest, main, wait_for, x_window_titles
 from uninstall_e2e import (ALL_TASKS, HELPER, PF, SETUP, UNINSTALLER, exit_code, finished, uninstall_runs,
                            without_copy_traces)
 
@@ -29,9 +29,12 @@ class UninstallCrash(ScenarioTest):
 
     @classmethod
     def tearDownClass(cls):
-        print(f"\nUninstall kill points tried: {len(cls.report)}")
-        for line in cls.report:
-            print("  " + line)
+        text = f"Uninstall kill points tried: {len(cls.report)}\n" + "".join(f"  {line}\n" for line in cls.report)
+        print("\n" + text)
+        # Kept beside the screenshots, so that a passing run's report can be read too.
+        os.makedirs(os.path.dirname(ARTIFACTS), exist_ok=True)
+        with open(os.path.join(os.path.dirname(ARTIFACTS), "uninstall-kill-points.txt"), "w") as f:
+            f.write(text)
 
     def setUp(self):
         if not os.environ.get("DISPLAY"):
