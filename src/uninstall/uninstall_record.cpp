@@ -105,7 +105,12 @@ bool journalKeyContent(JournalWriter& journal, RegRoot root, RegView view, const
   journalRegOldKey(journal, root, view, key);
   std::vector<RegValue> values;
   std::vector<std::wstring> subkeys;
-  if (!listValues(root, view, key, values) || !listSubkeys(root, view, key, subkeys)) return false;
+  DWORD error = 0;
+  if (!listValues(root, view, key, values, &error) || !listSubkeys(root, view, key, subkeys, &error)) {
+    // Only what was read in full can be put back, so the caller leaves the key.
+    logWinError(L"Listing of the key " + key, error);
+    return false;
+  }
   for (const RegValue& v : values) journalRegOld(journal, root, view, key, v.name, v.type, v.data);
   for (const std::wstring& sub : subkeys)
     if (!journalKeyContent(journal, root, view, key + L"\\" + sub)) return false;
