@@ -185,14 +185,19 @@ def screenshot(name):
     return path
 
 
+def x_windows(title):
+    """The X ids of every visible window with exactly this title, now."""
+    proc = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(title)}$"],
+                          capture_output=True, text=True, timeout=20)
+    return proc.stdout.split()
+
+
 def x_window(title, timeout=60.0):
     """The X id of the first visible window with exactly this title, waited for; None if none came."""
     found = []
 
     def look():
-        proc = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(title)}$"],
-                              capture_output=True, text=True, timeout=20)
-        found[:] = proc.stdout.split()
+        found[:] = x_windows(title)
         return bool(found)
 
     return found[0] if wait_for(look, timeout=timeout) else None
@@ -204,6 +209,39 @@ def x_keys(window, *keys):
     for key in keys:
         # XTEST input (no --window): Wine ignores synthetic events sent to a window.
         subprocess.run(["xdotool", "key", key], check=True, timeout=20)
+
+
+def x_type(window, text):
+    """Focuses the window and types the text into whatever has the focus in it."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=False, timeout=20)
+    subprocess.run(["xdotool", "type", "--delay", "30", text], check=True, timeout=60)
+
+
+class XServer:
+    """A private Xvfb on the first free display from 95 on, set as $DISPLAY until stop()."""
+
+    def __init__(self, first=95):
+        self.old = os.environ.get("DISPLAY")
+        for n in range(first, first + 40):
+            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                continue
+            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), timeout=10) and self.proc.poll() is None:
+                self.display = f":{n}"
+                os.environ["DISPLAY"] = self.display
+                return
+            self.proc.kill()
+            self.proc.wait()
+        raise AssertionError("no free X display for Xvfb")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=20)
+        if self.old is None:
+            os.environ.pop("DISPLAY", None)
+        else:
+            os.environ["DISPLAY"] = self.old
 
 
 def x_window_titles():
