@@ -7,7 +7,7 @@ import subprocess
 import time
 
 from harness import (BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_keys, x_type, x_window,
-                     x_windows, XServer)
+                     x_window_titles, x_windows, XServer)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 HELPER = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
@@ -45,7 +45,7 @@ class PlainInstall(ScenarioTest):
         """Waits for a message box with this caption, keeps a picture of it and returns its id."""
         window = x_window(title, timeout=timeout)
         self.assertIsNotNone(window, f"no {title!r} message")
-        time.sleep(0.3)  # let it paint
+        time.sleep(1.0)  # let it paint
         screenshot(f"{self.id().split('.')[-1]}-{shot}")
         return window
 
@@ -62,7 +62,7 @@ class PlainInstall(ScenarioTest):
         return LogFile(logs[-1])
 
     def shot(self, name):
-        time.sleep(0.3)
+        time.sleep(1.0)
         screenshot(f"{self.id().split('.')[-1]}-{name}")
 
     def test_licence_folder_and_task_chosen_then_installed(self):
@@ -105,7 +105,7 @@ class PlainInstall(ScenarioTest):
             f.write("<configuration/>\n")
         holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
         self.addCleanup(holder.kill)
-        self.assertIsNotNone(x_window("helper", timeout=60))
+        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
         before = self.prefix.snapshot()
 
         proc, window = self.start("/norun")
