@@ -173,14 +173,16 @@ def wait_for(predicate, timeout=30.0, interval=0.2):
 ARTIFACTS = os.path.join(BIN_DIR or WORK_DIR, "artifacts", "screenshots")
 
 
-def screenshot(name):
-    """Saves the whole X screen as ARTIFACTS/name.png for people to look through; returns the path
-    (None without a display)."""
+def screenshot(name, window=None):
+    """Saves the whole X screen, or only the given window, as ARTIFACTS/name.png for people to look
+    through; returns the path (None without a display). Without a window manager a message box
+    shows black in a picture of the whole screen: take it by its window."""
     if not os.environ.get("DISPLAY"):
         return None
     os.makedirs(ARTIFACTS, exist_ok=True)
     path = os.path.join(ARTIFACTS, re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
-    xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, timeout=30, check=True)
+    what = ["-id", window] if window else ["-root"]
+    xwd = subprocess.run(["xwd", *what, "-silent"], capture_output=True, timeout=30, check=True)
     subprocess.run(["/usr/bin/convert", "xwd:-", path], input=xwd.stdout, timeout=60, check=True)
     return path
 

@@ -3,6 +3,7 @@ real ZelvanSetup.exe under a private Xvfb, judged by files, log lines, exit code
 cancel, an exact comparison with the machine as it was before. Every window state is kept as a
 screenshot under build/artifacts/screenshots."""
 import os
+import shutil
 import subprocess
 import time
 
@@ -10,6 +11,7 @@ from harness import (BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for,
                      x_window_titles, x_windows, XServer)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
+STANDINS = os.path.join(BIN_DIR, "testing", "zelvan-app")
 HELPER = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
 PF = "C:\\Program Files\\Zelvan"
 MAIN = "Install Zelvan"
@@ -45,8 +47,8 @@ class PlainInstall(ScenarioTest):
         """Waits for a message box with this caption, keeps a picture of it and returns its id."""
         window = x_window(title, timeout=timeout)
         self.assertIsNotNone(window, f"no {title!r} message")
-        time.sleep(1.0)  # let it paint
-        screenshot(f"{self.id().split('.')[-1]}-{shot}")
+        time.sleep(0.5)  # let it paint
+        screenshot(f"{self.id().split('.')[-1]}-{shot}", window)
         return window
 
     def finish(self, proc, timeout=120):
@@ -61,32 +63,38 @@ class PlainInstall(ScenarioTest):
         self.assertTrue(logs, "no setup log")
         return LogFile(logs[-1])
 
-    def shot(self, name):
-        time.sleep(1.0)
-        screenshot(f"{self.id().split('.')[-1]}-{name}")
+    def shot(self, name, window=None):
+        time.sleep(0.5)
+        screenshot(f"{self.id().split('.')[-1]}-{name}", window)
 
     def test_licence_folder_and_task_chosen_then_installed(self):
         proc, window = self.start()
-        self.shot("1-welcome")
+        self.shot("1-welcome", window)
         # The accept box has the focus; the folder box is next in the Tab order, its text selected.
         x_keys(window, "space", "Tab")
         x_type(window, "C:\\Apps\\Zelvan")
         # Browse, then the first task (desktop shortcut, on by default): off.
         x_keys(window, "Tab", "Tab", "space")
-        self.shot("2-options")
+        self.shot("2-options", window)
         x_keys(window, "Return")
         ready = self.box("Zelvan is ready", "3-ready")
         x_keys(ready, "Return")  # Yes: open Zelvan
-        # Under Wine there is no desktop shell to start it through, so setup says it couldn't.
+        # Whether Wine's desktop shell starts the launcher depends on the prefix; when it does not,
+        # setup says so and points to the Start menu.
+        refused = False
         deadline = time.monotonic() + 30
         while proc.poll() is None and time.monotonic() < deadline:
             found = x_windows("Couldn't open that")
             if found:
-                self.shot("4-could-not-open")
+                refused = True
+                self.shot("4-could-not-open", found[0])
                 x_keys(found[0], "Return")
                 break
             time.sleep(0.2)
         self.assertEqual(self.finish(proc), 0)
+        started = not any(l.startswith("Couldn't start ") and l.endswith("ZelvanLauncher.exe as the signed-in user.")
+                          for l in self.log().lines)
+        self.assertEqual(started, not refused, "the message and the log disagree about opening Zelvan")
 
         host = self.prefix.host_path("C:\\Apps\\Zelvan")
         self.assertTrue(os.path.isfile(os.path.join(host, "Zelvan.exe")))
@@ -116,7 +124,7 @@ class PlainInstall(ScenarioTest):
             return bool(logs) and any(l.startswith("In use, try ") for l in LogFile(logs[-1]).lines)
 
         self.assertTrue(wait_for(copying, timeout=60), "the install never reached the file in use")
-        self.shot("1-copying")
+        self.shot("1-copying", window)
         x_keys(window, "Escape")
         stop = self.box("Stop installing?", "2-stop")
         x_keys(stop, "Return")
@@ -137,8 +145,8 @@ class PlainInstall(ScenarioTest):
         x_type(window, "Zelvan")
         x_keys(window, "Return")
         self.assertTrue(wait_for(lambda: len(x_windows(MAIN)) == 2, timeout=30), "no refusal shown")
-        self.shot("1-refused")
         refusal = [w for w in x_windows(MAIN) if w != window][0]
+        self.shot("1-refused", refusal)
         x_keys(refusal, "Return")
         self.assertTrue(wait_for(lambda: x_windows(MAIN) == [window], timeout=30))
         # The folder box has the focus again, its text selected: typing replaces it.
@@ -150,6 +158,50 @@ class PlainInstall(ScenarioTest):
         lines = self.log().lines
         self.assertInOrder(lines, ["Plain mode is up.", "Folder refused: F2", "Exit code 0"])
         self.assertTrue(os.path.isfile(os.path.join(self.prefix.host_path("C:\\Zelvan Two"), "Zelvan.exe")))
+
+    def test_a_file_in_use_is_tried_again_when_asked(self):
+        host = self.prefix.host_path(PF)
+        os.makedirs(host)
+        with open(os.path.join(host, "Zelvan.exe.config"), "w") as f:
+            f.write("<configuration/>\n")
+        holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
+        self.addCleanup(holder.kill)
+        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
+
+        proc, window = self.start("/norun")
+        x_keys(window, "space", "Return")
+        in_use = self.box("A file is in use", "1-in-use", timeout=90)
+        holder.kill()
+        self.assertTrue(wait_for(lambda: "helper" not in x_window_titles(), timeout=30))
+        x_keys(in_use, "Return")  # Retry
+        ready = self.box("Zelvan is ready", "2-ready")
+        x_keys(ready, "Return")
+        self.assertEqual(self.finish(proc), 0)
+        lines = self.log().lines
+        self.assertIn(f"In use, try 10 of 10: {PF}\\Zelvan.exe.config", lines)
+        self.assertInOrder(lines, ["COMMIT.", "Exit code 0"])
+        with open(os.path.join(host, "Zelvan.exe.config"), "rb") as f:
+            self.assertNotEqual(f.read(), b"<configuration/>\n")
+
+    def test_a_running_zelvan_is_closed_when_the_user_says_so(self):
+        self.assertEqual(self.prefix.run(SETUP, ["/silent"]).code, 0)
+        running = self.prefix.host_path(PF + "\\Zelvan.exe")
+        os.remove(running)
+        shutil.copy(HELPER, running)  # a Zelvan.exe that stays open until it is asked to close
+        app = self.prefix.start(running, ["window"])
+        self.addCleanup(app.kill)
+        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "Zelvan did not start")
+
+        proc, window = self.start("/norun")
+        x_keys(window, "space", "Return")
+        ask = self.box("Zelvan is open", "1-zelvan-open")
+        x_keys(ask, "Return")  # OK: close it
+        self.assertTrue(wait_for(lambda: app.poll() is not None, timeout=30), "Zelvan was not closed")
+        ready = self.box("Zelvan is ready", "2-ready")
+        x_keys(ready, "Return")
+        self.assertEqual(self.finish(proc), 0)
+        with open(os.path.join(STANDINS, "Zelvan.exe"), "rb") as a, open(running, "rb") as b:
+            self.assertEqual(a.read(), b.read(), "the running copy was not replaced")
 
     def test_closing_before_the_install_changes_nothing(self):
         before = self.prefix.snapshot()
