@@ -67,6 +67,17 @@ class PlainInstall(ScenarioTest):
         time.sleep(0.5)
         screenshot(f"{self.id().split('.')[-1]}-{name}", window)
 
+    def hold_foreign_config(self):
+        """Another program's Zelvan.exe.config where setup puts its own, held open without sharing."""
+        host = self.prefix.host_path(PF)
+        os.makedirs(host)
+        with open(os.path.join(host, "Zelvan.exe.config"), "w") as f:
+            f.write("<configuration/>\n")
+        holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
+        self.addCleanup(holder.kill)
+        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
+        return holder
+
     def test_licence_folder_and_task_chosen_then_installed(self):
         proc, window = self.start()
         self.shot("1-welcome", window)
@@ -107,13 +118,7 @@ class PlainInstall(ScenarioTest):
     def test_cancel_while_copying_puts_everything_back(self):
         # A file of another program at a target stays in use while setup tries to move it aside:
         # that holds the install in its copying step long enough to cancel it.
-        host = self.prefix.host_path(PF)
-        os.makedirs(host)
-        with open(os.path.join(host, "Zelvan.exe.config"), "w") as f:
-            f.write("<configuration/>\n")
-        holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
-        self.addCleanup(holder.kill)
-        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
+        holder = self.hold_foreign_config()
         before = self.prefix.snapshot()
 
         proc, window = self.start("/norun")
@@ -160,13 +165,8 @@ class PlainInstall(ScenarioTest):
         self.assertTrue(os.path.isfile(os.path.join(self.prefix.host_path("C:\\Zelvan Two"), "Zelvan.exe")))
 
     def test_a_file_in_use_is_tried_again_when_asked(self):
+        holder = self.hold_foreign_config()
         host = self.prefix.host_path(PF)
-        os.makedirs(host)
-        with open(os.path.join(host, "Zelvan.exe.config"), "w") as f:
-            f.write("<configuration/>\n")
-        holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
-        self.addCleanup(holder.kill)
-        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
 
         proc, window = self.start("/norun")
         x_keys(window, "space", "Return")
