@@ -144,7 +144,8 @@ class PlainInstall(ScenarioTest):
         subprocess.run(["wineserver", "-w"], env=self.prefix.env(), check=False, timeout=60)
         self.assertEqual(before.differences(self.prefix.snapshot()), [], "a cancelled install changed the machine")
 
-    def test_a_refused_folder_then_a_good_one(self):
+    def test_a_refused_folder_then_one_from_the_picker(self):
+        os.makedirs(os.path.join(self.prefix.drive_c, "Picked"))
         proc, window = self.start("/norun")
         x_keys(window, "space", "Tab")
         x_type(window, "Zelvan")
@@ -154,15 +155,22 @@ class PlainInstall(ScenarioTest):
         self.shot("1-refused", refusal)
         x_keys(refusal, "Return")
         self.assertTrue(wait_for(lambda: x_windows(MAIN) == [window], timeout=30))
-        # The folder box has the focus again, its text selected: typing replaces it.
-        x_type(window, "C:\\Zelvan Two")
-        x_keys(window, "Return")
-        ready = self.box("Zelvan is ready", "2-ready")
+        # The folder box has the focus again; Browse is next.
+        x_keys(window, "Tab", "space")
+        picker = self.box("Select Folder", "2-picker")
+        x_type(picker, "C:\\Picked")
+        x_keys(picker, "Return")
+        self.assertTrue(wait_for(lambda: not x_windows("Select Folder"), timeout=30), "the picker stayed")
+        self.shot("3-picked", window)
+        # From Browse past the three task boxes and Cancel to Install.
+        x_keys(window, "Tab", "Tab", "Tab", "Tab", "Tab", "Return")
+        ready = self.box("Zelvan is ready", "4-ready")
         x_keys(ready, "Return")
         self.assertEqual(self.finish(proc), 0)
         lines = self.log().lines
         self.assertInOrder(lines, ["Plain mode is up.", "Folder refused: F2", "Exit code 0"])
-        self.assertTrue(os.path.isfile(os.path.join(self.prefix.host_path("C:\\Zelvan Two"), "Zelvan.exe")))
+        self.assertTrue(any(l.startswith("Mode fresh. Folder C:\\Picked.") for l in lines), lines)
+        self.assertTrue(os.path.isfile(os.path.join(self.prefix.host_path("C:\\Picked"), "Zelvan.exe")))
 
     def test_a_file_in_use_is_tried_again_when_asked(self):
         holder = self.hold_foreign_config()
