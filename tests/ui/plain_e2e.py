@@ -211,6 +211,17 @@ class PlainInstall(ScenarioTest):
         with open(os.path.join(STANDINS, "Zelvan.exe"), "rb") as a, open(running, "rb") as b:
             self.assertEqual(a.read(), b.read(), "the running copy was not replaced")
 
+    def test_the_window_scales_with_the_screens_dpi(self):
+        self.prefix.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                         "/d", "144", "/f")
+        proc, window = self.start()
+        self.shot("1-144-dpi", window)
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", window], capture_output=True, text=True,
+                                  timeout=20).stdout
+        self.assertIn("Geometry: 960x840", geometry)
+        x_keys(window, "Escape")
+        self.assertEqual(self.finish(proc), 2)
+
     def test_closing_before_the_install_changes_nothing(self):
         before = self.prefix.snapshot()
         proc, window = self.start()
