@@ -222,6 +222,14 @@ class PlainInstall(ScenarioTest):
         x_keys(window, "Escape")
         self.assertEqual(self.finish(proc), 2)
 
+    def test_a_second_setup_ends_while_the_window_is_up(self):
+        proc, window = self.start()
+        second = self.prefix.run(SETUP, timeout=60)
+        self.assertEqual(second.code, 12)
+        self.assertEqual(x_windows(MAIN), [window], "the second setup showed a window of its own")
+        x_keys(window, "Escape")
+        self.assertEqual(self.finish(proc), 2)
+
     def test_closing_before_the_install_changes_nothing(self):
         before = self.prefix.snapshot()
         proc, window = self.start()
