@@ -38,12 +38,6 @@ TEST(PlainWindow, ProgressFillsAFifthPerStep) {
     EXPECT_EQ(progressPosition(c.step, c.percent), c.position) << c.step << " " << c.percent;
 }
 
-TEST(PlainWindow, UnitsScaleWithTheScreen) {
-  struct Case { int units; double scale; int pixels; };
-  for (Case c : {Case{640, 1.0, 640}, Case{640, 1.5, 960}, Case{22, 1.25, 28}, Case{92, 1.75, 161}})
-    EXPECT_EQ(scaledUnits(c.units, c.scale), c.pixels) << c.units << " at " << c.scale;
-}
-
 TEST(PlainWindow, TheReadyMessageAsksToOpenZelvanUnlessNoRun) {
   ClosingMessage ask = closingMessage(0, 0, L"", true, L"C:\\Z", L"", true);
   EXPECT_TRUE(ask.yesNo);
@@ -53,14 +47,6 @@ TEST(PlainWindow, TheReadyMessageAsksToOpenZelvanUnlessNoRun) {
   EXPECT_FALSE(plain.yesNo);
   EXPECT_EQ(plain.text.find(L"Open Zelvan"), std::wstring::npos);
   EXPECT_FALSE(closingMessage(2, 0, L"", true, L"C:\\Z", L"", true).yesNo) << "only the installed message asks";
-}
-
-TEST(PlainWindow, OwnMessageBoxes) {
-  EXPECT_EQ(plainInstallBox(PlainInstallAsk::FileInUse, L"Zelvan.exe").text,
-            L"Zelvan.exe is in use. Close whatever is using it, then try again.");
-  EXPECT_EQ(plainInstallBox(PlainInstallAsk::CouldNotOpen, L"C:\\x.log").text,
-            L"Setup couldn't start it for you. Zelvan is in the Start menu; the log is at C:\\x.log.");
-  EXPECT_STREQ(plainInstallBox(PlainInstallAsk::StopInstalling).caption, L"Stop installing?");
 }
 
 }  // namespace
