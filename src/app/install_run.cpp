@@ -19,6 +19,7 @@
 #include "script/known_folders.h"
 #include "ui/engine_sink.h"
 #include "ui/plain_messages.h"
+#include "ui/plain_window.h"
 #include "ui/theme_choice.h"
 #include "uninstall/existing_install.h"
 #include "uninstall/uninstaller_test.h"
@@ -93,18 +94,6 @@ std::vector<std::wstring> chooseTasks(const SwitchSet& s, const SetupScript& scr
     }
   }
   return tasks;
-}
-
-// The full path of every program file under each folder that exists.
-std::vector<std::wstring> programFilesUnder(const SetupScript& script, const std::vector<std::wstring>& folders) {
-  std::vector<std::wstring> files;
-  for (const std::wstring& folder : folders) {
-    for (const FileEntry& f : script.files) {
-      std::wstring rest;
-      if (!f.seed && isUnderVariable(f.dest, L"app", &rest)) files.push_back(folder + L"\\" + rest);
-    }
-  }
-  return files;
 }
 
 }  // namespace
@@ -190,32 +179,29 @@ int runInstallRole() {
   std::vector<std::wstring> tasks = chooseTasks(s, script, existing);
 
   if (!s.silent) {
-    // The wizard arrives with the window; until then an interactive run installs the silent way
-    // and shows its messages as message boxes.
-    logLine(L"The wizard is not built yet, so this run goes on as a silent one would.");
+    // Every interactive install runs in plain mode: it validates the folder, asks about a running
+    // Zelvan and runs the transaction on its worker thread.
+    ui::UiState state = ui::installState(script, folder, tasks, s.noRun);
+    state.versionText = script.setup.appVersion;
+    ui::WorkerLink link;
+    int32_t result = ui::runPlainWindow(ui::RunOptions{&payload, &folders, existing}, state, link);
+    return theLog().finish(result);
   }
 
   FolderVerdict verdict = checkInstallFolder(folder, folders, payload.uncompressedSize);
   if (verdict.code != 0) {
     logf(L"Folder refused, F%d: %ls", verdict.code, verdict.message.c_str());
-    if (!s.silent) showFolderRefusal(verdict.message);
     return theLog().finish(kExitFolderRefused);
   }
   folder = normalizePath(trimWhite(folder));
 
-  std::vector<std::wstring> candidates;
-  if (pathExists(folder)) candidates.push_back(folder);
-  if (existing.usable() && !equalsNoCase(existing.folder, folder) && pathExists(existing.folder))
-    candidates.push_back(existing.folder);
-  if (!candidates.empty()) {
-    std::vector<AppProcess> running = findAppProcesses(programFilesUnder(script, candidates), candidates);
-    if (!running.empty()) {
-      if (!s.closeApps) {
-        logLine(L"Zelvan is running and /closeapps was not given.");
-        return theLog().finish(kExitAppRunning);
-      }
-      if (!closeAppProcesses(running)) return theLog().finish(kExitAppRunning);
+  std::vector<AppProcess> running = ui::runningAppProcesses(script, folder, existing);
+  if (!running.empty()) {
+    if (!s.closeApps) {
+      logLine(L"Zelvan is running and /closeapps was not given.");
+      return theLog().finish(kExitAppRunning);
     }
+    if (!closeAppProcesses(running)) return theLog().finish(kExitAppRunning);
   }
 
   theLog().open();
@@ -229,9 +215,6 @@ int runInstallRole() {
   request.sink = &sink;
   InstallTransaction transaction(std::move(request), folders);
   RunOutcome outcome = transaction.run();
-  if (!s.silent)
-    showClosingMessage(closingMessage(outcome.result, outcome.category, outcome.detail, outcome.optimized, folder,
-                                      theLog().openPath()));
   return theLog().finish(outcome.result);
 }
 

@@ -59,20 +59,37 @@ int32_t showErrorPage(int32_t page, std::wstring_view detail, std::wstring* open
   return pageResultCode(page);
 }
 
-void showFolderRefusal(const std::wstring& message) {
-  MessageBoxW(nullptr, message.c_str(), L"Install Zelvan", MB_ICONWARNING | MB_OK);
+void showFolderRefusal(const std::wstring& message, void* owner) {
+  MessageBoxW(static_cast<HWND>(owner), message.c_str(), L"Install Zelvan", MB_ICONWARNING | MB_OK);
+}
+
+PlainBox plainInstallBox(PlainInstallAsk ask, const std::wstring& detail) {
+  switch (ask) {
+    case PlainInstallAsk::AcceptLicense:
+      return {L"Install Zelvan", L"Please accept the license agreement to continue.", MB_ICONINFORMATION | MB_OK};
+    case PlainInstallAsk::StopInstalling:
+      return {L"Stop installing?", L"Zelvan will be put back the way it was.", MB_ICONQUESTION | MB_OKCANCEL};
+    case PlainInstallAsk::FileInUse:
+      return {L"A file is in use", detail + L" is in use. Close whatever is using it, then try again.",
+              MB_ICONWARNING | MB_RETRYCANCEL};
+    case PlainInstallAsk::CouldNotOpen:
+    default:
+      return {L"Couldn't open that",
+              L"Setup couldn't start it for you. Zelvan is in the Start menu; the log is at " + detail + L".",
+              MB_ICONWARNING | MB_OK};
+  }
 }
 
 ClosingMessage closingMessage(int32_t result, int32_t category, const std::wstring& detail, bool optimized,
-                              const std::wstring& folder, const std::wstring& logPath) {
+                              const std::wstring& folder, const std::wstring& logPath, bool askOpen) {
   switch (result) {
     case 0:
       return {4, L"Zelvan is ready",
               std::wstring(optimized ? L"Prepared for this PC, so it opens quickly from the first launch."
                                      : L"Installed and ready. It couldn't be prepared ahead of time, so the first "
                                        L"start will be slower.") +
-                  L"\r\n\r\nInstalled to: " + folder,
-              MB_ICONINFORMATION};
+                  L"\r\n\r\nInstalled to: " + folder + (askOpen ? L"\r\n\r\nOpen Zelvan now?" : L""),
+              MB_ICONINFORMATION, askOpen};
     case 2: return {5, L"Installation stopped", L"Everything is back the way it was.", MB_ICONINFORMATION};
     case 10:
       return {7, L"Setup couldn't finish",
@@ -87,8 +104,9 @@ ClosingMessage closingMessage(int32_t result, int32_t category, const std::wstri
   }
 }
 
-void showClosingMessage(const ClosingMessage& message) {
-  MessageBoxW(nullptr, message.text.c_str(), message.caption, message.icon | MB_OK);
+int showClosingMessage(const ClosingMessage& message, void* owner) {
+  return MessageBoxW(static_cast<HWND>(owner), message.text.c_str(), message.caption,
+                     message.icon | (message.yesNo ? MB_YESNO : MB_OK));
 }
 
 }  // namespace zs

@@ -29,19 +29,33 @@ PlainErrorText plainErrorText(int32_t page, std::wstring_view detail);
 // the signed-in user, since a browser must not run elevated like this setup.
 int32_t showErrorPage(int32_t page, std::wstring_view detail, std::wstring* open = nullptr);
 
-// The refusal text of the install folder check (caption "Install Zelvan", warning icon).
-void showFolderRefusal(const std::wstring& message);
+// The refusal text of the install folder check (caption "Install Zelvan", warning icon), over
+// the owner window when there is one.
+void showFolderRefusal(const std::wstring& message, void* owner = nullptr);
+
+// The plain install window's own message boxes; detail is the file name for FileInUse and the
+// log's path for CouldNotOpen.
+enum class PlainInstallAsk { AcceptLicense, StopInstalling, FileInUse, CouldNotOpen };
+struct PlainBox {
+  const wchar_t* caption;
+  std::wstring text;
+  unsigned flags;  // MB_ICON... | buttons
+};
+PlainBox plainInstallBox(PlainInstallAsk ask, const std::wstring& detail = {});
 
 // The closing message of an install run, by its final page: 4 installed, 5 stopped (cancelled),
-// 6 failed (with the category's text), 7 rollback incomplete. No owner window.
+// 6 failed (with the category's text), 7 rollback incomplete. askOpen adds the question whether to
+// open Zelvan to the installed message, which then has Yes and No.
 struct ClosingMessage {
   int32_t page;
   const wchar_t* caption;
   std::wstring text;
   unsigned icon;  // MB_ICON...
+  bool yesNo = false;
 };
 ClosingMessage closingMessage(int32_t result, int32_t category, const std::wstring& detail, bool optimized,
-                              const std::wstring& folder, const std::wstring& logPath);
-void showClosingMessage(const ClosingMessage& message);
+                              const std::wstring& folder, const std::wstring& logPath, bool askOpen = false);
+// Returns the button pressed (IDOK, IDYES or IDNO).
+int showClosingMessage(const ClosingMessage& message, void* owner = nullptr);
 
 }  // namespace zs

@@ -186,16 +186,25 @@ def wait_for(predicate, timeout=30.0, interval=0.2):
 ARTIFACTS = os.path.join(BIN_DIR or WORK_DIR, "artifacts", "screenshots")
 
 
-def screenshot(name):
-    """Saves the whole X screen as ARTIFACTS/name.png for people to look through; returns the path
-    (None without a display)."""
+def screenshot(name, window=None):
+    """Saves the whole X screen, or only the given window, as ARTIFACTS/name.png for people to look
+    through; returns the path (None without a display). Without a window manager a message box
+    shows black in a picture of the whole screen: take it by its window."""
     if not os.environ.get("DISPLAY"):
         return None
     os.makedirs(ARTIFACTS, exist_ok=True)
     path = os.path.join(ARTIFACTS, re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
-    xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, timeout=30, check=True)
+    what = ["-id", window] if window else ["-root"]
+    xwd = subprocess.run(["xwd", *what, "-silent"], capture_output=True, timeout=30, check=True)
     subprocess.run(["/usr/bin/convert", "xwd:-", path], input=xwd.stdout, timeout=60, check=True)
     return path
+
+
+def x_windows(title):
+    """The X ids of every visible window with exactly this title, now."""
+    proc = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(title)}$"],
+                          capture_output=True, text=True, timeout=20)
+    return proc.stdout.split()
 
 
 def x_window(title, timeout=60.0):
@@ -203,9 +212,7 @@ def x_window(title, timeout=60.0):
     found = []
 
     def look():
-        proc = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(title)}$"],
-                              capture_output=True, text=True, timeout=20)
-        found[:] = proc.stdout.split()
+        found[:] = x_windows(title)
         return bool(found)
 
     return found[0] if wait_for(look, timeout=timeout) else None
@@ -217,6 +224,39 @@ def x_keys(window, *keys):
     for key in keys:
         # XTEST input (no --window): Wine ignores synthetic events sent to a window.
         subprocess.run(["xdotool", "key", key], check=True, timeout=20)
+
+
+def x_type(window, text):
+    """Focuses the window and types the text into whatever has the focus in it."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=False, timeout=20)
+    subprocess.run(["xdotool", "type", "--delay", "30", text], check=True, timeout=60)
+
+
+class XServer:
+    """A private Xvfb on the first free display from 95 on, set as $DISPLAY until stop()."""
+
+    def __init__(self, first=95):
+        self.old = os.environ.get("DISPLAY")
+        for n in range(first, first + 40):
+            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                continue
+            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), timeout=10) and self.proc.poll() is None:
+                self.display = f":{n}"
+                os.environ["DISPLAY"] = self.display
+                return
+            self.proc.kill()
+            self.proc.wait()
+        raise AssertionError("no free X display for Xvfb")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=20)
+        if self.old is None:
+            os.environ.pop("DISPLAY", None)
+        else:
+            os.environ["DISPLAY"] = self.old
 
 
 def x_window_titles():
