@@ -94,6 +94,15 @@ class Uninstall(ScenarioTest):
         self.assertEqual(without_copy_traces(before).differences(after), [], "the uninstall left traces")
         self.assertOnlyCopyPending()
 
+    def rebind_record(self, data):
+        """Puts a changed record in place and binds the entry to it, as only an administrator could."""
+        record = os.path.join(self.prefix.host_path(PF), "ZelvanUninstall.zsu")
+        os.remove(record)
+        with open(record, "wb") as f:
+            f.write(data)
+        self.prefix.wine("reg", "add", OWN_KEY, "/v", "ZelvanSetup: ListSha", "/t", "REG_SZ", "/d",
+                         hashlib.sha256(data).hexdigest(), "/f", "/reg:64")
+
     def newer_setup(self):
         def modify(folder):
             with open(os.path.join(folder, "app", "ThirdPartyNotices.txt"), "a") as f:
@@ -209,11 +218,7 @@ class Uninstall(ScenarioTest):
                     data = good.replace(PF.encode(), (PF + "\\.").encode(), 1)
                 else:
                     data = good + line.encode()
-                os.remove(record)
-                with open(record, "wb") as f:
-                    f.write(data)
-                self.prefix.wine("reg", "add", OWN_KEY, "/v", "ZelvanSetup: ListSha", "/t", "REG_SZ", "/d",
-                                 hashlib.sha256(data).hexdigest(), "/f", "/reg:64")
+                self.rebind_record(data)
                 lines, code = self.uninstall()
                 self.assertEqual(code, 1, "\n".join(lines))
                 self.assertTrue(any(l.startswith("Nothing was removed: the record") for l in lines), "\n".join(lines))
@@ -235,11 +240,7 @@ class Uninstall(ScenarioTest):
         os.symlink(outside, os.path.join(self.prefix.host_path(programs), "Linked"))
         with open(record, "rb") as f:
             data = f.read().replace(b"\nreg\t", ("\nlnk\t" + programs + "\\Linked\\Victim.lnk\nreg\t").encode(), 1)
-        os.remove(record)
-        with open(record, "wb") as f:
-            f.write(data)
-        self.prefix.wine("reg", "add", OWN_KEY, "/v", "ZelvanSetup: ListSha", "/t", "REG_SZ", "/d",
-                         hashlib.sha256(data).hexdigest(), "/f", "/reg:64")
+        self.rebind_record(data)
         lines, code = self.uninstall()
         self.assertEqual(code, 1, "\n".join(lines))
         self.assertIn(f"A link is in the path, skipped: {programs}\\Linked\\Victim.lnk", lines)
