@@ -118,6 +118,7 @@ class Uninstall(ScenarioTest):
         self.assertIsNotNone(self.prefix.reg_query(r"HKLM\SOFTWARE\Classes\.zlvd"))
         lines, code = self.uninstall()
         self.assertEqual(code, 0)
+        self.assertEqual(lines[0], "Zelvan setup started. Switches: /silent", "the copy runs as silent as its launcher")
         self.assertInOrder(lines, [f"Uninstalling from {PF}", "Uninstall finished.", "Exit code 0"])
         self.assertRemovedCompletely(before)
 
