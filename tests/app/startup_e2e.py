@@ -4,7 +4,7 @@ import re
 import shutil
 import subprocess
 
-from harness import BIN_DIR, LogFile, ScenarioTest, main, wait_for, x_window_titles
+from harness import BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_window, x_window_titles
 
 STUB = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
 # The same program with a payload resource that no reader accepts: a setup whose file is damaged.
@@ -112,7 +112,9 @@ class Startup(ScenarioTest):
             self.skipTest("needs an X display")
         proc = self.prefix.start(DAMAGED, ["/bogus"])
         try:
-            self.assertTrue(wait_for(lambda: "Can't start" in x_window_titles(), timeout=60))
+            box = x_window("Can't start")
+            self.assertIsNotNone(box, "no message box")
+            screenshot("startup-bad-switch", box)
         finally:
             proc.kill()
             subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
