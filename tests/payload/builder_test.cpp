@@ -80,12 +80,14 @@ class BuilderTest : public ::testing::Test {
     options.payloadOut = dir_ / out;
     options.scriptOut = dir_ / (out + ".zss");
     options.chunkSize = 65536;
+    options.jobs = jobs_;
     options.defines = std::move(defines);
     build::BuildReport report;
     return build::buildPayload(options, report, message);
   }
 
   fs::path dir_;
+  unsigned jobs_ = 0;
 };
 
 const std::string kGoodFiles =
@@ -152,6 +154,49 @@ TEST_F(BuilderTest, SameInputsGiveTheSameBytes) {
   ASSERT_TRUE(build(script(kGoodFiles), message, "one.bin")) << message;
   ASSERT_TRUE(build(script(kGoodFiles), message, "two.bin")) << message;
   EXPECT_EQ(read(dir_ / "one.bin"), read(dir_ / "two.bin"));
+}
+
+// Chunks compressed at once go out in order: the bytes are those of one worker, however many there
+// are, with more or fewer chunks than workers and with compressed and stored chunks mixed.
+TEST_F(BuilderTest, ParallelCompressionGivesTheSequentialBytes) {
+  auto text = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
+  write("app/readme.txt", text(pseudoText(300000, 7)));
+  write("app/noise.bin", text(randomBytes(200000, 11)));
+  write("app/table.dat", text(countingWords(250000)));
+  std::string message;
+  jobs_ = 1;
+  ASSERT_TRUE(build(script(kGoodFiles), message, "sequential.bin")) << message;
+  const std::string sequential = read(dir_ / "sequential.bin");
+  ASSERT_GT(sequential.size(), 4u * 65536) << "several chunks";
+  for (unsigned jobs : {2u, 3u, 4u, 64u}) {
+    jobs_ = jobs;
+    ASSERT_TRUE(build(script(kGoodFiles), message, "parallel.bin")) << message;
+    EXPECT_EQ(read(dir_ / "parallel.bin"), sequential) << jobs << " jobs";
+  }
+
+  const Bytes mixed = [&] {
+    Bytes b = pseudoText(400000, 3);
+    const Bytes noise = randomBytes(300000, 5);
+    const Bytes words = countingWords(300001);
+    b.insert(b.end(), noise.begin(), noise.end());
+    b.insert(b.end(), words.begin(), words.end());
+    return b;
+  }();
+  for (uint64_t chunkSize : {uint64_t{65536}, uint64_t{99999}, uint64_t{4} << 20}) {
+    Bytes one;
+    std::string error;
+    ASSERT_TRUE(build::compressLzmsBuffer(mixed.data(), mixed.size(), chunkSize, 1, one, error)) << error;
+    for (unsigned jobs : {0u, 2u, 5u}) {
+      Bytes many;
+      ASSERT_TRUE(build::compressLzmsBuffer(mixed.data(), mixed.size(), chunkSize, jobs, many, error)) << error;
+      EXPECT_EQ(many, one) << "chunk size " << chunkSize << ", " << jobs << " jobs";
+    }
+    Bytes plain(mixed.size());
+    uint64_t needed = 0;
+    lzms::BufferDecoder decoder;
+    ASSERT_EQ(decoder.decompress(one.data(), one.size(), plain.data(), plain.size(), needed), lzms::BufferResult::Ok);
+    EXPECT_EQ(plain, mixed) << "chunk size " << chunkSize;
+  }
 }
 
 TEST_F(BuilderTest, DefinesFromTheCommandLineWin) {

@@ -276,8 +276,8 @@ bool buildPayload(const BuildOptions& options, BuildReport& report, std::string&
 
   std::vector<uint8_t> packed;
   std::string compressError;
-  if (!compressLzmsBuffer(reinterpret_cast<const uint8_t*>(block.data()), block.size(), options.chunkSize, packed,
-                          compressError)) {
+  if (!compressLzmsBuffer(reinterpret_cast<const uint8_t*>(block.data()), block.size(), options.chunkSize, options.jobs,
+                          packed, compressError)) {
     message = "compressing the block failed: " + compressError;
     return false;
   }

@@ -19,6 +19,7 @@ struct BuildOptions {
   std::filesystem::path payloadOut;  // where the resource bytes go
   std::filesystem::path scriptOut;   // optional: the embedded script as a file of its own
   uint64_t chunkSize = kDefaultChunkSize;
+  unsigned jobs = 0;  // chunks compressed at once; 0 for one per hardware thread
   std::vector<std::pair<std::string, std::string>> defines;  // from the command line; they win over [Define]
 };
 

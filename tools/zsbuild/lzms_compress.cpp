@@ -9,6 +9,14 @@
 #include <compressapi.h>
 #else
 #include <wimlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #endif
 
 namespace zs::build {
@@ -21,9 +29,47 @@ void append32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+// What the workers share. Chunks are taken in order from `next` and go out strictly in order
+// (`written` says how many have), whichever worker finishes first, so the bytes are those of one
+// worker going through them one by one.
+struct ChunkQueue {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t chunk = 0;
+  size_t count = 0;
+  std::vector<uint8_t>* out = nullptr;
+  std::atomic<size_t> next{0};
+  std::mutex mutex;
+  std::condition_variable turn;
+  size_t written = 0;
+};
+
+// A worker that is ahead waits with its one finished chunk, which bounds the memory to one chunk
+// per worker.
+void compressChunks(ChunkQueue& queue, wimlib_compressor* compressor) {
+  std::vector<uint8_t> packed(queue.chunk);
+  for (;;) {
+    const size_t index = queue.next.fetch_add(1);
+    if (index >= queue.count) return;
+    const size_t done = index * queue.chunk;
+    const size_t plain = queue.size - done < queue.chunk ? queue.size - done : queue.chunk;
+    const uint8_t* input = queue.data + done;
+    // A compressed chunk must come out shorter than its input: one of equal size means "stored".
+    const size_t packedSize = plain > 1 ? wimlib_compress(input, plain, packed.data(), plain - 1, compressor) : 0;
+    const uint8_t* bytes = packedSize == 0 ? input : packed.data();
+    const size_t length = packedSize == 0 ? plain : packedSize;
+    std::unique_lock<std::mutex> lock(queue.mutex);
+    queue.turn.wait(lock, [&] { return queue.written == index; });
+    append32(*queue.out, static_cast<uint32_t>(length));
+    queue.out->insert(queue.out->end(), bytes, bytes + length);
+    ++queue.written;
+    queue.turn.notify_all();
+  }
+}
+
 }  // namespace
 
-bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
+bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize, unsigned jobs,
                         std::vector<uint8_t>& out, std::string& error) {
   if (chunkSize == 0 || chunkSize > lzms::kMaxChunkSize) {
     error = "the chunk size must be 1 byte to 64 MiB";
@@ -34,27 +80,42 @@ bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
   if (size == 0) return true;
 
   const size_t chunk = static_cast<size_t>(size < chunkSize ? size : chunkSize);
-  wimlib_compressor* compressor = nullptr;
-  // Level 0 is wimlib's default for LZMS; the compressor keeps no state between chunks.
-  if (wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunk, 0, &compressor) != 0) {
-    error = "wimlib could not create an LZMS compressor";
-    return false;
-  }
-  std::vector<uint8_t> packed(chunk);
-  for (size_t done = 0; done < size;) {
-    const size_t plain = size - done < chunk ? size - done : chunk;
-    // A compressed chunk must come out shorter than its input: one of equal size means "stored".
-    const size_t packedSize = plain > 1 ? wimlib_compress(data + done, plain, packed.data(), plain - 1, compressor) : 0;
-    if (packedSize == 0) {
-      append32(out, static_cast<uint32_t>(plain));
-      out.insert(out.end(), data + done, data + done + plain);
-    } else {
-      append32(out, static_cast<uint32_t>(packedSize));
-      out.insert(out.end(), packed.data(), packed.data() + packedSize);
+  ChunkQueue queue;
+  queue.data = data;
+  queue.size = size;
+  queue.chunk = chunk;
+  queue.count = (size + chunk - 1) / chunk;
+  queue.out = &out;
+  // Room for every chunk stored as it is, taken here: the workers' appends then never reallocate,
+  // and a shortage of memory shows up in this thread rather than in a worker.
+  out.reserve(lzms::kBufferHeaderSize + queue.count * 4 + size);
+  if (jobs == 0) jobs = std::thread::hardware_concurrency();
+  const size_t workers = std::clamp<size_t>(jobs, 1, queue.count);
+
+  // One compressor per worker (a compressor is not to be shared between threads). Level 0 is
+  // wimlib's default for LZMS; a compressor keeps no state between chunks.
+  std::vector<wimlib_compressor*> compressors;
+  for (size_t i = 0; i < workers; ++i) {
+    wimlib_compressor* compressor = nullptr;
+    if (wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunk, 0, &compressor) != 0) {
+      for (wimlib_compressor* c : compressors) wimlib_free_compressor(c);
+      error = "wimlib could not create an LZMS compressor";
+      return false;
     }
-    done += plain;
+    compressors.push_back(compressor);
   }
-  wimlib_free_compressor(compressor);
+  std::vector<std::thread> threads;
+  for (size_t i = 1; i < workers; ++i) {
+    // Fewer threads than asked for give the same bytes, only later: this thread works as well.
+    try {
+      threads.emplace_back(compressChunks, std::ref(queue), compressors[i]);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  compressChunks(queue, compressors[0]);
+  for (std::thread& t : threads) t.join();
+  for (wimlib_compressor* c : compressors) wimlib_free_compressor(c);
   return true;
 }
 
@@ -74,7 +135,7 @@ Fn procedure(HMODULE module, const char* name) {
 
 }  // namespace
 
-bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize,
+bool compressLzmsBuffer(const uint8_t* data, size_t size, uint64_t chunkSize, unsigned /*jobs*/,
                         std::vector<uint8_t>& out, std::string& error) {
   if (chunkSize < 65536 || chunkSize > lzms::kMaxChunkSize) {
     error = "the chunk size must be 64 KiB to 64 MiB";

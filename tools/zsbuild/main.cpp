@@ -1,7 +1,7 @@
 // zsbuild: makes the payload resource of a Zelvan setup from a source script.
 //
 //   zsbuild SCRIPT --stub SETUP_STUB.exe --payload OUT.bin [--script-out OUT.zss] [--chunk-size BYTES]
-//           [--define NAME=VALUE]...
+//           [--jobs N] [--define NAME=VALUE]...
 //   zsbuild --sign SCRIPT FILE [--define NAME=VALUE]...   runs the script's Sign command on FILE
 //
 // Exit code 0 on success; 1 with one message on standard error otherwise; 2 for a wrong command line.
@@ -16,7 +16,7 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: zsbuild SCRIPT --stub SETUP_STUB.exe --payload OUT.bin [--script-out OUT.zss] "
-               "[--chunk-size BYTES] [--define NAME=VALUE]...\n       zsbuild --sign SCRIPT FILE [--define NAME=VALUE]...\n");
+               "[--chunk-size BYTES] [--jobs N] [--define NAME=VALUE]...\n       zsbuild --sign SCRIPT FILE [--define NAME=VALUE]...\n");
   return 2;
 }
 
@@ -52,6 +52,11 @@ int main(int argc, char** argv) {
       options.scriptOut = argv[++i];
     } else if (arg == "--chunk-size" && hasValue) {
       options.chunkSize = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "--jobs" && hasValue) {
+      char* end = nullptr;
+      const unsigned long jobs = std::strtoul(argv[++i], &end, 10);
+      if (*end != '\0' || jobs == 0 || jobs > 256) return usage();
+      options.jobs = static_cast<unsigned>(jobs);
     } else if (!arg.empty() && arg[0] != '-' && options.script.empty()) {
       options.script = arg;
     } else {
