@@ -125,8 +125,8 @@ TEST_F(BuilderTest, PayloadReadsBackAsTheSetupReadsIt) {
   ASSERT_TRUE(parseSetupScript(embedded, parsed, error)) << wideToUtf8(error.text);
   EXPECT_EQ(parsed.setup.appVersion, L"2.5");
   ASSERT_EQ(parsed.files.size(), 6u);
-  const wchar_t* dests[] = {L"{app}\\Zelvan.exe", L"{app}\\Themes\\Dark.zlth", L"{app}\\Themes\\Light.zlth",
-                            L"{app}\\Zelvan.exe.config", L"{appdata}\\Zelvan\\settings.ini",
+  const wchar_t* dests[] = {L"{app}\\Zelvan.exe", L"{app}\\Zelvan.exe.config", L"{app}\\Themes\\Dark.zlth",
+                            L"{app}\\Themes\\Light.zlth", L"{appdata}\\Zelvan\\settings.ini",
                             L"{app}\\ZelvanUninstall.exe"};
   for (size_t i = 0; i < 6; ++i) EXPECT_EQ(parsed.files[i].dest, dests[i]);
   EXPECT_TRUE(parsed.files[4].seed);
@@ -138,7 +138,7 @@ TEST_F(BuilderTest, PayloadReadsBackAsTheSetupReadsIt) {
   lzms::BufferDecoder decoder;
   ASSERT_EQ(decoder.decompress(reinterpret_cast<const uint8_t*>(block.data()), block.size(), plain.data(),
                                plain.size(), needed), lzms::BufferResult::Ok);
-  const std::string files[] = {read(dir_ / "Zelvan.exe"), "dark", "light", "<configuration />\r\n",
+  const std::string files[] = {read(dir_ / "Zelvan.exe"), "<configuration />\r\n", "dark", "light",
                                read(dir_ / "settings.ini"), "MZ the setup stub"};
   std::string expected;
   for (const std::string& f : files) expected += f;
@@ -154,6 +154,23 @@ TEST_F(BuilderTest, SameInputsGiveTheSameBytes) {
   ASSERT_TRUE(build(script(kGoodFiles), message, "one.bin")) << message;
   ASSERT_TRUE(build(script(kGoodFiles), message, "two.bin")) << message;
   EXPECT_EQ(read(dir_ / "one.bin"), read(dir_ / "two.bin"));
+}
+
+// A folder's files go into the block by type (the extension, without regard to case), then by
+// path, whatever order the file system lists them in.
+TEST_F(BuilderTest, FolderFilesGoByTypeThenPath) {
+  fs::create_directories(dir_ / "mixed" / "sub" / "deeper.d");
+  const char* names[] = {"z.dll", "b.TXT", "c", ".hidden", "a.txt", "sub/a.dll", "sub/deeper.d/plain", "A.Dll"};
+  for (const char* name : names) write(std::string("mixed/") + name, name);
+  std::string message;
+  ASSERT_TRUE(build(script("Source: mixed; Dest: {app}; Flags: recurse\n"), message)) << message;
+  SetupScript parsed;
+  ScriptError error;
+  ASSERT_TRUE(parseSetupScript(read(dir_ / "payload.bin.zss"), parsed, error)) << wideToUtf8(error.text);
+  const std::wstring expected[] = {L".hidden", L"c", L"sub\\deeper.d\\plain", L"A.Dll", L"sub\\a.dll", L"z.dll",
+                                   L"a.txt", L"b.TXT", L"ZelvanUninstall.exe"};
+  ASSERT_EQ(parsed.files.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(parsed.files[i].dest, L"{app}\\" + expected[i]) << i;
 }
 
 // Chunks compressed at once go out in order: the bytes are those of one worker, however many there

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <tuple>
 
 #include "payload/lzms/buffer_format.h"
 #include "payload/payload_format.h"
@@ -78,10 +79,25 @@ struct Collected {
   std::string sha;
 };
 
-// A folder's files, in an order that does not depend on the file system: by relative path.
+// A file's type for the block order: the extension of its name in ASCII lower case, empty when
+// it has none.
+std::string typeOf(const std::string& relative) {
+  const size_t slash = relative.rfind('\\');
+  const size_t name = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = relative.rfind('.');
+  if (dot == std::string::npos || dot <= name) return {};
+  std::string type = relative.substr(dot + 1);
+  for (char& c : type) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return type;
+}
+
+// A folder's files, in an order that does not depend on the file system: by type, so that similar
+// files meet in the same chunk, then by relative path.
 bool collectFolder(const fs::path& folder, const FileSource& entry, int index, std::vector<Collected>& out,
                    std::string& error) {
-  std::vector<std::pair<std::string, fs::path>> found;
+  std::vector<std::tuple<std::string, std::string, fs::path>> found;
   std::error_code ec;
   fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec);
   if (ec) {
@@ -106,10 +122,10 @@ bool collectFolder(const fs::path& folder, const FileSource& entry, int index, s
           ? matchWildcard(p, wideRelative) : matchWildcard(p, name);
       if (matches) excluded = true;
     }
-    if (!excluded) found.emplace_back(relative, it->path());
+    if (!excluded) found.emplace_back(typeOf(relative), relative, it->path());
   }
   std::sort(found.begin(), found.end());
-  for (auto& [relative, path] : found) {
+  for (auto& [type, relative, path] : found) {
     Collected c;
     c.line = entry.line;
     c.entry = index;
