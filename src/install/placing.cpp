@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "script/paths.h"
 #include "script/known_folders.h"
 #include "ui/engine_sink.h"
 
@@ -21,11 +22,6 @@ constexpr DWORD kTryPauseMs = 500;
 
 bool isInUseError(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
-}
-
-std::wstring parentOf(const std::wstring& path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 std::wstring lastComponent(const std::wstring& path) {
@@ -98,7 +94,7 @@ void moveAside(InstallRun& run, const std::wstring& path) {
   }
   if (isLink(path)) refuseLink(L"A link is at the target, refused: %ls", path);
 
-  std::wstring backup = parentOf(path) + L"\\.zsold" + run.runSuffix;
+  std::wstring backup = parentPath(path) + L"\\.zsold" + run.runSuffix;
   if (run.backupFolders.count(backup) == 0) {
     journalDirNew(run.journal, backup);
     DWORD error = 0;
@@ -174,7 +170,7 @@ void placeFiles(InstallRun& run) {
     // Judged before the parent folders are made, so that none is made through a link, and again
     // before the move.
     refuseLinkOnTheWay(run.folder, target);
-    if (name.find(L'\\') != std::wstring::npos) createFoldersWithJournal(run, parentOf(target), false);
+    if (name.find(L'\\') != std::wstring::npos) createFoldersWithJournal(run, parentPath(target), false);
     refuseLinkOnTheWay(run.folder, target);
     int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
 

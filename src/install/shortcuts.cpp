@@ -8,16 +8,12 @@
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "script/paths.h"
 #include "script/known_folders.h"
 
 namespace zs {
 
 namespace {
-
-std::wstring parentOf(const std::wstring& path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 std::wstring lastComponent(const std::wstring& path) {
   size_t slash = path.rfind(L'\\');
@@ -43,7 +39,7 @@ void createOne(InstallRun& run, const ShortcutEntry& s, uint32_t& counter) {
     throw Stop::failed(StopCategory::WriteFailed, path);
   }
   if (findLink(root, path) != LinkPlace::None) refuseLink(path);
-  createFoldersWithJournal(run, parentOf(path), false);
+  createFoldersWithJournal(run, parentPath(path), false);
   if (pathExists(path)) moveShortcutAside(run, path, counter);
   journalPut(run.journal, path);
 

@@ -8,16 +8,12 @@
 #include "platform/files.h"
 #include "platform/signed_in_user.h"
 #include "platform/text.h"
+#include "script/paths.h"
 #include "script/known_folders.h"
 
 namespace zs {
 
 namespace {
-
-std::wstring parentOf(const std::wstring& path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 // {docs} when the unexpanded value lies under it, otherwise {appdata} (the script allows no other).
 const std::wstring& userRoot(const InstallRun& run, const std::wstring& value) {
@@ -49,7 +45,7 @@ void writeOneSeed(InstallRun& run, const std::wstring& root, const std::wstring&
   // The user's own copy, changed or not, always wins over the default.
   if (pathExists(path)) return;
   try {
-    createFoldersWithJournal(run, parentOf(path), false);
+    createFoldersWithJournal(run, parentPath(path), false);
     // The content goes to a side file first and is moved into place whole: a run killed while
     // writing must never leave a partial file at the path, since rollback keeps any file whose
     // content differs (it might be the user's) and the next run leaves any existing file alone.

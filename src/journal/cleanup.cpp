@@ -20,11 +20,6 @@ namespace zs {
 
 namespace {
 
-std::wstring parentOf(std::wstring_view path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
-}
-
 std::wstring_view lastComponent(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
   return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
@@ -133,7 +128,7 @@ std::vector<std::wstring> backupFolders(const JournalImage& image, const Journal
   };
   for (const JournalRecord& r : image.records) {
     if (r.kind == journal_kind::kMove && r.fields.size() == 2) {
-      std::wstring parent = parentOf(r.fields[1]);
+      std::wstring parent = parentPath(r.fields[1]);
       if (lastComponent(parent) == backupName) add(normalizePath(parent));
     } else if (r.kind == journal_kind::kDirNew && r.fields.size() == 1) {
       const std::wstring& path = r.fields[0];

@@ -34,11 +34,6 @@ namespace zs {
 // Functions and types of this file are its own: static, or in an unnamed namespace. Only the
 // change-side appenders, findRecordKind and passesNoLinkTest are visible outside.
 
-static std::wstring parentOf(std::wstring_view path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
-}
-
 static std::wstring_view lastComponent(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
   return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
@@ -243,7 +238,7 @@ void journalDirNew(JournalWriter& j, const std::wstring& folder) { j.appendOrFai
 
 static bool stagePasses(const JournalRecord& r, const JournalScope& s) {
   const std::wstring& path = r.fields[0];
-  return isJournalPath(path) && !s.installFolder.empty() && equalsNoCase(parentOf(path), s.installFolder) &&
+  return isJournalPath(path) && !s.installFolder.empty() && equalsNoCase(parentPath(path), s.installFolder) &&
          lastComponent(path) == L".zsnew" + s.runSuffix;
 }
 
@@ -281,8 +276,8 @@ static bool movePasses(const JournalRecord& r, const JournalScope& s) {
   const std::wstring& to = r.fields[1];
   if (!isJournalPath(from) || !isJournalPath(to)) return false;
   if (insideInstall(from, s)) {
-    std::wstring backup = parentOf(to);
-    return equalsNoCase(parentOf(backup), parentOf(from)) && lastComponent(backup) == L".zsold" + s.runSuffix &&
+    std::wstring backup = parentPath(to);
+    return equalsNoCase(parentPath(backup), parentPath(from)) && lastComponent(backup) == L".zsold" + s.runSuffix &&
            equalsNoCase(lastComponent(from), lastComponent(to));
   }
   return isShortcutPlace(from, s) && !s.setupdata.empty() && isInside(to, s.setupdata + L"\\bak");
@@ -605,7 +600,7 @@ bool passesNoLinkTest(const std::wstring& path, const JournalScope& s) {
   for (const std::wstring* root : {&s.installFolder, &s.oldInstallFolder, &s.programs, &s.desktop, &s.setupdata,
                                    &s.docs, &s.appdata}) {
     if (!isInside(path, *root)) continue;
-    return !isLink(*root) && noLinkBelow(*root, parentOf(path));
+    return !isLink(*root) && noLinkBelow(*root, parentPath(path));
   }
   return true;
 }

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "script/paths.h"
 #include "script/known_folders.h"
 
 namespace zs {
@@ -30,11 +31,6 @@ NativeArch nativeArch() {
 }
 
 // The directory part of a path, without the trailing "\".
-std::wstring folderOf(const std::wstring& path) {
-  size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 }  // namespace
 
 std::wstring chooseNgen(const std::wstring& windowsFolder, NativeArch arch,
@@ -88,7 +84,7 @@ NgenRun runNgen(const std::wstring& ngenPath, std::wstring_view verb, const std:
   std::wstring args = ngenArguments(verb, assembly, extra);
   logf(L"ngen: \"%ls\" %ls", ngenPath.c_str(), args.c_str());
   // ngen lies in {win}\Microsoft.NET\<framework>\v4.0.30319; its working folder is {win}.
-  std::wstring windowsFolder = folderOf(folderOf(folderOf(folderOf(ngenPath))));
+  std::wstring windowsFolder = parentPath(parentPath(parentPath(parentPath(ngenPath))));
   ProcessHooks hooks;
   hooks.line = [&](const std::string& line) {
     logf(L"  ngen> %ls", utf8ToWide(line).c_str());

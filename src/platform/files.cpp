@@ -182,9 +182,7 @@ bool noLinkBelow(const std::wstring& folder, const std::wstring& path) {
 
 LinkPlace findLink(const std::wstring& root, const std::wstring& path) {
   if (!equalsNoCase(path, root)) {
-    size_t slash = path.rfind(L'\\');
-    std::wstring parent = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-    if (isLink(root) || !noLinkBelow(root, parent)) return LinkPlace::InPath;
+    if (isLink(root) || !noLinkBelow(root, parentPath(path))) return LinkPlace::InPath;
   }
   return isLink(path) ? LinkPlace::AtTarget : LinkPlace::None;
 }

@@ -151,6 +151,11 @@ bool matchWildcard(std::wstring_view pattern, std::wstring_view name) {
   return p == pattern.size();
 }
 
+std::wstring parentPath(std::wstring_view path) {
+  size_t slash = path.rfind(L'\\');
+  return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
+}
+
 std::wstring trimTrailingSlashes(std::wstring_view path) {
   while (path.size() > 3 && path.back() == L'\\') path.remove_suffix(1);
   return std::wstring(path);

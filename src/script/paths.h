@@ -55,6 +55,9 @@ bool hasWildcard(std::wstring_view text);
 // case. Runs in time proportional to pattern length times name length at worst.
 bool matchWildcard(std::wstring_view pattern, std::wstring_view name);
 
+// The text before the last "\"; empty when there is none.
+std::wstring parentPath(std::wstring_view path);
+
 // Removes trailing "\" while the text is longer than 3 characters (C:\ keeps its "\").
 std::wstring trimTrailingSlashes(std::wstring_view path);
 

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "script/paths.h"
 
 namespace zs {
 
@@ -16,11 +17,6 @@ namespace {
 
 constexpr uint64_t kMaxExecutableBytes = 1ull << 30;
 constexpr size_t kRandomBytes = 16;
-
-std::wstring folderOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 }  // namespace
 
@@ -63,7 +59,7 @@ bool startTemporaryCopy(const SwitchSet& s, const std::wstring& exePath, const s
 }
 
 void scheduleTemporaryCopyRemoval(const std::wstring& exePath) {
-  std::wstring folder = folderOf(exePath);
+  std::wstring folder = parentPath(exePath);
   if (!deleteAtRestart(exePath)) logWinError(L"Couldn't schedule at the next restart " + exePath, GetLastError());
   if (!folder.empty() && !deleteAtRestart(folder))
     logWinError(L"Couldn't schedule at the next restart " + folder, GetLastError());

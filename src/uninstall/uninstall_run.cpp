@@ -33,11 +33,6 @@ constexpr int32_t kGoOn = -1;
 
 std::wstring ownEntryName() { return L"{" + std::wstring(kStubAppId) + L"}"; }
 
-std::wstring folderOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 bool sameFolder(const std::wstring& a, const std::wstring& b) {
   std::wstring na = normalizePath(a), nb = normalizePath(b);
   return !na.empty() && equalsNoCase(na, nb);
@@ -62,6 +57,7 @@ class Removal {
   void removeShortcutsAndRegistry(const UninstallRecord& record);
   void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
   void deleteOne(const std::wstring& path);
+  void goesAtRestart(const std::wstring& path);
   void deleteInFolder(const std::wstring& base, const std::wstring& path);
   void progress(int32_t step, int32_t status) {
     if (ui_ != nullptr) ui_->onProgress(step, status);
@@ -174,12 +170,7 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     deleteInFolder(app, installed);
   } else if (pathExists(installed)) {
     // Running in place: a running program cannot delete itself.
-    if (deleteAtRestart(installed)) {
-      logf(L"It goes at the next restart: %ls", installed.c_str());
-    } else {
-      logWinError(L"Couldn't schedule at the next restart " + installed, GetLastError());
-    }
-    restart_ = true;
+    goesAtRestart(installed);
   }
 
   if (isDirectory(app) && !isLink(app) && isFolderEmpty(app)) removeFolder(app);
@@ -206,6 +197,10 @@ void Removal::deleteOne(const std::wstring& path) {
   }
   if (!pathExists(path)) return;
   logWinError(L"Couldn't delete " + path, error);
+  goesAtRestart(path);
+}
+
+void Removal::goesAtRestart(const std::wstring& path) {
   if (deleteAtRestart(path)) {
     logf(L"It goes at the next restart: %ls", path.c_str());
   } else {
@@ -238,23 +233,18 @@ AppsEntry findOwnAppsEntry() {
 }
 
 bool mayTouchPath(const std::wstring& base, const std::wstring& path) {
-  std::wstring folder = folderOf(path);
+  std::wstring folder = parentPath(path);
   if (folder.empty() || base.empty()) return false;
-  if (!isInside(folder, base)) {
-    if (!equalsNoCase(trimTrailingSlashes(folder), trimTrailingSlashes(base)) && pathExists(folder)) return false;
-  } else if (!noLinkBelow(base, folder)) {
-    return false;
-  }
-  // The base itself is checked at the moment of use too: it may have become a link since the
-  // record was read.
-  if (isLink(base)) return false;
-  return !isLink(path);
+  // A folder outside the base is never walked: it passes only while it is the base or not there.
+  if (!isInside(folder, base) && !equalsNoCase(folder, base) && pathExists(folder)) return false;
+  // The base itself is judged again too: it may have become a link since the record was read.
+  return findLink(base, path) == LinkPlace::None;
 }
 
 int32_t runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui) {
   AppsEntry entry = findOwnAppsEntry();
 
-  if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(folderOf(exePath), entry.location)) {
+  if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(parentPath(exePath), entry.location)) {
     if (startTemporaryCopy(s, exePath, normalizePath(entry.location))) {
       logLine(L"Restarted from a temp copy.");
       return kUninstallDone;

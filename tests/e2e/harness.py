@@ -174,6 +174,20 @@ class ScenarioTest(unittest.TestCase):
             pos += 1
 
 
+def start_running_zelvan(prefix, exe_path):
+    """Puts a Zelvan.exe that stays open until it is asked to close (the process helper's window role)
+    at exe_path inside the prefix and starts it; returns the process once its window is up, or None."""
+    helper = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
+    running = prefix.host_path(exe_path)
+    os.remove(running)
+    shutil.copy(helper, running)
+    app = prefix.start(running, ["window"])
+    if not wait_for(lambda: "helper" in x_window_titles(), timeout=60):
+        app.kill()
+        return None
+    return app
+
+
 def wait_for(predicate, timeout=30.0, interval=0.2):
     end = time.monotonic() + timeout
     while time.monotonic() < end:

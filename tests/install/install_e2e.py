@@ -4,7 +4,8 @@ import os
 import shutil
 import subprocess
 
-from harness import BIN_DIR, LogFile, ScenarioTest, main, make_setup, set_file_version, wait_for, x_window_titles
+from harness import (BIN_DIR, LogFile, ScenarioTest, main, make_setup, set_file_version, start_running_zelvan,
+                     wait_for, x_window_titles)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 STANDINS = os.path.join(BIN_DIR, "testing", "zelvan-app")
@@ -301,12 +302,9 @@ class Install(ScenarioTest):
         if not os.environ.get("DISPLAY"):
             self.skipTest("the stand-in shows a window: needs an X display")
         self.assertEqual(self.install().code, 0)
-        running = self.prefix.host_path(PF + "\\Zelvan.exe")
-        os.remove(running)
-        shutil.copy(HELPER, running)  # a Zelvan.exe that stays open until it is asked to close
-        app = self.prefix.start(running, ["window"])
+        app = start_running_zelvan(self.prefix, PF + "\\Zelvan.exe")
+        self.assertIsNotNone(app, "Zelvan did not start")
         try:
-            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
             before = self.prefix.snapshot()
             self.assertEqual(self.install().code, 7)
             self.assertInOrder(self.last_log().lines, ["Zelvan is running and /closeapps was not given.", "Exit code 7"])

@@ -3,12 +3,11 @@ real ZelvanSetup.exe under a private Xvfb, judged by files, log lines, exit code
 cancel, an exact comparison with the machine as it was before. Every window state is kept as a
 screenshot under build/artifacts/screenshots."""
 import os
-import shutil
 import subprocess
 import time
 
 from harness import (BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_keys, x_type, x_window,
-                     x_window_titles, x_windows, XServer)
+                     start_running_zelvan, x_window_titles, x_windows, XServer)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 STANDINS = os.path.join(BIN_DIR, "testing", "zelvan-app")
@@ -193,12 +192,9 @@ class PlainInstall(ScenarioTest):
 
     def test_a_running_zelvan_is_closed_when_the_user_says_so(self):
         self.assertEqual(self.prefix.run(SETUP, ["/silent"]).code, 0)
-        running = self.prefix.host_path(PF + "\\Zelvan.exe")
-        os.remove(running)
-        shutil.copy(HELPER, running)  # a Zelvan.exe that stays open until it is asked to close
-        app = self.prefix.start(running, ["window"])
+        app = start_running_zelvan(self.prefix, PF + "\\Zelvan.exe")
+        self.assertIsNotNone(app, "Zelvan did not start")
         self.addCleanup(app.kill)
-        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "Zelvan did not start")
 
         proc, window = self.start("/norun")
         x_keys(window, "space", "Return")
@@ -208,7 +204,8 @@ class PlainInstall(ScenarioTest):
         ready = self.box("Zelvan is ready", "2-ready")
         x_keys(ready, "Return")
         self.assertEqual(self.finish(proc), 0)
-        with open(os.path.join(STANDINS, "Zelvan.exe"), "rb") as a, open(running, "rb") as b:
+        with open(os.path.join(STANDINS, "Zelvan.exe"), "rb") as a, \
+                open(self.prefix.host_path(PF + "\\Zelvan.exe"), "rb") as b:
             self.assertEqual(a.read(), b.read(), "the running copy was not replaced")
 
     def test_the_window_scales_with_the_screens_dpi(self):

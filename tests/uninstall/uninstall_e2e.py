@@ -9,7 +9,7 @@ import shutil
 import subprocess
 
 from harness import (BIN_DIR, LogFile, ScenarioTest, main, make_setup, screenshot, wait_for, x_keys, x_window,
-                     x_window_titles)
+                     start_running_zelvan, x_window_titles)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 HELPER = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
@@ -283,12 +283,9 @@ class Uninstall(ScenarioTest):
             self.skipTest("the stand-in shows a window: needs an X display")
         before_install = self.prefix.snapshot()
         self.install()
-        running = self.prefix.host_path(PF + "\\Zelvan.exe")
-        os.remove(running)
-        shutil.copy(HELPER, running)  # a Zelvan.exe that stays open until it is asked to close
-        app = self.prefix.start(running, ["window"])
+        app = start_running_zelvan(self.prefix, PF + "\\Zelvan.exe")
+        self.assertIsNotNone(app, "Zelvan did not start")
         try:
-            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
             before = self.prefix.snapshot()
             lines, code = self.uninstall()
             self.assertEqual(code, 7)
