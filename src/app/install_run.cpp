@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/log.h"
 #include "app/switches.h"
 #include "install/transaction.h"
@@ -18,8 +20,10 @@
 #include "script/install_folder.h"
 #include "script/known_folders.h"
 #include "ui/engine_sink.h"
+#include "ui/gui_adapters.h"
 #include "ui/plain_messages.h"
 #include "ui/plain_window.h"
+#include "ui/setup_window.h"
 #include "ui/theme_choice.h"
 #include "uninstall/existing_install.h"
 #include "uninstall/uninstaller_test.h"
@@ -53,9 +57,7 @@ WindowsVersion queryWindowsVersion() {
 // for (the .NET download page) is opened through the desktop shell as the signed-in user: this
 // process is elevated, and a browser must not be.
 int refuse(int page, int exitCode, std::wstring_view detail = {}) {
-  std::wstring open;
-  if (!switches().silent) showErrorPage(page, detail, &open);
-  if (!open.empty()) openAsSignedInUser(open, L"", L"");
+  if (!switches().silent) ui::runErrorPage(page, detail, systemTheme(), theLog().openPath());
   return theLog().finish(exitCode);
 }
 
@@ -146,8 +148,13 @@ int runInstallRole() {
   if (!folders.userFoldersKnown)
     logLine(L"No signed-in user's token, so first-run files, [Dirs], the warm-up and the theme read are skipped.");
 
-  // The start-up rollback view comes with the window; until then recovery reports to no sink.
-  int32_t recovered = recoverAtStartup(folders, script.setup.appId, nullptr);
+  int32_t recovered = kRecoveryGoOn;
+  {
+    // An interrupted earlier run is rolled back in a window of its own, opened only if it happens.
+    std::unique_ptr<ui::StartupRollback> rollback;
+    if (!s.silent) rollback = std::make_unique<ui::StartupRollback>(systemTheme());
+    recovered = recoverAtStartup(folders, script.setup.appId, rollback.get());
+  }
   if (recovered != kRecoveryGoOn) return refuse(7, recovered);
 
   ExistingInstall existing = detectExistingInstall(script, folders);
@@ -179,12 +186,13 @@ int runInstallRole() {
   std::vector<std::wstring> tasks = chooseTasks(s, script, existing);
 
   if (!s.silent) {
-    // Every interactive install runs in plain mode: it validates the folder, asks about a running
-    // Zelvan and runs the transaction on its worker thread.
+    // The wizard validates the folder, asks about a running Zelvan and runs the transaction on its
+    // worker thread; it hands over to plain mode when it cannot draw.
     ui::UiState state = ui::installState(script, folder, tasks, s.noRun);
     state.versionText = script.setup.appVersion;
+    state.theme = theme;
     ui::WorkerLink link;
-    int32_t result = ui::runPlainWindow(ui::RunOptions{&payload, &folders, existing}, state, link);
+    int32_t result = ui::runInstallWizard(ui::RunOptions{&payload, &folders, existing}, state, link);
     return theLog().finish(result);
   }
 

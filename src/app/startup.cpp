@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/install_run.h"
 #include "app/log.h"
 #include "app/switches.h"
@@ -10,8 +12,10 @@
 #include "payload/payload_resource.h"
 #include "platform/shell.h"
 #include "platform/system_library.h"
+#include "ui/gui_adapters.h"
 #include "ui/plain_messages.h"
-#include "ui/plain_uninstall.h"
+#include "ui/setup_window.h"
+#include "ui/theme_choice.h"
 #include "uninstall/temp_copy.h"
 #include "uninstall/uninstall_run.h"
 #include "uninstall/uninstaller_test.h"
@@ -27,7 +31,7 @@ constexpr int kPageBadSwitch = 13;
 constexpr int kPageCouldNotFinish = 7;
 
 int badSwitch(const wchar_t* shown) {
-  if (!switches().silent) showErrorPage(kPageBadSwitch, shown);
+  if (!switches().silent) ui::runErrorPage(kPageBadSwitch, shown, systemTheme(), {});
   return theLog().finish(kExitBadSwitch);
 }
 
@@ -38,11 +42,17 @@ int runUninstallRole() {
     return badSwitch(refused);
   }
   const SwitchSet& s = switches();
-  // The drawn window arrives later; until then an interactive uninstall asks and ends in message boxes.
-  uninstall::Ui* ui = s.silent ? nullptr : &thePlainUninstall;
+  // The drawn window opens on its own thread with the first thing to show; it falls back to message
+  // boxes by itself.
+  std::unique_ptr<ui::GuiUninstall> gui;
+  if (!s.silent) gui = std::make_unique<ui::GuiUninstall>(systemTheme());
   const std::wstring exePath = ownExecutablePath();
-  int32_t result = runUninstall(s, exePath, ui);
-  if (ui != nullptr && result == kRecoveryIncomplete) showErrorPage(kPageCouldNotFinish, {});
+  int32_t result = runUninstall(s, exePath, gui.get());
+  if (gui != nullptr) {
+    gui->close();
+    gui.reset();
+    if (result == kRecoveryIncomplete) ui::runErrorPage(kPageCouldNotFinish, {}, systemTheme(), theLog().openPath());
+  }
   // A temporary copy cannot delete its own file: it goes, with its folder, at the next restart.
   if (isTemporaryCopyPath(exePath, setupDataPath())) scheduleTemporaryCopyRemoval(exePath);
   return theLog().finish(result);

@@ -67,12 +67,19 @@ class Prefix:
         self.dir = os.path.join(WORK_DIR, f"{safe}-{os.getpid()}")
         subprocess.run([PREFIX_TOOL, "copy", TEMPLATE, self.dir], check=True)
         self.drive_c = os.path.join(self.dir, "drive_c")
+        # DLL overrides every program run in this prefix gets (e.g. "d2d1=" for no Direct2D).
+        self.overrides = ""
+        # Extra environment every program run in this prefix gets.
+        self.extra_env = {}
 
     def env(self, dll_overrides=None):
         env = dict(os.environ)
         env["WINEPREFIX"] = self.dir
         env["WINEDEBUG"] = "-all"
+        env.update(self.extra_env)
         overrides = "mscoree=;mshtml="
+        if self.overrides:
+            overrides += ";" + self.overrides
         if dll_overrides:
             overrides += ";" + dll_overrides
         env["WINEDLLOVERRIDES"] = overrides
@@ -249,12 +256,12 @@ def x_type(window, text):
 class XServer:
     """A private Xvfb on the first free display from 95 on, set as $DISPLAY until stop()."""
 
-    def __init__(self, first=95):
+    def __init__(self, first=95, size="1280x1024"):
         self.old = os.environ.get("DISPLAY")
         for n in range(first, first + 40):
             if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
                 continue
-            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", f"{size}x24", "-nolisten", "tcp"],
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             if wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), timeout=10) and self.proc.poll() is None:
                 self.display = f":{n}"
@@ -388,7 +395,7 @@ def _snapshot(prefix):
 Prefix.snapshot = _snapshot
 
 
-def make_setup(prefix, out_exe, defines=(), modify=None):
+def make_setup(prefix, out_exe, defines=(), modify=None, stub=None):
     """Makes a setup from the sample product, optionally changed first: copies examples/zelvan,
     lets modify(folder) change it, builds the payload with zsbuild and puts it into a copy of the
     stub with zsresource (run under Wine in the given prefix)."""
@@ -399,7 +406,7 @@ def make_setup(prefix, out_exe, defines=(), modify=None):
         shutil.copytree(os.path.join(SOURCE_DIR, "examples", "zelvan"), sample)
         if modify:
             modify(sample)
-        stub = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
+        stub = stub or os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
         payload = os.path.join(work, "payload.bin")
         args = [os.path.join(BIN_DIR, "host", "tools", "zsbuild", "zsbuild"), os.path.join(sample, "zelvan.zss"),
                 "--stub", stub, "--payload", payload,

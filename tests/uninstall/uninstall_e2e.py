@@ -325,6 +325,8 @@ class Uninstall(ScenarioTest):
             self.skipTest("message boxes need an X display")
         # Wine then draws the boxes' own frames, so their pictures show the captions too.
         self.prefix.wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        # Without Direct2D the uninstaller's window cannot exist: it asks and tells in message boxes.
+        self.prefix.overrides = "d2d1="
         before = self.prefix.snapshot()
         self.install()
         installed = self.prefix.snapshot()
@@ -350,6 +352,7 @@ class Uninstall(ScenarioTest):
         person.wait()
         run = uninstall_runs(self.prefix)[-1]
         self.assertEqual(exit_code(run), 0, "\n".join(run))
+        self.assertIn("The window could not start: d2d1.dll or dwrite.dll is missing. Plain mode.", run)
         self.assertRemovedCompletely(before)
 
 

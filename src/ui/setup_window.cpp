@@ -1,0 +1,975 @@
+#include "ui/setup_window.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <uxtheme.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <vector>
+
+#include "app/log.h"
+#include "payload/payload_reader.h"
+#include "platform/app_processes.h"
+#include "platform/files.h"
+#include "platform/resource.h"
+#include "platform/shell.h"
+#include "platform/signed_in_user.h"
+#include "platform/system_library.h"
+#include "platform/text.h"
+#include "script/install_folder.h"
+#include "script/known_folders.h"
+#include "script/paths.h"
+#include "ui/pages.h"
+#include "ui/palette.h"
+#include "ui/plain_messages.h"
+#include "ui/plain_window.h"
+#include "ui/renderer.h"
+#include "ui/text_layout.h"
+#include "ui/worker_link.h"
+
+namespace zs::ui {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"ZelvanSetupWnd";
+constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT kAnimationMs = 33;
+constexpr int kFolderBoxId = 1;
+constexpr int kFolderChars = 1024;
+constexpr int kFolderReadChars = 1100;
+constexpr HRESULT kRecreateTarget = static_cast<HRESULT>(0x8899000CL);
+constexpr int kPageStep = 224;
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(l);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return self != nullptr ? self->handle(window, message, w, l) : DefWindowProcW(window, message, w, l);
+}
+
+LRESULT CALLBACK folderBoxProc(HWND box, UINT message, WPARAM w, LPARAM l) {
+  auto* self = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(box, GWLP_USERDATA));
+  return self->handleFolderBox(box, message, w, l);
+}
+
+unsigned long long msSinceProcessStart() {
+  FILETIME created{}, exited{}, kernel{}, user{}, now{};
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  GetSystemTimeAsFileTime(&now);
+  auto ticks = [](const FILETIME& f) { return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+  unsigned long long a = ticks(created), b = ticks(now);
+  return b > a ? (b - a) / 10000 : 0;
+}
+
+// The monitor's effective DPI where shcore can tell it; the screen's otherwise.
+unsigned monitorDpi(HMONITOR monitor) {
+  using GetDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static auto getDpi = systemProc<GetDpiFn>(loadSystemLibrary(L"shcore.dll"), "GetDpiForMonitor");
+  UINT x = 0, y = 0;
+  if (getDpi != nullptr && monitor != nullptr && SUCCEEDED(getDpi(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) && y != 0)
+    return y;
+  HDC screen = GetDC(nullptr);
+  int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<unsigned>(dpi) : 96;
+}
+
+RECT workAreaOf(HMONITOR monitor) {
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (monitor != nullptr && GetMonitorInfoW(monitor, &info)) return info.rcWork;
+  RECT r{0, 0, 1024, 768};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+  return r;
+}
+
+bool animationsOn() {
+  BOOL on = TRUE;
+  if (!SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &on, 0)) return true;
+  return on != FALSE;
+}
+
+bool timerNeeded(const UiState& s) {
+  if (s.page == kPageRollingBack) return true;
+  if (s.page != kPageInstalling && s.page != kPageRemoving) return false;
+  int slots = s.role == kRoleUninstall ? kUninstallStepCount : kInstallStepCount;
+  for (int i = 0; i < slots; ++i)
+    if (s.steps[i].status == kStepRunning) return true;
+  return false;
+}
+
+void logHresult(const wchar_t* format, HRESULT hr) { logf(format, static_cast<unsigned long>(hr)); }
+
+std::wstring hresultText(const wchar_t* format, HRESULT hr) {
+  wchar_t text[128];
+  swprintf(text, 128, format, static_cast<unsigned long>(hr));
+  return text;
+}
+
+}  // namespace
+
+double windowScale(unsigned dpi, int workWidth, int workHeight) {
+  double byDpi = dpi / 96.0;
+  double byWidth = (workWidth - 16) / static_cast<double>(kWindowWidth);
+  double byHeight = (workHeight - 16) / static_cast<double>(kWindowHeight);
+  return std::max(0.5, std::min({byDpi, byWidth, byHeight}));
+}
+
+int scaledPixels(double units, double scale) { return static_cast<int>(std::floor(units * scale + 0.5)); }
+
+std::wstring shortVersionText(const std::wstring& fourPart) {
+  std::wstring v = fourPart;
+  for (int i = 0; i < 2; ++i) {
+    if (v.size() > 2 && v.compare(v.size() - 2, 2, L".0") == 0 && std::count(v.begin(), v.end(), L'.') > 1)
+      v.resize(v.size() - 2);
+    else
+      break;
+  }
+  return v;
+}
+
+std::wstring ownVersionText() {
+  std::wstring version;
+  if (!readFileVersion(ownExecutablePath(), version)) return {};
+  return shortVersionText(version);
+}
+
+SetupWindow::SetupWindow(const UiState& state, const RunOptions* run, WorkerLink* link)
+    : state_(state), run_(run), link_(link) {}
+
+SetupWindow::~SetupWindow() {
+  if (thread_ != nullptr) {
+    closeAndWait();
+    CloseHandle(thread_);
+  }
+  if (readyEvent_ != nullptr) CloseHandle(readyEvent_);
+  if (answerEvent_ != nullptr) CloseHandle(answerEvent_);
+  if (embeddedFont_ != nullptr) RemoveFontMemResourceEx(embeddedFont_);
+}
+
+bool SetupWindow::create(std::wstring& reason) {
+  if (loadSystemLibrary(L"d2d1.dll") == nullptr || loadSystemLibrary(L"dwrite.dll") == nullptr) {
+    reason = L"d2d1.dll or dwrite.dll is missing";
+    return false;
+  }
+  comInitialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+  renderer_ = std::make_unique<Renderer>();
+  if (!renderer_->initialise(reason)) return false;
+  if (renderer_->installedFont()) logLine(L"Drawing with an installed font, not the embedded one.");
+  // Wine hides a child window under an HWND render target; a target bound to the paint DC keeps
+  // the folder box visible there.
+  if (runningUnderWine()) {
+    logLine(L"Under Wine the window draws through its paint DC, so that the folder box stays visible.");
+    renderer_->useDcTarget(true);
+  }
+  answerEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (answerEvent_ == nullptr) {
+    reason = L"CreateEvent";
+    return false;
+  }
+
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  HMONITOR monitor = MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY);
+  RECT work = workAreaOf(monitor);
+  state_.scale = windowScale(monitorDpi(monitor), work.right - work.left, work.bottom - work.top);
+
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = windowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  wc.lpszClassName = kClassName;
+  classRegistered_ = RegisterClassExW(&wc) != 0;
+
+  int width = scaledPixels(kWindowWidth, state_.scale);
+  int height = scaledPixels(kWindowHeight, state_.scale);
+  int x = work.left + ((work.right - work.left) - width) / 2;
+  int y = work.top + ((work.bottom - work.top) - height) / 2;
+  ULONGLONG before = GetTickCount64();
+  window_ = CreateWindowExW(0, kClassName, state_.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
+                            WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, width, height, nullptr,
+                            nullptr, instance, this);
+  createMs_ = GetTickCount64() - before;
+  if (window_ == nullptr) {
+    logWinError(L"The window could not be created", GetLastError());
+    if (classRegistered_) UnregisterClassW(kClassName, instance);
+    classRegistered_ = false;
+    reason = L"CreateWindowEx";
+    return false;
+  }
+
+  if (HMODULE dwm = loadSystemLibrary(L"dwmapi.dll")) {
+    using ExtendFn = HRESULT(WINAPI*)(HWND, const MARGINS*);
+    using AttributeFn = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+    if (auto extend = systemProc<ExtendFn>(dwm, "DwmExtendFrameIntoClientArea")) {
+      MARGINS margins{1, 1, 1, 1};
+      extend(window_, &margins);
+    }
+    if (auto attribute = systemProc<AttributeFn>(dwm, "DwmSetWindowAttribute")) {
+      DWORD policy = 2;  // DWMNCRP_ENABLED
+      attribute(window_, 2 /* DWMWA_NCRENDERING_POLICY */, &policy, sizeof(policy));
+      DWORD corners = 1;  // DWMWCP_DONOTROUND
+      attribute(window_, 33 /* DWMWA_WINDOW_CORNER_PREFERENCE */, &corners, sizeof(corners));
+    }
+  }
+
+  state_.focus = defaultFocus(state_);
+  layout();
+  if (link_ != nullptr) link_->setTarget(window_);
+  ShowWindow(window_, SW_SHOWNORMAL);
+  UpdateWindow(window_);
+  moveKeyboardFocus();
+  updateTimer();
+  return true;
+}
+
+void SetupWindow::runLoop() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (link_ != nullptr && link_->target() == window_) link_->setTarget(nullptr);
+  window_ = nullptr;
+  folderBox_ = nullptr;
+  if (folderFont_ != nullptr) DeleteObject(folderFont_);
+  if (folderBrush_ != nullptr) DeleteObject(folderBrush_);
+  folderFont_ = nullptr;
+  folderBrush_ = nullptr;
+  renderer_.reset();
+  if (classRegistered_) UnregisterClassW(kClassName, GetModuleHandleW(nullptr));
+  classRegistered_ = false;
+  if (comInitialised_) CoUninitialize();
+  comInitialised_ = false;
+}
+
+DWORD WINAPI SetupWindow::threadMain(void* param) {
+  auto* self = static_cast<SetupWindow*>(param);
+  std::wstring reason;
+  bool up = self->create(reason);
+  if (!up) {
+    logf(L"The window could not start: %ls. Plain mode.", reason.c_str());
+    if (self->comInitialised_) CoUninitialize();
+    self->comInitialised_ = false;
+  }
+  self->started_.store(up);
+  SetEvent(self->readyEvent_);
+  if (up) self->runLoop();
+  self->ended_.store(true);
+  return 0;
+}
+
+bool SetupWindow::startThread() {
+  readyEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (readyEvent_ == nullptr) return false;
+  thread_ = CreateThread(nullptr, 0, threadMain, this, 0, nullptr);
+  if (thread_ == nullptr) {
+    logWinError(L"The window thread could not start", GetLastError());
+    return false;
+  }
+  WaitForSingleObject(readyEvent_, INFINITE);
+  return started_.load();
+}
+
+void SetupWindow::closeAndWait() {
+  if (thread_ == nullptr) return;
+  if (running() && window_ != nullptr) PostMessageW(window_, kMsgClose, 0, 0);
+  WaitForSingleObject(thread_, INFINITE);
+}
+
+void SetupWindow::waitForEnd() {
+  if (thread_ != nullptr) WaitForSingleObject(thread_, INFINITE);
+}
+
+void SetupWindow::postChange(const std::function<void(UiState&)>& change) {
+  if (!running()) return;
+  SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
+}
+
+int32_t SetupWindow::ask(const std::function<void(UiState&)>& change) {
+  if (!running()) return -1;
+  ResetEvent(answerEvent_);
+  answerAwaited_.store(true);
+  SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
+  // The window may end without having seen the change; its thread's end answers then.
+  HANDLE waits[2] = {answerEvent_, thread_};
+  DWORD got = WaitForMultipleObjects(thread_ != nullptr ? 2 : 1, waits, FALSE, INFINITE);
+  if (got == WAIT_OBJECT_0) return answer_.load();
+  answerAwaited_.store(false);
+  return movedToPlain_ ? -1 : 0;
+}
+
+void SetupWindow::storeAnswer(int32_t answer) {
+  if (!answerAwaited_.exchange(false)) return;
+  answer_.store(answer);
+  SetEvent(answerEvent_);
+}
+
+void SetupWindow::invalidate() {
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+}
+
+void SetupWindow::layout() {
+  lastQuestion_ = state_.question;
+  showFolderBox(state_.page == kPageOptions && state_.question == 0);
+  updateTimer();
+  invalidate();
+  moveKeyboardFocus();
+}
+
+void SetupWindow::updateTimer() {
+  if (window_ == nullptr) return;
+  bool needed = timerNeeded(state_) && animationsOn() && !destroyed_;
+  if (needed && !timerOn_) timerOn_ = SetTimer(window_, kAnimationTimer, kAnimationMs, nullptr) != 0;
+  if (!needed && timerOn_) {
+    KillTimer(window_, kAnimationTimer);
+    timerOn_ = false;
+  }
+  if (!timerOn_) state_.spinnerAngle = 0;
+}
+
+void SetupWindow::makeFolderBox() {
+  folderBoxTried_ = true;
+  std::span<const uint8_t> font = rcdataResource(L"FONT_R");
+  if (!font.empty()) {
+    DWORD installed = 0;
+    embeddedFont_ = AddFontMemResourceEx(const_cast<uint8_t*>(font.data()), static_cast<DWORD>(font.size()), nullptr,
+                                         &installed);
+  }
+  folderBrush_ = CreateSolidBrush(paletteColourRef(state_.theme, 3));
+  folderBox_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL, 0, 0, 10, 10, window_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFolderBoxId)), GetModuleHandleW(nullptr),
+                               nullptr);
+  if (folderBox_ == nullptr) {
+    logWinError(L"The folder box could not be made", GetLastError());
+    return;
+  }
+  SetWindowLongPtrW(folderBox_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  folderBoxProc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(folderBox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(folderBoxProc)));
+  SendMessageW(folderBox_, EM_LIMITTEXT, kFolderChars, 0);
+  placeFolderBox();
+}
+
+void SetupWindow::placeFolderBox() {
+  if (folderBox_ == nullptr) return;
+  double k = state_.scale;
+  int fontHeight = scaledPixels(13, k);
+  HFONT font = CreateFontW(-fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, FIXED_PITCH | FF_MODERN,
+                           embeddedFont_ != nullptr ? L"JetBrains Mono" : L"Consolas");
+  if (font != nullptr) {
+    SendMessageW(folderBox_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (folderFont_ != nullptr) DeleteObject(folderFont_);
+    folderFont_ = font;
+  }
+  SendMessageW(folderBox_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+  int ascent = fontHeight, height = fontHeight;
+  if (HDC dc = GetDC(folderBox_)) {
+    HGDIOBJ old = SelectObject(dc, folderFont_);
+    TEXTMETRICW tm{};
+    if (GetTextMetricsW(dc, &tm)) {
+      ascent = tm.tmAscent;
+      height = tm.tmHeight;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(folderBox_, dc);
+  }
+  RectF field = folderField(state_);
+  double border = onePixel(k);
+  int left = scaledPixels(field.left + border + 10, k);
+  int width = scaledPixels(field.width() - 2 * border - 20, k);
+  int top = scaledPixels(folderBaseline(state_), k) - ascent;
+  SetWindowPos(folderBox_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetupWindow::showFolderBox(bool show) {
+  if (show && !folderBoxTried_) makeFolderBox();
+  if (folderBox_ == nullptr) {
+    state_.editShown = false;
+    return;
+  }
+  if (show && !state_.editShown) {
+    suppressEditChange_ = true;
+    SetWindowTextW(folderBox_, state_.folder.c_str());
+    suppressEditChange_ = false;
+    ShowWindow(folderBox_, SW_SHOWNOACTIVATE);
+  } else if (!show && state_.editShown) {
+    if (GetFocus() == folderBox_) SetFocus(window_);
+    ShowWindow(folderBox_, SW_HIDE);
+  }
+  state_.editShown = show;
+}
+
+void SetupWindow::moveKeyboardFocus() {
+  if (window_ == nullptr || GetActiveWindow() != window_) return;
+  if (state_.focus == kElemFolder && state_.editShown && folderBox_ != nullptr) {
+    if (GetFocus() != folderBox_) SetFocus(folderBox_);
+  } else if (GetFocus() != window_) {
+    SetFocus(window_);
+  }
+}
+
+bool SetupWindow::toLayout(LPARAM l, float& x, float& y) const {
+  x = static_cast<float>(GET_X_LPARAM(l) / state_.scale);
+  y = static_cast<float>(GET_Y_LPARAM(l) / state_.scale);
+  return true;
+}
+
+void SetupWindow::paint() {
+  if (movedToPlain_ || painting_ || destroyed_ || renderer_ == nullptr) return;
+  painting_ = true;
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window_, &ps);
+  RECT client{};
+  GetClientRect(window_, &client);
+  UINT width = static_cast<UINT>(client.right - client.left);
+  UINT height = static_cast<UINT>(client.bottom - client.top);
+  bool drawn = false;
+  for (int attempt = 0; attempt < 3 && !drawn && !movedToPlain_; ++attempt) {
+    HRESULT hr = S_OK;
+    if (renderer_->hasTarget() && scaleOfTarget_ != state_.scale) {
+      hr = renderer_->resizeTarget(state_.scale, width, height);
+      if (SUCCEEDED(hr)) scaleOfTarget_ = state_.scale;
+    }
+    if (!renderer_->hasTarget()) {
+      hr = renderer_->makeTarget(window_, width, height, software_, state_.scale);
+      if (FAILED(hr) && !software_) {
+        logHresult(L"The Direct2D target could not be made (0x%08lx). Using the software target.", hr);
+        software_ = true;
+        hr = renderer_->makeTarget(window_, width, height, true, state_.scale);
+      }
+      if (FAILED(hr)) {
+        moveToPlain(hresultText(L"no render target, 0x%08lx", hr));
+        break;
+      }
+      scaleOfTarget_ = state_.scale;
+    }
+    hr = renderer_->drawFrame(state_.theme, dc, [this](Canvas& canvas) { drawPage(canvas, state_); });
+    if (SUCCEEDED(hr)) {
+      drawn = true;
+      break;
+    }
+    renderer_->releaseTarget();
+    if (hr == kRecreateTarget && attempt == 0) continue;
+    if (software_) {
+      moveToPlain(hresultText(L"drawing failed in software too, 0x%08lx", hr));
+      break;
+    }
+    logHresult(L"Drawing failed (0x%08lx). Trying the software target.", hr);
+    software_ = true;
+  }
+  EndPaint(window_, &ps);
+  painting_ = false;
+  if (drawn && firstFrame_) {
+    firstFrame_ = false;
+    logf(L"First frame drawn %llu ms after the process started, %llu ms of it inside Windows' CreateWindowEx.",
+         msSinceProcessStart(), createMs_);
+  }
+  if (drawn && state_.editShown && folderBox_ != nullptr) {
+    InvalidateRect(folderBox_, nullptr, TRUE);
+    UpdateWindow(folderBox_);
+  }
+}
+
+void SetupWindow::moveToPlain(const std::wstring& reason) {
+  if (movedToPlain_) return;
+  movedToPlain_ = true;
+  plainReason_ = reason;
+  logf(L"Moving to Plain mode: %ls.", reason.c_str());
+  ShowWindow(window_, SW_HIDE);
+  PostMessageW(window_, kMsgToPlain, 0, 0);
+}
+
+void SetupWindow::keyDown(WPARAM key, bool repeat) {
+  bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+  UiKey k;
+  switch (key) {
+    case VK_TAB: k = UiKey::Tab; break;
+    case VK_RETURN: k = UiKey::Enter; break;
+    case VK_ESCAPE: k = UiKey::Escape; break;
+    case VK_SPACE: k = UiKey::Space; break;
+    case VK_UP: k = UiKey::Up; break;
+    case VK_DOWN: k = UiKey::Down; break;
+    case VK_PRIOR: k = UiKey::PageUp; break;
+    case VK_NEXT: k = UiKey::PageDown; break;
+    case VK_HOME: k = UiKey::Home; break;
+    case VK_END: k = UiKey::End; break;
+    default: return;
+  }
+  int32_t action = pressKey(state_, k, shift, repeat, licenseMaxScroll(state_));
+  carryOut(action);
+}
+
+void SetupWindow::press(float x, float y) {
+  if (state_.closingApp) return;
+  int32_t element = hitTest(state_, x, y);
+  state_.hover = state_.pressed = element;
+  if (element == 0 || element == kElemTitleClose) return;
+  if (element == kElemLicenseBox) {
+    state_.focus = kElemLicenseBox;
+    RectF track = licenseTrack(state_);
+    int32_t maxScroll = licenseMaxScroll(state_);
+    if (maxScroll > 0 && x >= track.left) {
+      bool up = licenseThumb(state_).top > y;
+      state_.licenseScroll = std::clamp(state_.licenseScroll + (up ? -kPageStep : kPageStep), 0, maxScroll);
+    }
+    return;
+  }
+  if (element == kElemThumb) {
+    state_.dragging = true;
+    state_.dragStartY = y;
+    state_.dragStartScroll = state_.licenseScroll;
+    state_.focus = kElemLicenseBox;
+    return;
+  }
+  state_.focus = element;
+}
+
+void SetupWindow::moveMouse(float x, float y) {
+  if (state_.dragging) {
+    int32_t maxScroll = licenseMaxScroll(state_);
+    float free = licenseFreeTrack(state_);
+    double moved = free > 0 ? (y - state_.dragStartY) * maxScroll / free : 0;
+    int32_t to = state_.dragStartScroll + static_cast<int32_t>(moved < 0 ? -std::floor(-moved + 0.5) : std::floor(moved + 0.5));
+    to = std::clamp(to, 0, std::max(0, maxScroll));
+    if (to != state_.licenseScroll) {
+      state_.licenseScroll = to;
+      invalidate();
+    }
+    return;
+  }
+  int32_t hover = state_.closingApp ? 0 : hitTest(state_, x, y);
+  if (hover != state_.hover) {
+    state_.hover = hover;
+    invalidate();
+  }
+}
+
+void SetupWindow::release(float x, float y) {
+  if (state_.dragging) {
+    state_.dragging = false;
+    state_.hover = hitTest(state_, x, y);
+    state_.pressed = 0;
+    invalidate();
+    return;
+  }
+  int32_t pressed = state_.pressed;
+  state_.pressed = 0;
+  int32_t action = kActNone;
+  if (!state_.closingApp && pressed != 0 && hitTest(state_, x, y) == pressed) action = activate(state_, pressed);
+  carryOut(action);
+}
+
+void SetupWindow::carryOut(int32_t action) {
+  bool uninstallAnswer = state_.role == kRoleUninstall && answerAwaited_.load();
+  switch (action) {
+    case kActCloseWindow: DestroyWindow(window_); return;
+    case kActStartInstall: startInstall(); break;
+    case kActUninstallConfirmed: storeAnswer(1); break;
+    case kActStopEngine:
+      if (link_ == nullptr || !link_->requestCancel()) takeStopRefused(state_);
+      state_.focus = defaultFocus(state_);
+      break;
+    case kActOpenApp: openApp(); return;
+    case kActOpenLog: openTarget(state_.logPath); break;
+    case kActOpenDownload: openTarget(kDotNetDownloadPage); break;
+    case kActCloseApp:
+      if (uninstallAnswer) storeAnswer(1);
+      else closeApp();
+      break;
+    case kActRetryInUse:
+      if (link_ != nullptr) link_->answer(true);
+      break;
+    case kActCancelInUse:
+      if (link_ != nullptr) link_->answer(false);
+      break;
+    case kActPickFolder: {
+      std::wstring chosen;
+      if (pickFolder(window_, state_.folder, chosen)) {
+        state_.folder = chosen;
+        takeFolderVerdict(state_, 0, {});
+        if (folderBox_ != nullptr) {
+          suppressEditChange_ = true;
+          SetWindowTextW(folderBox_, chosen.c_str());
+          suppressEditChange_ = false;
+        }
+      }
+      break;
+    }
+    default:
+      // A question of the uninstaller dismissed without a yes.
+      if (uninstallAnswer && lastQuestion_ != 0 && state_.question == 0) storeAnswer(0);
+      break;
+  }
+  if (window_ != nullptr && !destroyed_) layout();
+}
+
+void SetupWindow::startInstall() {
+  if (run_ == nullptr) return;
+  FolderVerdict verdict = checkInstallFolder(state_.folder, *run_->folders, run_->payload->uncompressedSize);
+  takeFolderVerdict(state_, verdict.code, verdict.message);
+  if (verdict.code != 0) {
+    logf(L"Folder refused, F%d: %ls", verdict.code, verdict.message.c_str());
+    return;
+  }
+  std::wstring folder = normalizePath(trimWhite(state_.folder));
+  if (!runningAppProcesses(run_->payload->script, folder, run_->existing).empty()) {
+    showQuestion(state_, kQuestionAppOpen);
+    return;
+  }
+  startWorker();
+}
+
+void SetupWindow::startWorker() {
+  if (run_ == nullptr || link_ == nullptr) return;
+  std::wstring folder = normalizePath(trimWhite(state_.folder));
+  state_.folder = folder;
+  InstallRequest request;
+  request.payload = run_->payload;
+  request.existing = run_->existing;
+  request.folder = folder;
+  request.tasks = tasksOn(state_);
+  request.noRun = state_.noRun;
+  link_->setTarget(window_);
+  moveToPage(state_, kPageInstalling);
+  theLog().open();
+  link_->start(std::move(request), *run_->folders);
+}
+
+namespace {
+
+struct CloseAppJob {
+  HWND window;
+  std::vector<AppProcess> processes;
+};
+
+DWORD WINAPI closeAppThread(void* param) {
+  auto* job = static_cast<CloseAppJob*>(param);
+  bool closed = closeAppProcesses(job->processes);
+  PostMessageW(job->window, kMsgCloseAppDone, closed ? 1 : 0, 0);
+  delete job;
+  return 0;
+}
+
+}  // namespace
+
+void SetupWindow::closeApp() {
+  if (run_ == nullptr) return;
+  std::wstring folder = normalizePath(trimWhite(state_.folder));
+  std::vector<AppProcess> running = runningAppProcesses(run_->payload->script, folder, run_->existing);
+  if (running.empty()) {
+    startWorker();
+    return;
+  }
+  state_.closingApp = true;
+  auto* job = new CloseAppJob{window_, std::move(running)};
+  HANDLE thread = CreateThread(nullptr, 0, closeAppThread, job, 0, nullptr);
+  if (thread == nullptr) {
+    logWinError(L"The thread that closes Zelvan could not start", GetLastError());
+    delete job;
+    state_.closingApp = false;
+    showQuestion(state_, kQuestionAppDidNotClose);
+    return;
+  }
+  CloseHandle(thread);
+}
+
+void SetupWindow::closeAppFinished(bool closed) {
+  bool stillHeld = false;
+  if (closed && run_ != nullptr) {
+    std::wstring folder = normalizePath(trimWhite(state_.folder));
+    stillHeld = !runningAppProcesses(run_->payload->script, folder, run_->existing).empty();
+  }
+  if (takeCloseAppFinished(state_, closed, stillHeld)) startWorker();
+}
+
+// Programs the user opens from the window start as the signed-in user through the desktop shell:
+// this process is elevated, and Zelvan, an editor or a browser must not be.
+void SetupWindow::openApp() {
+  bool opened = true;
+  if (run_ != nullptr) {
+    for (const RunEntry& entry : run_->payload->script.runs) {
+      if (!equalsNoCase(entry.when, L"finish")) continue;
+      VariableTable table = makeVariableTable(*run_->folders, state_.folder);
+      opened = openAsSignedInUser(expandPaths(entry.file, table), expandPaths(entry.args, table), state_.folder);
+      break;
+    }
+  }
+  if (opened) {
+    DestroyWindow(window_);
+    return;
+  }
+  showQuestion(state_, kQuestionCouldNotOpen);
+  layout();
+}
+
+void SetupWindow::openTarget(const std::wstring& file) {
+  if (file.empty() || !openAsSignedInUser(file, L"", L"")) showQuestion(state_, kQuestionCouldNotOpen);
+}
+
+void SetupWindow::dpiChanged(UINT dpi, const RECT& suggested) {
+  HMONITOR monitor = MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST);
+  RECT work = workAreaOf(monitor);
+  state_.scale = windowScale(dpi, work.right - work.left, work.bottom - work.top);
+  int width = scaledPixels(kWindowWidth, state_.scale);
+  int height = scaledPixels(kWindowHeight, state_.scale);
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  placeFolderBox();
+  if (renderer_ != nullptr && renderer_->hasTarget()) {
+    if (SUCCEEDED(renderer_->resizeTarget(state_.scale, static_cast<UINT>(width), static_cast<UINT>(height))))
+      scaleOfTarget_ = state_.scale;
+  }
+  invalidate();
+}
+
+LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_KEYDOWN:
+      if (w == VK_TAB || w == VK_RETURN || w == VK_ESCAPE) {
+        keyDown(w, (l & (1 << 30)) != 0);
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      if (w == L'\t' || w == L'\r' || w == 27) return 0;
+      break;
+    case WM_SETFOCUS: {
+      LRESULT r = CallWindowProcW(folderBoxProc_, box, message, w, l);
+      if (state_.focus != kElemFolder) {
+        state_.focus = kElemFolder;
+        invalidate();
+      }
+      if (state_.focusVisible) SendMessageW(box, EM_SETSEL, 0, -1);
+      return r;
+    }
+    default: break;
+  }
+  return CallWindowProcW(folderBoxProc_, box, message, w, l);
+}
+
+LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
+  float x = 0, y = 0;
+  switch (message) {
+    case WM_DESTROY:
+      destroyed_ = true;
+      if (timerOn_) KillTimer(window, kAnimationTimer);
+      timerOn_ = false;
+      if (renderer_ != nullptr) renderer_->releaseTarget();
+      storeAnswer(movedToPlain_ ? -1 : 0);
+      PostQuitMessage(0);
+      return 0;
+    case WM_SIZE:
+      if (w != SIZE_MINIMIZED && renderer_ != nullptr && renderer_->hasTarget()) {
+        if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l)))) scaleOfTarget_ = state_.scale;
+      }
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(w) != WA_INACTIVE) moveKeyboardFocus();
+      return 0;
+    case WM_SETFOCUS:
+      if (state_.focus == kElemFolder && state_.editShown && folderBox_ != nullptr) SetFocus(folderBox_);
+      return 0;
+    case WM_PAINT: paint(); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_CLOSE:
+      if (!state_.closingApp) carryOut(closeRequested(state_));
+      return 0;
+    case WM_NCHITTEST: {
+      POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+      ScreenToClient(window, &pt);
+      float lx = static_cast<float>(pt.x / state_.scale), ly = static_cast<float>(pt.y / state_.scale);
+      if (ly >= 0 && ly < kTitleBandHeight && lx >= 0 && lx < kWindowWidth)
+        return hitTest(state_, lx, ly) == kElemTitleClose ? HTCLIENT : HTCAPTION;
+      return HTCLIENT;
+    }
+    case WM_SETCURSOR:
+      if (LOWORD(l) == HTCLIENT && reinterpret_cast<HWND>(w) == window) {
+        POINT pt{};
+        GetCursorPos(&pt);
+        ScreenToClient(window, &pt);
+        int32_t element = hitTest(state_, static_cast<float>(pt.x / state_.scale), static_cast<float>(pt.y / state_.scale));
+        LPCWSTR cursor = IDC_ARROW;
+        if (element == kElemAccept || (element >= kElemFirstTask && element < kElemFirstTask + kShownTaskBoxes) ||
+            element == kElemLink)
+          cursor = IDC_HAND;
+        else if (element == kElemFolder)
+          cursor = IDC_IBEAM;
+        SetCursor(LoadCursorW(nullptr, cursor));
+        return TRUE;
+      }
+      break;
+    case WM_KEYDOWN: keyDown(w, (l & (1 << 30)) != 0); return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      SetCapture(window);
+      toLayout(l, x, y);
+      press(x, y);
+      layout();
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!mouseTracked_) {
+        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, window, 0};
+        mouseTracked_ = TrackMouseEvent(&track) != FALSE;
+      }
+      toLayout(l, x, y);
+      moveMouse(x, y);
+      return 0;
+    case WM_LBUTTONUP:
+      ReleaseCapture();
+      toLayout(l, x, y);
+      release(x, y);
+      return 0;
+    case WM_MOUSELEAVE:
+      mouseTracked_ = false;
+      if (!state_.dragging && state_.hover != 0) {
+        state_.hover = 0;
+        invalidate();
+      }
+      return 0;
+    case WM_MOUSEWHEEL: {
+      POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+      ScreenToClient(window, &pt);
+      int32_t element = hitTest(state_, static_cast<float>(pt.x / state_.scale), static_cast<float>(pt.y / state_.scale));
+      if (state_.page == kPageWelcome && state_.question == 0 &&
+          (element == kElemLicenseBox || element == kElemThumb)) {
+        int32_t before = state_.licenseScroll;
+        wheelLicense(state_, GET_WHEEL_DELTA_WPARAM(w), licenseMaxScroll(state_));
+        if (before != state_.licenseScroll) invalidate();
+      }
+      return 0;
+    }
+    case WM_TIMER:
+      if (w == kAnimationTimer) {
+        state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
+        invalidate();
+      }
+      return 0;
+    case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); return 0;
+    case WM_CTLCOLOREDIT:
+      if (reinterpret_cast<HWND>(l) == folderBox_) {
+        HDC dc = reinterpret_cast<HDC>(w);
+        SetTextColor(dc, paletteColourRef(state_.theme, 9));
+        SetBkColor(dc, paletteColourRef(state_.theme, 3));
+        return reinterpret_cast<LRESULT>(folderBrush_);
+      }
+      break;
+    case WM_COMMAND:
+      if (LOWORD(w) == kFolderBoxId && reinterpret_cast<HWND>(l) == folderBox_) {
+        if (HIWORD(w) == EN_CHANGE && !suppressEditChange_) {
+          std::wstring text(kFolderReadChars + 1, L'\0');
+          int n = GetWindowTextW(folderBox_, text.data(), kFolderReadChars + 1);
+          text.resize(static_cast<size_t>(std::max(n, 0)));
+          state_.folder = text;
+          takeFolderVerdict(state_, 0, {});
+          invalidate();
+        }
+        return 0;
+      }
+      break;
+    case kMsgStep:
+      takeStep(state_, stepOf(w), statusOf(w), static_cast<int32_t>(l));
+      updateTimer();
+      invalidate();
+      return 0;
+    case kMsgCommitted:
+      takeCommitted(state_);
+      invalidate();
+      return 0;
+    case kMsgRollingBack:
+      takeRollingBack(state_);
+      layout();
+      return 0;
+    case kMsgFileInUse:
+      if (link_ != nullptr && link_->waiting()) takeFileInUse(state_, link_->questionText());
+      layout();
+      return 0;
+    case kMsgWorkerDone:
+      if (link_ != nullptr) {
+        link_->waitForWorker();
+        takeWorkerDone(state_, link_->result(), theLog().openPath());
+      }
+      layout();
+      return 0;
+    case kMsgStateChange: {
+      double scale = state_.scale;
+      if (w != 0) (*reinterpret_cast<const std::function<void(UiState&)>*>(w))(state_);
+      if (scale != state_.scale) placeFolderBox();
+      if (l != 1) layout();
+      return 0;
+    }
+    case kMsgCloseAppDone:
+      closeAppFinished(w == 1);
+      layout();
+      return 0;
+    case kMsgToPlain:
+    case kMsgClose: DestroyWindow(window); return 0;
+    default: break;
+  }
+  return DefWindowProcW(window, message, w, l);
+}
+
+int32_t runInstallWizard(const RunOptions& run, UiState state, WorkerLink& link) {
+  state.role = kRoleInstall;
+  state.result = 2;
+  const Payload& payload = *run.payload;
+  std::wstring license = utf8ToWide(std::string_view(reinterpret_cast<const char*>(payload.licence),
+                                                     payload.licence == nullptr ? 0 : payload.licenceLength));
+  if (!license.empty() && license.front() == L'\uFEFF') license.erase(0, 1);
+  state.licenseLines = licenseLinesOf(license);
+
+  UiState plainState = state;
+  std::wstring reason;
+  {
+    SetupWindow window(state, &run, &link);
+    if (window.create(reason)) {
+      window.runLoop();
+      if (!window.movedToPlain()) {
+        link.waitForWorker();
+        return window.state().result;
+      }
+      plainState = window.state();
+      reason = window.plainReason();
+    }
+  }
+  logf(L"Plain mode: %ls.", reason.c_str());
+  return runPlainWindow(run, plainState, link);
+}
+
+int32_t runErrorPage(int32_t page, std::wstring_view detail, int theme, const std::wstring& logPath) {
+  UiState state;
+  state.role = kRoleInstall;
+  state.theme = theme;
+  state.versionText = ownVersionText();
+  state.errorDetail = std::wstring(detail);
+  state.logPath = logPath;
+  moveToPage(state, page);
+  state.result = pageResultCode(page);
+  std::wstring reason;
+  bool shown = false;
+  {
+    SetupWindow window(state);
+    if (window.create(reason)) {
+      window.runLoop();
+      if (!window.movedToPlain()) return window.state().result;
+      reason = window.plainReason();
+      shown = true;
+    }
+  }
+  if (!shown) logf(L"Plain mode: %ls.", reason.c_str());
+  std::wstring open;
+  int32_t result = showErrorPage(page, detail, &open);
+  if (!open.empty()) openAsSignedInUser(open, L"", L"");
+  return result;
+}
+
+}  // namespace zs::ui

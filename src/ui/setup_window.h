@@ -1,0 +1,141 @@
+// The drawn wizard window: one borderless, fixed-size window that Direct2D paints completely,
+// with one real child control (the folder box). It owns a UiState, turns Windows input into the
+// state machine's element codes and inputs, carries out the actions the state machine returns,
+// and moves to plain mode whenever it cannot be created or cannot draw.
+//
+// Three kinds of caller use it: the install wizard and the error pages run it on the main thread;
+// the uninstaller and the start-up rollback run it on a window thread of its own and change its
+// state from their thread (postChange, ask), which the window thread carries out.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ui/ui_state.h"
+
+namespace zs::ui {
+
+struct RunOptions;
+class Renderer;
+class WorkerLink;
+
+// Device pixels per layout unit on a monitor: its DPI over 96, but small enough that the window
+// fits its work area with 8 pixels to spare on each side, and never below 0.5.
+double windowScale(unsigned dpi, int workWidth, int workHeight);
+// Window pixels for layout units at a scale, halves rounded up.
+int scaledPixels(double units, double scale);
+
+// The program's own file version for the window: "a.b.c.d", "a.b.c" when d is 0, "a.b" when c and
+// d are 0; empty when it cannot be read.
+std::wstring ownVersionText();
+std::wstring shortVersionText(const std::wstring& fourPart);
+
+class SetupWindow {
+ public:
+  // run and link are the install wizard's; both null for the other callers.
+  SetupWindow(const UiState& state, const RunOptions* run = nullptr, WorkerLink* link = nullptr);
+  ~SetupWindow();
+  SetupWindow(const SetupWindow&) = delete;
+  SetupWindow& operator=(const SetupWindow&) = delete;
+
+  // On the thread that will run it. False with a reason text.
+  bool create(std::wstring& reason);
+  // Runs the message loop until the window is destroyed, then releases the window's resources.
+  void runLoop();
+
+  // The uninstaller and the start-up rollback: creates and runs the window on a thread of its own;
+  // true once the window is up.
+  bool startThread();
+  bool running() const { return started_.load() && !ended_.load(); }
+  // Ends the window (if it still runs) and waits for its thread.
+  void closeAndWait();
+  // Waits until the window thread has ended (the user closed the window).
+  void waitForEnd();
+  // Runs a change of the state on the window thread and repaints; nothing when the window is gone.
+  void postChange(const std::function<void(UiState&)>& change);
+  // Runs a change and waits for the user's answer: 1 yes, 0 no, -1 the window moved to plain mode
+  // or was not running.
+  int32_t ask(const std::function<void(UiState&)>& change);
+
+  bool movedToPlain() const { return movedToPlain_; }
+  const std::wstring& plainReason() const { return plainReason_; }
+  const UiState& state() const { return state_; }
+
+  LRESULT handle(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l);
+
+ private:
+  static DWORD WINAPI threadMain(void* self);
+  void layout();
+  void paint();
+  void moveToPlain(const std::wstring& reason);
+  void carryOut(int32_t action);
+  void keyDown(WPARAM key, bool repeat);
+  void press(float x, float y);
+  void moveMouse(float x, float y);
+  void release(float x, float y);
+  void dpiChanged(UINT dpi, const RECT& suggested);
+  void showFolderBox(bool show);
+  void makeFolderBox();
+  void placeFolderBox();
+  void moveKeyboardFocus();
+  void updateTimer();
+  void storeAnswer(int32_t answer);
+  void startInstall();
+  void startWorker();
+  void closeApp();
+  void openApp();
+  void openTarget(const std::wstring& file);
+  void closeAppFinished(bool closed);
+  bool toLayout(LPARAM l, float& x, float& y) const;
+  void invalidate();
+
+  UiState state_;
+  const RunOptions* run_;
+  WorkerLink* link_;
+  std::unique_ptr<Renderer> renderer_;
+  std::wstring plainReason_;
+  bool movedToPlain_ = false;
+  bool destroyed_ = false;
+  HWND window_ = nullptr;
+  HWND folderBox_ = nullptr;
+  WNDPROC folderBoxProc_ = nullptr;
+  HFONT folderFont_ = nullptr;
+  HBRUSH folderBrush_ = nullptr;
+  HANDLE embeddedFont_ = nullptr;
+  bool folderBoxTried_ = false;
+  HANDLE answerEvent_ = nullptr;
+  std::atomic<int32_t> answer_{0};
+  std::atomic<bool> answerAwaited_{false};
+  HANDLE thread_ = nullptr;
+  HANDLE readyEvent_ = nullptr;
+  std::atomic<bool> started_{false};
+  std::atomic<bool> ended_{false};
+  bool software_ = false;
+  bool firstFrame_ = true;
+  bool painting_ = false;
+  bool timerOn_ = false;
+  bool mouseTracked_ = false;
+  bool suppressEditChange_ = false;
+  bool comInitialised_ = false;
+  bool classRegistered_ = false;
+  unsigned long long createMs_ = 0;
+  int32_t lastQuestion_ = 0;
+  double scaleOfTarget_ = 0;
+};
+
+// The install wizard on the main thread. Falls back to plain mode when the window cannot be had
+// or moves to plain mode while shown; returns the run's result code.
+int32_t runInstallWizard(const RunOptions& run, UiState state, WorkerLink& link);
+
+// An error page (7 to 13) on the main thread; returns the page's result code. A link the user
+// follows from it (the download page, the log) is opened by the page itself.
+int32_t runErrorPage(int32_t page, std::wstring_view detail, int theme, const std::wstring& logPath);
+
+}  // namespace zs::ui
