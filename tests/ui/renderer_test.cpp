@@ -14,6 +14,7 @@
 #include "ui/palette.h"
 #include "ui/renderer.h"
 #include "ui/text_layout.h"
+#include "ui/window_fixture.h"
 
 namespace zs::ui {
 namespace {
@@ -182,30 +183,6 @@ TEST_F(MemFonts, TheEmbeddedFontsFillTheThreeWeightSlots) {
 #endif
 
 // ---- renderer ----
-
-struct HiddenWindow {
-  HiddenWindow() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ZsRendererTest";
-    RegisterClassW(&wc);
-    handle = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 880, 560, nullptr, nullptr, wc.hInstance, nullptr);
-  }
-  ~HiddenWindow() {
-    if (handle != nullptr) DestroyWindow(handle);
-  }
-  HWND handle = nullptr;
-};
-
-// The window's thread initialises COM for the imaging component; so does the test's.
-struct ComApartment {
-  ComApartment() : hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(hr)) CoUninitialize();
-  }
-  HRESULT hr;
-};
 
 // Every primitive once, in every text size and weight.
 void drawEverything(Canvas& c) {
