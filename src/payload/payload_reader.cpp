@@ -7,7 +7,9 @@
 
 #include "app/log.h"
 #include "payload/decompressor.h"
+#include "payload/payload_resource.h"
 #include "payload/sha256.h"
+#include "platform/resource.h"
 
 namespace zs {
 
@@ -21,13 +23,10 @@ int refuse(const wchar_t* reason) {
 }  // namespace
 
 int loadPayload(Payload& payload) {
-  HRSRC found = FindResourceW(nullptr, L"ZSPAYLOAD", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-  if (found == nullptr) return kPayloadMissing;
-  const DWORD size = SizeofResource(nullptr, found);
-  HGLOBAL loaded = LoadResource(nullptr, found);
-  const void* data = loaded == nullptr ? nullptr : LockResource(loaded);
-  if (data == nullptr || size == 0) return kPayloadRefused;
-  return verifyPayload(static_cast<const uint8_t*>(data), size, payload);
+  if (!hasPayloadResource()) return kPayloadMissing;
+  const std::span<const uint8_t> bytes = rcdataResource(L"ZSPAYLOAD");
+  if (bytes.empty()) return kPayloadRefused;
+  return verifyPayload(bytes.data(), static_cast<uint32_t>(bytes.size()), payload);
 }
 
 int verifyPayload(const uint8_t* data, uint32_t size, Payload& payload) {

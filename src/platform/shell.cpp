@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "platform/com.h"
 #include "platform/files.h"
 
 namespace zs {
@@ -20,30 +21,6 @@ namespace {
 // {9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3}, 5
 constexpr PROPERTYKEY kAppUserModelId = {
     {0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}}, 5};
-
-template <typename T>
-class Com {
- public:
-  Com() = default;
-  ~Com() { reset(); }
-  Com(const Com&) = delete;
-  Com& operator=(const Com&) = delete;
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  T** put() {
-    reset();
-    return &p_;
-  }
-  void** putVoid() { return reinterpret_cast<void**>(put()); }
-  explicit operator bool() const { return p_ != nullptr; }
-  void reset() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
 
 class Bstr {
  public:

@@ -30,6 +30,27 @@ int columnsOf(std::wstring_view text) {
 
 double textWidth(std::wstring_view text, double size) { return columnsOf(text) * 0.6 * size; }
 
+std::vector<UnderlineSpan> underlineSpans(std::wstring_view text, double x, double size) {
+  const double column = 0.6 * size;
+  const double gap = 0.048 * size;
+  std::vector<UnderlineSpan> out;
+  double start = x;
+  double at = x;
+  auto piece = [&](double right) {
+    if (right > start) out.push_back({start, right});
+  };
+  for (wchar_t c : text) {
+    const double next = at + columnsOf(c) * column;
+    if (std::wstring_view(L"gjpqy,;").find(c) != std::wstring_view::npos) {
+      piece(at - gap);
+      start = next + gap;
+    }
+    at = next;
+  }
+  piece(at);
+  return out;
+}
+
 namespace {
 
 bool isHigh(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }

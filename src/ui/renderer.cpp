@@ -1,0 +1,552 @@
+#include "ui/renderer.h"
+
+#include <wincodec.h>
+#include <d2d1.h>
+#include <dwrite.h>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+
+#include "app/log.h"
+#include "platform/com.h"
+#include "platform/resource.h"
+#include "platform/system_library.h"
+#include "ui/mem_fonts.h"
+#include "ui/palette.h"
+#include "ui/text_layout.h"
+
+namespace zs::ui {
+
+namespace {
+
+// Direct2D and DirectWrite are reached through GetProcAddress only: the setup has to start (and
+// fall back to its plain window) on a system without them.
+using D2D1CreateFactoryFn = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, const D2D1_FACTORY_OPTIONS*, void**);
+using DWriteCreateFactoryFn = HRESULT(WINAPI*)(DWRITE_FACTORY_TYPE, REFIID, IUnknown**);
+
+constexpr int kSizeCount = 6;
+constexpr DWRITE_FONT_WEIGHT kInstalledWeights[kWeightSlots] = {DWRITE_FONT_WEIGHT_NORMAL, DWRITE_FONT_WEIGHT_NORMAL,
+                                                                DWRITE_FONT_WEIGHT_BOLD};
+// Text layouts are kept between frames; a page shows far fewer distinct texts than this.
+constexpr size_t kLayoutCacheLimit = 512;
+constexpr double kBrandUnits = 36;
+
+std::wstring hresultText(const wchar_t* what, HRESULT hr) {
+  wchar_t text[96];
+  swprintf(text, 96, L"%ls 0x%08lx", what, static_cast<unsigned long>(hr));
+  return text;
+}
+
+HRESULT lastErrorResult() {
+  DWORD error = GetLastError();
+  return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+D2D1_COLOR_F colourOf(int theme, int index) {
+  const uint32_t argb = paletteColour(theme, index);
+  return D2D1::ColorF(static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
+                      static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
+}
+
+// The format whose size is nearest; a size between the formats' is set on the layout itself.
+int sizeIndex(float size) {
+  int best = 0;
+  for (int i = 1; i < kSizeCount; ++i)
+    if (std::fabs(kTextSizes[i] - size) < std::fabs(kTextSizes[best] - size)) best = i;
+  return best;
+}
+
+HRESULT setLineMetrics(IDWriteTextFormat* format, float size, double scale) {
+  return format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, static_cast<float>(lineHeight(size, scale)),
+                                static_cast<float>(fontAscent(size, scale)));
+}
+
+// A point on the circle clockwise from straight up.
+D2D1_POINT_2F onCircle(PointF centre, float radius, double radians) {
+  return D2D1::Point2F(centre.x + radius * static_cast<float>(std::sin(radians)),
+                       centre.y - radius * static_cast<float>(std::cos(radians)));
+}
+
+}  // namespace
+
+// Everything a frame's primitives reach; the renderer's implementation is this state.
+struct RenderState {
+  Com<ID2D1Factory> d2d;
+  Com<IDWriteFactory> dwrite;  // outlives the fonts, which unregister their loaders from it
+  EmbeddedFonts fonts;
+  FontSlot installed[kWeightSlots];
+  bool installedFont = false;
+  Com<IDWriteTextFormat> formats[kSizeCount][kWeightSlots];
+  double formatScale = 1;
+  Com<IDWriteRenderingParams> renderingParams;
+  Com<ID2D1StrokeStyle> stroke;
+
+  bool useDc = false;
+  HWND window = nullptr;
+  Com<ID2D1HwndRenderTarget> hwndTarget;
+  Com<ID2D1DCRenderTarget> dcTarget;
+  ID2D1RenderTarget* target = nullptr;  // whichever of the two is made
+  Com<ID2D1SolidColorBrush> brush;
+  double scale = 1;
+
+  Com<IWICImagingFactory> wic;
+  bool wicTried = false;
+  Com<ID2D1Bitmap> brand;
+  UINT brandPixels = 0;
+  bool brandFailed = false;
+
+  std::unordered_map<std::wstring, Com<IDWriteTextLayout>> layouts;
+  bool drawError = false;
+  int clipDepth = 0;
+
+  const FontSlot* slots() const { return installedFont ? installed : fonts.slots; }
+  bool useInstalledFont();
+  bool makeFormats();
+  void adoptScale(double newScale);
+  HRESULT createTarget(HWND hwnd, UINT width, UINT height, bool software);
+  void prepareBrand(UINT pixels);
+  bool failBrand();
+  IDWriteTextLayout* layoutFor(std::wstring_view text, float size, Weight weight);
+};
+
+struct Renderer::Impl : RenderState {};
+
+bool RenderState::useInstalledFont() {
+  Com<IDWriteFontCollection> system;
+  UINT32 index = 0;
+  BOOL exists = FALSE;
+  const bool consolas = SUCCEEDED(dwrite->GetSystemFontCollection(system.put(), FALSE)) &&
+                        SUCCEEDED(system->FindFamilyName(L"Consolas", &index, &exists)) && exists;
+  for (int i = 0; i < kWeightSlots; ++i) {
+    installed[i].family = consolas ? L"Consolas" : L"Segoe UI";
+    installed[i].weight = kInstalledWeights[i];
+  }
+  installedFont = true;
+  return true;
+}
+
+bool RenderState::makeFormats() {
+  const FontSlot* from = slots();
+  for (int s = 0; s < kSizeCount; ++s) {
+    for (int w = 0; w < kWeightSlots; ++w) {
+      IDWriteTextFormat** format = formats[s][w].put();
+      if (FAILED(dwrite->CreateTextFormat(from[w].family.c_str(), from[w].collection.get(), from[w].weight,
+                                          from[w].style, from[w].stretch, kTextSizes[s], L"en-us", format)))
+        return false;
+      IDWriteTextFormat* f = *format;
+      if (FAILED(f->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP)) ||
+          FAILED(f->SetTextAlignment(DWRITE_TEXT_ALIGNMENT_LEADING)) ||
+          FAILED(f->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_NEAR)) ||
+          FAILED(setLineMetrics(f, kTextSizes[s], formatScale)))
+        return false;
+    }
+  }
+  return true;
+}
+
+// Line heights and ascents are whole device pixels, so they change with the scale; layouts made
+// for the old scale are dropped.
+void RenderState::adoptScale(double newScale) {
+  scale = newScale;
+  if (newScale == formatScale) return;
+  formatScale = newScale;
+  for (int s = 0; s < kSizeCount; ++s)
+    for (int w = 0; w < kWeightSlots; ++w)
+      if (formats[s][w]) setLineMetrics(formats[s][w].get(), kTextSizes[s], newScale);
+  layouts.clear();
+}
+
+HRESULT RenderState::createTarget(HWND hwnd, UINT width, UINT height, bool software) {
+  const float dpi = static_cast<float>(scale * 96.0);
+  HRESULT hr;
+  if (useDc) {
+    // A DC target takes only this pixel format.
+    D2D1_RENDER_TARGET_PROPERTIES props = D2D1::RenderTargetProperties(
+        software ? D2D1_RENDER_TARGET_TYPE_SOFTWARE : D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE), dpi, dpi);
+    hr = d2d->CreateDCRenderTarget(&props, dcTarget.put());
+    if (SUCCEEDED(hr)) target = dcTarget.get();
+  } else {
+    D2D1_RENDER_TARGET_PROPERTIES props = D2D1::RenderTargetProperties(
+        software ? D2D1_RENDER_TARGET_TYPE_SOFTWARE : D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_IGNORE), dpi, dpi);
+    D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProps = D2D1::HwndRenderTargetProperties(hwnd, D2D1::SizeU(width, height));
+    hr = d2d->CreateHwndRenderTarget(&props, &hwndProps, hwndTarget.put());
+    if (SUCCEEDED(hr)) target = hwndTarget.get();
+  }
+  return hr;
+}
+
+bool RenderState::failBrand() {
+  logLine(L"The brand image could not be prepared, so the window draws without it.");
+  brandFailed = true;
+  brand.reset();
+  brandPixels = 0;
+  return false;
+}
+
+void RenderState::prepareBrand(UINT pixels) {
+  if (!wicTried) {
+    wicTried = true;
+    if (loadSystemLibrary(L"windowscodecs.dll") != nullptr)
+      CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                       wic.putVoid());
+  }
+  const std::span<const uint8_t> png = rcdataResource(L"BRAND");
+  Com<IWICStream> stream;
+  Com<IWICBitmapDecoder> decoder;
+  Com<IWICBitmapFrameDecode> frame;
+  Com<IWICBitmapScaler> scaler;
+  Com<IWICFormatConverter> converter;
+  Com<ID2D1Bitmap> bitmap;
+  if (!wic || png.empty() || FAILED(wic->CreateStream(stream.put())) ||
+      FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(png.data()), static_cast<DWORD>(png.size()))) ||
+      FAILED(wic->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put())) ||
+      FAILED(decoder->GetFrame(0, frame.put())) || FAILED(wic->CreateBitmapScaler(scaler.put())) ||
+      FAILED(scaler->Initialize(frame.get(), pixels, pixels, WICBitmapInterpolationModeFant)) ||
+      FAILED(wic->CreateFormatConverter(converter.put())) ||
+      FAILED(converter->Initialize(scaler.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeMedianCut)) ||
+      FAILED(target->CreateBitmapFromWicBitmap(converter.get(), nullptr, bitmap.put()))) {
+    failBrand();
+    return;
+  }
+  // Com is not movable: hand the new bitmap over by reference count.
+  brand.reset();
+  *brand.put() = bitmap.get();
+  bitmap.get()->AddRef();
+  brandPixels = pixels;
+}
+
+IDWriteTextLayout* RenderState::layoutFor(std::wstring_view text, float size, Weight weight) {
+  const int s = sizeIndex(size);
+  const int w = std::clamp(static_cast<int>(weight), 0, kWeightSlots - 1);
+  std::wstring key;
+  key.reserve(text.size() + 3);
+  key.push_back(static_cast<wchar_t>(w + 1));
+  key.push_back(static_cast<wchar_t>(std::lround(size * 8) + 1));
+  key.append(text);
+  if (auto found = layouts.find(key); found != layouts.end()) return found->second.get();
+  if (layouts.size() >= kLayoutCacheLimit) layouts.clear();
+
+  Com<IDWriteTextLayout>& layout = layouts[key];
+  const UINT32 length = static_cast<UINT32>(text.size());
+  HRESULT hr = dwrite->CreateTextLayout(text.data(), length, formats[s][w].get(), 8192.0f, 1024.0f, layout.put());
+  if (SUCCEEDED(hr) && size != kTextSizes[s]) {
+    const DWRITE_TEXT_RANGE all{0, length};
+    hr = layout->SetFontSize(size, all);
+    if (SUCCEEDED(hr)) hr = setLineMetrics(layout.get(), size, formatScale);
+  }
+  if (FAILED(hr)) {
+    layouts.erase(key);
+    return nullptr;
+  }
+  return layout.get();
+}
+
+namespace {
+
+// The page code's primitives on the current target. Every coordinate is in layout units, which
+// the target's DPI makes device-independent units.
+class TargetCanvas final : public Canvas {
+ public:
+  TargetCanvas(RenderState& r, int theme) : r_(r), theme_(theme) {}
+
+  void fillRect(const RectF& rect, int colour) override {
+    paint(colour)->FillRectangle(snapped(rect), r_.brush.get());
+  }
+
+  void fillRoundRect(const RectF& rect, float radius, int colour) override {
+    paint(colour)->FillRoundedRectangle(D2D1::RoundedRect(snapped(rect), radius, radius), r_.brush.get());
+  }
+
+  void borderedRoundRect(const RectF& rect, float radius, int border, int fill) override {
+    const D2D1_RECT_F outer = snapped(rect);
+    const float px = pixel();
+    const D2D1_RECT_F inner = D2D1::RectF(outer.left + px, outer.top + px, outer.right - px, outer.bottom - px);
+    const float innerRadius = std::max(0.0f, radius - px);
+    paint(border)->FillRoundedRectangle(D2D1::RoundedRect(outer, radius, radius), r_.brush.get());
+    if (inner.right > inner.left && inner.bottom > inner.top)
+      paint(fill)->FillRoundedRectangle(D2D1::RoundedRect(inner, innerRadius, innerRadius), r_.brush.get());
+  }
+
+  void strokeRoundRect(const RectF& rect, float radius, float width, int colour) override {
+    const D2D1_RECT_F edges = snapped(rect);
+    const float half = pixel() / 2;
+    const D2D1_RECT_F centres = D2D1::RectF(edges.left + half, edges.top + half, edges.right - half, edges.bottom - half);
+    paint(colour)->DrawRoundedRectangle(D2D1::RoundedRect(centres, radius, radius), r_.brush.get(), width,
+                                        r_.stroke.get());
+  }
+
+  void line(PointF a, PointF b, float width, int colour) override {
+    paint(colour)->DrawLine(D2D1::Point2F(a.x, a.y), D2D1::Point2F(b.x, b.y), r_.brush.get(), width, r_.stroke.get());
+  }
+
+  void polyline(const PointF* points, size_t count, float width, int colour) override {
+    if (count < 2) return;
+    Com<ID2D1PathGeometry> path;
+    Com<ID2D1GeometrySink> sink;
+    if (!openPath(path, sink)) return;
+    sink->BeginFigure(D2D1::Point2F(points[0].x, points[0].y), D2D1_FIGURE_BEGIN_HOLLOW);
+    for (size_t i = 1; i < count; ++i) sink->AddLine(D2D1::Point2F(points[i].x, points[i].y));
+    strokePath(path, sink, width, colour);
+  }
+
+  void fillCircle(PointF centre, float radius, int colour) override {
+    paint(colour)->FillEllipse(D2D1::Ellipse(D2D1::Point2F(centre.x, centre.y), radius, radius), r_.brush.get());
+  }
+
+  void strokeCircle(PointF centre, float radius, float width, int colour) override {
+    paint(colour)->DrawEllipse(D2D1::Ellipse(D2D1::Point2F(centre.x, centre.y), radius, radius), r_.brush.get(), width,
+                               r_.stroke.get());
+  }
+
+  // Cubic Bézier pieces of at most 90 degrees each, not an arc segment: some Direct2D versions
+  // draw arc segments as straight lines.
+  void arc(PointF centre, float radius, float startDegrees, float sweepDegrees, float width, int colour) override {
+    const double sweep = std::clamp(static_cast<double>(sweepDegrees), -360.0, 360.0);
+    if (sweep == 0 || radius <= 0) return;
+    Com<ID2D1PathGeometry> path;
+    Com<ID2D1GeometrySink> sink;
+    if (!openPath(path, sink)) return;
+    const double toRadians = 3.14159265358979323846 / 180.0;
+    const int pieces = static_cast<int>(std::ceil(std::fabs(sweep) / 90.0 - 1e-9));
+    const double step = sweep / pieces * toRadians;
+    // Control points lie along the tangents, 4/3 tan(step / 4) of the radius from the ends.
+    const float reach = radius * static_cast<float>(4.0 / 3.0 * std::tan(step / 4));
+    double at = startDegrees * toRadians;
+    sink->BeginFigure(onCircle(centre, radius, at), D2D1_FIGURE_BEGIN_HOLLOW);
+    for (int i = 0; i < pieces; ++i) {
+      const double to = at + step;
+      const D2D1_POINT_2F from = onCircle(centre, radius, at);
+      const D2D1_POINT_2F end = onCircle(centre, radius, to);
+      D2D1_BEZIER_SEGMENT bezier;
+      bezier.point1 = D2D1::Point2F(from.x + reach * static_cast<float>(std::cos(at)),
+                                    from.y + reach * static_cast<float>(std::sin(at)));
+      bezier.point2 = D2D1::Point2F(end.x - reach * static_cast<float>(std::cos(to)),
+                                    end.y - reach * static_cast<float>(std::sin(to)));
+      bezier.point3 = end;
+      sink->AddBezier(&bezier);
+      at = to;
+    }
+    strokePath(path, sink, width, colour);
+  }
+
+  void text(std::wstring_view text, PointF topLeft, float size, Weight weight, int colour) override {
+    if (text.empty()) return;
+    IDWriteTextLayout* layout = r_.layoutFor(text, size, weight);
+    if (layout == nullptr) {
+      r_.drawError = true;
+      return;
+    }
+    paint(colour)->DrawTextLayout(D2D1::Point2F(snap(topLeft.x), snap(topLeft.y)), layout, r_.brush.get());
+  }
+
+  void linkUnderline(std::wstring_view text, PointF topLeft, float size, int colour) override {
+    const double k = r_.scale;
+    const float top = snap(topLeft.y + static_cast<float>(fontAscent(size, k)) + 1.3f);
+    const float thickness = static_cast<float>(std::max(1.0, rnd(0.8125 * k)) / k);
+    for (const UnderlineSpan& piece : underlineSpans(text, topLeft.x, size))
+      fillRect({static_cast<float>(piece.left), top, static_cast<float>(piece.right), top + thickness}, colour);
+  }
+
+  void brand(const RectF& rect) override {
+    if (r_.brandFailed) return;
+    const UINT pixels = static_cast<UINT>(rnd(kBrandUnits * r_.scale));
+    if (!r_.brand || r_.brandPixels != pixels) r_.prepareBrand(pixels);
+    if (!r_.brand) return;
+    r_.target->DrawBitmap(r_.brand.get(), snapped(rect), 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
+  }
+
+  void pushClip(const RectF& rect) override {
+    r_.target->PushAxisAlignedClip(snapped(rect), D2D1_ANTIALIAS_MODE_ALIASED);
+    ++r_.clipDepth;
+  }
+
+  void popClip() override {
+    if (r_.clipDepth == 0) {
+      r_.drawError = true;
+      return;
+    }
+    r_.target->PopAxisAlignedClip();
+    --r_.clipDepth;
+  }
+
+ private:
+  float snap(float v) const { return static_cast<float>(zs::ui::snap(v, r_.scale)); }
+  float pixel() const { return static_cast<float>(onePixel(r_.scale)); }
+  D2D1_RECT_F snapped(const RectF& rect) const {
+    return D2D1::RectF(snap(rect.left), snap(rect.top), snap(rect.right), snap(rect.bottom));
+  }
+
+  ID2D1RenderTarget* paint(int colour) {
+    r_.brush->SetColor(colourOf(theme_, colour));
+    return r_.target;
+  }
+
+  bool openPath(Com<ID2D1PathGeometry>& path, Com<ID2D1GeometrySink>& sink) {
+    if (FAILED(r_.d2d->CreatePathGeometry(path.put())) || FAILED(path->Open(sink.put()))) {
+      r_.drawError = true;
+      return false;
+    }
+    return true;
+  }
+
+  void strokePath(Com<ID2D1PathGeometry>& path, Com<ID2D1GeometrySink>& sink, float width, int colour) {
+    sink->EndFigure(D2D1_FIGURE_END_OPEN);
+    if (FAILED(sink->Close())) {
+      r_.drawError = true;
+      return;
+    }
+    paint(colour)->DrawGeometry(path.get(), r_.brush.get(), width, r_.stroke.get());
+  }
+
+  RenderState& r_;
+  int theme_;
+};
+
+}  // namespace
+
+Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
+Renderer::~Renderer() { releaseTarget(); }
+
+bool Renderer::initialise(std::wstring& reason) {
+  Impl& r = *impl_;
+  auto d2dCreate = systemProc<D2D1CreateFactoryFn>(loadSystemLibrary(L"d2d1.dll"), "D2D1CreateFactory");
+  HRESULT hr = d2dCreate == nullptr ? lastErrorResult()
+                                    : d2dCreate(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                                                r.d2d.putVoid());
+  if (FAILED(hr)) {
+    reason = hresultText(L"D2D1CreateFactory", hr);
+    return false;
+  }
+  auto dwriteCreate = systemProc<DWriteCreateFactoryFn>(loadSystemLibrary(L"dwrite.dll"), "DWriteCreateFactory");
+  hr = dwriteCreate == nullptr ? lastErrorResult()
+                               : dwriteCreate(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                              reinterpret_cast<IUnknown**>(r.dwrite.put()));
+  if (FAILED(hr)) {
+    reason = hresultText(L"DWriteCreateFactory", hr);
+    return false;
+  }
+
+  const wchar_t* why = nullptr;
+  if (!loadEmbeddedFonts(r.dwrite.get(), r.fonts, why)) {
+    logf(L"The embedded fonts could not be loaded (%ls). Using an installed font.", why);
+    r.useInstalledFont();
+  }
+  if (!r.makeFormats()) {
+    reason = L"CreateTextFormat";
+    return false;
+  }
+
+  Com<IDWriteRenderingParams> defaults;
+  hr = r.dwrite->CreateRenderingParams(defaults.put());
+  if (SUCCEEDED(hr))
+    hr = r.dwrite->CreateCustomRenderingParams(defaults->GetGamma(), defaults->GetEnhancedContrast(),
+                                               defaults->GetClearTypeLevel(), defaults->GetPixelGeometry(),
+                                               DWRITE_RENDERING_MODE_CLEARTYPE_NATURAL_SYMMETRIC,
+                                               r.renderingParams.put());
+  if (FAILED(hr)) {
+    reason = hresultText(L"CreateCustomRenderingParams", hr);
+    return false;
+  }
+
+  const D2D1_STROKE_STYLE_PROPERTIES stroke = D2D1::StrokeStyleProperties(
+      D2D1_CAP_STYLE_SQUARE, D2D1_CAP_STYLE_SQUARE, D2D1_CAP_STYLE_FLAT, D2D1_LINE_JOIN_MITER, 10.0f);
+  hr = r.d2d->CreateStrokeStyle(&stroke, nullptr, 0, r.stroke.put());
+  if (FAILED(hr)) {
+    reason = hresultText(L"CreateStrokeStyle", hr);
+    return false;
+  }
+  return true;
+}
+
+bool Renderer::installedFont() const { return impl_->installedFont; }
+
+void Renderer::useDcTarget(bool on) { impl_->useDc = on; }
+
+HRESULT Renderer::makeTarget(HWND window, UINT width, UINT height, bool software, double scale) {
+  Impl& r = *impl_;
+  releaseTarget();
+  if (!r.d2d) return E_UNEXPECTED;
+  r.window = window;
+  r.adoptScale(scale);
+  HRESULT hr = r.createTarget(window, width, height, software);
+  if (FAILED(hr)) {
+    releaseTarget();
+    return hr;
+  }
+  hr = r.target->CreateSolidColorBrush(D2D1::ColorF(0, 0, 0, 1), r.brush.put());
+  if (FAILED(hr)) releaseTarget();
+  return hr;
+}
+
+HRESULT Renderer::resizeTarget(double scale, UINT width, UINT height) {
+  Impl& r = *impl_;
+  if (r.target == nullptr) return E_POINTER;
+  r.adoptScale(scale);
+  const float dpi = static_cast<float>(scale * 96.0);
+  r.target->SetDpi(dpi, dpi);
+  // A DC target takes its size from the paint DC every frame.
+  if (r.hwndTarget) {
+    const D2D1_SIZE_U size = D2D1::SizeU(width, height);
+    return r.hwndTarget->Resize(&size);
+  }
+  return S_OK;
+}
+
+void Renderer::releaseTarget() {
+  Impl& r = *impl_;
+  r.brand.reset();
+  r.brandPixels = 0;
+  r.brush.reset();
+  r.target = nullptr;
+  r.hwndTarget.reset();
+  r.dcTarget.reset();
+}
+
+bool Renderer::hasTarget() const { return impl_->target != nullptr; }
+
+double Renderer::targetScale() const { return impl_->scale; }
+
+HRESULT Renderer::drawFrame(int theme, HDC paintDc, const std::function<void(Canvas&)>& draw) {
+  Impl& r = *impl_;
+  if (r.target == nullptr) return E_POINTER;
+  r.drawError = false;
+  r.clipDepth = 0;
+  if (r.dcTarget) {
+    RECT client{};
+    if (paintDc == nullptr || !GetClientRect(r.window, &client)) return E_INVALIDARG;
+    HRESULT hr = r.dcTarget->BindDC(paintDc, &client);
+    if (FAILED(hr)) return hr;
+  }
+  r.target->BeginDraw();
+  r.target->SetTransform(D2D1::Matrix3x2F::Identity());
+  r.target->SetAntialiasMode(D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+  r.target->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
+  r.target->SetTextRenderingParams(r.renderingParams.get());
+  TargetCanvas canvas(r, theme);
+  auto closeClips = [&] {
+    while (r.clipDepth > 0) {
+      r.target->PopAxisAlignedClip();
+      --r.clipDepth;
+      r.drawError = true;
+    }
+  };
+  try {
+    draw(canvas);
+  } catch (...) {
+    closeClips();
+    r.target->EndDraw();
+    throw;
+  }
+  closeClips();
+  const HRESULT hr = r.target->EndDraw();
+  if (FAILED(hr)) return hr;
+  return r.drawError ? E_FAIL : S_OK;
+}
+
+}  // namespace zs::ui
