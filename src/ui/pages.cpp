@@ -694,6 +694,9 @@ void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
   bool uninstall = s.role == kRoleUninstall;
   bool restoring = s.page == kPageRollingBack;
   int32_t count = restoring ? 1 : uninstall ? kUninstallStepCount : kInstallStepCount;
+  // Marks and names line up in two columns whether a row is plain or the running panel.
+  const float markLeft = in.left + f.p + 12;
+  const float nameLeft = markLeft + kMarkBox + 12;
   float y = in.top;
   for (int32_t i = 0; i < count; ++i) {
     const StepSlot& step = s.steps[i];
@@ -704,33 +707,35 @@ void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
       RectF panel = {in.left, y, in.right, y + height};
       c.borderedRoundRect(panel, 8, kRail, kPanelFill);
       float top = panel.top + f.p + 12;
-      busyMark(c, {panel.left + f.p + 12 + 8, top + f.l13 / 2}, s.spinnerAngle);
-      float left = panel.left + f.p + 12 + 16 + 12;
       float right = panel.right - f.p - 12;
-      c.text(restoring ? L"Restoring the earlier state" : name, {left, top}, 13, Weight::SemiBold, kStrongText);
+      busyMark(c, {markLeft + kMarkBox / 2, top + f.l13 / 2}, s.spinnerAngle);
+      c.text(restoring ? L"Restoring the earlier state" : name, {nameLeft, top}, 13, Weight::SemiBold, kStrongText);
       if (!restoring && step.percent >= 0) {
         std::wstring percent = std::to_wstring(step.percent) + L"%";
         c.text(percent, {right - width(percent, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular, kBodyText);
       }
-      RectF bar = {left, top + f.l13 + 8, right, top + f.l13 + 8 + 6};
+      // The bar and the detail line take the panel's whole width: the longest detail needs it.
+      RectF bar = {markLeft, top + f.l13 + 8, right, top + f.l13 + 8 + 6};
       c.fillRoundRect(bar, 3, kTrack);
       int32_t percent = restoring ? 0 : std::min<int32_t>(step.percent, 100);
-      if (percent > 0) c.fillRoundRect({bar.left, bar.top, bar.left + bar.width() * percent / 100.0f, bar.bottom}, 3, kAccent);
+      if (percent > 0)
+        c.fillRoundRect({bar.left, bar.top, bar.left + bar.width() * static_cast<float>(percent) / 100.0f, bar.bottom},
+                        3, kAccent);
       const wchar_t* line = restoring ? L"Undoing what setup changed. Please wait." : detail;
-      c.text(fitLine(line, right - left, 12), {left, bar.bottom + 8 + (kSmallLine - f.l12) / 2}, 12, Weight::Regular,
-             kBodyText);
+      c.text(fitLine(line, right - markLeft, 12), {markLeft, bar.bottom + 8 + (kSmallLine - f.l12) / 2}, 12,
+             Weight::Regular, kBodyText);
       y += height + 14;
       continue;
     }
     float boxTop = y + (f.l13 - kMarkBox) / 2;
-    PointF centre = {in.left + kMarkBox / 2, boxTop + kMarkBox / 2};
+    PointF centre = {markLeft + kMarkBox / 2, boxTop + kMarkBox / 2};
     if (step.status == kStepDone) {
       c.strokeCircle(centre, 7.25f, 1.75f, kSuccess);
-      checkMark(c, in.left, boxTop, 1, 1.75f, kSuccess);
-      c.text(name, {in.left + kMarkBox + 12, y}, 13, Weight::Regular, kBodyText);
+      checkMark(c, markLeft, boxTop, 1, 1.75f, kSuccess);
+      c.text(name, {nameLeft, y}, 13, Weight::Regular, kBodyText);
     } else {
       c.strokeCircle(centre, 7.25f, 1.5f, kPendingMark);
-      c.text(name, {in.left + kMarkBox + 12, y}, 13, Weight::Regular, kMutedText);
+      c.text(name, {nameLeft, y}, 13, Weight::Regular, kMutedText);
     }
     y += f.l13 + 14;
   }

@@ -292,7 +292,7 @@ bool isButton(int32_t e) {
 TEST(Pages, EveryFrameStaysInsideTheWindow) {
   const std::wstring longText(700, L'w');
   std::wstring longWords;
-  for (int i = 0; i < 120; ++i) longWords += L"word\u4E2D ";
+  for (int i = 0; i < 400; ++i) longWords += L"word\u4E2D ";
   for (int32_t role : {kRoleInstall, kRoleUninstall})
     for (int32_t page = 0; page < kPageCount; ++page)
       for (int32_t question = 0; question <= 5; ++question)
