@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -340,6 +341,90 @@ TEST(Pages, EveryFrameStaysInsideTheWindow) {
                 }
             }
           }
+}
+
+// Hover, press and focus as the page shows them; a question silences what lies under it.
+struct Look {
+  const char* what;
+  int32_t page;
+  int32_t question;
+  int32_t hover, pressed, focus;
+  bool focusVisible;
+  int32_t element;  // whose rectangle is looked at
+  int fill;         // the colour filled there; -1: nothing filled over the background
+  bool ring;        // a focus ring around it
+};
+
+TEST(Pages, HoverPressAndFocusLooks) {
+  const Look cases[] = {
+      {"close at rest", 0, 0, 0, 0, 0, false, kElemTitleClose, -1, false},
+      {"close hovered", 0, 0, kElemTitleClose, 0, 0, false, kElemTitleClose, 42, false},
+      {"close pressed", 0, 0, kElemTitleClose, kElemTitleClose, 0, false, kElemTitleClose, 55, false},
+      {"close under a question", 1, 1, kElemTitleClose, kElemTitleClose, 17, false, kElemTitleClose, -1, false},
+      {"primary at rest", 0, 0, 0, 0, 5, false, kElemNext, 13, false},
+      {"primary hovered", 0, 0, kElemNext, 0, 5, false, kElemNext, 14, false},
+      {"primary pressed", 0, 0, kElemNext, kElemNext, 5, true, kElemNext, 15, true},
+      {"question primary hovered", 1, 1, kElemPrimary, 0, 17, true, kElemPrimary, 14, true},
+      {"focus ring only when visible", 14, 0, 0, 0, 15, false, kElemUninstall, 13, false},
+  };
+  for (const Look& l : cases) {
+    UiState s = on(l.page >= 14 ? kRoleUninstall : kRoleInstall, l.page, l.question);
+    s.hover = l.hover, s.pressed = l.pressed, s.focus = l.focus, s.focusVisible = l.focusVisible;
+    UiState bare = s;
+    bare.question = 0;  // where the close button lies, even while a question hides it from hit testing
+    RectF where = hitRectOf(l.element == kElemTitleClose ? bare : s, l.element);
+    RecordingCanvas c = draw(s);
+    int fill = -1;
+    bool ring = false;
+    for (const auto& sh : c.shapes) {
+      bool inside = sh.rect.contains((where.left + where.right) / 2, (where.top + where.bottom) / 2);
+      if (inside && sh.kind == "fillRoundRect" && sh.rect.width() <= where.width() + 0.01f) fill = sh.colour;
+      if (sh.kind == "strokeRoundRect" && sh.colour == 16 && sh.rect.left < where.left && sh.rect.right > where.right &&
+          sh.rect.top < where.top && sh.rect.bottom > where.bottom)
+        ring = true;
+    }
+    EXPECT_EQ(fill, l.fill) << l.what;
+    EXPECT_EQ(ring, l.ring) << l.what;
+  }
+}
+
+TEST(Pages, LicenseBoxShowsTheLinesFromTheScrollOn) {
+  UiState s = on(kRoleInstall, kPageWelcome);
+  for (int i = 0; i < 60; ++i) s.licenseLines.push_back(L"line " + std::to_wstring(i));
+  RecordingCanvas top = draw(s);
+  const auto* first = top.find(L"line 0");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(top.find(L"line 59"), nullptr) << "lines below the box are not drawn";
+  RectF box = licenseBox(s);
+  EXPECT_NEAR(first->at.x, box.left + 12, 0.01);
+
+  s.licenseScroll = 96;  // five lines of 19.2
+  RecordingCanvas scrolled = draw(s);
+  const auto* fifth = scrolled.find(L"line 5");
+  ASSERT_NE(fifth, nullptr);
+  EXPECT_NEAR(fifth->at.y, first->at.y, 0.01);
+  EXPECT_EQ(scrolled.find(L"line 3"), nullptr) << "lines above the box are not drawn";
+
+  EXPECT_EQ(licenseMaxScroll(s), static_cast<int32_t>(std::ceil(60 * 19.2 + 24 - box.height())));
+  s.licenseScroll = licenseMaxScroll(s);
+  EXPECT_NE(draw(s).find(L"line 59"), nullptr) << "the end of the text can be reached";
+}
+
+TEST(Pages, FolderTextIsDrawnOnlyWhileTheFolderBoxIsHidden) {
+  UiState s = on(kRoleInstall, kPageOptions);
+  s.folder = L"D:\\Apps\\Zelvan";
+  const auto* shown = draw(s).find(s.folder);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->colour, 9);
+  RectF field = folderField(s);
+  EXPECT_TRUE(field.contains(shown->at.x, shown->at.y));
+  EXPECT_NEAR(shown->at.y + fontAscent(13, s.scale), folderBaseline(s), 0.01);
+  s.editShown = true;
+  EXPECT_EQ(draw(s).find(s.folder), nullptr);
+  s.editShown = false;
+  s.folder = L"C:\\" + std::wstring(300, L'x') + L"\\End";
+  RecordingCanvas c = draw(s);
+  EXPECT_TRUE(c.drawnContaining(L"x\\End")) << "a long folder keeps its end in view";
 }
 
 struct Question {
