@@ -93,6 +93,7 @@ constexpr const wchar_t* kKeepNote = L"Your projects and settings stay as they a
 // Every length below is in layout units of the frame being drawn; the pixel-dependent parts come
 // from the scale.
 struct Frame {
+  double k = 1;  // device pixels per unit
   float p = 1;
   float l11 = 0, l12 = 0, l13 = 0, l15 = 0, l24 = 0;
   float contentLeft = 0, contentRight = 0, contentTop = 0, contentBottom = 0;
@@ -103,7 +104,7 @@ struct Frame {
 
 Frame frameOf(const UiState& s) {
   Frame f;
-  double k = s.scale > 0 ? s.scale : 1.0;
+  double k = f.k = s.scale > 0 ? s.scale : 1.0;
   f.p = static_cast<float>(onePixel(k));
   f.l11 = static_cast<float>(lineHeight(11, k));
   f.l12 = static_cast<float>(lineHeight(12, k));
@@ -364,8 +365,7 @@ struct LicenseLayout {
   RectF accept;  // the box and its label
 };
 
-LicenseLayout licenseLayout(const UiState& s, const Frame& f) {
-  (void)s;
+LicenseLayout licenseLayout(const Frame& f) {
   LicenseLayout l;
   RectF in = f.inner;
   l.intro = wrapText(kIntro, in.width(), 13);
@@ -435,7 +435,7 @@ void crossMark(Canvas& c, PointF centre, float half, float strokeWidth, int colo
   c.line({centre.x + half, centre.y - half}, {centre.x - half, centre.y + half}, strokeWidth, colour);
 }
 
-void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bool live, float textSize = 13) {
+void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bool live) {
   const float radius = 8;
   bool hover = live && s.hover == b.element;
   bool pressed = live && s.pressed == b.element;
@@ -450,9 +450,8 @@ void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bo
     c.borderedRoundRect(b.rect, radius, kBorder, pressed ? kRail : hover ? kSubtleFill : kSurface);
     textColour = kStrongText;
   }
-  float lh = textSize == 13 ? f.l13 : f.l12;
-  float tw = width(b.text, textSize);
-  c.text(b.text, {b.rect.left + (b.rect.width() - tw) / 2, b.rect.top + (b.rect.height() - lh) / 2}, textSize,
+  float tw = width(b.text, 13);
+  c.text(b.text, {b.rect.left + (b.rect.width() - tw) / 2, b.rect.top + (b.rect.height() - f.l13) / 2}, 13,
          Weight::Medium, textColour);
 }
 
@@ -611,7 +610,7 @@ void drawWindowFrame(Canvas& c, const UiState& s, const Frame& f) {
 // ---- Page bodies ----
 
 void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
-  LicenseLayout l = licenseLayout(s, f);
+  LicenseLayout l = licenseLayout(f);
   drawLines(c, f, l.intro, f.inner.left, f.inner.top, f.inner.width(), l.box.top, 13, kBodyLine, Weight::Regular,
             kBodyText);
 
@@ -655,8 +654,7 @@ void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   if (!s.editShown) {
     float x = o.field.left + 12;
     std::wstring shown = fitLine(s.folder, o.field.right - 12 - x, 13, true);
-    c.text(shown, {x, folderBaseline(s) - static_cast<float>(fontAscent(13, s.scale > 0 ? s.scale : 1.0))}, 13,
-           Weight::Regular, kStrongText);
+    c.text(shown, {x, o.field.top + (kFieldHeight - f.l13) / 2}, 13, Weight::Regular, kStrongText);
   }
   drawButton(c, s, f, o.browse, live);
 
@@ -870,7 +868,7 @@ std::vector<HitBox> hitBoxes(const UiState& s) {
     if (!b.disabled) out.push_back({b.element, b.rect});
   if (linkShown(s.page)) out.push_back({kElemLink, linkHitRect(s, f)});
   if (s.page == kPageWelcome) {
-    LicenseLayout l = licenseLayout(s, f);
+    LicenseLayout l = licenseLayout(f);
     out.push_back({kElemLicenseBox, l.box});
     if (licenseMaxScroll(s) > 0) out.push_back({kElemThumb, licenseThumb(s)});
     out.push_back({kElemAccept, l.accept});
@@ -895,11 +893,10 @@ RectF folderField(const UiState& s) { return optionsLayout(s, frameOf(s)).field;
 float folderBaseline(const UiState& s) {
   Frame f = frameOf(s);
   RectF field = optionsLayout(s, f).field;
-  double k = s.scale > 0 ? s.scale : 1.0;
-  return field.top + (kFieldHeight - f.l13) / 2 + static_cast<float>(fontAscent(13, k));
+  return field.top + (kFieldHeight - f.l13) / 2 + static_cast<float>(fontAscent(13, f.k));
 }
 
-RectF licenseBox(const UiState& s) { return licenseLayout(s, frameOf(s)).box; }
+RectF licenseBox(const UiState& s) { return licenseLayout(frameOf(s)).box; }
 
 int32_t licenseMaxScroll(const UiState& s) {
   float range = licenseContentHeight(s) - licenseBox(s).height();
