@@ -15,7 +15,7 @@ namespace {
 constexpr int kBackground = 0;
 constexpr int kSurface = 1;  // the content card, and marks drawn on the accent
 constexpr int kPanelFill = 2;
-constexpr int kFieldBorder = 3;
+constexpr int kField = 3;  // the folder box's own background, and the fields' border
 constexpr int kRail = 5;
 constexpr int kSubtleFill = 6;
 constexpr int kPendingMark = 7;
@@ -615,7 +615,7 @@ void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
             kBodyText);
 
   bool focused = s.question == 0 && s.focus == kElemLicenseBox;
-  c.borderedRoundRect(l.box, 6, focused ? kFocus : kFieldBorder, kRail);
+  c.borderedRoundRect(l.box, 6, focused ? kFocus : kField, kRail);
   c.pushClip(inflate(l.box, -f.p));
   float scroll = static_cast<float>(std::clamp(s.licenseScroll, 0, licenseMaxScroll(s)));
   float offset = (kLicenseLine - f.l12) / 2;
@@ -650,7 +650,8 @@ void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   OptionsLayout o = optionsLayout(s, f);
   bool live = s.question == 0;
   c.text(kFolderLabel, {f.inner.left, o.labelTop}, 13, Weight::Medium, kStrongText);
-  c.borderedRoundRect(o.field, 6, live && s.focus == kElemFolder ? kFocus : kFieldBorder, kRail);
+  // Filled like the real folder box, so that the box sits in the field without a seam.
+  c.borderedRoundRect(o.field, 6, live && s.focus == kElemFolder ? kFocus : kField, kField);
   if (!s.editShown) {
     float x = o.field.left + 12;
     std::wstring shown = fitLine(s.folder, o.field.right - 12 - x, 13, true);
