@@ -1,0 +1,569 @@
+#include "ui/pages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "ui/engine_sink.h"
+#include "ui/text_layout.h"
+
+namespace zs::ui {
+namespace {
+
+// Keeps everything a page draws, so that tests can ask what is shown where and in which colour.
+class RecordingCanvas : public Canvas {
+ public:
+  struct Text {
+    std::wstring text;
+    PointF at;
+    float size;
+    int colour;
+  };
+  struct Shape {
+    std::string kind;
+    RectF rect;
+    int colour;
+  };
+  std::vector<Text> texts;
+  std::vector<Shape> shapes;
+  std::vector<Text> underlines;
+  int clipDepth = 0;
+
+  void fillRect(const RectF& r, int colour) override { shapes.push_back({"fillRect", r, colour}); }
+  void fillRoundRect(const RectF& r, float, int colour) override { shapes.push_back({"fillRoundRect", r, colour}); }
+  void borderedRoundRect(const RectF& r, float, int border, int fill) override {
+    shapes.push_back({"bordered", r, border});
+    shapes.push_back({"borderedFill", r, fill});
+  }
+  void strokeRoundRect(const RectF& r, float, float, int colour) override { shapes.push_back({"strokeRoundRect", r, colour}); }
+  void line(PointF a, PointF b, float, int colour) override {
+    shapes.push_back({"line", {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)}, colour});
+  }
+  void polyline(const PointF* points, size_t count, float, int colour) override {
+    RectF r{points[0].x, points[0].y, points[0].x, points[0].y};
+    for (size_t i = 1; i < count; ++i) {
+      r.left = std::min(r.left, points[i].x), r.right = std::max(r.right, points[i].x);
+      r.top = std::min(r.top, points[i].y), r.bottom = std::max(r.bottom, points[i].y);
+    }
+    shapes.push_back({"polyline", r, colour});
+  }
+  void fillCircle(PointF c, float r, int colour) override { shapes.push_back({"fillCircle", {c.x - r, c.y - r, c.x + r, c.y + r}, colour}); }
+  void strokeCircle(PointF c, float r, float, int colour) override {
+    shapes.push_back({"strokeCircle", {c.x - r, c.y - r, c.x + r, c.y + r}, colour});
+  }
+  void arc(PointF c, float r, float, float, float, int colour) override { shapes.push_back({"arc", {c.x - r, c.y - r, c.x + r, c.y + r}, colour}); }
+  void text(std::wstring_view t, PointF at, float size, Weight, int colour) override {
+    EXPECT_TRUE(std::find(std::begin(kTextSizes), std::end(kTextSizes), size) != std::end(kTextSizes))
+        << "no text format for size " << size;
+    texts.push_back({std::wstring(t), at, size, colour});
+  }
+  void linkUnderline(std::wstring_view t, PointF at, float size, int colour) override {
+    underlines.push_back({std::wstring(t), at, size, colour});
+  }
+  void brand(const RectF& r) override { shapes.push_back({"brand", r, -1}); }
+  void pushClip(const RectF&) override { ++clipDepth; }
+  void popClip() override {
+    EXPECT_GT(clipDepth, 0);
+    --clipDepth;
+  }
+
+  const Text* find(std::wstring_view t) const {
+    for (const Text& x : texts)
+      if (x.text == t) return &x;
+    return nullptr;
+  }
+  bool drawnContaining(std::wstring_view part) const {
+    return std::any_of(texts.begin(), texts.end(), [&](const Text& x) { return x.text.find(part) != std::wstring::npos; });
+  }
+};
+
+UiState on(int32_t role, int32_t page, int32_t question = 0) {
+  UiState s;
+  s.role = role;
+  s.versionText = L"4.2.1";
+  s.folder = L"C:\\Program Files\\Zelvan";
+  s.logPath = L"C:\\ProgramData\\Zelvan\\Setup.log";
+  s.tasks = {{L"desktopicon", L"Desktop shortcut", L"An icon on the desktop.", true, true},
+             {L"fileassoc", L"File types", L"Open .zv files with Zelvan.", false, true},
+             {L"startfaster", L"Start faster", L"Prepare native images.", true, true},
+             {L"fourth", L"Fourth", L"Never shown.", true, true}};
+  moveToPage(s, page);
+  if (question != 0) showQuestion(s, question);
+  return s;
+}
+
+RecordingCanvas draw(const UiState& s) {
+  RecordingCanvas c;
+  drawPage(c, s);
+  EXPECT_EQ(c.clipDepth, 0);
+  return c;
+}
+
+RectF hitRectOf(const UiState& s, int32_t element) {
+  for (const HitBox& h : hitBoxes(s))
+    if (h.element == element) return h.rect;
+  ADD_FAILURE() << "no hit box for element " << element;
+  return {};
+}
+
+bool hasElement(const UiState& s, int32_t element) {
+  auto boxes = hitBoxes(s);
+  return std::any_of(boxes.begin(), boxes.end(), [&](const HitBox& h) { return h.element == element; });
+}
+
+struct Header {
+  int32_t role;
+  int32_t page;
+  const wchar_t* text;
+};
+
+TEST(Pages, HeaderLineNamesTheRoleAndTheStep) {
+  const Header cases[] = {
+      {kRoleInstall, 0, L"Setup \u00B7 Step 1 of 4"},    {kRoleInstall, 1, L"Setup \u00B7 Step 2 of 4"},
+      {kRoleInstall, 2, L"Setup \u00B7 Step 3 of 4"},    {kRoleInstall, 3, L"Setup \u00B7 Step 3 of 4"},
+      {kRoleInstall, 4, L"Setup \u00B7 Step 4 of 4"},    {kRoleInstall, 5, L"Setup \u00B7 Step 3 of 4"},
+      {kRoleInstall, 6, L"Setup \u00B7 Step 3 of 4"},    {kRoleInstall, 7, L"Setup \u00B7 Step 3 of 4"},
+      {kRoleInstall, 8, L"Setup \u00B7 Step 1 of 4"},    {kRoleInstall, 13, L"Setup \u00B7 Step 1 of 4"},
+      {kRoleUninstall, 14, L"Uninstall \u00B7 Step 1 of 3"}, {kRoleUninstall, 15, L"Uninstall \u00B7 Step 2 of 3"},
+      {kRoleUninstall, 16, L"Uninstall \u00B7 Step 3 of 3"}, {kRoleUninstall, 17, L"Uninstall \u00B7 Step 3 of 3"},
+      {kRoleUninstall, 18, L"Uninstall \u00B7 Step 1 of 3"}, {kRoleUninstall, 3, L"Uninstall \u00B7 Step 1 of 3"},
+  };
+  for (const Header& h : cases) {
+    UiState s = on(h.role, h.page);
+    EXPECT_EQ(headerLine(s), h.text) << "role " << h.role << " page " << h.page;
+    RecordingCanvas c = draw(s);
+    EXPECT_NE(c.find(h.text), nullptr) << "page " << h.page << " draws its header line";
+    EXPECT_NE(c.find(pageTitle(h.page)), nullptr) << "page " << h.page << " draws its title";
+  }
+}
+
+// What each page must show: a text that only it has, and whether the link is under it.
+struct Shows {
+  int32_t role;
+  int32_t page;
+  const wchar_t* text;
+  const wchar_t* link;  // null: none
+};
+
+TEST(Pages, EachPageShowsItsTextsAndLink) {
+  const Shows cases[] = {
+      {kRoleInstall, 0, L"I accept the license agreement", nullptr},
+      {kRoleInstall, 1, L"Browse\u2026", nullptr},
+      {kRoleInstall, 2, L"Copying files", nullptr},
+      {kRoleInstall, 3, L"Undoing what setup changed. Please wait.", nullptr},
+      {kRoleInstall, 4, L"INSTALLED TO", L"View the install log"},
+      {kRoleInstall, 5, L"Everything is back the way it was.", L"View the install log"},
+      {kRoleInstall, 7, L"Some changes are still in place.", L"View the install log"},
+      {kRoleInstall, 8, L"Zelvan needs Windows 8.1 or later. Nothing has been changed.", nullptr},
+      {kRoleInstall, 9, L"Install .NET Framework 4.8 from Microsoft, then run this setup again.",
+       L"Open Microsoft's download page"},
+      {kRoleInstall, 10, L"This setup file is damaged.", nullptr},
+      {kRoleInstall, 11, L"A newer version of Zelvan is already installed.", nullptr},
+      {kRoleInstall, 12, L"Apps & Features", nullptr},
+      {kRoleInstall, 13, L"Setup doesn't recognise this switch: /bogus", nullptr},
+      {kRoleUninstall, 14, L"Your projects and settings stay as they are.", nullptr},
+      {kRoleUninstall, 15, L"Removing native images", nullptr},
+      {kRoleUninstall, 16, L"Removed", L"View the uninstall log"},
+      {kRoleUninstall, 17, L"They'll go the next time you restart.", L"View the uninstall log"},
+      {kRoleUninstall, 18, L"Setup's record of this install is missing", nullptr},
+  };
+  for (const Shows& w : cases) {
+    UiState s = on(w.role, w.page);
+    s.errorDetail = L"/bogus";
+    RecordingCanvas c = draw(s);
+    EXPECT_TRUE(c.drawnContaining(w.text)) << "page " << w.page;
+    EXPECT_NE(c.find(w.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan"), nullptr);
+    EXPECT_NE(c.find(L"Version 4.2.1"), nullptr);
+    if (w.link) {
+      ASSERT_EQ(c.underlines.size(), 1u) << "page " << w.page;
+      EXPECT_EQ(c.underlines[0].text, w.link);
+      EXPECT_NE(c.find(w.link), nullptr);
+      EXPECT_TRUE(hasElement(s, kElemLink));
+    } else {
+      EXPECT_TRUE(c.underlines.empty()) << "page " << w.page;
+      EXPECT_FALSE(hasElement(s, kElemLink)) << "page " << w.page;
+    }
+  }
+}
+
+TEST(Pages, FailurePageShowsTheFailureOnlyWhenThereIsOne) {
+  UiState s = on(kRoleInstall, kPageFailed);
+  RecordingCanvas plain = draw(s);
+  const auto* first = plain.find(L"Setup ran into a problem and put everything back the way it was.");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->colour, 11);
+  // The rail marks the failed stage in the error colour; the page itself uses it only for the failure.
+  EXPECT_FALSE(std::any_of(plain.texts.begin(), plain.texts.end(),
+                           [&](const auto& t) { return t.colour == 28 && t.at.x >= first->at.x; }))
+      << "no failure text, so nothing in the error colour";
+
+  s.failureText = L"The disk is full.";
+  RecordingCanvas failed = draw(s);
+  const auto* failure = failed.find(L"The disk is full.");
+  ASSERT_NE(failure, nullptr);
+  EXPECT_EQ(failure->colour, 28);
+  EXPECT_GT(failure->at.y, first->at.y);
+}
+
+// The filled button whose rectangle holds a drawn text.
+const RecordingCanvas::Shape* buttonUnder(const RecordingCanvas& c, const RecordingCanvas::Text& t) {
+  const RecordingCanvas::Shape* found = nullptr;
+  for (const auto& sh : c.shapes)
+    if ((sh.kind == "fillRoundRect" || sh.kind == "borderedFill") && sh.rect.contains(t.at.x, t.at.y) &&
+        sh.rect.height() == 40)
+      found = &sh;
+  return found;
+}
+
+TEST(Pages, ReadyPageOffersOpeningUnlessNoRun) {
+  UiState s = on(kRoleInstall, kPageReady);
+  RecordingCanvas offered = draw(s);
+  ASSERT_NE(offered.find(L"Open Zelvan"), nullptr);
+  ASSERT_NE(offered.find(L"Close"), nullptr);
+  EXPECT_EQ(buttonUnder(offered, *offered.find(L"Open Zelvan"))->colour, 13) << "Open Zelvan is the primary";
+  EXPECT_NE(buttonUnder(offered, *offered.find(L"Close"))->colour, 13) << "Close beside it is secondary";
+  EXPECT_LT(hitRectOf(s, kElemClose).right, hitRectOf(s, kElemOpenApp).left) << "the primary is rightmost";
+
+  s.noRun = true;
+  RecordingCanvas noRun = draw(s);
+  EXPECT_EQ(noRun.find(L"Open Zelvan"), nullptr);
+  ASSERT_NE(noRun.find(L"Close"), nullptr);
+  EXPECT_EQ(buttonUnder(noRun, *noRun.find(L"Close"))->colour, 13) << "Close alone is the primary";
+  EXPECT_FALSE(hasElement(s, kElemOpenApp));
+  EXPECT_EQ(hitRectOf(s, kElemClose).width(), static_cast<float>(textWidth(L"Close", 13) + 44));
+}
+
+struct Progress {
+  int32_t percent;
+  float filled;  // of the bar, 0..1
+  const wchar_t* shown;  // null: no percent text
+};
+
+TEST(Pages, RunningStepShowsItsPercentAndBar) {
+  const Progress cases[] = {{-1, 0, nullptr}, {0, 0, L"0%"}, {37, 0.37f, L"37%"}, {100, 1, L"100%"}, {150, 1, L"150%"}};
+  for (const Progress& p : cases) {
+    UiState s = on(kRoleInstall, kPageInstalling);
+    s.steps[0].status = kStepDone;
+    s.steps[1].status = kStepRunning;
+    s.steps[1].percent = p.percent;
+    RecordingCanvas c = draw(s);
+    EXPECT_NE(c.find(installStepName(1)), nullptr);
+    EXPECT_NE(c.find(installStepDetail(1)), nullptr);
+    bool anyPercent = std::any_of(c.texts.begin(), c.texts.end(), [](const auto& t) { return t.text.back() == L'%'; });
+    if (p.shown) {
+      EXPECT_NE(c.find(p.shown), nullptr) << p.percent;
+    } else {
+      EXPECT_FALSE(anyPercent) << "percent -1 shows no percent text";
+    }
+    const RecordingCanvas::Shape* track = nullptr;
+    const RecordingCanvas::Shape* fill = nullptr;
+    for (const auto& sh : c.shapes) {
+      if (sh.kind == "fillRoundRect" && sh.colour == 18 && sh.rect.height() == 6) track = &sh;
+      if (sh.kind == "fillRoundRect" && sh.colour == 13 && sh.rect.height() == 6) fill = &sh;
+    }
+    ASSERT_NE(track, nullptr);
+    if (p.filled == 0) {
+      EXPECT_EQ(fill, nullptr) << "nothing filled at " << p.percent;
+    } else {
+      ASSERT_NE(fill, nullptr) << p.percent;
+      EXPECT_EQ(fill->rect.left, track->rect.left);
+      EXPECT_NEAR(fill->rect.width(), track->rect.width() * p.filled, 0.01) << p.percent;
+    }
+  }
+}
+
+bool overlaps(const RectF& a, const RectF& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool isButton(int32_t e) {
+  switch (e) {
+    case kElemClose: case kElemCancel: case kElemNext: case kElemBrowse: case kElemBack: case kElemInstall:
+    case kElemLink: case kElemOpenApp: case kElemUninstall: case kElemSecondary: case kElemPrimary:
+    case kElemTitleClose: return true;
+    default: return false;
+  }
+}
+
+// Every page of both roles, under every question, with short and overlong texts: all text lies in
+// the window and no two buttons share a point.
+TEST(Pages, EveryFrameStaysInsideTheWindow) {
+  const std::wstring longText(700, L'w');
+  std::wstring longWords;
+  for (int i = 0; i < 400; ++i) longWords += L"word\u4E2D ";
+  for (int32_t role : {kRoleInstall, kRoleUninstall})
+    for (int32_t page = 0; page < kPageCount; ++page)
+      for (int32_t question = 0; question <= 5; ++question)
+        for (double scale : {1.0, 1.25, 1.5, 2.0})
+          for (bool overlong : {false, true}) {
+            UiState s = on(role, page, question);
+            s.scale = scale;
+            s.focusVisible = true;
+            s.licenseLines = licenseLinesOf(overlong ? longWords : L"Short terms.");
+            s.licenseScroll = overlong ? 100000 : 0;
+            s.licenseAccepted = !overlong;
+            s.noRun = overlong;
+            s.notOptimized = overlong;
+            if (overlong) {
+              s.folder = L"C:\\" + longText;
+              s.folderError = 3;
+              s.folderErrorText = longWords;
+              s.failureText = longWords;
+              s.errorDetail = longText;
+              s.inUseFile = longText;
+              s.logPath = longWords;
+              s.versionText = longText;
+              for (auto& t : s.tasks) t.label = t.detail = longText;
+            }
+            for (int i = 0; i < 5; ++i) s.steps[i] = {i == 2 ? 1 : i < 2 ? 2 : 0, overlong ? 150 : 40, L""};
+            RecordingCanvas c = draw(s);
+            std::string where = "role " + std::to_string(role) + " page " + std::to_string(page) + " question " +
+                                std::to_string(question) + " scale " + std::to_string(scale) +
+                                (overlong ? " overlong" : "");
+            for (const auto& t : c.texts) {
+              float right = t.at.x + static_cast<float>(textWidth(t.text, t.size));
+              float bottom = t.at.y + static_cast<float>(lineHeight(t.size, scale));
+              EXPECT_TRUE(t.at.x >= 0 && t.at.y >= 0 && right <= kWindowWidth && bottom <= kWindowHeight)
+                  << where << ": text outside the window at " << t.at.x << "," << t.at.y;
+            }
+            std::vector<HitBox> boxes = hitBoxes(s);
+            for (size_t i = 0; i < boxes.size(); ++i) {
+              const RectF& r = boxes[i].rect;
+              EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= kWindowWidth && r.bottom <= kWindowHeight)
+                  << where << ": element " << boxes[i].element << " outside the window";
+              for (size_t j = i + 1; j < boxes.size(); ++j)
+                if (isButton(boxes[i].element) && isButton(boxes[j].element)) {
+                  EXPECT_FALSE(overlaps(r, boxes[j].rect))
+                      << where << ": elements " << boxes[i].element << " and " << boxes[j].element << " overlap";
+                }
+            }
+          }
+}
+
+// Hover, press and focus as the page shows them; a question silences what lies under it.
+struct Look {
+  const char* what;
+  int32_t page;
+  int32_t question;
+  int32_t hover, pressed, focus;
+  bool focusVisible;
+  int32_t element;  // whose rectangle is looked at
+  int fill;         // the colour filled there; -1: nothing filled over the background
+  bool ring;        // a focus ring around it
+};
+
+TEST(Pages, HoverPressAndFocusLooks) {
+  const Look cases[] = {
+      {"close at rest", 0, 0, 0, 0, 0, false, kElemTitleClose, -1, false},
+      {"close hovered", 0, 0, kElemTitleClose, 0, 0, false, kElemTitleClose, 42, false},
+      {"close pressed", 0, 0, kElemTitleClose, kElemTitleClose, 0, false, kElemTitleClose, 55, false},
+      {"close under a question", 1, 1, kElemTitleClose, kElemTitleClose, 17, false, kElemTitleClose, -1, false},
+      {"primary at rest", 0, 0, 0, 0, 5, false, kElemNext, 13, false},
+      {"primary hovered", 0, 0, kElemNext, 0, 5, false, kElemNext, 14, false},
+      {"primary pressed", 0, 0, kElemNext, kElemNext, 5, true, kElemNext, 15, true},
+      {"question primary hovered", 1, 1, kElemPrimary, 0, 17, true, kElemPrimary, 14, true},
+      {"focus ring only when visible", 14, 0, 0, 0, 15, false, kElemUninstall, 13, false},
+  };
+  for (const Look& l : cases) {
+    UiState s = on(l.page >= 14 ? kRoleUninstall : kRoleInstall, l.page, l.question);
+    s.hover = l.hover, s.pressed = l.pressed, s.focus = l.focus, s.focusVisible = l.focusVisible;
+    UiState bare = s;
+    bare.question = 0;  // where the close button lies, even while a question hides it from hit testing
+    RectF where = hitRectOf(l.element == kElemTitleClose ? bare : s, l.element);
+    RecordingCanvas c = draw(s);
+    int fill = -1;
+    bool ring = false;
+    for (const auto& sh : c.shapes) {
+      bool inside = sh.rect.contains((where.left + where.right) / 2, (where.top + where.bottom) / 2);
+      if (inside && sh.kind == "fillRoundRect" && sh.rect.width() <= where.width() + 0.01f) fill = sh.colour;
+      if (sh.kind == "strokeRoundRect" && sh.colour == 16 && sh.rect.left < where.left && sh.rect.right > where.right &&
+          sh.rect.top < where.top && sh.rect.bottom > where.bottom)
+        ring = true;
+    }
+    EXPECT_EQ(fill, l.fill) << l.what;
+    EXPECT_EQ(ring, l.ring) << l.what;
+  }
+}
+
+TEST(Pages, LicenseBoxShowsTheLinesFromTheScrollOn) {
+  UiState s = on(kRoleInstall, kPageWelcome);
+  for (int i = 0; i < 60; ++i) s.licenseLines.push_back(L"line " + std::to_wstring(i));
+  RecordingCanvas top = draw(s);
+  const auto* first = top.find(L"line 0");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(top.find(L"line 59"), nullptr) << "lines below the box are not drawn";
+  RectF box = licenseBox(s);
+  EXPECT_NEAR(first->at.x, box.left + 12, 0.01);
+
+  s.licenseScroll = 96;  // five lines of 19.2
+  RecordingCanvas scrolled = draw(s);
+  const auto* fifth = scrolled.find(L"line 5");
+  ASSERT_NE(fifth, nullptr);
+  EXPECT_NEAR(fifth->at.y, first->at.y, 0.01);
+  EXPECT_EQ(scrolled.find(L"line 3"), nullptr) << "lines above the box are not drawn";
+
+  EXPECT_EQ(licenseMaxScroll(s), static_cast<int32_t>(std::ceil(60 * 19.2 + 24 - box.height())));
+  s.licenseScroll = licenseMaxScroll(s);
+  EXPECT_NE(draw(s).find(L"line 59"), nullptr) << "the end of the text can be reached";
+}
+
+TEST(Pages, FolderTextIsDrawnOnlyWhileTheFolderBoxIsHidden) {
+  UiState s = on(kRoleInstall, kPageOptions);
+  s.folder = L"D:\\Apps\\Zelvan";
+  const auto* shown = draw(s).find(s.folder);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->colour, 9);
+  RectF field = folderField(s);
+  EXPECT_TRUE(field.contains(shown->at.x, shown->at.y));
+  EXPECT_NEAR(shown->at.y + fontAscent(13, s.scale), folderBaseline(s), 0.01);
+  s.editShown = true;
+  EXPECT_EQ(draw(s).find(s.folder), nullptr);
+  s.editShown = false;
+  s.folder = L"C:\\" + std::wstring(300, L'x') + L"\\End";
+  RecordingCanvas c = draw(s);
+  EXPECT_TRUE(c.drawnContaining(L"x\\End")) << "a long folder keeps its end in view";
+}
+
+struct Question {
+  int32_t question;
+  const wchar_t* title;
+  const wchar_t* primary;
+  const wchar_t* secondary;
+};
+
+TEST(Pages, QuestionBoxShowsItsTextsAndOnlyItsButtonsAreHit) {
+  const Question cases[] = {
+      {1, L"Zelvan is open", L"Close Zelvan", L"Cancel"},
+      {2, L"Zelvan didn't close", L"Try again", L"Cancel"},
+      {3, L"Stop installing?", L"Stop installing", L"Keep installing"},
+      {4, L"A file is in use", L"Try again", L"Cancel"},
+      {5, L"Couldn't open that", L"Close", nullptr},
+  };
+  for (const Question& q : cases) {
+    UiState s = on(kRoleInstall, q.question == 3 ? kPageInstalling : kPageOptions, q.question);
+    s.inUseFile = L"Zelvan.exe";
+    RecordingCanvas c = draw(s);
+    const auto* title = c.find(q.title);
+    ASSERT_NE(title, nullptr) << q.title;
+    EXPECT_EQ(title->size, 15);
+    EXPECT_TRUE(title->at.x >= 220 && title->at.x < 660);
+    std::vector<HitBox> boxes = hitBoxes(s);
+    ASSERT_EQ(boxes.size(), q.secondary ? 2u : 1u);
+    EXPECT_EQ(boxes.back().element, kElemPrimary);
+    EXPECT_TRUE(c.drawnContaining(q.primary));
+    if (q.secondary) {
+      EXPECT_EQ(boxes[0].element, kElemSecondary);
+      EXPECT_LT(boxes[0].rect.right, boxes[1].rect.left) << "the primary is rightmost";
+      EXPECT_TRUE(c.drawnContaining(q.secondary));
+    }
+    for (const HitBox& h : boxes) {
+      EXPECT_TRUE(h.rect.left >= 220 && h.rect.right <= 660);
+      EXPECT_EQ(hitTest(s, (h.rect.left + h.rect.right) / 2, (h.rect.top + h.rect.bottom) / 2), h.element);
+    }
+    // Nothing of the page under the box can be hit through it.
+    UiState bare = s;
+    bare.question = 0;
+    for (const HitBox& h : hitBoxes(bare)) {
+      int32_t hit = hitTest(s, (h.rect.left + h.rect.right) / 2, (h.rect.top + h.rect.bottom) / 2);
+      EXPECT_TRUE(hit == 0 || hit == kElemSecondary || hit == kElemPrimary) << "element " << h.element << " hit";
+    }
+  }
+  UiState s = on(kRoleInstall, kPageOptions, kQuestionFileInUse);
+  s.inUseFile = L"C:\\Zelvan\\Engine.dll";
+  EXPECT_TRUE(draw(s).drawnContaining(L"C:\\Zelvan\\Engine.dll is in use."));
+}
+
+TEST(Pages, HitTestingFollowsWhatIsDrawn) {
+  UiState s = on(kRoleInstall, kPageWelcome);
+  s.licenseLines = licenseLinesOf(std::wstring(6000, L'a'));
+  s.licenseScroll = 0;
+  RectF next = hitRectOf(s, kElemNext);
+  EXPECT_EQ(hitTest(s, next.left + 2, next.top + 2), kElemNext);
+  s.licenseAccepted = false;
+  EXPECT_FALSE(hasElement(s, kElemNext)) << "a disabled Next is left out";
+  EXPECT_EQ(hitTest(s, next.left + 2, next.top + 2), 0);
+  EXPECT_EQ(hitTest(s, hitRectOf(s, kElemCancel).left + 2, next.top + 2), kElemCancel);
+
+  // The thumb lies over the licence box and, coming later, wins.
+  ASSERT_GT(licenseMaxScroll(s), 0);
+  RectF thumb = licenseThumb(s);
+  RectF box = licenseBox(s);
+  EXPECT_TRUE(box.contains(thumb.left, thumb.top) && box.contains(thumb.right - 0.01f, thumb.bottom - 0.01f));
+  EXPECT_EQ(hitTest(s, (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2), kElemThumb);
+  EXPECT_EQ(hitTest(s, box.left + 20, box.top + 20), kElemLicenseBox);
+  EXPECT_EQ(hitRectOf(s, kElemAccept).width(), static_cast<float>(textWidth(L"I accept the license agreement", 13) + 26));
+  EXPECT_EQ(hitTest(s, hitRectOf(s, kElemAccept).right - 1, hitRectOf(s, kElemAccept).top + 5), kElemAccept);
+
+  // Scrolled to the end the thumb sits at the track's foot; a short text has no thumb at all.
+  s.licenseScroll = licenseMaxScroll(s);
+  EXPECT_NEAR(licenseThumb(s).bottom, licenseTrack(s).bottom, 0.01);
+  EXPECT_NEAR(licenseThumb(s).top - licenseTrack(s).top, licenseFreeTrack(s), 0.01);
+  EXPECT_GE(licenseThumb(s).height(), 24);
+  s.licenseLines = licenseLinesOf(L"Short.");
+  EXPECT_EQ(licenseMaxScroll(s), 0);
+  EXPECT_FALSE(hasElement(s, kElemThumb));
+
+  // Task boxes: the first three [Tasks] entries that are visible, 36 x 20 at their row's end.
+  UiState o = on(kRoleInstall, kPageOptions);
+  o.tasks[1].visible = false;
+  EXPECT_TRUE(hasElement(o, 8));
+  EXPECT_FALSE(hasElement(o, 9)) << "a hidden task has no box";
+  EXPECT_TRUE(hasElement(o, 10));
+  RectF t8 = hitRectOf(o, 8), t10 = hitRectOf(o, 10);
+  EXPECT_EQ(t8.width(), 36);
+  EXPECT_EQ(t8.height(), 20);
+  EXPECT_EQ(t8.right, t10.right);
+  EXPECT_EQ(t8.right, hitRectOf(o, kElemBrowse).right);
+  EXPECT_GT(t10.top, t8.bottom);
+  auto boxes = hitBoxes(o);
+  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const HitBox& h) { return h.element >= 8 && h.element <= 10; }), 2)
+      << "a fourth task never gets a box";
+  EXPECT_EQ(hitTest(o, (t8.left + t8.right) / 2, (t8.top + t8.bottom) / 2), 8);
+  RectF field = folderField(o);
+  EXPECT_EQ(hitTest(o, field.left + 5, field.top + 5), kElemFolder);
+  EXPECT_TRUE(folderBaseline(o) > field.top && folderBaseline(o) < field.bottom);
+  EXPECT_LT(field.right, hitRectOf(o, kElemBrowse).left);
+  EXPECT_EQ(hitTest(o, 5, 5), 0);
+
+  // The link only where it is shown; Cancel while installing only while a stop is offered.
+  UiState i = on(kRoleInstall, kPageInstalling);
+  EXPECT_TRUE(hasElement(i, kElemCancel));
+  i.cancelAllowed = false;
+  EXPECT_FALSE(hasElement(i, kElemCancel));
+  EXPECT_FALSE(hasElement(on(kRoleInstall, kPageRollingBack), kElemCancel));
+  EXPECT_TRUE(draw(on(kRoleInstall, kPageRollingBack)).find(L"Cancel") != nullptr) << "drawn, but disabled";
+}
+
+struct Wrap {
+  const char* what;
+  std::wstring text;
+  double width;  // at size 10: 6 units per column
+  std::vector<std::wstring> lines;
+};
+
+TEST(TextLayout, WrapsAtBlanksHyphensAndNeverInsideAPair) {
+  const std::wstring smile = std::wstring(1, static_cast<wchar_t>(0xD83D)) + static_cast<wchar_t>(0xDE00);
+  const Wrap cases[] = {
+      {"breaks at the blank at the capacity", L"abcde fghij", 30, {L"abcde", L"fghij"}},
+      {"breaks after the last blank in the line", L"ab cdefg", 30, {L"ab", L"cdefg"}},
+      {"breaks after a hyphen", L"well-known", 42, {L"well-", L"known"}},
+      {"no blank: a hard break at the capacity", L"abcdefghij", 24, {L"abcd", L"efgh", L"ij"}},
+      {"blanks around a break are dropped", L"ab   cd", 18, {L"ab", L"cd"}},
+      {"a pair is never split", L"a" + smile + L"b", 12, {L"a", smile, L"b"}},
+      {"a pair that fits stays whole", L"a" + smile + L"b", 18, {L"a" + smile, L"b"}},
+      {"a pair wider than a line still takes one line", smile + smile, 6, {smile, smile}},
+      {"wide characters count two columns", L"\u4E2D\u4E2D\u4E2D", 24, {L"\u4E2D\u4E2D", L"\u4E2D"}},
+      {"line feeds split, CR before LF dropped, empty paragraph kept", L"ab\r\n\ncd", 60, {L"ab", L"", L"cd"}},
+      {"an empty text is one empty line", L"", 60, {L""}},
+      {"text that fits is one line", L"abc def", 60, {L"abc def"}},
+  };
+  for (const Wrap& w : cases) {
+    EXPECT_EQ(wrapText(w.text, w.width, 10), w.lines) << w.what;
+  }
+}
+
+}  // namespace
+}  // namespace zs::ui
