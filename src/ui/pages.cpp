@@ -915,7 +915,8 @@ RectF licenseThumb(const UiState& s) {
   RectF box = licenseBox(s);
   float content = licenseContentHeight(s);
   float track = box.height() - 2 * kThumbInset;
-  float height = std::min(track, std::max(kMinThumb, (box.height() - 2 * f.p) * track / content));
+  // The part of the content in view (the box less its padding above and below) sets the thumb.
+  float height = std::min(track, std::max(kMinThumb, (box.height() - kLicensePadding) * track / content));
   int32_t max = licenseMaxScroll(s);
   float top = box.top + kThumbInset;
   if (max > 0) top += (track - height) * static_cast<float>(std::clamp(s.licenseScroll, 0, max)) / static_cast<float>(max);
