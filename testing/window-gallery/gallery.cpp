@@ -10,7 +10,7 @@
 //   ZelvanGallery.exe /startms <out file>
 //     Writes the milliseconds from this process's creation to its entry point: Wine's own start,
 //     for the first-frame benchmark.
-//   ZelvanGallery.exe /hitboxes <role> <page> <question> <out file>
+//   ZelvanGallery.exe /hitboxes <role> <page> <question> <out file> [flag...]
 //     Writes "element left top right bottom" per hit box (layout units) for tests that click.
 #include <windows.h>
 
@@ -102,6 +102,10 @@ bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 int hitboxes(int argc, wchar_t** argv) {
   if (argc < 6) return 2;
   UiState s = sampleState(_wtoi(argv[2]), _wtoi(argv[3]), _wtoi(argv[4]), 0);
+  for (int i = 6; i < argc; ++i) {
+    std::wstring flag = argv[i];
+    applyFlag(s, std::string(flag.begin(), flag.end()));
+  }
   FILE* out = _wfopen(argv[5], L"w");
   if (out == nullptr) return 1;
   for (const HitBox& box : hitBoxes(s))
