@@ -3,6 +3,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 
 from harness import BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_window, x_window_titles
 
@@ -96,10 +97,10 @@ class Startup(ScenarioTest):
     def test_second_setup_while_the_first_shows_a_window(self):
         if not os.environ.get("DISPLAY"):
             self.skipTest("needs an X display")
-        first = self.prefix.start(DAMAGED)  # interactive: holds the mutex while its message box is up
+        first = self.prefix.start(DAMAGED)  # interactive: holds the mutex while its error page is up
         try:
-            self.assertTrue(wait_for(lambda: "Can't install" in x_window_titles(), timeout=60),
-                            "the first setup's damaged-file message did not appear")
+            self.assertTrue(wait_for(lambda: "Install Zelvan" in x_window_titles(), timeout=60),
+                            "the first setup's damaged-file page did not appear")
             result = self.prefix.run(DAMAGED, ["/silent"])
             self.assertEqual(result.code, 12)
             self.assertInOrder(self.only_log().lines, ["Another setup is running.", "Exit code 12"])
@@ -107,14 +108,15 @@ class Startup(ScenarioTest):
             first.kill()
             subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
 
-    def test_bad_switch_in_an_interactive_run_shows_a_message_and_writes_no_log(self):
+    def test_bad_switch_in_an_interactive_run_shows_a_page_and_writes_no_log(self):
         if not os.environ.get("DISPLAY"):
             self.skipTest("needs an X display")
         proc = self.prefix.start(DAMAGED, ["/bogus"])
         try:
-            box = x_window("Can't start")
-            self.assertIsNotNone(box, "no message box")
-            screenshot("startup-bad-switch", box)
+            window = x_window("Install Zelvan")
+            self.assertIsNotNone(window, "no error page")
+            time.sleep(1.0)
+            screenshot("startup-bad-switch", window)
         finally:
             proc.kill()
             subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
