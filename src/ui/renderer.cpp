@@ -346,10 +346,11 @@ class TargetCanvas final : public Canvas {
   }
 
   void linkUnderline(std::wstring_view text, PointF topLeft, float size, int colour) override {
+    // Measured from where text() puts the text: its snapped origin.
     const double k = r_.scale;
-    const float top = snap(topLeft.y + static_cast<float>(fontAscent(size, k)) + 1.3f);
+    const float top = snap(snap(topLeft.y) + static_cast<float>(fontAscent(size, k)) + 1.3f);
     const float thickness = static_cast<float>(std::max(1.0, rnd(0.8125 * k)) / k);
-    for (const UnderlineSpan& piece : underlineSpans(text, topLeft.x, size))
+    for (const UnderlineSpan& piece : underlineSpans(text, snap(topLeft.x), size))
       fillRect({static_cast<float>(piece.left), top, static_cast<float>(piece.right), top + thickness}, colour);
   }
 
