@@ -103,18 +103,18 @@ struct RenderState {
   int clipDepth = 0;
 
   const FontSlot* slots() const { return installedFont ? installed : fonts.slots; }
-  bool useInstalledFont();
+  void useInstalledFont();
   bool makeFormats();
   void adoptScale(double newScale);
   HRESULT createTarget(HWND hwnd, UINT width, UINT height, bool software);
   void prepareBrand(UINT pixels);
-  bool failBrand();
+  void failBrand();
   IDWriteTextLayout* layoutFor(std::wstring_view text, float size, Weight weight);
 };
 
 struct Renderer::Impl : RenderState {};
 
-bool RenderState::useInstalledFont() {
+void RenderState::useInstalledFont() {
   Com<IDWriteFontCollection> system;
   UINT32 index = 0;
   BOOL exists = FALSE;
@@ -125,7 +125,6 @@ bool RenderState::useInstalledFont() {
     installed[i].weight = kInstalledWeights[i];
   }
   installedFont = true;
-  return true;
 }
 
 bool RenderState::makeFormats() {
@@ -180,12 +179,11 @@ HRESULT RenderState::createTarget(HWND hwnd, UINT width, UINT height, bool softw
   return hr;
 }
 
-bool RenderState::failBrand() {
+void RenderState::failBrand() {
   logLine(L"The brand image could not be prepared, so the window draws without it.");
   brandFailed = true;
   brand.reset();
   brandPixels = 0;
-  return false;
 }
 
 void RenderState::prepareBrand(UINT pixels) {
@@ -201,7 +199,6 @@ void RenderState::prepareBrand(UINT pixels) {
   Com<IWICBitmapFrameDecode> frame;
   Com<IWICBitmapScaler> scaler;
   Com<IWICFormatConverter> converter;
-  Com<ID2D1Bitmap> bitmap;
   if (!wic || png.empty() || FAILED(wic->CreateStream(stream.put())) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(png.data()), static_cast<DWORD>(png.size()))) ||
       FAILED(wic->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put())) ||
@@ -210,14 +207,10 @@ void RenderState::prepareBrand(UINT pixels) {
       FAILED(wic->CreateFormatConverter(converter.put())) ||
       FAILED(converter->Initialize(scaler.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeMedianCut)) ||
-      FAILED(target->CreateBitmapFromWicBitmap(converter.get(), nullptr, bitmap.put()))) {
+      FAILED(target->CreateBitmapFromWicBitmap(converter.get(), nullptr, brand.put()))) {
     failBrand();
     return;
   }
-  // Com is not movable: hand the new bitmap over by reference count.
-  brand.reset();
-  *brand.put() = bitmap.get();
-  bitmap.get()->AddRef();
   brandPixels = pixels;
 }
 
