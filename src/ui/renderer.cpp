@@ -14,6 +14,7 @@
 #include "platform/com.h"
 #include "platform/resource.h"
 #include "platform/system_library.h"
+#include "ui/arc_path.h"
 #include "ui/mem_fonts.h"
 #include "ui/palette.h"
 #include "ui/text_layout.h"
@@ -62,12 +63,6 @@ int sizeIndex(float size) {
 HRESULT setLineMetrics(IDWriteTextFormat* format, float size, double scale) {
   return format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, static_cast<float>(lineHeight(size, scale)),
                                 static_cast<float>(fontAscent(size, scale)));
-}
-
-// A point on the circle clockwise from straight up.
-D2D1_POINT_2F onCircle(PointF centre, float radius, double radians) {
-  return D2D1::Point2F(centre.x + radius * static_cast<float>(std::sin(radians)),
-                       centre.y - radius * static_cast<float>(std::cos(radians)));
 }
 
 }  // namespace
@@ -275,7 +270,7 @@ class TargetCanvas final : public Canvas {
   }
 
   void line(PointF a, PointF b, float width, int colour) override {
-    paint(colour)->DrawLine(D2D1::Point2F(a.x, a.y), D2D1::Point2F(b.x, b.y), r_.brush.get(), width, r_.stroke.get());
+    paint(colour)->DrawLine(point(a), point(b), r_.brush.get(), width, r_.stroke.get());
   }
 
   void polyline(const PointF* points, size_t count, float width, int colour) override {
@@ -283,47 +278,31 @@ class TargetCanvas final : public Canvas {
     Com<ID2D1PathGeometry> path;
     Com<ID2D1GeometrySink> sink;
     if (!openPath(path, sink)) return;
-    sink->BeginFigure(D2D1::Point2F(points[0].x, points[0].y), D2D1_FIGURE_BEGIN_HOLLOW);
-    for (size_t i = 1; i < count; ++i) sink->AddLine(D2D1::Point2F(points[i].x, points[i].y));
+    sink->BeginFigure(point(points[0]), D2D1_FIGURE_BEGIN_HOLLOW);
+    for (size_t i = 1; i < count; ++i) sink->AddLine(point(points[i]));
     strokePath(path, sink, width, colour);
   }
 
   void fillCircle(PointF centre, float radius, int colour) override {
-    paint(colour)->FillEllipse(D2D1::Ellipse(D2D1::Point2F(centre.x, centre.y), radius, radius), r_.brush.get());
+    paint(colour)->FillEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get());
   }
 
   void strokeCircle(PointF centre, float radius, float width, int colour) override {
-    paint(colour)->DrawEllipse(D2D1::Ellipse(D2D1::Point2F(centre.x, centre.y), radius, radius), r_.brush.get(), width,
+    paint(colour)->DrawEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get(), width,
                                r_.stroke.get());
   }
 
-  // Cubic Bézier pieces of at most 90 degrees each, not an arc segment: some Direct2D versions
-  // draw arc segments as straight lines.
+  // Bezier pieces, not an arc segment: some Direct2D versions draw arc segments as straight lines.
   void arc(PointF centre, float radius, float startDegrees, float sweepDegrees, float width, int colour) override {
-    const double sweep = std::clamp(static_cast<double>(sweepDegrees), -360.0, 360.0);
-    if (sweep == 0 || radius <= 0) return;
+    const ArcPath shape = arcPath(centre, radius, startDegrees, sweepDegrees);
+    if (shape.pieces.empty()) return;
     Com<ID2D1PathGeometry> path;
     Com<ID2D1GeometrySink> sink;
     if (!openPath(path, sink)) return;
-    const double toRadians = 3.14159265358979323846 / 180.0;
-    const int pieces = static_cast<int>(std::ceil(std::fabs(sweep) / 90.0 - 1e-9));
-    const double step = sweep / pieces * toRadians;
-    // Control points lie along the tangents, 4/3 tan(step / 4) of the radius from the ends.
-    const float reach = radius * static_cast<float>(4.0 / 3.0 * std::tan(step / 4));
-    double at = startDegrees * toRadians;
-    sink->BeginFigure(onCircle(centre, radius, at), D2D1_FIGURE_BEGIN_HOLLOW);
-    for (int i = 0; i < pieces; ++i) {
-      const double to = at + step;
-      const D2D1_POINT_2F from = onCircle(centre, radius, at);
-      const D2D1_POINT_2F end = onCircle(centre, radius, to);
-      D2D1_BEZIER_SEGMENT bezier;
-      bezier.point1 = D2D1::Point2F(from.x + reach * static_cast<float>(std::cos(at)),
-                                    from.y + reach * static_cast<float>(std::sin(at)));
-      bezier.point2 = D2D1::Point2F(end.x - reach * static_cast<float>(std::cos(to)),
-                                    end.y - reach * static_cast<float>(std::sin(to)));
-      bezier.point3 = end;
+    sink->BeginFigure(point(shape.start), D2D1_FIGURE_BEGIN_HOLLOW);
+    for (const BezierPiece& piece : shape.pieces) {
+      const D2D1_BEZIER_SEGMENT bezier{point(piece.control1), point(piece.control2), point(piece.end)};
       sink->AddBezier(&bezier);
-      at = to;
     }
     strokePath(path, sink, width, colour);
   }
@@ -370,6 +349,7 @@ class TargetCanvas final : public Canvas {
   }
 
  private:
+  static D2D1_POINT_2F point(PointF p) { return D2D1::Point2F(p.x, p.y); }
   float snap(float v) const { return static_cast<float>(zs::ui::snap(v, r_.scale)); }
   float pixel() const { return static_cast<float>(onePixel(r_.scale)); }
   D2D1_RECT_F snapped(const RectF& rect) const {
