@@ -14,6 +14,7 @@
 #include "platform/com.h"
 #include "platform/resource.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
 #include "ui/arc_path.h"
 #include "ui/mem_fonts.h"
 #include "ui/palette.h"
@@ -36,9 +37,7 @@ constexpr size_t kLayoutCacheLimit = 512;
 constexpr double kBrandUnits = 36;
 
 std::wstring hresultText(const wchar_t* what, HRESULT hr) {
-  wchar_t text[96];
-  swprintf(text, 96, L"%ls 0x%08lx", what, static_cast<unsigned long>(hr));
-  return text;
+  return format(96, L"%ls 0x%08lx", what, static_cast<unsigned long>(hr));
 }
 
 HRESULT lastErrorResult() {
