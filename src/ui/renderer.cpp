@@ -14,6 +14,8 @@
 #include "platform/com.h"
 #include "platform/resource.h"
 #include "platform/system_library.h"
+#include "platform/text.h"
+#include "ui/arc_path.h"
 #include "ui/mem_fonts.h"
 #include "ui/palette.h"
 #include "ui/text_layout.h"
@@ -35,9 +37,7 @@ constexpr size_t kLayoutCacheLimit = 512;
 constexpr double kBrandUnits = 36;
 
 std::wstring hresultText(const wchar_t* what, HRESULT hr) {
-  wchar_t text[96];
-  swprintf(text, 96, L"%ls 0x%08lx", what, static_cast<unsigned long>(hr));
-  return text;
+  return format(96, L"%ls 0x%08lx", what, static_cast<unsigned long>(hr));
 }
 
 HRESULT lastErrorResult() {
@@ -62,12 +62,6 @@ int sizeIndex(float size) {
 HRESULT setLineMetrics(IDWriteTextFormat* format, float size, double scale) {
   return format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, static_cast<float>(lineHeight(size, scale)),
                                 static_cast<float>(fontAscent(size, scale)));
-}
-
-// A point on the circle clockwise from straight up.
-D2D1_POINT_2F onCircle(PointF centre, float radius, double radians) {
-  return D2D1::Point2F(centre.x + radius * static_cast<float>(std::sin(radians)),
-                       centre.y - radius * static_cast<float>(std::cos(radians)));
 }
 
 }  // namespace
@@ -103,18 +97,18 @@ struct RenderState {
   int clipDepth = 0;
 
   const FontSlot* slots() const { return installedFont ? installed : fonts.slots; }
-  bool useInstalledFont();
+  void useInstalledFont();
   bool makeFormats();
   void adoptScale(double newScale);
   HRESULT createTarget(HWND hwnd, UINT width, UINT height, bool software);
   void prepareBrand(UINT pixels);
-  bool failBrand();
+  void failBrand();
   IDWriteTextLayout* layoutFor(std::wstring_view text, float size, Weight weight);
 };
 
 struct Renderer::Impl : RenderState {};
 
-bool RenderState::useInstalledFont() {
+void RenderState::useInstalledFont() {
   Com<IDWriteFontCollection> system;
   UINT32 index = 0;
   BOOL exists = FALSE;
@@ -125,7 +119,6 @@ bool RenderState::useInstalledFont() {
     installed[i].weight = kInstalledWeights[i];
   }
   installedFont = true;
-  return true;
 }
 
 bool RenderState::makeFormats() {
@@ -180,12 +173,11 @@ HRESULT RenderState::createTarget(HWND hwnd, UINT width, UINT height, bool softw
   return hr;
 }
 
-bool RenderState::failBrand() {
+void RenderState::failBrand() {
   logLine(L"The brand image could not be prepared, so the window draws without it.");
   brandFailed = true;
   brand.reset();
   brandPixels = 0;
-  return false;
 }
 
 void RenderState::prepareBrand(UINT pixels) {
@@ -201,7 +193,6 @@ void RenderState::prepareBrand(UINT pixels) {
   Com<IWICBitmapFrameDecode> frame;
   Com<IWICBitmapScaler> scaler;
   Com<IWICFormatConverter> converter;
-  Com<ID2D1Bitmap> bitmap;
   if (!wic || png.empty() || FAILED(wic->CreateStream(stream.put())) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(png.data()), static_cast<DWORD>(png.size()))) ||
       FAILED(wic->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put())) ||
@@ -210,14 +201,10 @@ void RenderState::prepareBrand(UINT pixels) {
       FAILED(wic->CreateFormatConverter(converter.put())) ||
       FAILED(converter->Initialize(scaler.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeMedianCut)) ||
-      FAILED(target->CreateBitmapFromWicBitmap(converter.get(), nullptr, bitmap.put()))) {
+      FAILED(target->CreateBitmapFromWicBitmap(converter.get(), nullptr, brand.put()))) {
     failBrand();
     return;
   }
-  // Com is not movable: hand the new bitmap over by reference count.
-  brand.reset();
-  *brand.put() = bitmap.get();
-  bitmap.get()->AddRef();
   brandPixels = pixels;
 }
 
@@ -282,7 +269,7 @@ class TargetCanvas final : public Canvas {
   }
 
   void line(PointF a, PointF b, float width, int colour) override {
-    paint(colour)->DrawLine(D2D1::Point2F(a.x, a.y), D2D1::Point2F(b.x, b.y), r_.brush.get(), width, r_.stroke.get());
+    paint(colour)->DrawLine(point(a), point(b), r_.brush.get(), width, r_.stroke.get());
   }
 
   void polyline(const PointF* points, size_t count, float width, int colour) override {
@@ -290,47 +277,31 @@ class TargetCanvas final : public Canvas {
     Com<ID2D1PathGeometry> path;
     Com<ID2D1GeometrySink> sink;
     if (!openPath(path, sink)) return;
-    sink->BeginFigure(D2D1::Point2F(points[0].x, points[0].y), D2D1_FIGURE_BEGIN_HOLLOW);
-    for (size_t i = 1; i < count; ++i) sink->AddLine(D2D1::Point2F(points[i].x, points[i].y));
+    sink->BeginFigure(point(points[0]), D2D1_FIGURE_BEGIN_HOLLOW);
+    for (size_t i = 1; i < count; ++i) sink->AddLine(point(points[i]));
     strokePath(path, sink, width, colour);
   }
 
   void fillCircle(PointF centre, float radius, int colour) override {
-    paint(colour)->FillEllipse(D2D1::Ellipse(D2D1::Point2F(centre.x, centre.y), radius, radius), r_.brush.get());
+    paint(colour)->FillEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get());
   }
 
   void strokeCircle(PointF centre, float radius, float width, int colour) override {
-    paint(colour)->DrawEllipse(D2D1::Ellipse(D2D1::Point2F(centre.x, centre.y), radius, radius), r_.brush.get(), width,
+    paint(colour)->DrawEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get(), width,
                                r_.stroke.get());
   }
 
-  // Cubic Bézier pieces of at most 90 degrees each, not an arc segment: some Direct2D versions
-  // draw arc segments as straight lines.
+  // Bezier pieces, not an arc segment: some Direct2D versions draw arc segments as straight lines.
   void arc(PointF centre, float radius, float startDegrees, float sweepDegrees, float width, int colour) override {
-    const double sweep = std::clamp(static_cast<double>(sweepDegrees), -360.0, 360.0);
-    if (sweep == 0 || radius <= 0) return;
+    const ArcPath shape = arcPath(centre, radius, startDegrees, sweepDegrees);
+    if (shape.pieces.empty()) return;
     Com<ID2D1PathGeometry> path;
     Com<ID2D1GeometrySink> sink;
     if (!openPath(path, sink)) return;
-    const double toRadians = 3.14159265358979323846 / 180.0;
-    const int pieces = static_cast<int>(std::ceil(std::fabs(sweep) / 90.0 - 1e-9));
-    const double step = sweep / pieces * toRadians;
-    // Control points lie along the tangents, 4/3 tan(step / 4) of the radius from the ends.
-    const float reach = radius * static_cast<float>(4.0 / 3.0 * std::tan(step / 4));
-    double at = startDegrees * toRadians;
-    sink->BeginFigure(onCircle(centre, radius, at), D2D1_FIGURE_BEGIN_HOLLOW);
-    for (int i = 0; i < pieces; ++i) {
-      const double to = at + step;
-      const D2D1_POINT_2F from = onCircle(centre, radius, at);
-      const D2D1_POINT_2F end = onCircle(centre, radius, to);
-      D2D1_BEZIER_SEGMENT bezier;
-      bezier.point1 = D2D1::Point2F(from.x + reach * static_cast<float>(std::cos(at)),
-                                    from.y + reach * static_cast<float>(std::sin(at)));
-      bezier.point2 = D2D1::Point2F(end.x - reach * static_cast<float>(std::cos(to)),
-                                    end.y - reach * static_cast<float>(std::sin(to)));
-      bezier.point3 = end;
+    sink->BeginFigure(point(shape.start), D2D1_FIGURE_BEGIN_HOLLOW);
+    for (const BezierPiece& piece : shape.pieces) {
+      const D2D1_BEZIER_SEGMENT bezier{point(piece.control1), point(piece.control2), point(piece.end)};
       sink->AddBezier(&bezier);
-      at = to;
     }
     strokePath(path, sink, width, colour);
   }
@@ -346,10 +317,11 @@ class TargetCanvas final : public Canvas {
   }
 
   void linkUnderline(std::wstring_view text, PointF topLeft, float size, int colour) override {
+    // Measured from where text() puts the text: its snapped origin.
     const double k = r_.scale;
-    const float top = snap(topLeft.y + static_cast<float>(fontAscent(size, k)) + 1.3f);
+    const float top = snap(snap(topLeft.y) + static_cast<float>(fontAscent(size, k)) + 1.3f);
     const float thickness = static_cast<float>(std::max(1.0, rnd(0.8125 * k)) / k);
-    for (const UnderlineSpan& piece : underlineSpans(text, topLeft.x, size))
+    for (const UnderlineSpan& piece : underlineSpans(text, snap(topLeft.x), size))
       fillRect({static_cast<float>(piece.left), top, static_cast<float>(piece.right), top + thickness}, colour);
   }
 
@@ -376,6 +348,7 @@ class TargetCanvas final : public Canvas {
   }
 
  private:
+  static D2D1_POINT_2F point(PointF p) { return D2D1::Point2F(p.x, p.y); }
   float snap(float v) const { return static_cast<float>(zs::ui::snap(v, r_.scale)); }
   float pixel() const { return static_cast<float>(onePixel(r_.scale)); }
   D2D1_RECT_F snapped(const RectF& rect) const {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/log.h"
 #include "platform/com.h"
 #include "platform/system_library.h"
+#include "ui/arc_path.h"
 #include "ui/mem_fonts.h"
 #include "ui/palette.h"
 #include "ui/renderer.h"
@@ -64,6 +66,56 @@ TEST(LinkUnderline, BreaksUnderDescendersWithAGapEachSide) {
   std::vector<UnderlineSpan> shifted = underlineSpans(L"ab", 100, 13);
   ASSERT_EQ(shifted.size(), 1u);
   EXPECT_DOUBLE_EQ(shifted[0].left, 100);
+}
+
+// ---- arcs ----
+
+PointF bezierAt(PointF a, const BezierPiece& b, double t) {
+  const double u = 1 - t;
+  auto mix = [&](float p0, float p1, float p2, float p3) {
+    return static_cast<float>(u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3);
+  };
+  return {mix(a.x, b.control1.x, b.control2.x, b.end.x), mix(a.y, b.control1.y, b.control2.y, b.end.y)};
+}
+
+TEST(ArcPath, FollowsTheCircleClockwiseFromTheTop) {
+  const PointF c{100, 50};
+  const float r = 20;
+  const double deg = 3.14159265358979323846 / 180;
+  auto on = [&](double degrees) { return PointF{c.x + r * static_cast<float>(std::sin(degrees * deg)),
+                                                c.y - r * static_cast<float>(std::cos(degrees * deg))}; };
+  struct Case {
+    float start, sweep;
+    size_t pieces;
+    double end;  // where the arc ends, clockwise degrees
+  } cases[] = {
+      {0, 90, 1, 90},     {37, 90, 1, 127},  {0, 360, 4, 360},  {-45, 100, 2, 55},
+      {90, -135, 2, -45}, {0, 720, 4, 360},  {10, 0, 0, 10},    {0, 1, 1, 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "start " << k.start << " sweep " << k.sweep);
+    const ArcPath path = arcPath(c, r, k.start, k.sweep);
+    ASSERT_EQ(path.pieces.size(), k.pieces);
+    EXPECT_NEAR(path.start.x, on(k.start).x, 1e-3);
+    EXPECT_NEAR(path.start.y, on(k.start).y, 1e-3);
+    if (k.pieces == 0) continue;
+    EXPECT_NEAR(path.pieces.back().end.x, on(k.end).x, 1e-3);
+    EXPECT_NEAR(path.pieces.back().end.y, on(k.end).y, 1e-3);
+    // Every piece stays on the circle and moves the right way round.
+    PointF from = path.start;
+    const double step = (k.end - k.start) / k.pieces;
+    for (size_t i = 0; i < k.pieces; ++i) {
+      for (double t : {0.25, 0.5, 0.75}) {
+        const PointF p = bezierAt(from, path.pieces[i], t);
+        EXPECT_NEAR(std::hypot(p.x - c.x, p.y - c.y), r, 0.01 * r) << "piece " << i << " t " << t;
+      }
+      const PointF mid = bezierAt(from, path.pieces[i], 0.5);
+      const PointF want = on(k.start + step * (i + 0.5));
+      EXPECT_NEAR(mid.x, want.x, 0.01 * r) << "piece " << i;
+      EXPECT_NEAR(mid.y, want.y, 0.01 * r) << "piece " << i;
+      from = path.pieces[i].end;
+    }
+  }
 }
 
 // ---- memory font loaders ----
