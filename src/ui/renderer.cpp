@@ -108,14 +108,44 @@ struct RenderState {
 
 struct Renderer::Impl : RenderState {};
 
+// Consolas keeps the monospaced look; Segoe UI is on every Windows. Where neither is installed
+// (Wine ships neither) the system's message font, Tahoma, or else the first family installed is
+// taken, so that text never disappears for want of a font.
 void RenderState::useInstalledFont() {
   Com<IDWriteFontCollection> system;
-  UINT32 index = 0;
-  BOOL exists = FALSE;
-  const bool consolas = SUCCEEDED(dwrite->GetSystemFontCollection(system.put(), FALSE)) &&
-                        SUCCEEDED(system->FindFamilyName(L"Consolas", &index, &exists)) && exists;
+  const bool haveSystem = SUCCEEDED(dwrite->GetSystemFontCollection(system.put(), FALSE));
+  auto installedFamily = [&](const wchar_t* name) {
+    UINT32 index = 0;
+    BOOL exists = FALSE;
+    return haveSystem && name != nullptr && name[0] != L'\0' &&
+           SUCCEEDED(system->FindFamilyName(name, &index, &exists)) && exists;
+  };
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof(metrics);
+  const wchar_t* messageFont =
+      SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0) ? metrics.lfMessageFont.lfFaceName
+                                                                                     : nullptr;
+  std::wstring family = L"Segoe UI";
+  bool found = false;
+  for (const wchar_t* candidate : {L"Consolas", L"Segoe UI", messageFont, L"Tahoma"}) {
+    if (installedFamily(candidate)) {
+      family = candidate;
+      found = true;
+      break;
+    }
+  }
+  if (!found && haveSystem && system->GetFontFamilyCount() > 0) {
+    Com<IDWriteFontFamily> first;
+    Com<IDWriteLocalizedStrings> names;
+    UINT32 length = 0;
+    if (SUCCEEDED(system->GetFontFamily(0, first.put())) && SUCCEEDED(first->GetFamilyNames(names.put())) &&
+        SUCCEEDED(names->GetStringLength(0, &length))) {
+      std::wstring name(length + 1, L'\0');
+      if (SUCCEEDED(names->GetString(0, name.data(), length + 1))) family = name.c_str();
+    }
+  }
   for (int i = 0; i < kWeightSlots; ++i) {
-    installed[i].family = consolas ? L"Consolas" : L"Segoe UI";
+    installed[i].family = family;
     installed[i].weight = kInstalledWeights[i];
   }
   installedFont = true;
