@@ -470,6 +470,7 @@ void SetupWindow::paint() {
   }
   EndPaint(window_, &ps);
   painting_ = false;
+  if (drawn) framesDrawn_.fetch_add(1);
   if (drawn && firstFrame_) {
     firstFrame_ = false;
     logf(L"First frame drawn %llu ms after the process started, %llu ms of it inside Windows' CreateWindowEx.",

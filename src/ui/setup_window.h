@@ -64,6 +64,8 @@ class SetupWindow {
   int32_t ask(const std::function<void(UiState&)>& change);
 
   bool movedToPlain() const { return movedToPlain_; }
+  // Frames drawn so far; any thread may read it (a test waits for a change to be shown).
+  uint32_t framesDrawn() const { return framesDrawn_.load(); }
   const std::wstring& plainReason() const { return plainReason_; }
   const UiState& state() const { return state_; }
 
@@ -117,6 +119,7 @@ class SetupWindow {
   HANDLE readyEvent_ = nullptr;
   std::atomic<bool> started_{false};
   std::atomic<bool> ended_{false};
+  std::atomic<uint32_t> framesDrawn_{0};
   bool software_ = false;
   bool firstFrame_ = true;
   bool painting_ = false;

@@ -150,10 +150,12 @@ int wmain(int argc, wchar_t** argv) {
     fields >> name >> role >> page >> question >> theme;
     UiState s = sampleState(role, page, question, theme);
     for (std::string flag; fields >> flag;) applyFlag(s, flag);
+    uint32_t before = 0;
     if (window == nullptr) {
       window = new SetupWindow(s);
       if (!window->startThread()) return 1;
     } else {
+      before = window->framesDrawn();
       window->postChange([s](UiState& state) {
         double scale = state.scale;
         bool editShown = state.editShown;
@@ -162,12 +164,13 @@ int wmain(int argc, wchar_t** argv) {
         state.editShown = editShown;
       });
     }
-    HWND shown = FindWindowW(L"ZelvanSetupWnd", nullptr);
-    if (shown != nullptr) {
-      RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-      GdiFlush();
+    // The picture is taken once the new state has been drawn and has had time to reach the screen.
+    for (int waited = 0; window->framesDrawn() <= before && window->running(); waited += 10) {
+      if (waited > 60000) return 3;
+      Sleep(10);
     }
-    Sleep(150);
+    GdiFlush();
+    Sleep(200);
     std::wstring wname(name.begin(), name.end());
     HANDLE ready = CreateFileW((sync + L"\\" + wname + L".ready").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);

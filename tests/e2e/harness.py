@@ -195,6 +195,20 @@ def start_running_zelvan(prefix, exe_path):
     return app
 
 
+def hold_foreign_config(test, folder):
+    """Another program's Zelvan.exe.config in the folder, where setup puts its own, held open without
+    sharing by the helper until the test ends; returns the holder."""
+    host = test.prefix.host_path(folder)
+    os.makedirs(host)
+    with open(os.path.join(host, "Zelvan.exe.config"), "w") as f:
+        f.write("<configuration/>\n")
+    helper = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
+    holder = test.prefix.start(helper, ["hold", folder + "\\Zelvan.exe.config"])
+    test.addCleanup(holder.kill)
+    test.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
+    return holder
+
+
 def wait_for(predicate, timeout=30.0, interval=0.2):
     end = time.monotonic() + timeout
     while time.monotonic() < end:

@@ -6,12 +6,11 @@ import os
 import subprocess
 import time
 
-from harness import (BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_keys, x_type, x_window,
+from harness import (BIN_DIR, hold_foreign_config, LogFile, ScenarioTest, main, screenshot, wait_for, x_keys, x_type, x_window,
                      start_running_zelvan, x_window_titles, x_windows, XServer)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 STANDINS = os.path.join(BIN_DIR, "testing", "zelvan-app")
-HELPER = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
 PF = "C:\\Program Files\\Zelvan"
 MAIN = "Install Zelvan"
 
@@ -69,15 +68,7 @@ class PlainInstall(ScenarioTest):
         screenshot(f"{self.id().split('.')[-1]}-{name}", window)
 
     def hold_foreign_config(self):
-        """Another program's Zelvan.exe.config where setup puts its own, held open without sharing."""
-        host = self.prefix.host_path(PF)
-        os.makedirs(host)
-        with open(os.path.join(host, "Zelvan.exe.config"), "w") as f:
-            f.write("<configuration/>\n")
-        holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
-        self.addCleanup(holder.kill)
-        self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60), "the holder did not start")
-        return holder
+        return hold_foreign_config(self, PF)
 
     def test_licence_folder_and_task_chosen_then_installed(self):
         proc, window = self.start()
