@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <memory>
 
 #include "app/install_run.h"
@@ -92,6 +93,14 @@ int runProcess() {
       LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
     logLine(L"bcrypt.dll or cabinet.dll is missing. Nothing was written.");
     return theLog().finish(kExitFailed);
+  }
+
+  if (!s.silent) {
+    // What the window and the pre-flight checks load anyway is mapped while the checks run: the
+    // first frame comes sooner.
+    static const wchar_t* const kDrawingLibraries[] = {L"msi.dll", L"d2d1.dll", L"dwrite.dll", L"windowscodecs.dll",
+                                                       L"shcore.dll", L"dwmapi.dll"};
+    preloadSystemLibraries(kDrawingLibraries, std::size(kDrawingLibraries));
   }
 
   bool payload = hasPayloadResource();

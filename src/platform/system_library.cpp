@@ -2,10 +2,39 @@
 
 #include "platform/text.h"
 
+#include <new>
+
 namespace zs {
 
 HMODULE loadSystemLibrary(const wchar_t* name) {
   return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+namespace {
+
+struct Preload {
+  const wchar_t* const* names;
+  size_t count;
+};
+
+DWORD WINAPI preloadThread(void* param) {
+  Preload* job = static_cast<Preload*>(param);
+  for (size_t i = 0; i < job->count; ++i) loadSystemLibrary(job->names[i]);
+  delete job;
+  return 0;
+}
+
+}  // namespace
+
+void preloadSystemLibraries(const wchar_t* const* names, size_t count) {
+  Preload* job = new (std::nothrow) Preload{names, count};
+  if (job == nullptr) return;
+  HANDLE thread = CreateThread(nullptr, 0, preloadThread, job, 0, nullptr);
+  if (thread == nullptr) {
+    delete job;
+    return;
+  }
+  CloseHandle(thread);
 }
 
 bool runningUnderWine(std::wstring* version) {

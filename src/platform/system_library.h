@@ -12,6 +12,11 @@ namespace zs {
 // stays loaded for the life of the process.
 HMODULE loadSystemLibrary(const wchar_t* name);
 
+// Loads the DLLs (from the system folder) on a thread of its own, so that a later
+// loadSystemLibrary finds them mapped already; nothing happens when the thread cannot start. The
+// list must outlive the thread (a static array).
+void preloadSystemLibraries(const wchar_t* const* names, size_t count);
+
 // GetProcAddress cast to the function type; null when the module or the export is missing.
 template <typename F>
 F systemProc(HMODULE module, const char* name) {

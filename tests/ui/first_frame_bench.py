@@ -16,7 +16,7 @@ import subprocess
 import tempfile
 import time
 
-from harness import BIN_DIR, WORK_DIR, LogFile, Prefix, XServer, wait_for
+from harness import BIN_DIR, WORK_DIR, LogFile, Prefix, XServer, x_keys, x_window
 
 ROUNDS = int(os.environ.get("ZS_BENCH_ROUNDS", "9"))
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
@@ -48,34 +48,34 @@ def minimal(prefix, out):
     return number_in(out, r"first frame (\d+) ms"), peak
 
 
-def setup(prefix):
-    before = set(prefix.logs("Zelvan-Setup"))
-    proc = prefix.start(SETUP, ["/norun"])
-    found = {}
-
-    def drawn():
-        for path in prefix.logs("Zelvan-Setup"):
-            if path in before:
-                continue
-            for line in LogFile(path).lines:
-                m = re.match(r"First frame drawn (\d+) ms after the process started, (\d+) ms", line)
-                if m:
-                    found["ms"], found["create"] = int(m.group(1)), int(m.group(2))
-                    return True
-        return False
-
-    ok = wait_for(drawn, timeout=120, interval=0.05)
+def setup(prefix, log):
+    """The setup's own "First frame drawn" line. An interactive setup keeps its log in memory until
+    it ends, so the window is closed (Escape) once it is up, and the log named by /log= is read."""
+    host_log = prefix.host_path(log)
+    if os.path.exists(host_log):
+        os.remove(host_log)
+    proc = prefix.start(SETUP, ["/norun", "/log=" + log])
+    window = x_window("Install Zelvan", timeout=120)
     peak = None
+    if window:
+        time.sleep(1.0)
+        try:
+            with open(f"/proc/{proc.pid}/status") as f:
+                m = re.search(r"VmHWM:\s+(\d+) kB", f.read())
+                peak = int(m.group(1)) // 1024 if m else None
+        except OSError:
+            pass
+        x_keys(window, "Escape")
     try:
-        with open(f"/proc/{proc.pid}/status") as f:
-            m = re.search(r"VmHWM:\s+(\d+) kB", f.read())
-            peak = int(m.group(1)) // 1024 if m else None
-    except OSError:
-        pass
-    proc.kill()
-    subprocess.run(["wineserver", "-k"], env=prefix.env(), check=False)
-    subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False)
-    return (found.get("ms"), found.get("create"), peak) if ok else (None, None, None)
+        proc.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+    subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False, timeout=120)
+    for line in (LogFile(host_log).lines if os.path.exists(host_log) else []):
+        m = re.match(r"First frame drawn (\d+) ms after the process started, (\d+) ms", line)
+        if m:
+            return int(m.group(1)), int(m.group(2)), peak
+    return None, None, peak
 
 
 def main():
@@ -85,13 +85,13 @@ def main():
     work = tempfile.mkdtemp(prefix="ffb-", dir=WORK_DIR)
     rows = {"trivial": [], "minimal": [], "minimal peak": [], "setup": [], "setup create": [], "setup peak": []}
     try:
-        setup(prefix)  # warms the prefix (fonts, GL) once; not counted
+        setup(prefix, "C:\\ffb-warm.log")  # warms the prefix (fonts, GL) once; not counted
         for r in range(ROUNDS):
             rows["trivial"].append(trivial(prefix, os.path.join(work, f"t{r}.txt")))
             ms, peak = minimal(prefix, os.path.join(work, f"m{r}.txt"))
             rows["minimal"].append(ms)
             rows["minimal peak"].append(peak)
-            ms, create, peak = setup(prefix)
+            ms, create, peak = setup(prefix, f"C:\\ffb-{r}.log")
             rows["setup"].append(ms)
             rows["setup create"].append(create)
             rows["setup peak"].append(peak)
