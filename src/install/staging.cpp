@@ -3,6 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/log.h"
 #include "install/native_images.h"
@@ -21,18 +25,92 @@ namespace zs {
 namespace {
 
 // Creates the folders between `base` (which exists) and the file's folder; no journal: the
-// staging folder is covered by its STAGE record as a whole.
-void createStagingParents(const std::wstring& base, const std::wstring& relative) {
+// staging folder is covered by its STAGE record as a whole. The staging folder is new and only this
+// run writes into it, so a folder it made once is not looked at again.
+// False with the folder and the Windows error when one cannot be made.
+bool createStagingParents(const std::wstring& base, const std::wstring& relative, NoCaseSet& made,
+                          std::wstring& failed, DWORD& error) {
   size_t pos = 0;
   while ((pos = relative.find(L'\\', pos)) != std::wstring::npos) {
-    std::wstring folder = base + L"\\" + relative.substr(0, pos);
-    if (!isDirectory(folder)) {
-      DWORD error = 0;
-      if (!createFolder(folder, &error)) raiseWriteFailure(folder, error);
+    std::wstring part = relative.substr(0, pos);
+    if (made.count(part) == 0) {
+      std::wstring folder = base + L"\\" + part;
+      if (!isDirectory(folder) && !createFolder(folder, &error)) {
+        failed = std::move(folder);
+        return false;
+      }
+      made.insert(std::move(part));
     }
     ++pos;
   }
+  return true;
 }
+
+// The block decompressing on a thread of its own while the files are staged. The outcome is that
+// of decompressing first and staging after: whatever stops the staging waits for the decompressing
+// to end, and a damaged block is what is reported if it is one.
+class BlockDecoding {
+ public:
+  BlockDecoding(const Payload& payload, uint8_t* out, uint64_t size) : payload_(payload), out_(out), size_(size) {
+    // Decided, and logged, on this thread.
+    usesBuiltInDecoder();
+    try {
+      thread_ = std::thread([this] { decode(); });
+    } catch (const std::system_error&) {
+      decode();  // no thread to be had: the same, only one after the other
+    }
+  }
+  ~BlockDecoding() {
+    if (thread_.joinable()) thread_.join();
+  }
+  BlockDecoding(const BlockDecoding&) = delete;
+  BlockDecoding& operator=(const BlockDecoding&) = delete;
+
+  // Waits until the block's first `end` bytes are final. When the decompressing fails first, it
+  // is reported as the failure.
+  void waitFor(uint64_t end) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return ready_ >= end || ended_; });
+      if (ready_ >= end) return;
+    }
+    settle();
+  }
+
+  // Waits for the end; a damaged block is logged and stops the run.
+  void settle() {
+    if (thread_.joinable()) thread_.join();
+    if (succeeded_) return;
+    logWinError(L"Decompress", error_);
+    throw Stop::failed(StopCategory::Damaged);
+  }
+
+ private:
+  void decode() {
+    unsigned long error = 0;
+    const bool ok = decompressBlock(payload_.block, payload_.blockLength, out_, size_, error, [this](uint64_t bytes) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_ = bytes;
+      changed_.notify_all();
+    });
+    std::lock_guard<std::mutex> lock(mutex_);
+    succeeded_ = ok;
+    error_ = error;
+    ended_ = true;
+    changed_.notify_all();
+  }
+
+  const Payload& payload_;
+  uint8_t* out_;
+  uint64_t size_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t ready_ = 0;
+  bool ended_ = false;
+  bool succeeded_ = false;
+  unsigned long error_ = 0;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -78,37 +156,45 @@ void stageProgramFiles(InstallRun& run) {
   // One allocation of the whole block; value-initialising 512 MiB would only cost time.
   run.buffer.reset(new uint8_t[size == 0 ? 1 : size]);
   run.bufferSize = size;
-  unsigned long error = 0;
-  if (!decompressBlock(payload.block, payload.blockLength, run.buffer.get(), size, error)) {
-    logWinError(L"Decompress", error);
-    throw Stop::failed(StopCategory::Damaged);
-  }
-  if (run.programFiles.empty()) {
-    logf(L"Staged %d program files.", 0);
-    return;
-  }
+  // Each file is staged as soon as its bytes are decompressed. Every stop below settles the
+  // decompressing first, so that a damaged block is reported as it would be had the whole block
+  // been decompressed before the first file.
+  BlockDecoding decoding(payload, run.buffer.get(), size);
   uint64_t total = 0;
   for (const FileEntry* f : run.programFiles) total += f->size;
   uint64_t done = 0;
   int staged = 0;
+  NoCaseSet folders;
   for (const FileEntry* f : run.programFiles) {
-    run.cancelPoint();
-    uint8_t digest[kSha256Size];
+    if (run.cancel.cancelRequested()) {
+      decoding.settle();
+      run.cancelPoint();
+    }
     // The reader checked that every line lies inside the block.
+    decoding.waitFor(f->off + f->size);
+    uint8_t digest[kSha256Size];
     if (!sha256(run.buffer.get() + f->off, f->size, digest) || !digestEqualsHex(digest, f->sha)) {
+      decoding.settle();
       logf(L"SHA-256 differs for %ls", f->dest.c_str());
       throw Stop::failed(StopCategory::Damaged);
     }
     std::wstring relative = relativeToApp(f->dest);
     std::wstring staged_path = run.stagingFolder + L"\\" + relative;
-    createStagingParents(run.stagingFolder, relative);
+    std::wstring failed;
     DWORD writeError = 0;
-    if (!writeNewFile(staged_path, run.buffer.get() + f->off, static_cast<size_t>(f->size), &writeError))
+    if (!createStagingParents(run.stagingFolder, relative, folders, failed, writeError)) {
+      decoding.settle();
+      raiseWriteFailure(failed, writeError);
+    }
+    if (!writeNewFile(staged_path, run.buffer.get() + f->off, static_cast<size_t>(f->size), &writeError)) {
+      decoding.settle();
       raiseWriteFailure(staged_path, writeError);
+    }
     done += f->size;
     ++staged;
     run.report(0, 1, total == 0 ? 90 : static_cast<int32_t>(done * 90 / total));
   }
+  decoding.settle();
   logf(L"Staged %d program files.", staged);
 }
 
