@@ -24,9 +24,9 @@ import tempfile
 import time
 import xml.sax.saxutils
 
-from harness import BIN_DIR, SOURCE_DIR, WORK_DIR, LogFile, Prefix
+from harness import BIN_DIR, SOURCE_DIR, WORK_DIR, Prefix
 from install_bench import measure
-from uninstall_bench import HELPER, OURS, PEER, nsis_script, timed_until_gone, trivial_start
+from uninstall_bench import OURS, PEER, nsis_script, timed_until_gone, trivial_start
 
 ROUNDS = int(os.environ.get("ZS_BENCH_ROUNDS", "3"))
 FILES = int(os.environ.get("ZS_BENCH_FILES", "2000"))
@@ -201,7 +201,7 @@ def decoder_speed(prefix, block_path, workers):
 def staging_seconds(prefix):
     """From the log: "Step: Copying files" to "Staged N program files.", and from there to the end
     of placing (the next step), in seconds."""
-    logs = prefix.logs("install")
+    logs = prefix.logs("Zelvan-Setup")
     if not logs:
         return None
     raw = open(logs[-1], "rb").read().decode("utf-8", errors="replace").split("\r\n")
@@ -223,12 +223,23 @@ def staging_seconds(prefix):
     return stamps["staged"] - stamps["copy"], stamps.get("placed", stamps["staged"]) - stamps["staged"]
 
 
+def trivial_round(round_, results):
+    """A trivial program as the first run in a fresh prefix (what an install pays for Wine's start)
+    and once more after Wine has shut down (what an uninstall pays)."""
+    prefix = Prefix(f"peerbench-trivial-{round_}")
+    try:
+        results["trivial.first"].append(trivial_start(prefix))
+        subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False)
+        results["trivial.again"].append(trivial_start(prefix))
+    finally:
+        prefix.remove()
+
+
 def run_round(kind, work, round_, results):
     prefix = Prefix(f"peerbench-{kind}-{round_}")
     try:
         exe = os.path.join(prefix.drive_c, f"{kind}.{'msi' if kind == 'msi' else 'exe'}")
         shutil.copy(os.path.join(work, os.path.basename(exe)), exe)
-        results["trivial"].append(trivial_start(prefix))
         if kind == "ours":
             code, seconds, rss, _, _ = measure(prefix, exe)
             results["rss"].append(rss)
@@ -290,10 +301,11 @@ def main():
     finally:
         builder.remove()
 
-    results = {k: [] for k in ("trivial", "rss", "staging", "placing", "ours.install", "ours.uninstall",
+    results = {k: [] for k in ("trivial.first", "trivial.again", "rss", "staging", "placing", "ours.install", "ours.uninstall",
                                "nsis.install", "nsis.uninstall", "msi.install", "msi.uninstall")}
     try:
         for round_ in range(ROUNDS):
+            trivial_round(round_, results)
             for kind in ("ours", "nsis", "msi"):
                 run_round(kind, work, round_, results)
         sizes = {k: os.path.getsize(os.path.join(work, f"{k}.{'msi' if k == 'msi' else 'exe'}"))
@@ -302,21 +314,23 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     med = {k: statistics.median(v) for k, v in results.items() if v}
-    trivial = med["trivial"]
+    trivial = {"install": med["trivial.first"], "uninstall": med["trivial.again"]}
     print(f"\n{len(corpus)} files, {corpus_bytes / 1e6:.1f} MB (ours adds the sample's files); "
-          f"medians of {ROUNDS} interleaved rounds, each in a fresh prefix; a trivial program takes {trivial:.2f} s")
+          f"medians of {ROUNDS} interleaved rounds, each in a fresh prefix. A trivial program takes "
+          f"{trivial['install']:.2f} s as a fresh prefix's first run (subtracted from installs) and "
+          f"{trivial['uninstall']:.2f} s after that (subtracted from uninstalls)")
     print("| | setup file | install, wall | install, net | uninstall, wall | uninstall, net |")
     print("|---|---|---|---|---|---|")
     labels = {"nsis": "NSIS 3, solid LZMA, 64 MB dictionary", "msi": "Windows Installer package (wixl, MSZIP)",
               "ours": "ZelvanSetup.exe"}
     for kind in ("nsis", "msi", "ours"):
         i, u = med[f"{kind}.install"], med[f"{kind}.uninstall"]
-        print(f"| {labels[kind]} | {sizes[kind] / 1e6:.1f} MB | {i:.2f} s | {i - trivial:.2f} s | "
-              f"{u:.2f} s | {u - trivial:.2f} s |")
+        print(f"| {labels[kind]} | {sizes[kind] / 1e6:.1f} MB | {i:.2f} s | {i - trivial['install']:.2f} s | "
+              f"{u:.2f} s | {u - trivial['uninstall']:.2f} s |")
     for peer in ("nsis", "msi"):
         for what in ("install", "uninstall"):
-            ours = med[f"ours.{what}"] - trivial
-            theirs = max(med[f"{peer}.{what}"] - trivial, 1e-3)
+            ours = med[f"ours.{what}"] - trivial[what]
+            theirs = max(med[f"{peer}.{what}"] - trivial[what], 1e-3)
             print(f"ours / {peer}, {what}, net: {ours / theirs:.2f}")
     if "staging" in med:
         print(f"ours, from the log: staging {med['staging']:.2f} s, placing {med['placing']:.2f} s")
