@@ -222,6 +222,27 @@ TEST_F(TransactionTest, ADamagedLaterChunkIsReportedBeforeAnEarlierFilesHash) {
   EXPECT_FALSE(fileExists(setupDataPath() + L"\\install.zsj"));
 }
 
+// Files are staged by several workers at once; of two damaged files, the first in script order is
+// the one reported, even when a later, smaller one is found out first (hashing 8 MB takes longer).
+TEST_F(TransactionTest, OfTwoDamagedFilesTheFirstInScriptOrderIsReported) {
+  std::vector<TestFile> files = version1();
+  files[1].content = std::string(8 << 20, 'c');
+  TestPayload payload(files);
+  Payload& p = payload.payload();
+  uint8_t* block = const_cast<uint8_t*>(p.block);
+  // Where a byte of the block's content lies: its stored chunks are 64 KiB each.
+  auto at = [](uint64_t offset) { return lzms::kBufferHeaderSize + (offset / 65536) * (4 + 65536) + 4 + offset % 65536; };
+  for (const FileEntry& f : p.script.files) {
+    if (f.dest == L"{app}\\Zelvan.Core.dll" || f.dest == L"{app}\\Fonts\\Sub\\deep.ttf") block[at(f.off + f.size - 1)] ^= 0x01;
+  }
+  LogCapture log;
+  RunOutcome outcome = install(payload);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  EXPECT_TRUE(contains(log.lines(), "SHA-256 differs for {app}\\Zelvan.Core.dll"));
+  EXPECT_FALSE(contains(log.lines(), "SHA-256 differs for {app}\\Fonts\\Sub\\deep.ttf"));
+  EXPECT_FALSE(fileExists(folder));
+}
+
 TEST_F(TransactionTest, ACancelBeforeTheCommitIsHonouredAndRolledBack) {
   TestPayload first(version1());
   ASSERT_EQ(install(first).result, 0);
