@@ -37,6 +37,9 @@ DLL_ROOTS = [("wine32", "/usr/lib/i386-linux-gnu/wine/i386-windows"),
              ("wine64", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")]
 DOC_ROOT = ("doc", "/usr/share/doc")
 MSI_FOLDER = "C:\\Program Files\\ZelvanMsi"
+# Uninstalls are timed until this folder of each install is gone (ours and NSIS's hand over to a
+# copy of themselves and end at once).
+CORPUS = "\\Corpus"
 # Names Windows cannot hold, or that the setup script's grammar would have to quote.
 BAD_NAME = re.compile(r'[<>:"|?*;,{}\[\]#=\x00-\x1f]|[ .]$|^\s')
 
@@ -132,14 +135,15 @@ def build_ours(work, corpus, prefix):
 
 
 def block_of(payload, out):
-    """Writes the payload's compressed block to out (the decoder benchmark's input)."""
+    """Writes the payload's compressed block to out (the decoder benchmark's input); returns its
+    length and the length it decompresses to."""
     with open(payload, "rb") as f:
         data = f.read()
-    script, licence, block = (int.from_bytes(data[at:at + 8], "little") for at in (16, 24, 32))
+    script, licence, block, plain = (int.from_bytes(data[at:at + 8], "little") for at in (16, 24, 32, 40))
     start = 96 + script + licence
     with open(out, "wb") as f:
         f.write(data[start:start + block])
-    return block
+    return block, plain
 
 
 def wxs(app_folder):
@@ -198,6 +202,16 @@ def decoder_speed(prefix, block_path, workers):
     return float(m.group(1))
 
 
+def flush_costs(prefix):
+    """The lines of flush_bench: what one flush costs in this prefix's C: drive."""
+    folder = os.path.join(prefix.drive_c, "flush")
+    os.makedirs(folder, exist_ok=True)
+    proc = prefix.run(os.path.join(BIN_DIR, "tests", "install", "flush_bench.exe"), ["C:\\flush", "500"], timeout=600)
+    if proc.code != 0:
+        raise AssertionError(f"flush_bench failed: {proc.stderr!r}")
+    return [line for line in proc.stdout.decode(errors="replace").splitlines() if line.strip()]
+
+
 def staging_seconds(prefix):
     """From the log: "Step: Copying files" to "Staged N program files.", and from there to the end
     of placing (the next step), in seconds."""
@@ -241,8 +255,10 @@ def run_round(kind, work, round_, results):
         exe = os.path.join(prefix.drive_c, f"{kind}.{'msi' if kind == 'msi' else 'exe'}")
         shutil.copy(os.path.join(work, os.path.basename(exe)), exe)
         if kind == "ours":
-            code, seconds, rss, _, _ = measure(prefix, exe)
+            code, seconds, rss, anon, records = measure(prefix, exe)
+            results["records"].append(records)
             results["rss"].append(rss)
+            results["anon"].append(anon)
             phases = staging_seconds(prefix)
             if phases:
                 results["staging"].append(phases[0])
@@ -259,15 +275,11 @@ def run_round(kind, work, round_, results):
             raise AssertionError(f"{kind} install exited {code}")
         results[f"{kind}.install"].append(seconds)
         if kind == "ours":
-            seconds = timed_until_gone(prefix, OURS + "\\ZelvanUninstall.exe", ["/silent"], OURS)
+            seconds = timed_until_gone(prefix, OURS + "\\ZelvanUninstall.exe", ["/silent"], OURS + CORPUS)
         elif kind == "nsis":
-            seconds = timed_until_gone(prefix, PEER + "\\uninst.exe", ["/S"], PEER)
+            seconds = timed_until_gone(prefix, PEER + "\\uninst.exe", ["/S"], PEER + CORPUS)
         else:
-            start = time.monotonic()
-            code = prefix.run("msiexec", ["/x", "C:\\msi.msi", "/qn"], timeout=900).code
-            seconds = time.monotonic() - start
-            if code != 0 or os.path.exists(prefix.host_path(MSI_FOLDER + "\\Corpus")):
-                raise AssertionError(f"msi uninstall exited {code} or left the files")
+            seconds = timed_until_gone(prefix, "msiexec", ["/x", "C:\\msi.msi", "/qn"], MSI_FOLDER + CORPUS)
         results[f"{kind}.uninstall"].append(seconds)
         print(f"round {round_ + 1}, {kind}: install {results[f'{kind}.install'][-1]:.2f} s, "
               f"uninstall {seconds:.2f} s", flush=True)
@@ -295,13 +307,14 @@ def main():
         subprocess.run(["wixl", "-a", "x64", "-o", os.path.join(work, "msi.msi"), os.path.join(work, "msi.wxs")],
                        cwd=app, check=True)
         block = os.path.join(builder.drive_c, "block.lzms")
-        block_bytes = block_of(payload, block)
+        block_bytes, block_plain = block_of(payload, block)
         speed_one = decoder_speed(builder, block, 1)
         speed_all = decoder_speed(builder, block, 0)
+        flushes = flush_costs(builder)
     finally:
         builder.remove()
 
-    results = {k: [] for k in ("trivial.first", "trivial.again", "rss", "staging", "placing", "ours.install", "ours.uninstall",
+    results = {k: [] for k in ("trivial.first", "trivial.again", "records", "rss", "anon", "staging", "placing", "ours.install", "ours.uninstall",
                                "nsis.install", "nsis.uninstall", "msi.install", "msi.uninstall")}
     try:
         for round_ in range(ROUNDS):
@@ -314,31 +327,34 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     med = {k: statistics.median(v) for k, v in results.items() if v}
-    trivial = {"install": med["trivial.first"], "uninstall": med["trivial.again"]}
+    trivial = med["trivial.first"]
     print(f"\n{len(corpus)} files, {corpus_bytes / 1e6:.1f} MB (ours adds the sample's files); "
           f"medians of {ROUNDS} interleaved rounds, each in a fresh prefix. A trivial program takes "
-          f"{trivial['install']:.2f} s as a fresh prefix's first run (subtracted from installs) and "
-          f"{trivial['uninstall']:.2f} s after that (subtracted from uninstalls)")
-    print("| | setup file | install, wall | install, net | uninstall, wall | uninstall, net |")
-    print("|---|---|---|---|---|---|")
+          f"{trivial:.2f} s as a fresh prefix's first run (\"net\" subtracts it) and "
+          f"{med['trivial.again']:.2f} s after that. Uninstalls are timed until the corpus folder is gone.")
+    print("| | setup file | install, wall | install, net | uninstall, wall |")
+    print("|---|---|---|---|---|")
     labels = {"nsis": "NSIS 3, solid LZMA, 64 MB dictionary", "msi": "Windows Installer package (wixl, MSZIP)",
               "ours": "ZelvanSetup.exe"}
     for kind in ("nsis", "msi", "ours"):
         i, u = med[f"{kind}.install"], med[f"{kind}.uninstall"]
-        print(f"| {labels[kind]} | {sizes[kind] / 1e6:.1f} MB | {i:.2f} s | {i - trivial['install']:.2f} s | "
-              f"{u:.2f} s | {u - trivial['uninstall']:.2f} s |")
+        print(f"| {labels[kind]} | {sizes[kind] / 1e6:.1f} MB | {i:.2f} s | {i - trivial:.2f} s | {u:.2f} s |")
     for peer in ("nsis", "msi"):
-        for what in ("install", "uninstall"):
-            ours = med[f"ours.{what}"] - trivial[what]
-            theirs = max(med[f"{peer}.{what}"] - trivial[what], 1e-3)
-            print(f"ours / {peer}, {what}, net: {ours / theirs:.2f}")
+        ours, theirs = med["ours.install"] - trivial, max(med[f"{peer}.install"] - trivial, 1e-3)
+        print(f"ours / {peer}: install net {ours / theirs:.2f}, install wall "
+              f"{med['ours.install'] / med[f'{peer}.install']:.2f}, uninstall wall "
+              f"{med['ours.uninstall'] / med[f'{peer}.uninstall']:.2f}")
     if "staging" in med:
         print(f"ours, from the log: staging {med['staging']:.2f} s, placing {med['placing']:.2f} s")
-    print(f"ours, peak memory: {med['rss']:.0f} MB (uncompressed {corpus_bytes / 1e6:.0f} MB + 64 MB = "
-          f"{corpus_bytes / 1e6 + 64:.0f} MB)")
+    print(f"ours, peak memory: {med['rss']:.0f} MB resident, of which {med['anon']:.0f} MB anonymous (the rest is "
+          f"mostly the mapped setup file); the uncompressed block + 64 MB is {block_plain / 1e6 + 64:.0f} MB")
     print(f"built-in LZMS decoder (32-bit, under Wine), {block_bytes / 1e6:.1f} MB block: "
           f"{speed_one:.1f} MB/s on one core, {speed_all:.1f} MB/s on all ({os.cpu_count()})")
     print(f"builder: {build_seconds:.1f} s; stub without payload: {stub_size / 1e6:.2f} MB")
+    print(f"flushes of our install: at least {med['records']:.0f} journal records (one flush each) and "
+          f"{len(corpus)} or more staged files (one each); one flush here costs:")
+    for line in flushes:
+        print(f"  {line}")
 
 
 if __name__ == "__main__":
