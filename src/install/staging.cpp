@@ -3,6 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/log.h"
 #include "install/native_images.h"
@@ -21,18 +26,251 @@ namespace zs {
 namespace {
 
 // Creates the folders between `base` (which exists) and the file's folder; no journal: the
-// staging folder is covered by its STAGE record as a whole.
-void createStagingParents(const std::wstring& base, const std::wstring& relative) {
+// staging folder is covered by its STAGE record as a whole. The staging folder is new and only this
+// run writes into it, so a folder it made once is not looked at again.
+// False with the folder and the Windows error when one cannot be made.
+bool createStagingParents(const std::wstring& base, const std::wstring& relative, NoCaseSet& made,
+                          std::wstring& failed, DWORD& error) {
   size_t pos = 0;
   while ((pos = relative.find(L'\\', pos)) != std::wstring::npos) {
-    std::wstring folder = base + L"\\" + relative.substr(0, pos);
-    if (!isDirectory(folder)) {
-      DWORD error = 0;
-      if (!createFolder(folder, &error)) raiseWriteFailure(folder, error);
+    std::wstring part = relative.substr(0, pos);
+    if (made.count(part) == 0) {
+      std::wstring folder = base + L"\\" + part;
+      if (!isDirectory(folder) && !createFolder(folder, &error)) {
+        failed = std::move(folder);
+        return false;
+      }
+      made.insert(std::move(part));
     }
     ++pos;
   }
+  return true;
 }
+
+// The block decompressing on a thread of its own while the files are staged. The outcome is that
+// of decompressing first and staging after: whatever stops the staging waits for the decompressing
+// to end, and a damaged block is what is reported if it is one.
+class BlockDecoding {
+ public:
+  BlockDecoding(const Payload& payload, uint8_t* out, uint64_t size) : payload_(payload), out_(out), size_(size) {
+    // Decided, and logged, on this thread.
+    usesBuiltInDecoder();
+    try {
+      thread_ = std::thread([this] { decode(); });
+    } catch (const std::system_error&) {
+      decode();  // no thread to be had: the same, only one after the other
+    }
+  }
+  ~BlockDecoding() {
+    if (thread_.joinable()) thread_.join();
+  }
+  BlockDecoding(const BlockDecoding&) = delete;
+  BlockDecoding& operator=(const BlockDecoding&) = delete;
+
+  // Waits until the block's first `end` bytes are final; false when the decompressing ended
+  // without them (it failed). Any thread may wait.
+  bool waitFor(uint64_t end) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return ready_ >= end || ended_; });
+    return ready_ >= end;
+  }
+
+  // Waits for the end; a damaged block is logged and stops the run.
+  void settle() {
+    if (thread_.joinable()) thread_.join();
+    if (succeeded_) return;
+    logWinError(L"Decompress", error_);
+    throw Stop::failed(StopCategory::Damaged);
+  }
+
+ private:
+  void decode() {
+    unsigned long error = 0;
+    const bool ok = decompressBlock(payload_.block, payload_.blockLength, out_, size_, error, [this](uint64_t bytes) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_ = bytes;
+      changed_.notify_all();
+    });
+    std::lock_guard<std::mutex> lock(mutex_);
+    succeeded_ = ok;
+    error_ = error;
+    ended_ = true;
+    changed_.notify_all();
+  }
+
+  const Payload& payload_;
+  uint8_t* out_;
+  uint64_t size_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t ready_ = 0;
+  bool ended_ = false;
+  bool succeeded_ = false;
+  unsigned long error_ = 0;
+  std::thread thread_;
+};
+
+// How many files are hashed, written and flushed at once. A flush waits for the disk, and the
+// file system commits flushes that wait together in one go, so several writers finish far sooner
+// than one, even on one processor.
+constexpr size_t kStagingWriters = 4;
+
+// The program files staged by several workers, each file as soon as its bytes are decompressed,
+// with the outcome of staging them one after the other in script order: progress is reported in
+// that order on the calling thread, cancel is looked at before each file is taken, and of the
+// files that fail the first in script order is the one reported, on the calling thread, after
+// every worker has stopped. Files after it may have been written, but only into the staging
+// folder, which rollback removes as a whole.
+class StagingWork {
+ public:
+  StagingWork(InstallRun& run, BlockDecoding& decoding) : run_(run), decoding_(decoding), done_(run.programFiles.size()) {}
+
+  // Returns when every file is staged, or when the workers stopped at a failure or a cancel.
+  void stageAll() {
+    if (run_.programFiles.empty()) return;
+    for (const FileEntry* f : run_.programFiles) total_ += f->size;
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < std::min(kStagingWriters, run_.programFiles.size()); ++i) {
+      try {
+        workers.emplace_back([this] { stageFiles(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    if (workers.empty()) stageFiles();  // no thread to be had: this one does the work
+    try {
+      reportProgress(workers.size());
+    } catch (...) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+      }
+      for (std::thread& t : workers) t.join();
+      throw;
+    }
+    for (std::thread& t : workers) t.join();
+  }
+
+  // The first failure in script order, logged and raised as staging one file after the other
+  // would have; then a cancel seen before a file was taken.
+  void raiseFirstFailure() {
+    if (failure_.error) std::rethrow_exception(failure_.error);
+    switch (failure_.kind) {
+      case Failure::None:
+        break;
+      case Failure::Hash:
+        logf(L"SHA-256 differs for %ls", run_.programFiles[failure_.index]->dest.c_str());
+        throw Stop::failed(StopCategory::Damaged);
+      case Failure::Write:
+        raiseWriteFailure(failure_.path, failure_.code);
+      case Failure::Decompress:
+        break;  // the block's own failure, raised by its settling
+    }
+    if (cancelled_) run_.cancelPoint();
+  }
+
+ private:
+  struct Failure {
+    enum Kind { None, Decompress, Hash, Write } kind = None;
+    size_t index = 0;
+    std::wstring path;
+    DWORD code = 0;
+    std::exception_ptr error;  // anything else a worker ran into, such as a shortage of memory
+  };
+
+  void stageFiles() {
+    for (;;) {
+      size_t index = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_ || next_ == run_.programFiles.size()) break;
+        if (run_.cancel.cancelRequested()) {
+          cancelled_ = stopped_ = true;
+          break;
+        }
+        index = next_++;
+      }
+      Failure failure;
+      try {
+        stageOne(*run_.programFiles[index], failure);
+      } catch (...) {
+        failure.error = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (failure.kind == Failure::None && !failure.error) {
+        done_[index] = true;
+      } else if (!failed_ || index < failure_.index) {
+        failure.index = index;
+        failure_ = std::move(failure);
+        failed_ = stopped_ = true;
+      }
+      changed_.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++finishedWorkers_;
+    changed_.notify_all();
+  }
+
+  void stageOne(const FileEntry& f, Failure& failure) {
+    // The reader checked that every line lies inside the block.
+    if (!decoding_.waitFor(f.off + f.size)) {
+      failure.kind = Failure::Decompress;
+      return;
+    }
+    uint8_t digest[kSha256Size];
+    if (!sha256(run_.buffer.get() + f.off, f.size, digest) || !digestEqualsHex(digest, f.sha)) {
+      failure.kind = Failure::Hash;
+      return;
+    }
+    const std::wstring relative = relativeToApp(f.dest);
+    {
+      std::lock_guard<std::mutex> lock(foldersMutex_);
+      if (!createStagingParents(run_.stagingFolder, relative, folders_, failure.path, failure.code)) {
+        failure.kind = Failure::Write;
+        return;
+      }
+    }
+    std::wstring path = run_.stagingFolder + L"\\" + relative;
+    if (!writeNewFile(path, run_.buffer.get() + f.off, static_cast<size_t>(f.size), &failure.code)) {
+      failure.kind = Failure::Write;
+      failure.path = std::move(path);
+    }
+  }
+
+  // On the calling thread: one report per staged file, in script order, until the workers stop.
+  void reportProgress(size_t workers) {
+    uint64_t doneBytes = 0;
+    size_t reported = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      while (reported < done_.size() && done_[reported]) {
+        doneBytes += run_.programFiles[reported]->size;
+        ++reported;
+        const int32_t percent = total_ == 0 ? 90 : static_cast<int32_t>(doneBytes * 90 / total_);
+        lock.unlock();
+        run_.report(0, 1, percent);
+        lock.lock();
+      }
+      if (finishedWorkers_ == std::max<size_t>(workers, 1)) return;
+      changed_.wait(lock);
+    }
+  }
+
+  InstallRun& run_;
+  BlockDecoding& decoding_;
+  uint64_t total_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t next_ = 0;
+  bool stopped_ = false;
+  bool cancelled_ = false;
+  bool failed_ = false;
+  Failure failure_;
+  std::vector<bool> done_;
+  size_t finishedWorkers_ = 0;
+  std::mutex foldersMutex_;
+  NoCaseSet folders_;
+};
 
 }  // namespace
 
@@ -78,38 +316,14 @@ void stageProgramFiles(InstallRun& run) {
   // One allocation of the whole block; value-initialising 512 MiB would only cost time.
   run.buffer.reset(new uint8_t[size == 0 ? 1 : size]);
   run.bufferSize = size;
-  unsigned long error = 0;
-  if (!decompressBlock(payload.block, payload.blockLength, run.buffer.get(), size, error)) {
-    logWinError(L"Decompress", error);
-    throw Stop::failed(StopCategory::Damaged);
-  }
-  if (run.programFiles.empty()) {
-    logf(L"Staged %d program files.", 0);
-    return;
-  }
-  uint64_t total = 0;
-  for (const FileEntry* f : run.programFiles) total += f->size;
-  uint64_t done = 0;
-  int staged = 0;
-  for (const FileEntry* f : run.programFiles) {
-    run.cancelPoint();
-    uint8_t digest[kSha256Size];
-    // The reader checked that every line lies inside the block.
-    if (!sha256(run.buffer.get() + f->off, f->size, digest) || !digestEqualsHex(digest, f->sha)) {
-      logf(L"SHA-256 differs for %ls", f->dest.c_str());
-      throw Stop::failed(StopCategory::Damaged);
-    }
-    std::wstring relative = relativeToApp(f->dest);
-    std::wstring staged_path = run.stagingFolder + L"\\" + relative;
-    createStagingParents(run.stagingFolder, relative);
-    DWORD writeError = 0;
-    if (!writeNewFile(staged_path, run.buffer.get() + f->off, static_cast<size_t>(f->size), &writeError))
-      raiseWriteFailure(staged_path, writeError);
-    done += f->size;
-    ++staged;
-    run.report(0, 1, total == 0 ? 90 : static_cast<int32_t>(done * 90 / total));
-  }
-  logf(L"Staged %d program files.", staged);
+  BlockDecoding decoding(payload, run.buffer.get(), size);
+  StagingWork work(run, decoding);
+  work.stageAll();
+  // A damaged block is reported before anything the staging found, as it would be had the whole
+  // block been decompressed before the first file.
+  decoding.settle();
+  work.raiseFirstFailure();
+  logf(L"Staged %d program files.", static_cast<int>(run.programFiles.size()));
 }
 
 void removeOldNativeImages(InstallRun& run) {

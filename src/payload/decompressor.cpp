@@ -85,14 +85,16 @@ class Session {
 
   // Decompress's contract: TRUE with the bytes written, or FALSE with the Windows error and, for
   // ERROR_INSUFFICIENT_BUFFER, the size needed.
-  bool run(const uint8_t* in, SIZE_T inSize, uint8_t* out, SIZE_T outSize, SIZE_T& size, DWORD& error) {
+  // `ready` follows the built-in decoder's output chunk by chunk.
+  bool run(const uint8_t* in, SIZE_T inSize, uint8_t* out, SIZE_T outSize, SIZE_T& size, DWORD& error,
+           const lzms::ReadyBytes& ready = nullptr) {
     if (!builtIn_) {
       if (api().decompress(handle_, const_cast<uint8_t*>(in), inSize, out, outSize, &size)) return true;
       error = GetLastError();
       return false;
     }
     uint64_t needed = 0;
-    const lzms::BufferResult result = builtIn_->decompress(in, inSize, out, outSize, needed);
+    const lzms::BufferResult result = builtIn_->decompress(in, inSize, out, outSize, needed, ready);
     if (result != lzms::BufferResult::InvalidData && needed > std::numeric_limits<SIZE_T>::max()) {
       error = ERROR_INVALID_DATA;  // cannot be this process's buffer
       return false;
@@ -141,6 +143,11 @@ bool blockDecompressedLength(const uint8_t* block, uint64_t blockLength, uint64_
 
 bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
                      unsigned long& error) {
+  return decompressBlock(block, blockLength, out, size, error, nullptr);
+}
+
+bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
+                     unsigned long& error, const std::function<void(uint64_t ready)>& ready) {
   if (blockLength > std::numeric_limits<SIZE_T>::max() || size > std::numeric_limits<SIZE_T>::max()) {
     error = ERROR_INVALID_DATA;
     return false;
@@ -154,7 +161,16 @@ bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, u
   uint8_t nothing = 0;
   if (out == nullptr && size == 0) out = &nothing;  // an empty block still gets a (zero-length) buffer
   SIZE_T written = 0;
-  if (!session.run(block, static_cast<SIZE_T>(blockLength), out, static_cast<SIZE_T>(size), written, code)) {
+  // The built-in decoder's last report is its header's total, which may differ from `size`: only
+  // whole chunks inside `size` are passed on, and the end once the length is right.
+  uint64_t passed = 0;
+  const lzms::ReadyBytes partial = [&](uint64_t bytes) {
+    if (bytes >= size || !ready) return;
+    passed = bytes;
+    ready(bytes);
+  };
+  if (!session.run(block, static_cast<SIZE_T>(blockLength), out, static_cast<SIZE_T>(size), written, code,
+                   ready ? partial : nullptr)) {
     error = code;
     return false;
   }
@@ -162,6 +178,7 @@ bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, u
     error = ERROR_INVALID_DATA;
     return false;
   }
+  if (ready && size > passed) ready(size);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace zs {
 
@@ -20,6 +21,13 @@ bool blockDecompressedLength(const uint8_t* block, uint64_t blockLength, uint64_
 // ERROR_BAD_COMPRESSION_BUFFER) or does not fill `out` exactly (ERROR_INVALID_DATA).
 bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
                      unsigned long& error);
+
+// The same, telling `ready` how many leading bytes of `out` are final as they become so, in rising
+// order, possibly from other threads. The built-in decoder tells it chunk by chunk; the Compression
+// API decompresses in one call, so there the whole block becomes final at once. The last value is
+// `size` exactly when the call succeeds.
+bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
+                     unsigned long& error, const std::function<void(uint64_t ready)>& ready);
 
 // Whether this process decompresses with the built-in decoder (after the first use decided it).
 bool usesBuiltInDecoder();

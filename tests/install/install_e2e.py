@@ -2,6 +2,7 @@
 After every refused or failed run the machine must be exactly as it was before."""
 import os
 import shutil
+import struct
 import subprocess
 import time
 
@@ -246,7 +247,10 @@ class Install(ScenarioTest):
         shutil.copy(SETUP, damaged)
         with open(damaged, "r+b") as f:
             data = bytearray(f.read())
-            at = data.find(b"ZSP1")
+            # The resource's header: the magic, header size 96, format and layout version 1 (the
+            # magic alone also stands in the setup's code).
+            at = data.find(b"ZSP1" + struct.pack("<III", 96, 1, 1))
+            self.assertGreater(at, 0)
             data[len(data) - (len(data) - at) // 2] ^= 0x01  # somewhere inside the payload resource
             f.seek(0)
             f.write(data)

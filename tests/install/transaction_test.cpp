@@ -196,6 +196,53 @@ TEST_F(TransactionTest, AStagedFileWhoseHashDiffersRollsEverythingBack) {
   EXPECT_FALSE(fileExists(setupDataPath() + L"\\install.zsj"));
 }
 
+// Files are staged while the block is still being decompressed; a block that turns out damaged in a
+// later chunk is still what the run reports, as if it had been decompressed before the first file:
+// not the first file's own damage, which would be found first.
+TEST_F(TransactionTest, ADamagedLaterChunkIsReportedBeforeAnEarlierFilesHash) {
+  TestPayload payload(version1());
+  Payload& p = payload.payload();
+  uint8_t* block = const_cast<uint8_t*>(p.block);
+  const size_t frame = 4 + 65536;  // the stored chunks are 64 KiB
+  const size_t lastSize = lzms::kBufferHeaderSize + 3 * frame;
+  ASSERT_GT(p.blockLength, lastSize + 4);
+  block[lzms::kBufferHeaderSize + 4 + 3] ^= 0x20;  // in {app}\Zelvan.exe, chunk 0
+  std::fill(block + lastSize, block + lastSize + 4, 0);  // chunk 3 says it holds nothing
+  RecordingSink sink;
+  LogCapture log;
+  RunOutcome outcome = install(payload, &sink);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("Decompress: Windows error 605", 0) == 0; }),
+            1);
+  EXPECT_FALSE(contains(lines, "SHA-256 differs for {app}\\Zelvan.exe"));
+  EXPECT_EQ(sink.rollingBack, 1);
+  EXPECT_FALSE(fileExists(folder));
+  EXPECT_FALSE(fileExists(setupDataPath() + L"\\install.zsj"));
+}
+
+// Files are staged by several workers at once; of two damaged files, the first in script order is
+// the one reported, even when a later, smaller one is found out first (hashing 8 MB takes longer).
+TEST_F(TransactionTest, OfTwoDamagedFilesTheFirstInScriptOrderIsReported) {
+  std::vector<TestFile> files = version1();
+  files[1].content = std::string(8 << 20, 'c');
+  TestPayload payload(files);
+  Payload& p = payload.payload();
+  uint8_t* block = const_cast<uint8_t*>(p.block);
+  // Where a byte of the block's content lies: its stored chunks are 64 KiB each.
+  auto at = [](uint64_t offset) { return lzms::kBufferHeaderSize + (offset / 65536) * (4 + 65536) + 4 + offset % 65536; };
+  for (const FileEntry& f : p.script.files) {
+    if (f.dest == L"{app}\\Zelvan.Core.dll" || f.dest == L"{app}\\Fonts\\Sub\\deep.ttf") block[at(f.off + f.size - 1)] ^= 0x01;
+  }
+  LogCapture log;
+  RunOutcome outcome = install(payload);
+  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  EXPECT_TRUE(contains(log.lines(), "SHA-256 differs for {app}\\Zelvan.Core.dll"));
+  EXPECT_FALSE(contains(log.lines(), "SHA-256 differs for {app}\\Fonts\\Sub\\deep.ttf"));
+  EXPECT_FALSE(fileExists(folder));
+}
+
 TEST_F(TransactionTest, ACancelBeforeTheCommitIsHonouredAndRolledBack) {
   TestPayload first(version1());
   ASSERT_EQ(install(first).result, 0);

@@ -107,6 +107,122 @@ TEST(LzmsRoundTrip, LargestChunkSize) {
   EXPECT_TRUE(out == data);
 }
 
+// The frames of a buffer: where each chunk's stored bytes start, and how many there are.
+std::vector<std::pair<size_t, uint32_t>> framesOf(const Bytes& packed) {
+  std::vector<std::pair<size_t, uint32_t>> frames;
+  for (size_t pos = lzms::kBufferHeaderSize; pos + 4 <= packed.size();) {
+    uint32_t stored = 0;
+    std::memcpy(&stored, packed.data() + pos, 4);
+    frames.push_back({pos + 4, stored});
+    pos += 4 + stored;
+  }
+  return frames;
+}
+
+// One more byte at the end of a compressed chunk: its frame stays in step with the others, and the
+// chunk becomes an odd number of bytes, which no LZMS chunk is.
+Bytes withChunkDamaged(const Bytes& packed, size_t chunk) {
+  const auto frames = framesOf(packed);
+  Bytes damaged = packed;
+  const auto [at, stored] = frames.at(chunk);
+  EXPECT_EQ(stored % 2, 0u) << "chunk " << chunk << " is stored, not compressed";
+  const uint32_t grown = stored + 1;
+  std::memcpy(damaged.data() + at - 4, &grown, 4);
+  damaged.insert(damaged.begin() + static_cast<ptrdiff_t>(at + stored), 0x5A);
+  return damaged;
+}
+
+// Decoding on several threads gives the bytes of decoding chunk by chunk, and reports the output
+// as final only in order and only up to what is decoded.
+TEST(LzmsParallel, SameBytesAsOneChunkAtATime) {
+  Bytes alternating;
+  for (int i = 0; i < 9; ++i) {
+    Bytes part = i % 3 == 1 ? randomBytes(65536, i) : pseudoText(65536, i);
+    alternating.insert(alternating.end(), part.begin(), part.end());
+  }
+  const struct {
+    const char* what;
+    Bytes data;
+    uint64_t chunk;
+  } cases[] = {
+      {"Windows DLLs, 64 KiB chunks", machineCorpus(kPeFiles, 2 << 20), 65536},
+      {"stored and compressed chunks", alternating, 65536},
+      {"odd chunk size, short last chunk", pseudoText(700001, 3), 100003},
+      {"seven-byte chunks", pseudoText(5000, 4), 7},
+      {"one chunk", pseudoText(50000, 5), 65536},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_GT(c.data.size(), 0u);
+    const Bytes packed = compress(c.data, c.chunk);
+    for (unsigned workers : {1u, 2u, 3u, 8u}) {
+      SCOPED_TRACE(workers);
+      BufferDecoder decoder(workers);
+      Bytes out(c.data.size(), 0xCC);
+      std::vector<uint64_t> ready;
+      uint64_t needed = 0;
+      ASSERT_EQ(decoder.decompress(packed.data(), packed.size(), out.data(), out.size(), needed,
+                                   [&](uint64_t r) { ready.push_back(r); }),
+                BufferResult::Ok);
+      EXPECT_TRUE(out == c.data);
+      EXPECT_EQ(decoder.firstDamagedChunk(), -1);
+      ASSERT_FALSE(ready.empty());
+      EXPECT_EQ(ready.back(), c.data.size());
+      for (size_t i = 0; i < ready.size(); ++i) {
+        if (i > 0) {
+          EXPECT_GT(ready[i], ready[i - 1]);
+        }
+        EXPECT_TRUE(ready[i] % c.chunk == 0 || ready[i] == c.data.size()) << ready[i];
+      }
+    }
+  }
+}
+
+// Whichever worker finishes first, the first damaged chunk in buffer order decides, and nothing
+// from it on is reported final.
+TEST(LzmsParallel, FirstDamagedChunkDecides) {
+  const uint64_t chunk = 65536;
+  const Bytes data = machineCorpus(kPeFiles, 12 * chunk);
+  ASSERT_GT(data.size(), 10 * chunk);
+  const Bytes packed = compress(data, chunk);
+  const size_t last = framesOf(packed).size() - 1;
+  Bytes twoDamaged = withChunkDamaged(withChunkDamaged(packed, 7), 3);
+  Bytes frameZero = withChunkDamaged(packed, 2);
+  std::memset(frameZero.data() + framesOf(packed).at(5).first - 4, 0, 4);  // chunk 5's frame: size 0
+  Bytes frameRunsOff = packed;
+  std::memset(frameRunsOff.data() + framesOf(packed).at(last).first - 4, 0xFF, 4);
+  Bytes trailing = packed;
+  trailing.push_back(0);
+  const struct {
+    const char* what;
+    Bytes in;
+    int64_t first;
+  } cases[] = {
+      {"the last chunk's data", withChunkDamaged(packed, last), static_cast<int64_t>(last)},
+      {"a middle chunk's data", withChunkDamaged(packed, 6), 6},
+      {"two chunks, the later one damaged first", twoDamaged, 3},
+      {"a chunk's data, and a later frame", frameZero, 2},
+      {"the last frame runs past the end", frameRunsOff, static_cast<int64_t>(last)},
+      {"bytes after the last chunk", trailing, static_cast<int64_t>(last)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (unsigned workers : {1u, 2u, 4u}) {
+      SCOPED_TRACE(workers);
+      BufferDecoder decoder(workers);
+      Bytes out(data.size());
+      uint64_t readyMost = 0;
+      uint64_t needed = 0;
+      EXPECT_EQ(decoder.decompress(c.in.data(), c.in.size(), out.data(), out.size(), needed,
+                                   [&](uint64_t r) { readyMost = r; }),
+                BufferResult::InvalidData);
+      EXPECT_EQ(decoder.firstDamagedChunk(), c.first);
+      EXPECT_LE(readyMost, static_cast<uint64_t>(c.first) * chunk);
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<ptrdiff_t>(readyMost), data.begin()));
+    }
+  }
+}
+
 // The header's check byte, verified on headers that Windows' Compress wrote (MSZIP, algorithm 2,
 // published with the data they came from): the rule is the same for every algorithm.
 TEST(LzmsFraming, CheckByteMatchesWindowsHeaders) {

@@ -15,6 +15,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "payload/lzms/lzms_decoder.h"
@@ -48,17 +50,42 @@ enum class BufferResult {
   InvalidData,     // the header or a chunk is damaged
 };
 
-// Decompress with the Compression API's contract, one decoder reused across calls.
+// Told, in order and never from two threads at once, how many leading bytes of the output are
+// final: each value is larger than the one before, and the last is the total (only when the whole
+// buffer decodes).
+using ReadyBytes = std::function<void(uint64_t ready)>;
+
+// Decompress with the Compression API's contract, decoders reused across calls.
+//
+// The chunks are independent, so several are decoded at once, one per worker thread, each worker
+// with its own chunk decoder: the memory beyond the output is one decoder's state per worker,
+// whatever the buffer holds. The chunk table is read in order as the workers take chunks, so a
+// damaged frame stops the work where a decoder going chunk by chunk would stop. The output and
+// the result are those of decoding the chunks one by one: a damaged chunk makes the whole buffer
+// InvalidData, whichever chunk a worker finished first.
 class BufferDecoder {
  public:
+  // workers: how many chunks are decoded at once, 0 for one per hardware thread.
+  explicit BufferDecoder(unsigned workers = 0);
+  ~BufferDecoder();
+  BufferDecoder(const BufferDecoder&) = delete;
+  BufferDecoder& operator=(const BufferDecoder&) = delete;
+
   // Decompresses the whole buffer into `out` (at least `needed` bytes). `needed` is the total
   // from the header whenever the header is sound. With no output buffer this reads only the
-  // header. Bytes after the last chunk are refused.
+  // header. Bytes after the last chunk are refused. `ready`, when given, follows the output as it
+  // becomes final (see ReadyBytes); it is called on the worker threads and must not throw.
   BufferResult decompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity,
-                          uint64_t& needed);
+                          uint64_t& needed, const ReadyBytes& ready = nullptr);
+
+  // Index of the first chunk, in buffer order, that the last call found damaged (its frame or
+  // its data); -1 when it found none.
+  int64_t firstDamagedChunk() const { return firstDamaged_; }
 
  private:
-  ChunkDecoder chunk_;
+  unsigned workers_;
+  std::vector<std::unique_ptr<ChunkDecoder>> chunks_;
+  int64_t firstDamaged_ = -1;
 };
 
 }  // namespace zs::lzms
