@@ -305,16 +305,10 @@ void PlainWindow::closingMessage() {
 // The program of the finish entry starts as the signed-in user through the desktop shell, so it
 // never runs elevated.
 void PlainWindow::openApp() {
-  const SetupScript& script = run_.payload->script;
-  for (const RunEntry& entry : script.runs) {
-    if (!equalsNoCase(entry.when, L"finish")) continue;
-    VariableTable table = makeVariableTable(*run_.folders, state_.folder);
-    if (openAsSignedInUser(expandPaths(entry.file, table), expandPaths(entry.args, table), state_.folder)) return;
-    showQuestion(state_, kQuestionCouldNotOpen);
-    box(plainInstallBox(PlainInstallAsk::CouldNotOpen, state_.logPath));
-    applyInput(state_, kInputYes);
-    return;
-  }
+  if (openFinishEntry(run_.payload->script, *run_.folders, state_.folder)) return;
+  showQuestion(state_, kQuestionCouldNotOpen);
+  box(plainInstallBox(PlainInstallAsk::CouldNotOpen, state_.logPath));
+  applyInput(state_, kInputYes);
 }
 
 LRESULT PlainWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -437,9 +431,23 @@ int32_t runPlainWindow(const RunOptions& run, const UiState& state, WorkerLink& 
   return window.run();
 }
 
-std::wstring licenseBoxText(const uint8_t* utf8, size_t length) {
+std::wstring licenseText(const uint8_t* utf8, size_t length) {
   std::wstring text = utf8ToWide(std::string_view(reinterpret_cast<const char*>(utf8), utf8 == nullptr ? 0 : length));
   if (!text.empty() && text.front() == L'\uFEFF') text.erase(0, 1);
+  return text;
+}
+
+bool openFinishEntry(const SetupScript& script, const KnownFolders& folders, const std::wstring& folder) {
+  for (const RunEntry& entry : script.runs) {
+    if (!equalsNoCase(entry.when, L"finish")) continue;
+    VariableTable table = makeVariableTable(folders, folder);
+    return openAsSignedInUser(expandPaths(entry.file, table), expandPaths(entry.args, table), folder);
+  }
+  return true;
+}
+
+std::wstring licenseBoxText(const uint8_t* utf8, size_t length) {
+  std::wstring text = licenseText(utf8, length);
   std::wstring out;
   out.reserve(text.size() + text.size() / 16);
   for (size_t i = 0; i < text.size(); ++i) {

@@ -31,6 +31,13 @@ struct RunOptions {
 // the install starts, 1 when the window cannot be created).
 int32_t runPlainWindow(const RunOptions& run, const UiState& state, WorkerLink& link);
 
+// The licence text: decoded from UTF-8, without a byte-order mark.
+std::wstring licenseText(const uint8_t* utf8, size_t length);
+
+// Starts the script's first [Run] entry for "finish" as the signed-in user, in the install folder;
+// true when it started or there is none.
+bool openFinishEntry(const SetupScript& script, const KnownFolders& folders, const std::wstring& folder);
+
 // The licence text as the licence box shows it: decoded from UTF-8, without a byte-order mark,
 // with every lone line feed made CR LF.
 std::wstring licenseBoxText(const uint8_t* utf8, size_t length);

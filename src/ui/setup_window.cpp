@@ -103,8 +103,6 @@ bool timerNeeded(const UiState& s) {
   return false;
 }
 
-void logHresult(const wchar_t* format, HRESULT hr) { logf(format, static_cast<unsigned long>(hr)); }
-
 std::wstring hresultText(const wchar_t* format, HRESULT hr) {
   wchar_t text[128];
   swprintf(text, 128, format, static_cast<unsigned long>(hr));
@@ -419,10 +417,17 @@ void SetupWindow::moveKeyboardFocus() {
   }
 }
 
-bool SetupWindow::toLayout(LPARAM l, float& x, float& y) const {
-  x = static_cast<float>(GET_X_LPARAM(l) / state_.scale);
-  y = static_cast<float>(GET_Y_LPARAM(l) / state_.scale);
-  return true;
+PointF SetupWindow::layoutPoint(POINT client) const {
+  return {static_cast<float>(client.x / state_.scale), static_cast<float>(client.y / state_.scale)};
+}
+
+PointF SetupWindow::layoutPoint(LPARAM clientPosition) const {
+  return layoutPoint(POINT{GET_X_LPARAM(clientPosition), GET_Y_LPARAM(clientPosition)});
+}
+
+PointF SetupWindow::layoutPointOfScreen(POINT screen) const {
+  ScreenToClient(window_, &screen);
+  return layoutPoint(screen);
 }
 
 void SetupWindow::paint() {
@@ -444,7 +449,7 @@ void SetupWindow::paint() {
     if (!renderer_->hasTarget()) {
       hr = renderer_->makeTarget(window_, width, height, software_, state_.scale);
       if (FAILED(hr) && !software_) {
-        logHresult(L"The Direct2D target could not be made (0x%08lx). Using the software target.", hr);
+        logLine(hresultText(L"The Direct2D target could not be made (0x%08lx). Using the software target.", hr));
         software_ = true;
         hr = renderer_->makeTarget(window_, width, height, true, state_.scale);
       }
@@ -465,7 +470,7 @@ void SetupWindow::paint() {
       moveToPlain(hresultText(L"drawing failed in software too, 0x%08lx", hr));
       break;
     }
-    logHresult(L"Drawing failed (0x%08lx). Trying the software target.", hr);
+    logLine(hresultText(L"Drawing failed (0x%08lx). Trying the software target.", hr));
     software_ = true;
   }
   EndPaint(window_, &ps);
@@ -511,7 +516,8 @@ void SetupWindow::keyDown(WPARAM key, bool repeat) {
   carryOut(action);
 }
 
-void SetupWindow::press(float x, float y) {
+void SetupWindow::press(PointF at) {
+  const float x = at.x, y = at.y;
   if (state_.closingApp) return;
   int32_t element = hitTest(state_, x, y);
   state_.hover = state_.pressed = element;
@@ -536,7 +542,8 @@ void SetupWindow::press(float x, float y) {
   state_.focus = element;
 }
 
-void SetupWindow::moveMouse(float x, float y) {
+void SetupWindow::moveMouse(PointF at) {
+  const float x = at.x, y = at.y;
   if (state_.dragging) {
     int32_t maxScroll = licenseMaxScroll(state_);
     float free = licenseFreeTrack(state_);
@@ -556,7 +563,8 @@ void SetupWindow::moveMouse(float x, float y) {
   }
 }
 
-void SetupWindow::release(float x, float y) {
+void SetupWindow::release(PointF at) {
+  const float x = at.x, y = at.y;
   if (state_.dragging) {
     state_.dragging = false;
     state_.hover = hitTest(state_, x, y);
@@ -615,6 +623,12 @@ void SetupWindow::carryOut(int32_t action) {
   if (window_ != nullptr && !destroyed_) layout();
 }
 
+std::wstring SetupWindow::installFolder() const { return normalizePath(trimWhite(state_.folder)); }
+
+std::vector<AppProcess> SetupWindow::appProcesses() const {
+  return runningAppProcesses(run_->payload->script, installFolder(), run_->existing);
+}
+
 void SetupWindow::startInstall() {
   if (run_ == nullptr) return;
   FolderVerdict verdict = checkInstallFolder(state_.folder, *run_->folders, run_->payload->uncompressedSize);
@@ -623,8 +637,7 @@ void SetupWindow::startInstall() {
     logf(L"Folder refused, F%d: %ls", verdict.code, verdict.message.c_str());
     return;
   }
-  std::wstring folder = normalizePath(trimWhite(state_.folder));
-  if (!runningAppProcesses(run_->payload->script, folder, run_->existing).empty()) {
+  if (!appProcesses().empty()) {
     showQuestion(state_, kQuestionAppOpen);
     return;
   }
@@ -633,7 +646,7 @@ void SetupWindow::startInstall() {
 
 void SetupWindow::startWorker() {
   if (run_ == nullptr || link_ == nullptr) return;
-  std::wstring folder = normalizePath(trimWhite(state_.folder));
+  std::wstring folder = installFolder();
   state_.folder = folder;
   InstallRequest request;
   request.payload = run_->payload;
@@ -666,8 +679,7 @@ DWORD WINAPI closeAppThread(void* param) {
 
 void SetupWindow::closeApp() {
   if (run_ == nullptr) return;
-  std::wstring folder = normalizePath(trimWhite(state_.folder));
-  std::vector<AppProcess> running = runningAppProcesses(run_->payload->script, folder, run_->existing);
+  std::vector<AppProcess> running = appProcesses();
   if (running.empty()) {
     startWorker();
     return;
@@ -687,26 +699,14 @@ void SetupWindow::closeApp() {
 
 void SetupWindow::closeAppFinished(bool closed) {
   bool stillHeld = false;
-  if (closed && run_ != nullptr) {
-    std::wstring folder = normalizePath(trimWhite(state_.folder));
-    stillHeld = !runningAppProcesses(run_->payload->script, folder, run_->existing).empty();
-  }
+  if (closed && run_ != nullptr) stillHeld = !appProcesses().empty();
   if (takeCloseAppFinished(state_, closed, stillHeld)) startWorker();
 }
 
 // Programs the user opens from the window start as the signed-in user through the desktop shell:
 // this process is elevated, and Zelvan, an editor or a browser must not be.
 void SetupWindow::openApp() {
-  bool opened = true;
-  if (run_ != nullptr) {
-    for (const RunEntry& entry : run_->payload->script.runs) {
-      if (!equalsNoCase(entry.when, L"finish")) continue;
-      VariableTable table = makeVariableTable(*run_->folders, state_.folder);
-      opened = openAsSignedInUser(expandPaths(entry.file, table), expandPaths(entry.args, table), state_.folder);
-      break;
-    }
-  }
-  if (opened) {
+  if (run_ == nullptr || openFinishEntry(run_->payload->script, *run_->folders, state_.folder)) {
     DestroyWindow(window_);
     return;
   }
@@ -759,7 +759,6 @@ LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l)
 }
 
 LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
-  float x = 0, y = 0;
   switch (message) {
     case WM_DESTROY:
       destroyed_ = true;
@@ -786,19 +785,17 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
       if (!state_.closingApp) carryOut(closeRequested(state_));
       return 0;
     case WM_NCHITTEST: {
-      POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
-      ScreenToClient(window, &pt);
-      float lx = static_cast<float>(pt.x / state_.scale), ly = static_cast<float>(pt.y / state_.scale);
-      if (ly >= 0 && ly < kTitleBandHeight && lx >= 0 && lx < kWindowWidth)
-        return hitTest(state_, lx, ly) == kElemTitleClose ? HTCLIENT : HTCAPTION;
+      PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
+      if (at.y >= 0 && at.y < kTitleBandHeight && at.x >= 0 && at.x < kWindowWidth)
+        return hitTest(state_, at.x, at.y) == kElemTitleClose ? HTCLIENT : HTCAPTION;
       return HTCLIENT;
     }
     case WM_SETCURSOR:
       if (LOWORD(l) == HTCLIENT && reinterpret_cast<HWND>(w) == window) {
-        POINT pt{};
-        GetCursorPos(&pt);
-        ScreenToClient(window, &pt);
-        int32_t element = hitTest(state_, static_cast<float>(pt.x / state_.scale), static_cast<float>(pt.y / state_.scale));
+        POINT mouse{};
+        GetCursorPos(&mouse);
+        PointF at = layoutPointOfScreen(mouse);
+        int32_t element = hitTest(state_, at.x, at.y);
         LPCWSTR cursor = IDC_ARROW;
         if (element == kElemAccept || (element >= kElemFirstTask && element < kElemFirstTask + kShownTaskBoxes) ||
             element == kElemLink)
@@ -813,8 +810,7 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       SetCapture(window);
-      toLayout(l, x, y);
-      press(x, y);
+      press(layoutPoint(l));
       layout();
       return 0;
     case WM_MOUSEMOVE:
@@ -822,13 +818,11 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, window, 0};
         mouseTracked_ = TrackMouseEvent(&track) != FALSE;
       }
-      toLayout(l, x, y);
-      moveMouse(x, y);
+      moveMouse(layoutPoint(l));
       return 0;
     case WM_LBUTTONUP:
       ReleaseCapture();
-      toLayout(l, x, y);
-      release(x, y);
+      release(layoutPoint(l));
       return 0;
     case WM_MOUSELEAVE:
       mouseTracked_ = false;
@@ -838,9 +832,8 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
       }
       return 0;
     case WM_MOUSEWHEEL: {
-      POINT pt{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
-      ScreenToClient(window, &pt);
-      int32_t element = hitTest(state_, static_cast<float>(pt.x / state_.scale), static_cast<float>(pt.y / state_.scale));
+      PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
+      int32_t element = hitTest(state_, at.x, at.y);
       if (state_.page == kPageWelcome && state_.question == 0 &&
           (element == kElemLicenseBox || element == kElemThumb)) {
         int32_t before = state_.licenseScroll;
@@ -923,10 +916,7 @@ int32_t runInstallWizard(const RunOptions& run, UiState state, WorkerLink& link)
   state.role = kRoleInstall;
   state.result = 2;
   const Payload& payload = *run.payload;
-  std::wstring license = utf8ToWide(std::string_view(reinterpret_cast<const char*>(payload.licence),
-                                                     payload.licence == nullptr ? 0 : payload.licenceLength));
-  if (!license.empty() && license.front() == L'\uFEFF') license.erase(0, 1);
-  state.licenseLines = licenseLinesOf(license);
+  state.licenseLines = licenseLinesOf(licenseText(payload.licence, static_cast<size_t>(payload.licenceLength)));
 
   UiState plainState = state;
   std::wstring reason;

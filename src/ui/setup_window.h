@@ -16,7 +16,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/app_processes.h"
+#include "ui/canvas.h"
 #include "ui/ui_state.h"
 
 namespace zs::ui {
@@ -79,9 +82,9 @@ class SetupWindow {
   void moveToPlain(const std::wstring& reason);
   void carryOut(int32_t action);
   void keyDown(WPARAM key, bool repeat);
-  void press(float x, float y);
-  void moveMouse(float x, float y);
-  void release(float x, float y);
+  void press(PointF at);
+  void moveMouse(PointF at);
+  void release(PointF at);
   void dpiChanged(UINT dpi, const RECT& suggested);
   void showFolderBox(bool show);
   void makeFolderBox();
@@ -95,7 +98,11 @@ class SetupWindow {
   void openApp();
   void openTarget(const std::wstring& file);
   void closeAppFinished(bool closed);
-  bool toLayout(LPARAM l, float& x, float& y) const;
+  PointF layoutPoint(POINT client) const;
+  PointF layoutPoint(LPARAM clientPosition) const;
+  PointF layoutPointOfScreen(POINT screen) const;
+  std::wstring installFolder() const;
+  std::vector<AppProcess> appProcesses() const;
   void invalidate();
 
   UiState state_;
