@@ -15,6 +15,7 @@
 #include "app/failure.h"
 #include "journal/journal.h"
 #include "ngen/ngen.h"
+#include "platform/page_memory.h"
 #include "script/paths.h"
 #include "script/script.h"
 #include "uninstall/existing_install.h"
@@ -55,7 +56,9 @@ struct InstallRun {
   std::wstring stagingFolder;   // folder + "\.zsnew" + runSuffix
   std::wstring mode;            // "fresh", "repair" or "upgrade"
   std::vector<const FileEntry*> programFiles;  // [Files] lines without the seed flag
-  std::unique_ptr<uint8_t[]> buffer;           // the decompressed block
+  // The decompressed block. Staging gives back the pages of the files it has staged; the pages
+  // of the seed files stay until the first-run files are written from them.
+  PageMemory buffer;
   uint64_t bufferSize = 0;
   bool oldRecordUsable = false;
   UninstallRecord oldRecord;    // the old install's record, when oldRecordUsable

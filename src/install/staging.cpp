@@ -123,7 +123,10 @@ constexpr size_t kStagingWriters = 4;
 // folder, which rollback removes as a whole.
 class StagingWork {
  public:
-  StagingWork(InstallRun& run, BlockDecoding& decoding) : run_(run), decoding_(decoding), done_(run.programFiles.size()) {}
+  StagingWork(InstallRun& run, BlockDecoding& decoding) : run_(run), decoding_(decoding), done_(run.programFiles.size()) {
+    for (const FileEntry& f : run.script.files)
+      if (f.seed) seeds_.emplace_back(f.off, f.off + f.size);
+  }
 
   // Returns when every file is staged, or when the workers stopped at a failure or a cancel.
   void stageAll() {
@@ -243,6 +246,7 @@ class StagingWork {
     size_t reported = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      const size_t before = reported;
       while (reported < done_.size() && done_[reported]) {
         doneBytes += run_.programFiles[reported]->size;
         ++reported;
@@ -251,9 +255,34 @@ class StagingWork {
         run_.report(0, 1, percent);
         lock.lock();
       }
+      if (reported != before) {
+        const FileEntry& last = *run_.programFiles[reported - 1];
+        lock.unlock();
+        giveBackStaged(last.off + last.size);
+        lock.lock();
+      }
       if (finishedWorkers_ == std::max<size_t>(workers, 1)) return;
       changed_.wait(lock);
     }
+  }
+
+  // Gives the block's pages below `end` back to the system, but for those of seed files, which
+  // are written from the block later. Every program file below `end` is staged, and its bytes
+  // were final before it was: the chunks there are decoded, and nothing reads those pages again.
+  // Called on one thread only, with `end` rising.
+  void giveBackStaged(uint64_t end) {
+    if (givingBackFailed_) return;
+    const uint64_t page = PageMemory::pageSize();
+    for (const BlockRange& r : pagesWithoutSeeds(seeds_, givenBack_, end, page)) {
+      unsigned long error = 0;
+      if (!run_.buffer.discard(r.first, r.second - r.first, &error)) {
+        // It costs memory and nothing else: said once, and the block is kept whole from here on.
+        logWinError(L"VirtualFree (giving back the pages of staged files)", error);
+        givingBackFailed_ = true;
+        return;
+      }
+    }
+    givenBack_ = end / page * page;
   }
 
   InstallRun& run_;
@@ -270,9 +299,32 @@ class StagingWork {
   size_t finishedWorkers_ = 0;
   std::mutex foldersMutex_;
   NoCaseSet folders_;
+  // The calling thread's own: the block's pages below givenBack_ are given back or hold a seed.
+  std::vector<BlockRange> seeds_;
+  uint64_t givenBack_ = 0;
+  bool givingBackFailed_ = false;
 };
 
 }  // namespace
+
+std::vector<BlockRange> pagesWithoutSeeds(const std::vector<BlockRange>& seeds, uint64_t from, uint64_t end,
+                                          uint64_t page) {
+  std::vector<BlockRange> runs;
+  size_t next = 0;  // the first seed that ends after the page looked at
+  for (uint64_t at = from; at + page <= end; at += page) {
+    while (next < seeds.size() && seeds[next].second <= at) ++next;
+    bool holdsSeed = false;
+    for (size_t i = next; i < seeds.size() && seeds[i].first < at + page && !holdsSeed; ++i)
+      holdsSeed = seeds[i].second > seeds[i].first;  // an empty seed holds no byte
+    if (holdsSeed) continue;
+    if (!runs.empty() && runs.back().second == at) {
+      runs.back().second = at + page;
+    } else {
+      runs.emplace_back(at, at + page);
+    }
+  }
+  return runs;
+}
 
 void createFoldersWithJournal(InstallRun& run, const std::wstring& folder, bool protect) {
   std::vector<std::wstring> missing;
@@ -313,8 +365,12 @@ void prepareInstallFolder(InstallRun& run) {
 void stageProgramFiles(InstallRun& run) {
   const Payload& payload = *run.request.payload;
   uint64_t size = payload.uncompressedSize;
-  // One allocation of the whole block; value-initialising 512 MiB would only cost time.
-  run.buffer.reset(new uint8_t[size == 0 ? 1 : size]);
+  // One allocation of the whole block, in pages of its own so that staged files give theirs back.
+  unsigned long error = 0;
+  if (!run.buffer.allocate(size, &error)) {
+    logWinError(L"VirtualAlloc (the decompressed block)", error);
+    throw Stop::failed(StopCategory::Unexpected);
+  }
   run.bufferSize = size;
   BlockDecoding decoding(payload, run.buffer.get(), size);
   StagingWork work(run, decoding);

@@ -3,7 +3,9 @@
 // inside the install folder. Placing then only moves finished, verified files into place.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "install/install_run.h"
@@ -16,6 +18,15 @@ void prepareInstallFolder(InstallRun& run);
 
 // Decompresses the block once into memory and writes every program file into the staging folder.
 void stageProgramFiles(InstallRun& run);
+
+// A range of the block: [first, second).
+using BlockRange = std::pair<uint64_t, uint64_t>;
+
+// The runs of whole pages in [from, end) that hold no byte of a seed file: what staging gives back
+// once every program file below `end` is staged. `from` is a multiple of `page`; `seeds` are the
+// seed files' ranges in block order.
+std::vector<BlockRange> pagesWithoutSeeds(const std::vector<BlockRange>& seeds, uint64_t from, uint64_t end,
+                                          uint64_t page);
 
 // The old version's native images go before its files are replaced (reads the old uninstall record
 // first, which also decides where the old file list comes from).

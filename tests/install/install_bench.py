@@ -36,7 +36,7 @@ def add_files(sample):
 
 def measure(prefix, exe):
     """Runs the setup silently; returns (exit code, seconds, peak RSS MB, peak anonymous RSS MB,
-    journal records)."""
+    journal records). MB are 10^6 bytes, as the block's size is given."""
     journal = os.path.join(prefix.setup_data(), "install.zsj")
     start = time.monotonic()
     proc = prefix.start(exe, ["/silent"])
@@ -60,7 +60,7 @@ def measure(prefix, exe):
             pass
         time.sleep(0.02)
     seconds = time.monotonic() - start
-    return proc.returncode, seconds, peak_rss / 1024, peak_anon / 1024, records
+    return proc.returncode, seconds, peak_rss * 1024 / 1e6, peak_anon * 1024 / 1e6, records
 
 
 def main():
@@ -71,10 +71,11 @@ def main():
         exe = make_setup(prefix, os.path.join(WORK_DIR, "bench-setup.exe"), modify=add_files)
         print(f"setup built in {time.monotonic() - t:.1f} s: {os.path.getsize(exe) / 1e6:.1f} MB "
               f"for {FILES} extra files, {TOTAL_MB} MB")
+        block = TOTAL_MB * 1024 * 1024 / 1e6
         for label in ("install", "repair"):
             code, seconds, rss, anon, records = measure(prefix, exe)
             print(f"{label}: exit {code}, {seconds:.1f} s wall, {TOTAL_MB / seconds:.1f} MB/s, "
-                  f"peak RSS {rss:.0f} MB (anonymous {anon:.0f} MB; block {TOTAL_MB} MB + 64 MB = {TOTAL_MB + 64} MB), "
+                  f"peak RSS {rss:.0f} MB (anonymous {anon:.0f} MB; block {block:.0f} MB + 64 MB = {block + 64:.0f} MB), "
                   f"journal records (one flush each) >= {records}")
     finally:
         prefix.remove()

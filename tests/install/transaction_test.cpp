@@ -400,6 +400,30 @@ TEST(LegacyFiles, WildcardsPickMatchingFilesOnlyAndPlainNamesStayAsWritten) {
                                             L"JetBrainsMono-Regular.ttf", L"Plugins\\Zelvan.Legacy.A.dll"}));
 }
 
+// Staging gives back the pages of staged files while the seed files' pages stay for the first-run
+// files: a page that holds any byte of a seed stays, an empty seed holds none.
+TEST(PagesWithoutSeeds, KeepEveryPageThatHoldsASeedByte) {
+  using Runs = std::vector<BlockRange>;
+  struct Case {
+    const char* what;
+    Runs seeds;
+    uint64_t from, end;
+    Runs expected;
+  };
+  const Case cases[] = {
+      {"no seeds: the whole pages below the end", {}, 0, 35, {{0, 30}}},
+      {"less than a page: nothing", {}, 10, 19, {}},
+      {"a seed inside one page", {{14, 16}}, 0, 40, {{0, 10}, {20, 40}}},
+      {"a seed across a page boundary", {{18, 23}}, 0, 40, {{0, 10}, {30, 40}}},
+      {"a seed ending on a boundary", {{10, 20}}, 0, 40, {{0, 10}, {20, 40}}},
+      {"two seeds in one page, one in the next", {{21, 22}, {25, 26}, {33, 34}}, 10, 50, {{10, 20}, {40, 50}}},
+      {"an empty seed", {{15, 15}}, 0, 30, {{0, 30}}},
+      {"seeds below from are passed over", {{1, 2}, {5, 9}}, 10, 30, {{10, 30}}},
+      {"a seed past the end", {{45, 50}}, 0, 40, {{0, 40}}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(pagesWithoutSeeds(c.seeds, c.from, c.end, 10), c.expected) << c.what;
+}
+
 TEST(EntryApplies, EnabledAndAtLeastOneChosenTask) {
   EXPECT_TRUE(entryApplies({}, true, {}));
   EXPECT_FALSE(entryApplies({}, false, {L"a"}));

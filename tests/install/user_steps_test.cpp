@@ -288,7 +288,7 @@ class UserStepsAloneTest : public UserStepsTest {
     // The block as staging leaves it: every file's bytes, one after another.
     std::string block;
     for (const TestFile& f : files) block += f.content;
-    run->buffer = std::make_unique<uint8_t[]>(block.size());
+    ASSERT_TRUE(run->buffer.allocate(block.size(), nullptr));
     std::copy(block.begin(), block.end(), run->buffer.get());
     run->bufferSize = block.size();
   }
@@ -305,13 +305,13 @@ TEST_F(UserStepsAloneTest, WithoutTheUsersTokenBothPassesAreSkippedAndTheBlockIs
   EXPECT_EQ(acted, 0);
   EXPECT_TRUE(contains(log.lines(), "No signed-in user's token: [Dirs] skipped."));
   EXPECT_TRUE(contains(log.lines(), "No signed-in user's token: first-run files skipped."));
-  EXPECT_EQ(run->buffer, nullptr);
+  EXPECT_TRUE(run->buffer.empty());
   EXPECT_FALSE(fileExists(folders.appdata + L"\\Zelvan"));
 }
 
 TEST_F(UserStepsAloneTest, AFirstRunFileWhoseBytesDifferFromItsShaMeansADamagedSetup) {
   makeRun(filesWithSeeds(), kSections);
-  run->buffer[7] ^= 0x20;  // inside settings.json
+  run->buffer.get()[7] ^= 0x20;  // inside settings.json
   UserActor user{true, [](const std::function<void()>& work) { return work(), true; }};
   try {
     writeFirstRunFiles(*run, user);
@@ -320,7 +320,7 @@ TEST_F(UserStepsAloneTest, AFirstRunFileWhoseBytesDifferFromItsShaMeansADamagedS
     EXPECT_EQ(stop.kind, Stop::kFailed);
     EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::Damaged));
   }
-  EXPECT_EQ(run->buffer, nullptr) << "released on the way out too";
+  EXPECT_TRUE(run->buffer.empty()) << "released on the way out too";
   EXPECT_FALSE(fileExists(settings()));
 
   // A seed that claims bytes beyond the block is the same fault, not a read out of bounds.
