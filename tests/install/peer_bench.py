@@ -7,7 +7,8 @@ the same files (solid LZMA, 64 MB dictionary) and a Windows Installer package ma
 cabinet). Both peers come from Debian packages and are used here only. Each round installs and
 uninstalls each of the three in a fresh prefix, interleaved; medians are printed, wall and net of a
 trivial program's start, with the ratios to each peer, the setup sizes, our peak memory, the
-built-in LZMS decoder's speed on one core and on all, and the builder's time.
+built-in LZMS decoder's speed on one core and on all, the builder's time, and our block's size
+against wimlib's LZMS at its best level with 64 MiB chunks on the same files.
 
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=... \\
       PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/peer_bench.py
@@ -114,13 +115,17 @@ def build_ours(work, corpus, prefix):
     stub = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
     payload = os.path.join(work, "payload.bin")
     args = [os.path.join(BIN_DIR, "host", "tools", "zsbuild", "zsbuild"), os.path.join(sample, "zelvan.zss"),
-            "--stub", stub, "--payload", payload,
-            "--define", "AppBin=" + os.path.join(BIN_DIR, "testing", "zelvan-app")]
+            "--stub", stub, "--define", "AppBin=" + os.path.join(BIN_DIR, "testing", "zelvan-app")]
     if JOBS:
         args += ["--jobs", JOBS]
     start = time.monotonic()
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(args + ["--payload", payload], check=True, stdout=subprocess.DEVNULL)
     build_seconds = time.monotonic() - start
+    # The reference for the block's size: wimlib's LZMS at its best level (the builder's own
+    # compressor) with 64 MiB chunks, on the same files in the same order.
+    reference = os.path.join(work, "reference.bin")
+    subprocess.run(args + ["--payload", reference, "--chunk-size", str(64 << 20)], check=True, stdout=subprocess.DEVNULL)
+    reference_block = block_of(reference, os.path.join(work, "reference.lzms"))[0]
     out = os.path.join(prefix.drive_c, "ours.exe")
     proc = prefix.run(os.path.join(BIN_DIR, "tools", "zsresource", "zsresource.exe"), [stub, payload, out])
     if proc.code != 0:
@@ -131,7 +136,7 @@ def build_ours(work, corpus, prefix):
     for name in os.listdir(os.path.join(BIN_DIR, "testing", "zelvan-app")):
         if name.endswith(".exe"):
             shutil.copy(os.path.join(BIN_DIR, "testing", "zelvan-app", name), app)
-    return app, payload, build_seconds, os.path.getsize(stub)
+    return app, payload, build_seconds, os.path.getsize(stub), reference_block
 
 
 def block_of(payload, out):
@@ -297,7 +302,7 @@ def main():
     try:
         corpus, corpus_bytes = select_corpus()
         print(f"corpus: {len(corpus)} files, {corpus_bytes / 1e6:.1f} MB", flush=True)
-        app, payload, build_seconds, stub_size = build_ours(work, corpus, builder)
+        app, payload, build_seconds, stub_size, reference_block = build_ours(work, corpus, builder)
         print(f"builder: {build_seconds:.1f} s", flush=True)
         with open(os.path.join(work, "peer.nsi"), "w") as f:
             f.write(nsis_script(app, os.path.join(work, "nsis.exe")))
@@ -351,6 +356,8 @@ def main():
     print(f"built-in LZMS decoder (32-bit, under Wine), {block_bytes / 1e6:.1f} MB block: "
           f"{speed_one:.1f} MB/s on one core, {speed_all:.1f} MB/s on all ({os.cpu_count()})")
     print(f"builder: {build_seconds:.1f} s; stub without payload: {stub_size / 1e6:.2f} MB")
+    print(f"block: {block_bytes:,} bytes; wimlib's LZMS at level 100 with 64 MiB chunks, same files in the same "
+          f"order: {reference_block:,} bytes ({(block_bytes / reference_block - 1) * 100:+.2f} %)")
     print(f"flushes of our install: at least {med['records']:.0f} journal records (one flush each) and "
           f"{len(corpus)} or more staged files (one each); one flush here costs:")
     for line in flushes:

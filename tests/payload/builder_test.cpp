@@ -216,6 +216,26 @@ TEST_F(BuilderTest, ParallelCompressionGivesTheSequentialBytes) {
   }
 }
 
+// The chunk size follows the block's size alone: one chunk up to 64 MiB, else an even number of
+// chunks of whole MiB, none over 64 MiB, the last one not empty.
+TEST(DefaultChunkSize, FewestEvenChunksOfWholeMiB) {
+  const uint64_t mib = uint64_t{1} << 20;
+  const struct {
+    uint64_t size, chunk;
+  } cases[] = {
+      {0, 64 * mib},           {1, 64 * mib},          {64 * mib, 64 * mib},
+      {64 * mib + 1, 33 * mib}, {128 * mib, 64 * mib},  {128 * mib + 1, 33 * mib},
+      {197171078, 48 * mib},   {320 * mib, 54 * mib},  {512 * mib, 64 * mib},
+  };
+  for (const auto& c : cases) {
+    const uint64_t chunk = build::defaultChunkSize(c.size);
+    EXPECT_EQ(chunk, c.chunk) << c.size;
+    const uint64_t count = (c.size + chunk - 1) / chunk;
+    EXPECT_TRUE(count <= 1 || count % 2 == 0) << c.size;
+    EXPECT_GT(c.size + chunk, count * chunk) << "the last chunk is not empty, " << c.size;
+  }
+}
+
 TEST_F(BuilderTest, DefinesFromTheCommandLineWin) {
   std::string message;
   ASSERT_TRUE(build(script(kGoodFiles), message, "p.bin", {{"Version", "3.0"}})) << message;

@@ -46,7 +46,7 @@ bool measure(const char* what, const Bytes& data) {
   Bytes packed;
   std::string error;
   auto t0 = std::chrono::steady_clock::now();
-  if (!zs::build::compressLzmsBuffer(data.data(), data.size(), zs::build::kDefaultChunkSize, packed, error)) {
+  if (!zs::build::compressLzmsBuffer(data.data(), data.size(), zs::lzms::kMaxChunkSize, packed, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return false;
   }

@@ -16,7 +16,7 @@ namespace {
 using lzms::BufferDecoder;
 using lzms::BufferResult;
 
-Bytes compress(const Bytes& data, uint64_t chunkSize = build::kDefaultChunkSize) {
+Bytes compress(const Bytes& data, uint64_t chunkSize = lzms::kMaxChunkSize) {
   Bytes out;
   std::string error;
   EXPECT_TRUE(build::compressLzmsBuffer(data.data(), data.size(), chunkSize, out, error)) << error;
@@ -40,24 +40,24 @@ void expectRoundTrip(const Bytes& data, uint64_t chunkSize, const char* what) {
 
 TEST(LzmsRoundTrip, SmallAndEdgeSizes) {
   for (size_t size : {0, 1, 2, 3, 4, 5, 16, 17, 18, 19, 64, 255, 1000, 4096}) {
-    expectRoundTrip(repeatedPattern(size, "ab"), build::kDefaultChunkSize, "pattern");
-    expectRoundTrip(randomBytes(size, 11), build::kDefaultChunkSize, "random");
-    expectRoundTrip(pseudoText(size, 5), build::kDefaultChunkSize, "text");
+    expectRoundTrip(repeatedPattern(size, "ab"), lzms::kMaxChunkSize, "pattern");
+    expectRoundTrip(randomBytes(size, 11), lzms::kMaxChunkSize, "random");
+    expectRoundTrip(pseudoText(size, 5), lzms::kMaxChunkSize, "text");
   }
 }
 
 TEST(LzmsRoundTrip, KindsOfData) {
-  expectRoundTrip(Bytes(1 << 20, 0), build::kDefaultChunkSize, "zeros");
-  expectRoundTrip(randomBytes(1 << 20, 1), build::kDefaultChunkSize, "incompressible");
-  expectRoundTrip(repeatedPattern(3 << 20, "Zelvan Setup\r\n"), build::kDefaultChunkSize, "repetitive");
-  expectRoundTrip(countingWords(2 << 20), build::kDefaultChunkSize, "counting words (delta matches)");
-  expectRoundTrip(pseudoText(3 << 20, 9), build::kDefaultChunkSize, "text");
+  expectRoundTrip(Bytes(1 << 20, 0), lzms::kMaxChunkSize, "zeros");
+  expectRoundTrip(randomBytes(1 << 20, 1), lzms::kMaxChunkSize, "incompressible");
+  expectRoundTrip(repeatedPattern(3 << 20, "Zelvan Setup\r\n"), lzms::kMaxChunkSize, "repetitive");
+  expectRoundTrip(countingWords(2 << 20), lzms::kMaxChunkSize, "counting words (delta matches)");
+  expectRoundTrip(pseudoText(3 << 20, 9), lzms::kMaxChunkSize, "text");
   Bytes mixed = pseudoText(300000, 3);
   Bytes noise = randomBytes(200000, 4);
   mixed.insert(mixed.end(), noise.begin(), noise.end());
   Bytes words = countingWords(300000);
   mixed.insert(mixed.end(), words.begin(), words.end());
-  expectRoundTrip(mixed, build::kDefaultChunkSize, "mixed");
+  expectRoundTrip(mixed, lzms::kMaxChunkSize, "mixed");
 }
 
 TEST(LzmsRoundTrip, RealExecutablesAndText) {
@@ -67,9 +67,9 @@ TEST(LzmsRoundTrip, RealExecutablesAndText) {
   if (pe.size() < (1 << 20) || elf.size() < (1 << 20) || text.size() < (1 << 20)) {
     GTEST_SKIP() << "this machine lacks the Windows DLLs, programs or headers used as test data";
   }
-  expectRoundTrip(pe, build::kDefaultChunkSize, "32-bit Windows DLLs");
-  expectRoundTrip(elf, build::kDefaultChunkSize, "ELF programs");
-  expectRoundTrip(text, build::kDefaultChunkSize, "text files");
+  expectRoundTrip(pe, lzms::kMaxChunkSize, "32-bit Windows DLLs");
+  expectRoundTrip(elf, lzms::kMaxChunkSize, "ELF programs");
+  expectRoundTrip(text, lzms::kMaxChunkSize, "text files");
 }
 
 TEST(LzmsRoundTrip, SeveralChunks) {

@@ -292,7 +292,8 @@ bool buildPayload(const BuildOptions& options, BuildReport& report, std::string&
 
   std::vector<uint8_t> packed;
   std::string compressError;
-  if (!compressLzmsBuffer(reinterpret_cast<const uint8_t*>(block.data()), block.size(), options.chunkSize, options.jobs,
+  const uint64_t chunkSize = options.chunkSize != 0 ? options.chunkSize : defaultChunkSize(block.size());
+  if (!compressLzmsBuffer(reinterpret_cast<const uint8_t*>(block.data()), block.size(), chunkSize, options.jobs,
                           packed, compressError)) {
     message = "compressing the block failed: " + compressError;
     return false;

@@ -18,7 +18,7 @@ struct BuildOptions {
   std::filesystem::path stub;        // the setup without a payload, embedded as {app}\ZelvanUninstall.exe
   std::filesystem::path payloadOut;  // where the resource bytes go
   std::filesystem::path scriptOut;   // optional: the embedded script as a file of its own
-  uint64_t chunkSize = kDefaultChunkSize;
+  uint64_t chunkSize = 0;  // 0: defaultChunkSize() of the block
   unsigned jobs = 0;  // chunks compressed at once; 0 for one per hardware thread
   std::vector<std::pair<std::string, std::string>> defines;  // from the command line; they win over [Define]
 };

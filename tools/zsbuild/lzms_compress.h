@@ -10,8 +10,11 @@
 
 namespace zs::build {
 
-// Chunk size of the builder's blocks: the largest that Windows' own compressor may use.
-inline constexpr uint64_t kDefaultChunkSize = uint64_t{64} << 20;
+// The chunk size for a block of `size` bytes when none is asked for: the fewest chunks of at most
+// 64 MiB (the largest Windows' own compressor may use), made an even number when there is more
+// than one so that two cores finish together, each a whole number of MiB. It depends on the size
+// alone, never on the machine, so the same files give the same bytes everywhere.
+uint64_t defaultChunkSize(uint64_t size);
 
 // Compresses `size` bytes into `out`. chunkSize: 1 to 64 MiB (Windows' compressor wants at least
 // 64 KiB). jobs: how many chunks are compressed at once, 0 for one per hardware thread; the bytes
