@@ -83,7 +83,10 @@ class UninstallCrash(ScenarioTest):
         holder = None
         if held is not None:
             holder = prefix.start(HELPER, ["holdread" if shared else "hold", held])
-            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
+            # Its window shows that it holds the file; a helper that could not open it ends at once.
+            shown = wait_for(lambda: holder.poll() is not None or "helper" in x_window_titles(), timeout=120)
+            self.assertIsNone(holder.poll(), f"{name}: the helper could not hold {held} (exit {holder.returncode})")
+            self.assertTrue(shown, f"{name}: the helper's window did not show within two minutes")
         launcher = prefix.start(UNINSTALLER, ["/silent"])
         reached = wait_for(lambda: ready(prefix), timeout=60, interval=0.02)
         self.kill_all(prefix)
