@@ -115,7 +115,7 @@ int runInstallRole() {
   InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
   if (lock.otherRunning) {
     logLine(L"Another setup is running.");
-    if (!s.silent) bringWindowForward(L"ZelvanSetupWnd");
+    if (!s.silent) bringWindowForward(kSetupWindowClass);
     return theLog().finish(kExitOtherSetup);
   }
   // The handle stays open until the process ends: the uninstaller takes the same name.

@@ -39,9 +39,4 @@ void InstallRun::report(int32_t step, int32_t status, int32_t percent) const {
   if (request.sink != nullptr) request.sink->onStep(step, status, percent);
 }
 
-void InstallRun::releaseBuffer() {
-  buffer.reset();
-  bufferSize = 0;
-}
-
 }  // namespace zs

@@ -59,7 +59,6 @@ struct InstallRun {
   // The decompressed block. Staging gives back the pages of the files it has staged; the pages
   // of the seed files stay until the first-run files are written from them.
   PageMemory buffer;
-  uint64_t bufferSize = 0;
   bool oldRecordUsable = false;
   UninstallRecord oldRecord;    // the old install's record, when oldRecordUsable
   CancelState cancel;
@@ -78,7 +77,6 @@ struct InstallRun {
   bool hasOldFolder() const { return !oldFolder.empty(); }
   void report(int32_t step, int32_t status, int32_t percent) const;
   void cancelPoint() const { cancel.cancelPoint(); }
-  void releaseBuffer();
 };
 
 // Whether a [Registry], [Shortcuts] or [Run] entry applies to this run: it is enabled, and its task

@@ -272,8 +272,7 @@ class StagingWork {
   // Called on one thread only, with `end` rising.
   void giveBackStaged(uint64_t end) {
     if (givingBackFailed_) return;
-    const uint64_t page = PageMemory::pageSize();
-    for (const BlockRange& r : pagesWithoutSeeds(seeds_, givenBack_, end, page)) {
+    for (const BlockRange& r : pagesWithoutSeeds(seeds_, givenBack_, end, page_)) {
       unsigned long error = 0;
       if (!run_.buffer.discard(r.first, r.second - r.first, &error)) {
         // It costs memory and nothing else: said once, and the block is kept whole from here on.
@@ -282,7 +281,7 @@ class StagingWork {
         return;
       }
     }
-    givenBack_ = end / page * page;
+    givenBack_ = end / page_ * page_;
   }
 
   InstallRun& run_;
@@ -301,6 +300,7 @@ class StagingWork {
   NoCaseSet folders_;
   // The calling thread's own: the block's pages below givenBack_ are given back or hold a seed.
   std::vector<BlockRange> seeds_;
+  const uint64_t page_ = PageMemory::pageSize();
   uint64_t givenBack_ = 0;
   bool givingBackFailed_ = false;
 };
@@ -371,7 +371,6 @@ void stageProgramFiles(InstallRun& run) {
     logWinError(L"VirtualAlloc (the decompressed block)", error);
     throw Stop::failed(StopCategory::Unexpected);
   }
-  run.bufferSize = size;
   BlockDecoding decoding(payload, run.buffer.get(), size);
   StagingWork work(run, decoding);
   work.stageAll();

@@ -160,7 +160,7 @@ RunOutcome InstallTransaction::rollBackAfter(const Stop& stop) {
   outcome.category = stop.category;
   outcome.detail = stop.detail;
   if (stop.kind == Stop::kFailed) logf(L"Stopped: %ls", userText(stop.category, stop.detail).c_str());
-  run_.releaseBuffer();
+  run_.buffer.reset();
   if (!rollBackOwnJournal(run_.journal, run_.folders, run_.script.setup.appId, run_.request.sink))
     outcome.result = RunOutcome::kRollbackIncomplete;
   return outcome;

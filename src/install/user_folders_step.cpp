@@ -23,7 +23,7 @@ const std::wstring& userRoot(const InstallRun& run, const std::wstring& value) {
 // The seed's bytes, refused unless they lie inside the block and carry the entry's SHA-256: a
 // wrong first-run file would be worse than none, and it means the setup file itself is damaged.
 std::string_view seedContent(const InstallRun& run, const FileEntry& seed) {
-  if (run.buffer.empty() || seed.off > run.bufferSize || seed.size > run.bufferSize - seed.off) {
+  if (run.buffer.empty() || seed.off > run.buffer.size() || seed.size > run.buffer.size() - seed.off) {
     logf(L"The first-run file lies outside the payload block: %ls", seed.dest.c_str());
     throw Stop::failed(StopCategory::Damaged);
   }
@@ -99,7 +99,7 @@ void makeUserFolders(InstallRun& run, const UserActor& user) {
 void writeFirstRunFiles(InstallRun& run, const UserActor& user) {
   struct Release {
     InstallRun& run;
-    ~Release() { run.releaseBuffer(); }
+    ~Release() { run.buffer.reset(); }
   } release{run};
   if (!user.known) {
     logLine(L"No signed-in user's token: first-run files skipped.");

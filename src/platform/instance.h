@@ -17,6 +17,9 @@ struct InstanceLock {
 // handle, or as ERROR_ACCESS_DENIED with none (its owner runs under another account).
 InstanceLock acquireInstanceMutex(const std::wstring& name);
 
+// The class of the setup's window, drawn or plain: a second setup finds the first by it.
+inline constexpr wchar_t kSetupWindowClass[] = L"ZelvanSetupWnd";
+
 // Restores the top-level window of the given class if minimised and brings it to the front.
 void bringWindowForward(const wchar_t* windowClass);
 

@@ -35,6 +35,7 @@ class PageMemory {
   void reset();
 
   uint8_t* get() const { return data_; }
+  uint64_t size() const { return size_; }
   bool empty() const { return data_ == nullptr; }
 
   // The system's page size: the unit discard() works in.

@@ -29,7 +29,6 @@ class GuiUninstall : public uninstall::Ui, public EngineSink {
 
   // Ends the window, if it still runs, and waits for its thread.
   void close();
-  bool fellBack() const { return fellBack_; }
 
  private:
   bool ensureWindow(int32_t page);

@@ -9,6 +9,7 @@
 #include "app/log.h"
 #include "payload/payload_reader.h"
 #include "platform/files.h"
+#include "platform/instance.h"
 #include "platform/signed_in_user.h"
 #include "platform/shell.h"
 #include "platform/system_library.h"
@@ -22,8 +23,6 @@
 namespace zs::ui {
 
 namespace {
-
-constexpr wchar_t kClassName[] = L"ZelvanSetupWnd";
 
 constexpr int kIdLicense = 100;
 constexpr int kIdAccept = 101;
@@ -376,7 +375,7 @@ int32_t PlainWindow::run() {
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-  wc.lpszClassName = kClassName;
+  wc.lpszClassName = kSetupWindowClass;
   RegisterClassExW(&wc);
 
   HDC screen = GetDC(nullptr);
@@ -390,7 +389,7 @@ int32_t PlainWindow::run() {
 
   int width = scaledUnits(640, scale_);
   int height = scaledUnits(560, scale_);
-  window_ = CreateWindowExW(0, kClassName, L"Install Zelvan", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
+  window_ = CreateWindowExW(0, kSetupWindowClass, L"Install Zelvan", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
                             (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
                             width, height, nullptr, nullptr, instance, nullptr);
   int32_t result = 1;
@@ -419,7 +418,7 @@ int32_t PlainWindow::run() {
     result = state_.result;
   }
   if (font_ != nullptr) DeleteObject(font_);
-  UnregisterClassW(kClassName, instance);
+  UnregisterClassW(kSetupWindowClass, instance);
   thePlainWindow.store(nullptr, std::memory_order_release);
   return result;
 }

@@ -14,6 +14,7 @@
 #include "payload/payload_reader.h"
 #include "platform/app_processes.h"
 #include "platform/files.h"
+#include "platform/instance.h"
 #include "platform/resource.h"
 #include "platform/shell.h"
 #include "platform/signed_in_user.h"
@@ -34,7 +35,6 @@ namespace zs::ui {
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"ZelvanSetupWnd";
 constexpr UINT_PTR kAnimationTimer = 1;
 constexpr UINT kAnimationMs = 33;
 constexpr int kFolderBoxId = 1;
@@ -185,7 +185,7 @@ bool SetupWindow::create(std::wstring& reason) {
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-  wc.lpszClassName = kClassName;
+  wc.lpszClassName = kSetupWindowClass;
   classRegistered_ = RegisterClassExW(&wc) != 0;
 
   int width = scaledPixels(kWindowWidth, state_.scale);
@@ -193,13 +193,13 @@ bool SetupWindow::create(std::wstring& reason) {
   int x = work.left + ((work.right - work.left) - width) / 2;
   int y = work.top + ((work.bottom - work.top) - height) / 2;
   ULONGLONG before = GetTickCount64();
-  window_ = CreateWindowExW(0, kClassName, state_.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
+  window_ = CreateWindowExW(0, kSetupWindowClass, state_.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
                             WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, width, height, nullptr,
                             nullptr, instance, this);
   createMs_ = GetTickCount64() - before;
   if (window_ == nullptr) {
     logWinError(L"The window could not be created", GetLastError());
-    if (classRegistered_) UnregisterClassW(kClassName, instance);
+    if (classRegistered_) UnregisterClassW(kSetupWindowClass, instance);
     classRegistered_ = false;
     reason = L"CreateWindowEx";
     return false;
@@ -244,7 +244,7 @@ void SetupWindow::runLoop() {
   folderFont_ = nullptr;
   folderBrush_ = nullptr;
   renderer_.reset();
-  if (classRegistered_) UnregisterClassW(kClassName, GetModuleHandleW(nullptr));
+  if (classRegistered_) UnregisterClassW(kSetupWindowClass, GetModuleHandleW(nullptr));
   classRegistered_ = false;
   if (comInitialised_) CoUninitialize();
   comInitialised_ = false;

@@ -257,7 +257,7 @@ int32_t runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall:
   InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
   if (lock.otherRunning) {
     logLine(L"Another setup is running.");
-    if (!s.silent) bringWindowForward(L"ZelvanSetupWnd");
+    if (!s.silent) bringWindowForward(kSetupWindowClass);
     return kUninstallOtherSetup;
   }
   // The handle stays open until the process ends.

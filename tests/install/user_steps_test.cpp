@@ -290,7 +290,6 @@ class UserStepsAloneTest : public UserStepsTest {
     for (const TestFile& f : files) block += f.content;
     ASSERT_TRUE(run->buffer.allocate(block.size(), nullptr));
     std::copy(block.begin(), block.end(), run->buffer.get());
-    run->bufferSize = block.size();
   }
 };
 
@@ -325,7 +324,7 @@ TEST_F(UserStepsAloneTest, AFirstRunFileWhoseBytesDifferFromItsShaMeansADamagedS
 
   // A seed that claims bytes beyond the block is the same fault, not a read out of bounds.
   makeRun(filesWithSeeds(), kSections);
-  run->bufferSize = 10;
+  ASSERT_TRUE(run->buffer.allocate(10, nullptr));
   EXPECT_THROW(writeFirstRunFiles(*run, user), Stop);
   EXPECT_FALSE(fileExists(settings()));
 }
