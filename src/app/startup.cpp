@@ -5,9 +5,10 @@
 #include <iterator>
 #include <memory>
 
-#include "app/install_run.h"
-#include "app/log.h"
-#include "app/switches.h"
+#include "app/setup_role.h"
+#include "app/uninstall_role.h"
+#include "base/log.h"
+#include "base/switches.h"
 #include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "payload/payload_resource.h"
@@ -16,10 +17,11 @@
 #include "ui/gui_adapters.h"
 #include "ui/plain_messages.h"
 #include "ui/setup_window.h"
+#include "ui/ui_state.h"
 #include "ui/theme_choice.h"
 #include "uninstall/temp_copy.h"
 #include "uninstall/uninstall_run.h"
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 namespace zs {
 
@@ -28,38 +30,12 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitWindowsTooOld = 4;
 constexpr int kExitBadSwitch = 6;
-constexpr int kPageBadSwitch = 13;
-constexpr int kPageCouldNotFinish = 7;
+}  // namespace
 
-int badSwitch(const wchar_t* shown) {
-  if (!switches().silent) ui::runErrorPage(kPageBadSwitch, shown, systemTheme(), {});
+int refuseBadSwitch(const wchar_t* shown) {
+  if (!switches().silent) ui::runErrorPage(ui::kPageBadSwitch, shown, systemTheme(), {});
   return theLog().finish(kExitBadSwitch);
 }
-
-int runUninstallRole() {
-  theLog().setUninstallRole(true);
-  if (const wchar_t* refused = refusedUninstallerSwitch(switches())) {
-    logLine(L"The uninstaller takes /silent, /log= and /closeapps.");
-    return badSwitch(refused);
-  }
-  const SwitchSet& s = switches();
-  // The drawn window opens on its own thread with the first thing to show; it falls back to message
-  // boxes by itself.
-  std::unique_ptr<ui::GuiUninstall> gui;
-  if (!s.silent) gui = std::make_unique<ui::GuiUninstall>(systemTheme());
-  const std::wstring exePath = ownExecutablePath();
-  int32_t result = runUninstall(s, exePath, gui.get());
-  if (gui != nullptr) {
-    gui->close();
-    gui.reset();
-    if (result == kRecoveryIncomplete) ui::runErrorPage(kPageCouldNotFinish, {}, systemTheme(), theLog().openPath());
-  }
-  // A temporary copy cannot delete its own file: it goes, with its folder, at the next restart.
-  if (isTemporaryCopyPath(exePath, setupDataPath())) scheduleTemporaryCopyRemoval(exePath);
-  return theLog().finish(result);
-}
-
-}  // namespace
 
 const wchar_t* refusedUninstallerSwitch(const SwitchSet& s) {
   if (s.dirGiven) return L"/dir=";
@@ -107,7 +83,7 @@ int runProcess() {
   if (!s.badSwitch.empty()) {
     theLog().setUninstallRole(!payload);
     logf(L"Bad switch: %ls", s.badSwitch.c_str());
-    return badSwitch(s.badSwitch.c_str());
+    return refuseBadSwitch(s.badSwitch.c_str());
   }
 
   if (payload) return runInstallRole();

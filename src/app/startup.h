@@ -10,6 +10,9 @@ struct SwitchSet;
 // "/norun"; null when it takes them all.
 const wchar_t* refusedUninstallerSwitch(const SwitchSet& s);
 
+// Shows the bad-switch page (unless silent) and finishes the log with the bad-switch exit code.
+int refuseBadSwitch(const wchar_t* shown);
+
 // Returns the process exit code, already passed through finishing the log (except the one stop
 // that happens before the log exists: Windows too old for safe library loading).
 int runProcess();

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "install/registry_lines.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "uninstall/existing_install.h"
 
 namespace zs {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 

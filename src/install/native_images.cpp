@@ -3,20 +3,20 @@
 #include <memory>
 
 #include "journal/journal_format.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "ngen/native_image_check.h"
 #include "ngen/ngen.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 
 namespace {
 
-NgenStepContext contextFor(InstallRun& run, int32_t step) {
+NgenStepContext contextFor(InstallRun& run, InstallStep step) {
   NgenStepContext context;
   context.ngenPath = findNgen(run.folders);
-  context.journal = [&run](std::wstring_view kind, const std::wstring& ngenPath, const std::wstring& assembly) {
-    if (kind == journal_kind::kNgenOld) {
+  context.beforeChange = [&run](NativeImageChange change, const std::wstring& ngenPath, const std::wstring& assembly) {
+    if (change == NativeImageChange::RemoveOld) {
       journalNgenOld(run.journal, ngenPath, assembly);
     } else {
       journalNgenNew(run.journal, ngenPath, assembly);
@@ -31,7 +31,7 @@ NgenStepContext contextFor(InstallRun& run, int32_t step) {
     if (whole > 100) whole = 100;
     if (whole == *last) return;
     *last = whole;
-    run.report(step, kStepRunning, whole);
+    run.report(step, StepStatus::Running, whole);
   };
   return context;
 }
@@ -39,17 +39,17 @@ NgenStepContext contextFor(InstallRun& run, int32_t step) {
 }  // namespace
 
 void removeNativeImages(InstallRun& run, const std::vector<std::wstring>& assemblies) {
-  NgenStepContext context = contextFor(run, 0);
+  NgenStepContext context = contextFor(run, InstallStep::CopyingFiles);
   context.progress = nullptr;  // copying has its own bar; removal does not move it
   removeOldNativeImages(assemblies, context);
 }
 
 void installNativeImages(InstallRun& run) {
-  run.nativeImages = installNativeImages(run.script.nativeImages, run.variables, contextFor(run, 2));
+  run.nativeImages = installNativeImages(run.script.nativeImages, run.variables, contextFor(run, InstallStep::NativeImages));
 }
 
 void checkNativeImages(InstallRun& run) {
-  verifyNativeImages(run.script.nativeImages, run.variables, contextFor(run, 3), run.nativeImages);
+  verifyNativeImages(run.script.nativeImages, run.variables, contextFor(run, InstallStep::CheckingImages), run.nativeImages);
 }
 
 }  // namespace zs

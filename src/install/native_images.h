@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 
-// Removes the native images of the old version's assemblies (full paths), reporting in step 0.
+// Removes the native images of the old version's assemblies (full paths), while the files are copied.
 void removeNativeImages(InstallRun& run, const std::vector<std::wstring>& assemblies);
-// Installs the [NativeImages] lines; fills run.nativeImages. Progress in step 2.
+// Installs the [NativeImages] lines; fills run.nativeImages. Its progress is the native-image step's.
 void installNativeImages(InstallRun& run);
 // Checks the installed images against the assemblies, retrying each mismatch once; completes
-// run.nativeImages. Progress in step 3.
+// run.nativeImages. Its progress is the checking step's.
 void checkNativeImages(InstallRun& run);
 
 }  // namespace zs

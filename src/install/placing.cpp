@@ -2,16 +2,16 @@
 
 #include <windows.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "install/staging.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "payload/payload_format.h"
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/paths.h"
-#include "script/known_folders.h"
-#include "ui/engine_sink.h"
+#include "base/text.h"
+#include "base/paths.h"
+#include "platform/known_folders.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 
@@ -158,7 +158,7 @@ void clearTargets(InstallRun& run) {
       moveAside(run, target);
     }
   }
-  run.report(0, kStepRunning, 94);
+  run.report(InstallStep::CopyingFiles, StepStatus::Running, 94);
 }
 
 void placeFiles(InstallRun& run) {
@@ -192,7 +192,7 @@ void placeFiles(InstallRun& run) {
     logWinError(L"Couldn't place " + target, error);
     throw Stop::failed(StopCategory::WriteFailed, target);
   }
-  run.report(0, kStepRunning, 98);
+  run.report(InstallStep::CopyingFiles, StepStatus::Running, 98);
 }
 
 }  // namespace zs

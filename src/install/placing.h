@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 
-#include "app/log.h"
-#include "journal/journal_records.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/log.h"
+#include "journal/record_kinds.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 namespace zs {
 

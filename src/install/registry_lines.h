@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 

@@ -2,14 +2,14 @@
 
 #include <windows.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "install/staging.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "platform/text.h"
-#include "script/paths.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "base/paths.h"
+#include "platform/known_folders.h"
 
 namespace zs {
 

@@ -9,16 +9,17 @@
 #include <system_error>
 #include <thread>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "install/native_images.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "payload/decompressor.h"
 #include "payload/payload_reader.h"
-#include "payload/sha256.h"
+#include "platform/sha256.h"
 #include "platform/files.h"
 #include "platform/security.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "install/uninstall_record_step.h"
 #include "uninstall/uninstall_record.h"
 
 namespace zs {
@@ -252,7 +253,7 @@ class StagingWork {
         ++reported;
         const int32_t percent = total_ == 0 ? 90 : static_cast<int32_t>(doneBytes * 90 / total_);
         lock.unlock();
-        run_.report(0, 1, percent);
+        run_.report(InstallStep::CopyingFiles, StepStatus::Running, percent);
         lock.lock();
       }
       if (reported != before) {

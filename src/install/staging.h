@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 

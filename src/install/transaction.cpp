@@ -6,7 +6,7 @@
 
 #include <exception>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "install/apps_entry.h"
 #include "install/native_images.h"
 #include "install/placing.h"
@@ -16,15 +16,16 @@
 #include "install/user_folders_step.h"
 #include "install/warm_up.h"
 #include "journal/cleanup.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/rollback.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
 #include "platform/security.h"
 #include "platform/shell.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "ui/engine_sink.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "journal/engine_sink.h"
+#include "install/uninstall_record_step.h"
 #include "uninstall/uninstall_record.h"
 
 namespace zs {
@@ -43,7 +44,6 @@ class ComScope {
   bool ok_;
 };
 
-enum Step : int32_t { kCopying = 0, kShortcuts = 1, kOptimizing = 2, kChecking = 3, kWarmUp = 4 };
 
 }  // namespace
 
@@ -79,7 +79,7 @@ void InstallTransaction::steps() {
   logf(L"Mode %ls. Folder %ls. Old folder %ls.", r.mode.c_str(), r.folder.c_str(),
        r.hasOldFolder() ? r.oldFolder.c_str() : L"(none)");
 
-  r.report(kCopying, kStepRunning, 0);
+  r.report(InstallStep::CopyingFiles, StepStatus::Running, 0);
   begin();
   prepareInstallFolder(r);
   stageProgramFiles(r);
@@ -87,33 +87,33 @@ void InstallTransaction::steps() {
   clearTargets(r);
   placeFiles(r);
   if (!deleteTree(r.stagingFolder)) logf(L"Couldn't remove the staging folder %ls", r.stagingFolder.c_str());
-  r.report(kCopying, kStepDone, 100);
+  r.report(InstallStep::CopyingFiles, StepStatus::Done, 100);
 
-  r.report(kShortcuts, kStepRunning, 0);
+  r.report(InstallStep::ShortcutsAndFileTypes, StepStatus::Running, 0);
   makeFoldersAndFirstRunFiles(r);
-  r.report(kShortcuts, kStepRunning, 30);
+  r.report(InstallStep::ShortcutsAndFileTypes, StepStatus::Running, 30);
   writeRegistryLines(r);
-  r.report(kShortcuts, kStepRunning, 60);
+  r.report(InstallStep::ShortcutsAndFileTypes, StepStatus::Running, 60);
   makeShortcuts(r);
   writeUninstallerAndRecord(r);
   writeAppsAndFeaturesEntry(r);
   notifyAssociationsChanged();
-  r.report(kShortcuts, kStepDone, 100);
+  r.report(InstallStep::ShortcutsAndFileTypes, StepStatus::Done, 100);
 
-  r.report(kOptimizing, kStepRunning, 0);
+  r.report(InstallStep::NativeImages, StepStatus::Running, 0);
   installNativeImages(r);
   r.cancelPoint();
-  r.report(kOptimizing, kStepDone, 100);
+  r.report(InstallStep::NativeImages, StepStatus::Done, 100);
 
-  r.report(kChecking, kStepRunning, 0);
+  r.report(InstallStep::CheckingImages, StepStatus::Running, 0);
   r.cancelPoint();
   checkNativeImages(r);
   r.cancelPoint();
-  r.report(kChecking, kStepDone, 100);
+  r.report(InstallStep::CheckingImages, StepStatus::Done, 100);
 
-  r.report(kWarmUp, kStepRunning, 0);
+  r.report(InstallStep::WarmingUp, StepStatus::Running, 0);
   warmUp(r);
-  r.report(kWarmUp, kStepDone, 100);
+  r.report(InstallStep::WarmingUp, StepStatus::Done, 100);
 
   CommitInputs commit;
   commit.journal = &r.journal;

@@ -8,7 +8,7 @@
 // record and refused after it.
 #pragma once
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 

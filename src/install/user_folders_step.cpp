@@ -1,15 +1,16 @@
 #include "install/user_folders_step.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "install/placing.h"
 #include "install/staging.h"
-#include "journal/journal_records.h"
-#include "payload/sha256.h"
+#include "journal/record_kinds.h"
+#include "payload/payload_format.h"
+#include "platform/sha256.h"
 #include "platform/files.h"
 #include "platform/signed_in_user.h"
-#include "platform/text.h"
-#include "script/paths.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "base/paths.h"
+#include "platform/known_folders.h"
 
 namespace zs {
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 namespace zs {
 

@@ -2,15 +2,14 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/signed_in_user.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 
 namespace {
 
-constexpr int32_t kWarmUpStep = 4;
 constexpr uint32_t kDefaultTimeoutSeconds = 60;
 
 }  // namespace
@@ -50,7 +49,7 @@ void runWarmUp(InstallRun& run, const WarmUpUser& user) {
     ProcessHooks hooks;
     hooks.tick = [&] {
       const double ratio = std::min(1.0, static_cast<double>(GetTickCount64() - startMs) / limitMs);
-      run.report(kWarmUpStep, kStepRunning, static_cast<int32_t>(90 * ratio));
+      run.report(InstallStep::WarmingUp, StepStatus::Running, static_cast<int32_t>(90 * ratio));
     };
     hooks.cancel = [&] { return run.cancel.cancelRequested(); };
     ProcessResult result = user.start(file, args, run.folder, entry.env, limitMs, hooks);

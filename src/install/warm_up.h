@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "install/install_run.h"
+#include "install/install_state.h"
 #include "platform/process.h"
 
 namespace zs {

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "journal/record_kinds.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/shell.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "script/script.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 

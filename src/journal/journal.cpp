@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "app/failure.h"
-#include "app/log.h"
+#include "base/failure.h"
+#include "base/log.h"
 #include "platform/files.h"
 
 namespace zs {

@@ -1,13 +1,13 @@
 #include "journal/journal_check.h"
 
 #include "journal/record_kinds.h"
-#include "script/paths.h"
+#include "base/paths.h"
 
 #ifdef _WIN32
-#include "app/log.h"
+#include "base/log.h"
 #include "ngen/ngen.h"
 #include "script/install_folder.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 #endif
 
 namespace zs {

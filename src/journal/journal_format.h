@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
+
 namespace zs {
 
 inline constexpr std::string_view kJournalHeader = "ZSJ1\n";
@@ -87,9 +89,5 @@ JournalState parseJournal(std::string_view bytes, JournalImage& image);
 // An unsigned decimal of 1 to 20 digits that fits in 64 bits (the UNDONE field).
 bool parseJournalNumber(std::wstring_view text, uint64_t& value);
 
-// A registry value's bytes as the journal holds them: lower-case hexadecimal, two digits a byte,
-// and back (either case; an odd length or a non-hex digit fails).
-std::wstring toHex(std::string_view bytes);
-bool fromHex(std::wstring_view hex, std::string& bytes);
 
 }  // namespace zs

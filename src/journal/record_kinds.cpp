@@ -13,8 +13,8 @@
 
 #include <algorithm>
 
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 #ifdef _WIN32
@@ -22,8 +22,7 @@
 
 #include <array>
 
-#include "app/log.h"
-#include "journal/journal_records.h"
+#include "base/log.h"
 #include "ngen/ngen.h"
 #include "platform/files.h"
 #include "platform/registry.h"

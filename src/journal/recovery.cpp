@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "journal/cleanup.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
-#include "script/known_folders.h"
-#include "ui/engine_sink.h"
+#include "platform/known_folders.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 

@@ -2,11 +2,11 @@
 
 #include <set>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/files.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "ui/engine_sink.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 

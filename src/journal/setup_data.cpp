@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/files.h"
 #include "platform/security.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 

@@ -4,11 +4,10 @@
 
 #include <cstdint>
 
-#include "app/log.h"
-#include "journal/journal_format.h"
+#include "base/log.h"
 #include "platform/files.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 namespace zs {
@@ -255,7 +254,7 @@ void verifyNativeImages(const std::vector<NativeImageEntry>& entries, const Vari
     } else if (shown == kDisplayNotVerified || installFailed) {
       logf(L"Check: %ls has no native image with MVID %ls. Retrying once.", stem.c_str(), mvid.c_str());
       // The retry is a change like the first install: its record comes first.
-      if (context.journal) context.journal(journal_kind::kNgenNew, context.ngenPath, assembly);
+      if (context.beforeChange) context.beforeChange(NativeImageChange::InstallNew, context.ngenPath, assembly);
       NgenRun retry = runNgen(context.ngenPath, L"install", assembly, L"/nologo", kNgenInstallLimitMs, {}, {},
                               context.cancelled);
       if (context.cancelAsked()) return;

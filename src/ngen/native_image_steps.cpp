@@ -4,11 +4,10 @@
 
 #include <cmath>
 
-#include "app/log.h"
-#include "journal/journal_format.h"
+#include "base/log.h"
 #include "ngen/ngen.h"
 #include "platform/files.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 namespace zs {
@@ -74,7 +73,7 @@ void removeOldNativeImages(const std::vector<std::wstring>& assemblies, const Ng
     ++number;
     if (context.step) context.step(L"ngenold", number);
     std::wstring assembly = normalizePath(listed);
-    if (context.journal) context.journal(journal_kind::kNgenOld, context.ngenPath, assembly);
+    if (context.beforeChange) context.beforeChange(NativeImageChange::RemoveOld, context.ngenPath, assembly);
     // Not ended by a cancel: an uninstall cut short would leave the image half gone.
     NgenRun run = runNgen(context.ngenPath, L"uninstall", assembly, L"/nologo", kNgenUninstallLimitMs);
     if (run.exitCode != 0) {
@@ -117,7 +116,7 @@ NativeImageResult installNativeImages(const std::vector<NativeImageEntry>& entri
     if (queue == nullptr && i + 1 == installs.size()) target = 100;
     progress.begin(previousTarget, target, expectedNgenSeconds(size));
     previousTarget = target;
-    if (context.journal) context.journal(journal_kind::kNgenNew, context.ngenPath, assembly);
+    if (context.beforeChange) context.beforeChange(NativeImageChange::InstallNew, context.ngenPath, assembly);
     NgenRun run = runWithProgress(context, progress, L"install", assembly, kNgenInstallLimitMs);
     if (context.cancelAsked()) return result;
     if (run.exitCode != 0) {

@@ -2,12 +2,12 @@
 
 #include "platform/system_library.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "platform/text.h"
-#include "script/paths.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "base/paths.h"
+#include "platform/known_folders.h"
 
 namespace zs {
 

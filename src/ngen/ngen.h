@@ -69,13 +69,19 @@ struct NativeImageResult {
   std::vector<std::wstring> retryList;   // assemblies whose install exited non-zero
 };
 
+// What a native-image step is about to do to the machine.
+enum class NativeImageChange {
+  RemoveOld,   // an earlier install's image is about to be removed
+  InstallNew,  // an image of this install is about to be made
+};
+
 // What a native-image step is given by its caller. Any hook may be empty.
 struct NgenStepContext {
   std::wstring ngenPath;  // findNgen's answer; empty when this PC has none
   std::function<void(std::wstring_view name, int number)> step;
-  // Writes the record (kind "NGENOLD" or "NGENNEW", ngen path, assembly) before the change; it
-  // throws when the record cannot be written, and then the change is not made.
-  std::function<void(std::wstring_view kind, const std::wstring& ngenPath, const std::wstring& assembly)> journal;
+  // Called before each change with what is about to change; the install journals it there. When
+  // it throws, the change is not made.
+  std::function<void(NativeImageChange change, const std::wstring& ngenPath, const std::wstring& assembly)> beforeChange;
   std::function<bool()> cancelled;
   std::function<void(double percent)> progress;
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <memory>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "payload/lzms/buffer_format.h"
 
 // What Decompress reports for damaged data; missing from mingw-w64's winerror.h.

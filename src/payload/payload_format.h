@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sha256.h"
 #include "script/script.h"
 
 namespace zs {
@@ -19,7 +20,6 @@ inline constexpr uint32_t kPayloadFormatVersion = 1;
 inline constexpr uint32_t kPayloadLayoutVersion = 1;
 // The largest uncompressed block a payload may carry (512 MiB).
 inline constexpr uint64_t kMaxUncompressedSize = 0x20000000;
-inline constexpr size_t kSha256Size = 32;
 
 // The header's fields, all little-endian in the resource.
 struct PayloadHeader {

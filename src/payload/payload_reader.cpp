@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "payload/decompressor.h"
 #include "payload/payload_resource.h"
-#include "payload/sha256.h"
+#include "platform/sha256.h"
 #include "platform/resource.h"
 
 namespace zs {

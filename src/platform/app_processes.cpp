@@ -2,11 +2,11 @@
 
 #include <psapi.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/handle.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 namespace zs {
 namespace {

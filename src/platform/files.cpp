@@ -5,10 +5,10 @@
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
-#include "payload/sha256.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/sha256.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 
 namespace zs {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 namespace {

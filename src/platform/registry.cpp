@@ -1,7 +1,7 @@
 #include "platform/registry.h"
 
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 
 namespace zs {
 namespace {

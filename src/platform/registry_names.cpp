@@ -1,6 +1,6 @@
 #include "platform/registry_names.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 

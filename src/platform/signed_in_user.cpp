@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/handle.h"
 #include "platform/shell.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 namespace {

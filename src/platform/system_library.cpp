@@ -1,6 +1,6 @@
 #include "platform/system_library.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <new>
 

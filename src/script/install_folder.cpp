@@ -4,8 +4,8 @@
 
 #include "platform/files.h"
 #include "platform/security.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 namespace zs {
 namespace {
@@ -21,9 +21,9 @@ constexpr const wchar_t* kMessages[] = {
     L"That's where Zelvan keeps your projects. Choose another folder.",
 };
 
-FolderVerdict refuse(int32_t code) { return FolderVerdict{code, kMessages[code]}; }
+FolderVerdict refuse(FolderRefusal code) { return FolderVerdict{code, kMessages[static_cast<int32_t>(code)]}; }
 
-// Step 1 of the check: outer white space, then trailing "\" while longer than a drive root.
+// What every rule looks at: outer white space gone, then trailing "\" while longer than a drive root.
 std::wstring cleaned(std::wstring_view folder) { return trimTrailingSlashes(trimWhite(folder)); }
 
 bool sameFolder(const std::wstring& a, const std::wstring& b) {
@@ -98,25 +98,25 @@ FolderVerdict checkInstallFolder(std::wstring_view folder, const KnownFolders& f
 FolderVerdict checkInstallFolderWith(std::wstring_view folder, const KnownFolders& folders,
                                      uint64_t neededBytes, const VolumeQueries& volume) {
   std::wstring text = cleaned(folder);
-  if (text.empty()) return refuse(1);
-  if (!isDrivePath(text)) return refuse(2);
-  if (hasBadPathChars(text)) return refuse(3);
-  if (text.size() > kMaxInstallFolderChars) return refuse(4);
-  if (isForbiddenFolder(text, folders)) return refuse(5);
+  if (text.empty()) return refuse(FolderRefusal::Empty);
+  if (!isDrivePath(text)) return refuse(FolderRefusal::NotFullPath);
+  if (hasBadPathChars(text)) return refuse(FolderRefusal::BadCharacters);
+  if (text.size() > kMaxInstallFolderChars) return refuse(FolderRefusal::TooLong);
+  if (isForbiddenFolder(text, folders)) return refuse(FolderRefusal::ForbiddenPlace);
 
   std::wstring root = text.substr(0, 3);
   unsigned type = volume.driveType ? volume.driveType(root) : DRIVE_FIXED;
   if (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || type == DRIVE_REMOTE ||
       type == DRIVE_CDROM) {
-    return refuse(6);
+    return refuse(FolderRefusal::DriveUnavailable);
   }
   bool readOnly = false;
-  if (volume.readOnly && volume.readOnly(root, readOnly) && readOnly) return refuse(6);
+  if (volume.readOnly && volume.readOnly(root, readOnly) && readOnly) return refuse(FolderRefusal::DriveUnavailable);
 
-  if (isProjectsFolder(text, folders)) return refuse(7);
+  if (isProjectsFolder(text, folders)) return refuse(FolderRefusal::ProjectsFolder);
 
   std::wstring path = normalizePath(text);
-  if (!isUnderProgramFiles(path, folders) && isPathTamperable(path)) return refuse(5);
+  if (!isUnderProgramFiles(path, folders) && isPathTamperable(path)) return refuse(FolderRefusal::ForbiddenPlace);
 
   uint64_t freeBytes = 0;
   if (neededBytes != 0 && volume.freeBytes && volume.freeBytes(root, freeBytes)) {
@@ -124,7 +124,7 @@ FolderVerdict checkInstallFolderWith(std::wstring_view folder, const KnownFolder
     if (wanted < neededBytes) wanted = UINT64_MAX;  // no wrap-around on absurd requests
     if (freeBytes < wanted) {
       FolderVerdict v;
-      v.code = 8;
+      v.code = FolderRefusal::NotEnoughSpace;
       v.message = format(kMessageCapacity, L"There isn't enough free space on %ls. Zelvan needs %llu MB.",
                          text.substr(0, 2).c_str(),
                          static_cast<unsigned long long>(wanted / 1048576 + 1));

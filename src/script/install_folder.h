@@ -1,6 +1,6 @@
 // The one check an install folder must pass before it is used, whether it came from the
-// script's default, an earlier install, "/dir=" or the user: acceptance, or a refusal F1 to F8
-// with a sentence for the user. A lighter form tells whether a folder read back from a record is
+// script's default, an earlier install, "/dir=" or the user: acceptance, or a refusal with a
+// sentence for the user. A lighter form tells whether a folder read back from a record is
 // plausible as an install folder. Nothing here creates or changes anything.
 #pragma once
 
@@ -9,13 +9,29 @@
 #include <string>
 #include <string_view>
 
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 
 namespace zs {
 
+// Why a folder is refused. The numbers are the codes that logs show ("Folder refused, F5: ...").
+enum class FolderRefusal : int32_t {
+  None = 0,              // accepted
+  Empty = 1,
+  NotFullPath = 2,
+  BadCharacters = 3,
+  TooLong = 4,
+  ForbiddenPlace = 5,    // a system or shared folder, a link, or one others may write to
+  DriveUnavailable = 6,  // no such drive, a network, optical or read-only one
+  ProjectsFolder = 7,    // where Zelvan keeps the user's projects, or the setup's own data
+  NotEnoughSpace = 8,
+};
+
 struct FolderVerdict {
-  int32_t code = 0;      // 0 accepted, 1 to 8 refused
+  FolderRefusal code = FolderRefusal::None;
   std::wstring message;  // empty when accepted
+
+  bool accepted() const { return code == FolderRefusal::None; }
+  int32_t number() const { return static_cast<int32_t>(code); }
 };
 
 inline constexpr size_t kMaxInstallFolderChars = 180;

@@ -2,10 +2,10 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/script.h"
 #include "script/script_reader.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "script/script_values.h"
 
 namespace zs {

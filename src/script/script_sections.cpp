@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "script/script_reader.h"
 #include "script/script_values.h"

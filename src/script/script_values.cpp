@@ -1,6 +1,6 @@
 #include "script/script_values.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs::script {
 

@@ -1,6 +1,6 @@
 #include "ui/gui_adapters.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "ui/plain_messages.h"
 #include "ui/plain_uninstall.h"
 #include "ui/setup_window.h"
@@ -68,8 +68,10 @@ bool GuiUninstall::askRetryClose() {
   return answer < 0 ? thePlainUninstall.askRetryClose() : answer == 1;
 }
 
-void GuiUninstall::onProgress(int32_t step, int32_t status) {
+void GuiUninstall::onProgress(UninstallStep which, StepStatus shown) {
   if (!ensureWindow(kPageRemoving)) return;
+  int32_t step = static_cast<int32_t>(which);
+  int32_t status = static_cast<int32_t>(shown);
   window_->postChange([step, status](UiState& s) {
     if (s.page != kPageRemoving) moveToPage(s, kPageRemoving);
     if (step >= 0 && step < kUninstallStepCount) {

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "ui/engine_sink.h"
+#include "ui/silent_sink.h"
 
 namespace zs::ui {
 
@@ -19,7 +19,7 @@ class GuiUninstall : public uninstall::Ui, public EngineSink {
   bool confirmUninstall() override;
   bool askCloseApp() override;
   bool askRetryClose() override;
-  void onProgress(int32_t step, int32_t status) override;
+  void onProgress(UninstallStep step, StepStatus status) override;
   void onRecordMissing() override;
   void onFinished(bool restartNeeded) override;
   EngineSink* engineSink() override { return this; }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "ui/engine_sink.h"
+#include "ui/silent_sink.h"
 #include "ui/text_layout.h"
 
 namespace zs::ui {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/failure.h"
+#include "base/failure.h"
 
 namespace zs {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "ui/engine_sink.h"
+#include "ui/silent_sink.h"
 
 namespace zs {
 

@@ -6,17 +6,17 @@
 #include <atomic>
 #include <functional>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "payload/payload_reader.h"
 #include "platform/files.h"
 #include "platform/instance.h"
 #include "platform/signed_in_user.h"
 #include "platform/shell.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/install_folder.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "ui/plain_messages.h"
 #include "ui/plain_uninstall.h"
 
@@ -39,7 +39,7 @@ constexpr int kFolderChars = 1024;
 
 class PlainWindow {
  public:
-  PlainWindow(const RunOptions& run, const UiState& state, WorkerLink& link) : run_(run), link_(link), state_(state) {}
+  PlainWindow(const InstallSources& run, const UiState& state, WorkerLink& link) : run_(run), link_(link), state_(state) {}
   int32_t run();
   LRESULT handle(HWND window, UINT message, WPARAM w, LPARAM l);
 
@@ -62,7 +62,7 @@ class PlainWindow {
   std::wstring folderBoxText() const;
   void enableCancel() { EnableWindow(cancel_, state_.page == kPageInstalling && stopOffered(state_)); }
 
-  const RunOptions& run_;
+  const InstallSources& run_;
   WorkerLink& link_;
   UiState state_;
   HWND window_ = nullptr;
@@ -186,13 +186,12 @@ void PlainWindow::install() {
 
   folder_ = folderBoxText();
   state_.folder = folder_;
-  FolderVerdict verdict = checkInstallFolder(folder_, *run_.folders, run_.payload->uncompressedSize);
-  takeFolderVerdict(state_, verdict.code, verdict.message);
-  refusedCode_ = verdict.code;
-  refusedText_ = verdict.message;
-  if (verdict.code != 0) {
-    logf(L"Folder refused: F%d", verdict.code);
-    showFolderRefusal(verdict.message, window_);
+  FolderCheck check = checkFolderBeforeInstall(folder_, run_, RefusalLogLine::CodeOnly);
+  takeFolderVerdict(state_, check.verdict.number(), check.verdict.message);
+  refusedCode_ = check.verdict.number();
+  refusedText_ = check.verdict.message;
+  if (!check.accepted()) {
+    showFolderRefusal(check.verdict.message, window_);
     HWND folderBox = GetDlgItem(window_, kIdFolder);
     SetFocus(folderBox);
     SendMessageW(folderBox, EM_SETSEL, 0, -1);
@@ -201,14 +200,13 @@ void PlainWindow::install() {
   for (size_t n = 0; n < taskBoxes_.size(); ++n)
     if (taskBoxes_[n] != nullptr) state_.tasks[n].on = SendMessageW(taskBoxes_[n], BM_GETCHECK, 0, 0) == BST_CHECKED;
 
-  std::wstring folder = normalizePath(trimWhite(folder_));
-  if (!appMayBeReplaced(folder)) return;
-  startInstall(folder);
+  if (!appMayBeReplaced(check.folder)) return;
+  startInstall(check.folder);
 }
 
 // Zelvan holding its files is closed only when the user says so.
 bool PlainWindow::appMayBeReplaced(const std::wstring& folder) {
-  std::vector<AppProcess> running = runningAppProcesses(run_.payload->script, folder, run_.existing);
+  std::vector<AppProcess> running = runningAppProcesses(run_, folder);
   if (running.empty()) return true;
   showQuestion(state_, kQuestionAppOpen);
   PlainUninstallBox ask = plainUninstallBox(PlainUninstallAsk::CloseApp);
@@ -221,23 +219,17 @@ bool PlainWindow::appMayBeReplaced(const std::wstring& folder) {
     if (applyInput(state_, modal(retry.caption, retry.text, retry.flags) == IDRETRY ? kInputYes : kInputNo) !=
         kActCloseApp)
       return false;
-    running = runningAppProcesses(run_.payload->script, folder, run_.existing);
+    running = runningAppProcesses(run_, folder);
     if (running.empty()) return true;
   }
 }
 
 void PlainWindow::startInstall(const std::wstring& folder) {
   state_.folder = folder;
-  InstallRequest request;
-  request.payload = run_.payload;
-  request.existing = run_.existing;
-  request.folder = folder;
-  request.tasks = tasksOn(state_);
-  request.noRun = state_.noRun;
+  InstallRequest request = beginInstall(run_, folder, tasksOn(state_), state_.noRun, nullptr);
   moveToPage(state_, kPageInstalling);
   showProgressView();
   enableCancel();
-  theLog().open();
   link_.start(std::move(request), *run_.folders);
 }
 
@@ -425,7 +417,7 @@ int32_t PlainWindow::run() {
 
 }  // namespace
 
-int32_t runPlainWindow(const RunOptions& run, const UiState& state, WorkerLink& link) {
+int32_t runPlainWindow(const InstallSources& run, const UiState& state, WorkerLink& link) {
   PlainWindow window(run, state, link);
   return window.run();
 }
@@ -465,23 +457,6 @@ std::vector<int> taskBoxTops(const std::vector<TaskChoice>& tasks) {
   int shown = 0;
   for (const TaskChoice& t : tasks) tops.push_back(t.visible ? 330 + 24 * shown++ : 0);
   return tops;
-}
-
-std::vector<AppProcess> runningAppProcesses(const SetupScript& script, const std::wstring& folder,
-                                            const ExistingInstall& existing) {
-  std::vector<std::wstring> candidates;
-  if (pathExists(folder)) candidates.push_back(folder);
-  if (existing.usable() && !equalsNoCase(existing.folder, folder) && pathExists(existing.folder))
-    candidates.push_back(existing.folder);
-  if (candidates.empty()) return {};
-  std::vector<std::wstring> files;
-  for (const std::wstring& candidate : candidates) {
-    for (const FileEntry& f : script.files) {
-      std::wstring rest;
-      if (!f.seed && isUnderVariable(f.dest, L"app", &rest)) files.push_back(candidate + L"\\" + rest);
-    }
-  }
-  return findAppProcesses(files, candidates);
 }
 
 }  // namespace zs::ui

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "install/preflight.h"
 #include "platform/app_processes.h"
 #include "ui/ui_state.h"
 #include "ui/worker_link.h"
@@ -20,16 +21,9 @@ struct Payload;
 
 namespace zs::ui {
 
-// What the install run hands the wizard.
-struct RunOptions {
-  const Payload* payload = nullptr;
-  const KnownFolders* folders = nullptr;
-  ExistingInstall existing;
-};
-
 // Runs the window to its end on this thread; returns the run's result code (2 when closed before
 // the install starts, 1 when the window cannot be created).
-int32_t runPlainWindow(const RunOptions& run, const UiState& state, WorkerLink& link);
+int32_t runPlainWindow(const InstallSources& run, const UiState& state, WorkerLink& link);
 
 // The licence text: decoded from UTF-8, without a byte-order mark.
 std::wstring licenseText(const uint8_t* utf8, size_t length);
@@ -50,10 +44,5 @@ int progressPosition(int32_t step, int32_t percent);
 
 // The y of each task check box (logical units), 0 for a task that gets none.
 std::vector<int> taskBoxTops(const std::vector<TaskChoice>& tasks);
-
-// The processes that hold the program files under the chosen folder and under the existing
-// install's other folder, of those that exist.
-std::vector<AppProcess> runningAppProcesses(const SetupScript& script, const std::wstring& folder,
-                                            const ExistingInstall& existing);
 
 }  // namespace zs::ui

@@ -10,11 +10,11 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/com.h"
 #include "platform/resource.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "ui/arc_path.h"
 #include "ui/mem_fonts.h"
 #include "ui/palette.h"

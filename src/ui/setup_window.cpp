@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "payload/payload_reader.h"
 #include "platform/app_processes.h"
 #include "platform/files.h"
@@ -19,10 +19,10 @@
 #include "platform/shell.h"
 #include "platform/signed_in_user.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/install_folder.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "ui/pages.h"
 #include "ui/palette.h"
 #include "ui/plain_messages.h"
@@ -137,7 +137,7 @@ std::wstring ownVersionText() {
   return shortVersionText(version);
 }
 
-SetupWindow::SetupWindow(const UiState& state, const RunOptions* run, WorkerLink* link)
+SetupWindow::SetupWindow(const UiState& state, const InstallSources* run, WorkerLink* link)
     : state_(state), run_(run), link_(link) {}
 
 SetupWindow::~SetupWindow() {
@@ -623,20 +623,15 @@ void SetupWindow::carryOut(int32_t action) {
   if (window_ != nullptr && !destroyed_) layout();
 }
 
-std::wstring SetupWindow::installFolder() const { return normalizePath(trimWhite(state_.folder)); }
+std::wstring SetupWindow::installFolder() const { return installFolderOf(state_.folder); }
 
-std::vector<AppProcess> SetupWindow::appProcesses() const {
-  return runningAppProcesses(run_->payload->script, installFolder(), run_->existing);
-}
+std::vector<AppProcess> SetupWindow::appProcesses() const { return runningAppProcesses(*run_, installFolder()); }
 
 void SetupWindow::startInstall() {
   if (run_ == nullptr) return;
-  FolderVerdict verdict = checkInstallFolder(state_.folder, *run_->folders, run_->payload->uncompressedSize);
-  takeFolderVerdict(state_, verdict.code, verdict.message);
-  if (verdict.code != 0) {
-    logf(L"Folder refused, F%d: %ls", verdict.code, verdict.message.c_str());
-    return;
-  }
+  FolderCheck check = checkFolderBeforeInstall(state_.folder, *run_, RefusalLogLine::WithReason);
+  takeFolderVerdict(state_, check.verdict.number(), check.verdict.message);
+  if (!check.accepted()) return;
   if (!appProcesses().empty()) {
     showQuestion(state_, kQuestionAppOpen);
     return;
@@ -648,15 +643,9 @@ void SetupWindow::startWorker() {
   if (run_ == nullptr || link_ == nullptr) return;
   std::wstring folder = installFolder();
   state_.folder = folder;
-  InstallRequest request;
-  request.payload = run_->payload;
-  request.existing = run_->existing;
-  request.folder = folder;
-  request.tasks = tasksOn(state_);
-  request.noRun = state_.noRun;
+  InstallRequest request = beginInstall(*run_, folder, tasksOn(state_), state_.noRun, nullptr);
   link_->setTarget(window_);
   moveToPage(state_, kPageInstalling);
-  theLog().open();
   link_->start(std::move(request), *run_->folders);
 }
 
@@ -912,7 +901,7 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
   return DefWindowProcW(window, message, w, l);
 }
 
-int32_t runInstallWizard(const RunOptions& run, UiState state, WorkerLink& link) {
+int32_t runInstallWizard(const InstallSources& run, UiState state, WorkerLink& link) {
   state.role = kRoleInstall;
   state.result = 2;
   const Payload& payload = *run.payload;

@@ -22,9 +22,12 @@
 #include "ui/canvas.h"
 #include "ui/ui_state.h"
 
+namespace zs {
+struct InstallSources;
+}  // namespace zs
+
 namespace zs::ui {
 
-struct RunOptions;
 class Renderer;
 class WorkerLink;
 
@@ -42,7 +45,7 @@ std::wstring shortVersionText(const std::wstring& fourPart);
 class SetupWindow {
  public:
   // run and link are the install wizard's; both null for the other callers.
-  SetupWindow(const UiState& state, const RunOptions* run = nullptr, WorkerLink* link = nullptr);
+  SetupWindow(const UiState& state, const InstallSources* run = nullptr, WorkerLink* link = nullptr);
   ~SetupWindow();
   SetupWindow(const SetupWindow&) = delete;
   SetupWindow& operator=(const SetupWindow&) = delete;
@@ -106,7 +109,7 @@ class SetupWindow {
   void invalidate();
 
   UiState state_;
-  const RunOptions* run_;
+  const InstallSources* run_;
   WorkerLink* link_;
   std::unique_ptr<Renderer> renderer_;
   std::wstring plainReason_;
@@ -142,7 +145,7 @@ class SetupWindow {
 
 // The install wizard on the main thread. Falls back to plain mode when the window cannot be had
 // or moves to plain mode while shown; returns the run's result code.
-int32_t runInstallWizard(const RunOptions& run, UiState state, WorkerLink& link);
+int32_t runInstallWizard(const InstallSources& run, UiState state, WorkerLink& link);
 
 // An error page (7 to 13) on the main thread; returns the page's result code. A link the user
 // follows from it (the download page, the log) is opened by the page itself.

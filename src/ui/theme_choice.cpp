@@ -7,9 +7,9 @@
 
 #include "platform/files.h"
 #include "platform/signed_in_user.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 
 namespace zs {
 

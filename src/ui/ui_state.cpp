@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/failure.h"
-#include "platform/text.h"
+#include "base/failure.h"
+#include "base/text.h"
 #include "script/script.h"
 #include "ui/plain_messages.h"
 

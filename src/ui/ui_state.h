@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "journal/engine_sink.h"
+
 namespace zs {
 struct SetupScript;
 }
@@ -16,6 +18,10 @@ struct SetupScript;
 namespace zs::ui {
 
 // Pages.
+// A step slot's status as the engine last reported it; 0 before the step starts.
+inline constexpr int32_t kStepRunning = static_cast<int32_t>(StepStatus::Running);
+inline constexpr int32_t kStepDone = static_cast<int32_t>(StepStatus::Done);
+
 inline constexpr int32_t kPageWelcome = 0;
 inline constexpr int32_t kPageOptions = 1;
 inline constexpr int32_t kPageInstalling = 2;

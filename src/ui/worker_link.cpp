@@ -1,6 +1,6 @@
 #include "ui/worker_link.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "install/transaction.h"
 
 namespace zs::ui {
@@ -60,7 +60,9 @@ void WorkerLink::post(UINT message, WPARAM w, LPARAM l) {
   PostMessageW(target_.load(), message, w, l);
 }
 
-void WorkerLink::onStep(int32_t step, int32_t status, int32_t percent) {
+void WorkerLink::onStep(InstallStep which, StepStatus shown, int32_t percent) {
+  int32_t step = static_cast<int32_t>(which);
+  int32_t status = static_cast<int32_t>(shown);
   if (step == lastStep_ && status == lastStatus_ && percent == lastPercent_) return;
   lastStep_ = step;
   lastStatus_ = status;

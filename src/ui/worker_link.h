@@ -12,8 +12,8 @@
 #include <mutex>
 #include <string>
 
-#include "install/install_run.h"
-#include "ui/engine_sink.h"
+#include "install/install_state.h"
+#include "ui/silent_sink.h"
 #include "ui/ui_state.h"
 
 namespace zs {
@@ -67,7 +67,7 @@ class WorkerLink : public EngineSink {
   std::wstring questionText() const;
 
   // EngineSink, called on the worker thread.
-  void onStep(int32_t step, int32_t status, int32_t percent) override;
+  void onStep(InstallStep step, StepStatus status, int32_t percent) override;
   void onCommitted() override;
   void onRollingBack() override;
   bool askRetryInUse(const std::wstring& fileName) override;

@@ -1,11 +1,11 @@
 #include "uninstall/existing_install.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/files.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/install_folder.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 namespace zs {

@@ -1,9 +1,9 @@
 #include "uninstall/record_format.h"
 
 #include "journal/journal_format.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 namespace zs {

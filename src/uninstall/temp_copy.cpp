@@ -3,13 +3,13 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include "app/log.h"
-#include "app/switches.h"
+#include "base/log.h"
+#include "base/switches.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 namespace zs {
 

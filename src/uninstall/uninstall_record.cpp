@@ -3,30 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/log.h"
-#include "install/install_run.h"
-#include "install/placing.h"
+#include "base/log.h"
 #include "journal/journal.h"
 #include "journal/journal_format.h"
-#include "journal/journal_records.h"
-#include "payload/sha256.h"
+#include "journal/record_kinds.h"
+#include "platform/sha256.h"
 #include "platform/files.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "uninstall/existing_install.h"
 
 namespace zs {
 
 namespace {
-
-std::wstring shaHex(std::string_view bytes, bool& ok) {
-  uint8_t digest[kSha256Size];
-  ok = sha256(bytes.data(), bytes.size(), digest);
-  if (!ok) return {};
-  return toHex(std::string_view(reinterpret_cast<const char*>(digest), kSha256Size));
-}
 
 std::wstring wideFromBytes(std::string_view bytes) {
   std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
@@ -57,7 +48,7 @@ bool readUninstallRecord(const std::wstring& entryName, RegView view, const std:
     return false;
   }
   bool hashed = false;
-  std::wstring sha = shaHex(bytes, hashed);
+  std::wstring sha = sha256Hex(bytes, hashed);
   if (!hashed || !equalsNoCase(sha, listSha)) {
     reason = L"the record of this install does not match the entry's SHA-256";
     return false;
@@ -160,100 +151,5 @@ bool removeRegistryLine(const RegistryLine& line, JournalWriter* journal) {
   }
   return done;
 }
-
-// --- The install's side -------------------------------------------------------------------------
-
-namespace {
-
-size_t depthOf(const std::wstring& key) { return static_cast<size_t>(std::count(key.begin(), key.end(), L'\\')); }
-
-bool sameKey(const RegistryKeyRef& a, const RegistryKeyRef& b) {
-  return a.root == b.root && a.view == b.view && equalsNoCase(a.key, b.key);
-}
-
-// Each ancestor folder of the files, once, the longest first (so a folder comes before its parent).
-std::vector<std::wstring> foldersOf(const std::vector<std::wstring>& files) {
-  std::vector<std::wstring> dirs;
-  NoCaseSet seen;
-  for (const std::wstring& file : files) {
-    for (size_t slash = file.rfind(L'\\'); slash != std::wstring::npos && slash > 0;
-         slash = file.rfind(L'\\', slash - 1)) {
-      std::wstring dir = file.substr(0, slash);
-      if (seen.insert(dir).second) dirs.push_back(dir);
-    }
-  }
-  std::stable_sort(dirs.begin(), dirs.end(),
-                   [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-  return dirs;
-}
-
-// A file already at the place is moved aside, then the new one is journalled as placed. A folder
-// there is refused before its PUT: rollback would try to delete it as the placed file and never
-// finish.
-void clearAndPut(InstallRun& run, const std::wstring& path) {
-  if (isDirectory(path)) {
-    logf(L"A folder stands where a file goes: %ls", path.c_str());
-    throw Stop::failed(StopCategory::WriteFailed, path);
-  }
-  if (pathExists(path)) moveAside(run, path);
-  journalPut(run.journal, path);
-}
-
-}  // namespace
-
-UninstallRecord buildUninstallRecord(const InstallRun& run) {
-  UninstallRecord r;
-  r.app = run.folder;
-  const std::vector<NativeImageEntry>& images = run.script.nativeImages;
-  for (auto it = images.rbegin(); it != images.rend(); ++it)
-    if (!it->install.empty()) r.ngen.push_back(expandPaths(it->install, run.variables));
-  r.lnk = run.shortcutsCreated;
-  r.reg = run.linesWritten;
-  r.key = run.keysCreated;
-  if (run.oldRecordUsable) {
-    for (const RegistryKeyRef& old : run.oldRecord.key) {
-      if (!keyExists(old.root, old.view, old.key)) continue;
-      if (std::none_of(r.key.begin(), r.key.end(), [&](const RegistryKeyRef& k) { return sameKey(k, old); }))
-        r.key.push_back(old);
-    }
-  }
-  std::stable_sort(r.key.begin(), r.key.end(),
-                   [](const RegistryKeyRef& a, const RegistryKeyRef& b) { return depthOf(a.key) > depthOf(b.key); });
-  for (const FileEntry* f : run.programFiles) {
-    std::wstring name = relativeToApp(f->dest);
-    if (!equalsNoCase(name, L"ZelvanUninstall.exe")) r.file.push_back(name);
-  }
-  r.dir = foldersOf(r.file);
-  return r;
-}
-
-void writeUninstallerAndRecord(InstallRun& run) {
-  run.cancelPoint();
-  std::string bytes = serializeUninstallRecord(buildUninstallRecord(run));
-  bool hashed = false;
-  std::wstring sha = shaHex(bytes, hashed);
-  if (!hashed) {
-    logLine(L"The SHA-256 of the uninstall record could not be computed.");
-    throw Stop::failed(StopCategory::Unexpected);
-  }
-
-  const std::wstring finalPath = run.folder + L"\\" + kUninstallRecordName;
-  const std::wstring temporary = finalPath + L".tmp";
-  clearAndPut(run, temporary);
-  DWORD error = 0;
-  if (!writeNewFile(temporary, bytes, &error)) raiseWriteFailure(temporary, error);
-  clearAndPut(run, finalPath);
-  if (!moveFile(temporary, finalPath, false, &error)) raiseWriteFailure(finalPath, error);
-  run.recordSha = sha;
-}
-
-bool readOldUninstallRecord(InstallRun& run, std::wstring& reason) {
-  const ExistingInstall& existing = run.request.existing;
-  return readUninstallRecord(existing.entryName, existing.view, run.oldFolder, run.folders, run.oldRecord, reason);
-}
-
-std::vector<std::wstring> oldRecordNativeImages(const InstallRun& run) { return run.oldRecord.ngen; }
-
-std::vector<std::wstring> oldRecordFiles(const InstallRun& run) { return run.oldRecord.file; }
 
 }  // namespace zs

@@ -21,7 +21,6 @@
 namespace zs {
 
 class JournalWriter;
-struct InstallRun;
 struct KnownFolders;
 
 // Reads HKLM "...\Uninstall\" + entryName in the view, then folder + "\ZelvanUninstall.zsu", and
@@ -51,22 +50,5 @@ bool removeRegistryLine(const RegistryLine& line, JournalWriter* journal);
 // enough for rollback to put the whole key back. False when a key could not be listed (what was
 // recorded so far stays in the journal and is harmless to undo).
 bool journalKeyContent(JournalWriter& journal, RegRoot root, RegView view, const std::wstring& key);
-
-// --- The install's side -------------------------------------------------------------------------
-
-// The install step after the shortcuts: builds this install's record, writes it beside the
-// uninstaller through a temporary file (any file already at either place is moved aside first, so
-// rollback restores it), and leaves its SHA-256 in the run for the Apps & Features entry.
-void writeUninstallerAndRecord(InstallRun& run);
-
-// The old install's record from the old folder, kept in the run: false with the reason when it
-// cannot be used.
-bool readOldUninstallRecord(InstallRun& run, std::wstring& reason);
-std::vector<std::wstring> oldRecordNativeImages(const InstallRun& run);
-std::vector<std::wstring> oldRecordFiles(const InstallRun& run);
-
-// The record of an install, as the step writes it (without touching the machine, except that the
-// old record's keys are kept only while they still exist).
-UninstallRecord buildUninstallRecord(const InstallRun& run);
 
 }  // namespace zs

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/log.h"
-#include "app/switches.h"
+#include "base/log.h"
+#include "base/switches.h"
 #include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "ngen/ngen.h"
@@ -12,15 +12,15 @@
 #include "platform/handle.h"
 #include "platform/instance.h"
 #include "platform/shell.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/install_folder.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
-#include "ui/engine_sink.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
+#include "uninstall/uninstall_ui.h"
 #include "uninstall/existing_install.h"
 #include "uninstall/temp_copy.h"
 #include "uninstall/uninstall_record.h"
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 namespace zs {
 
@@ -59,7 +59,7 @@ class Removal {
   void deleteOne(const std::wstring& path);
   void goesAtRestart(const std::wstring& path);
   void deleteInFolder(const std::wstring& base, const std::wstring& path);
-  void progress(int32_t step, int32_t status) {
+  void progress(UninstallStep step, StepStatus status) {
     if (ui_ != nullptr) ui_->onProgress(step, status);
   }
 
@@ -121,18 +121,18 @@ int32_t Removal::settleRunningApp(const UninstallRecord& record) {
 }
 
 void Removal::removeNativeImages(const UninstallRecord& record) {
-  progress(0, kStepRunning);
+  progress(UninstallStep::NativeImages, StepStatus::Running);
   std::wstring ngen = findNgen(folders_);
   if (ngen.empty()) {
     logLine(L"No ngen on this PC. Native images stay until .NET clears them.");
   } else {
     for (const std::wstring& assembly : record.ngen) uninstallNativeImage(ngen, assembly);
   }
-  progress(0, kStepDone);
+  progress(UninstallStep::NativeImages, StepStatus::Done);
 }
 
 void Removal::removeShortcutsAndRegistry(const UninstallRecord& record) {
-  progress(1, kStepRunning);
+  progress(UninstallStep::ShortcutsAndFileTypes, StepStatus::Running);
   for (const std::wstring& link : record.lnk) {
     const std::wstring& base =
         !folders_.programs.empty() && isInside(link, folders_.programs) ? folders_.programs : folders_.desktop;
@@ -145,11 +145,11 @@ void Removal::removeShortcutsAndRegistry(const UninstallRecord& record) {
       logf(L"Could not remove the key %ls", key.key.c_str());
   }
   notifyAssociationsChanged();
-  progress(1, kStepDone);
+  progress(UninstallStep::ShortcutsAndFileTypes, StepStatus::Done);
 }
 
 void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record) {
-  progress(2, kStepRunning);
+  progress(UninstallStep::Files, StepStatus::Running);
   const std::wstring& app = record.app;
   for (const std::wstring& name : record.file) deleteInFolder(app, app + L"\\" + name);
   for (const std::wstring& name : record.dir) {
@@ -175,7 +175,7 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
 
   if (isDirectory(app) && !isLink(app) && isFolderEmpty(app)) removeFolder(app);
   if (pathExists(app)) logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
-  progress(2, kStepDone);
+  progress(UninstallStep::Files, StepStatus::Done);
 }
 
 void Removal::deleteInFolder(const std::wstring& base, const std::wstring& path) {

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "ui/pages.h"
 #include "ui/setup_window.h"
 #include "ui/ui_state.h"

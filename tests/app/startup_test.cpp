@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/switches.h"
+#include "base/switches.h"
 
 namespace zs {
 namespace {

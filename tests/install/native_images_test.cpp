@@ -11,17 +11,22 @@
 #include "ngen/assembly_image.h"
 #include "ngen/fake_ngen_setup.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 #include "support/test_payload.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
+#include "support/step_reports.h"
 #include "uninstall/existing_install.h"
 
 namespace zs {
 namespace {
+
+using test::kStepDone;
+using test::kStepRunning;
+using test::number;
 
 using test::LogCapture;
 using test::TestFile;
@@ -47,7 +52,8 @@ class CancellingSink : public EngineSink {
   InstallTransaction* transaction = nullptr;
   size_t imagesWhenCancelled = 0;
   std::vector<std::pair<int32_t, int32_t>> running;
-  void onStep(int32_t step, int32_t status, int32_t percent) override {
+  void onStep(InstallStep which, StepStatus shown, int32_t percent) override {
+    int32_t step = number(which), status = number(shown);
     if (status == kStepRunning) running.emplace_back(step, percent);
     if (transaction != nullptr && step == step_ && status == kStepRunning && percent >= percent_ &&
         imagesWhenCancelled == 0) {

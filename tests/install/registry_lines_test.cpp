@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "journal/journal_check.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/rollback.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 #include "support/test_payload.h"

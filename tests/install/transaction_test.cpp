@@ -11,17 +11,22 @@
 #include "journal/setup_data.h"
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 #include "payload/lzms/buffer_format.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "support/test_payload.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
+#include "support/step_reports.h"
 
 namespace zs {
 namespace {
+
+using test::kStepDone;
+using test::kStepRunning;
+using test::number;
 
 using test::LogCapture;
 using test::TempFolder;
@@ -52,7 +57,9 @@ class RecordingSink : public EngineSink {
   int committed = 0;
   int rollingBack = 0;
   std::vector<std::wstring> inUse;
-  void onStep(int32_t step, int32_t status, int32_t percent) override { reports.push_back({step, status, percent}); }
+  void onStep(InstallStep step, StepStatus status, int32_t percent) override {
+    reports.push_back({number(step), number(status), percent});
+  }
   void onCommitted() override { ++committed; }
   void onRollingBack() override { ++rollingBack; }
   bool askRetryInUse(const std::wstring& name) override {

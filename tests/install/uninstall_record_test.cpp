@@ -8,20 +8,21 @@
 
 #include "install/apps_entry.h"
 #include "install/transaction.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/setup_data.h"
-#include "payload/sha256.h"
+#include "platform/sha256.h"
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 #include "support/test_payload.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
 #include "uninstall/existing_install.h"
+#include "install/uninstall_record_step.h"
 #include "uninstall/uninstall_record.h"
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 namespace zs {
 namespace {
@@ -62,8 +63,9 @@ std::map<std::wstring, std::pair<DWORD, std::string>> allValues(RegRoot root, co
 class CancelAtStep2 : public EngineSink {
  public:
   InstallTransaction* transaction = nullptr;
-  void onStep(int32_t step, int32_t status, int32_t) override {
-    if (step == 2 && status == kStepRunning && transaction != nullptr) transaction->requestCancel();
+  void onStep(InstallStep step, StepStatus status, int32_t) override {
+    if (step == InstallStep::NativeImages && status == StepStatus::Running && transaction != nullptr)
+      transaction->requestCancel();
   }
 };
 

@@ -13,17 +13,22 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/signed_in_user.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 #include "support/test_payload.h"
-#include "ui/engine_sink.h"
-#include "uninstall/uninstaller_test.h"
+#include "journal/engine_sink.h"
+#include "support/step_reports.h"
+#include "uninstall/uninstaller_role.h"
 #include "journal/sandbox.h"
 
 namespace zs {
 namespace {
+
+using test::kStepDone;
+using test::kStepRunning;
+using test::number;
 
 using test::LogCapture;
 using test::TempFolder;
@@ -62,8 +67,8 @@ class CancelAtWarmUp : public EngineSink {
  public:
   InstallTransaction* transaction = nullptr;
   std::function<void()> atWarmUp;
-  void onStep(int32_t step, int32_t status, int32_t percent) override {
-    if (step != 4 || status != kStepRunning || percent != 0 || transaction == nullptr) return;
+  void onStep(InstallStep step, StepStatus status, int32_t percent) override {
+    if (number(step) != 4 || number(status) != kStepRunning || percent != 0 || transaction == nullptr) return;
     if (atWarmUp) atWarmUp();
     transaction->requestCancel();
   }
@@ -436,8 +441,8 @@ TEST_F(WarmUpTest, AProgramThatOutlivesItsLimitIsEndedAndProgressReachesNinety) 
   makeRun({}, "[Run]\nWhen: warmup; File: {app}\\Helper.exe; Args: forever; Timeout: 1\n", false);
   struct Percents : EngineSink {
     std::vector<int32_t> seen;
-    void onStep(int32_t step, int32_t, int32_t percent) override {
-      if (step == 4) seen.push_back(percent);
+    void onStep(InstallStep step, StepStatus, int32_t percent) override {
+      if (number(step) == 4) seen.push_back(percent);
     }
   } sink;
   run->request.sink = &sink;

@@ -6,7 +6,7 @@
 #include "journal/sandbox.h"
 #include "journal/scenario.h"
 #include "platform/files.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/log_capture.h"
 
 namespace zs::test {

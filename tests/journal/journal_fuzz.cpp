@@ -11,7 +11,7 @@
 #include "journal/journal_check.h"
 #include "journal/journal_format.h"
 #include "journal/sample_scope.h"
-#include "script/paths.h"
+#include "base/paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const zs::JournalScope scope = zs::test::sampleScope();

@@ -2,14 +2,14 @@
 // the write failure that stops a step before its change.
 #include <gtest/gtest.h>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "journal/journal.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/scenario.h"
 #include "platform/files.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/log_capture.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 #include "support/temp_folder.h"
 
 namespace zs::test {

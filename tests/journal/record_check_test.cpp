@@ -9,7 +9,7 @@
 #include "journal/journal_format.h"
 #include "journal/sample_scope.h"
 #include "journal_sample_data.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs::test {
 namespace {

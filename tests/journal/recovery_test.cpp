@@ -5,16 +5,16 @@
 
 #include <algorithm>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "journal/cleanup.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/recovery.h"
 #include "journal/scenario.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 

@@ -4,18 +4,18 @@
 
 #include <algorithm>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "journal/cleanup.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/recovery.h"
 #include "journal/scenario.h"
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/script.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
-#include "ui/engine_sink.h"
+#include "journal/engine_sink.h"
 
 namespace zs::test {
 namespace {

@@ -6,7 +6,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs::test {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "journal/rollback.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 
 namespace zs::test {
 

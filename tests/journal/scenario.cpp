@@ -3,15 +3,15 @@
 #include <array>
 #include <stdexcept>
 
-#include "app/failure.h"
+#include "base/failure.h"
 #include "journal/cleanup.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/setup_data.h"
 #include "ngen/ngen.h"
 #include "platform/files.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 namespace zs::test {

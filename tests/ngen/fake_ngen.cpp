@@ -22,7 +22,7 @@
 
 #include "ngen/native_image_check.h"
 #include "ngen/ngen.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_folder.h"
 
 namespace zs::test {

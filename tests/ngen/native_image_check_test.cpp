@@ -7,14 +7,19 @@
 #include "ngen/assembly_image.h"
 #include "ngen/fake_ngen_setup.h"
 #include "ngen/native_image_check.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 
 namespace zs {
 namespace {
+
+// The journal record the install writes for each change.
+std::string recordName(NativeImageChange change) {
+  return change == NativeImageChange::RemoveOld ? "NGENOLD" : "NGENNEW";
+}
 
 using test::AssemblyImageOptions;
 using test::assemblyImage;
@@ -113,8 +118,8 @@ class NativeImageCheck : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryW(app_.c_str(), nullptr));
     vars_.set(L"app", app_);
     context_.ngenPath = ngen_.path();
-    context_.journal = [this](std::wstring_view kind, const std::wstring&, const std::wstring& a) {
-      journal_.push_back(wideToUtf8(kind) + " " + wideToUtf8(assemblyStem(a)));
+    context_.beforeChange = [this](NativeImageChange change, const std::wstring&, const std::wstring& a) {
+      journal_.push_back(recordName(change) + " " + wideToUtf8(assemblyStem(a)));
     };
     context_.cancelled = [this] { return cancel_; };
     context_.progress = [this](double p) { progress_.push_back(p); };

@@ -11,14 +11,19 @@
 #include "ngen/assembly_image.h"
 #include "ngen/fake_ngen_setup.h"
 #include "ngen/ngen.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 
 namespace zs {
 namespace {
+
+// The journal record the install writes for each change.
+std::string recordName(NativeImageChange change) {
+  return change == NativeImageChange::RemoveOld ? "NGENOLD" : "NGENNEW";
+}
 
 using test::FakeNgen;
 using test::TempFolder;
@@ -64,9 +69,9 @@ class NativeImageSteps : public ::testing::Test {
     context_.ngenPath = ngen_.path();
     context_.step = [this](std::wstring_view name, int n) { steps_.push_back(wideToUtf8(name) + std::to_string(n)); };
     // Records what the stand-in holds at the moment of each record: the record must come first.
-    context_.journal = [this](std::wstring_view kind, const std::wstring& ngen, const std::wstring& assembly) {
+    context_.beforeChange = [this](NativeImageChange change, const std::wstring& ngen, const std::wstring& assembly) {
       EXPECT_EQ(ngen, ngen_.path());
-      journal_.push_back(wideToUtf8(kind) + " " + wideToUtf8(assembly) + " held=" + std::to_string(ngen_.images().size()));
+      journal_.push_back(recordName(change) + " " + wideToUtf8(assembly) + " held=" + std::to_string(ngen_.images().size()));
     };
     context_.cancelled = [this] { return cancel_; };
     context_.progress = [this](double p) { progress_.push_back(p); };
@@ -157,7 +162,7 @@ TEST_F(NativeImageSteps, AQueueRunAtItsLimitIsEndedAndLeftToWindowsAndNoRecordMe
 
   // A record that cannot be written stops the step before ngen is started.
   size_t callsBefore = ngen_.calls().size();
-  context_.journal = [](std::wstring_view, const std::wstring&, const std::wstring&) {
+  context_.beforeChange = [](NativeImageChange, const std::wstring&, const std::wstring&) {
     throw std::runtime_error("journal full");
   };
   EXPECT_THROW(installNativeImages({line(L"{app}\\Zelvan.exe")}, vars_, context_), std::runtime_error);
@@ -168,7 +173,7 @@ TEST_F(NativeImageSteps, AQueueRunAtItsLimitIsEndedAndLeftToWindowsAndNoRecordMe
 TEST_F(NativeImageSteps, ACancelStopsTheInstallAfterTheRunItCutShort) {
   writeAssembly(L"Zelvan.exe");
   writeAssembly(L"Zelvan.Core.dll");
-  context_.journal = [this](std::wstring_view, const std::wstring&, const std::wstring&) {
+  context_.beforeChange = [this](NativeImageChange, const std::wstring&, const std::wstring&) {
     journal_.push_back("x");
     cancel_ = true;  // asked while the first image is being made
   };
@@ -212,8 +217,8 @@ TEST_F(NativeImageSteps, OldImagesAreRecordedThenRemovedFailuresIgnoredAndACance
 
   installNativeImages({line(L"{app}\\a.dll"), line(L"{app}\\b.dll")}, vars_, context_);
   journal_.clear();
-  context_.journal = [this](std::wstring_view kind, const std::wstring&, const std::wstring&) {
-    journal_.push_back(wideToUtf8(kind));
+  context_.beforeChange = [this](NativeImageChange change, const std::wstring&, const std::wstring&) {
+    journal_.push_back(recordName(change));
     cancel_ = true;
   };
   removeOldNativeImages({a, b}, context_);

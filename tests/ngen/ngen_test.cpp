@@ -5,7 +5,7 @@
 
 #include "ngen/ngen.h"
 #include "platform/files.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 

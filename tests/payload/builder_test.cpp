@@ -13,7 +13,7 @@
 #include "lzms_test_data.h"
 #include "payload/lzms/buffer_format.h"
 #include "payload/payload_format.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/script.h"
 #include "sha256_portable.h"
 

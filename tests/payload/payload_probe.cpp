@@ -2,7 +2,7 @@
 // lines it wrote; the exit code is the reader's result (0 none, 1 refused, 2 accepted).
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "payload/payload_reader.h"
 
 int wmain() {

@@ -14,8 +14,8 @@
 #include "payload/lzms/buffer_format.h"
 #include "payload/payload_format.h"
 #include "payload/payload_reader.h"
-#include "payload/sha256.h"
-#include "platform/text.h"
+#include "platform/sha256.h"
+#include "base/text.h"
 
 #ifndef ERROR_BAD_COMPRESSION_BUFFER  // missing from mingw-w64's winerror.h
 #define ERROR_BAD_COMPRESSION_BUFFER 605L

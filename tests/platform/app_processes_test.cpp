@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/handle.h"
 #include "platform/process.h"
 #include "proc_helper_path.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "temp_folder.h"
 
 namespace zs {

@@ -7,8 +7,8 @@
 
 #include "platform/handle.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 #include "temp_folder.h"
 
 namespace zs {

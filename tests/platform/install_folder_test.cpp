@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "temp_folder.h"
 
 namespace zs {
@@ -13,7 +13,7 @@ using test::staged;
 using test::TempFolder;
 
 int code(std::wstring_view folder, uint64_t needed = 0) {
-  return checkInstallFolder(folder, knownFolders(), needed).code;
+  return checkInstallFolder(folder, knownFolders(), needed).number();
 }
 
 // Volume answers for one test: a fixed drive with plenty of space unless told otherwise.
@@ -65,7 +65,7 @@ TEST(InstallFolder, TrimmedBeforeChecking) {
   EXPECT_EQ(code(L"   C:\\zs-apps-not-there\\Zelvan\\\\  "), 0);
   EXPECT_EQ(code(L"  " + knownFolders().pf + L"\\\\ "), 5);  // equal to {pf} once trimmed
   FolderVerdict v = checkInstallFolder(L"C:\\zs-apps-not-there\\Zelvan", knownFolders(), 0);
-  EXPECT_EQ(v.code, 0);
+  EXPECT_EQ(v.code, FolderRefusal::None);
   EXPECT_TRUE(v.message.empty());
 }
 
@@ -112,17 +112,17 @@ TEST(InstallFolder, Drives) {
   for (unsigned type : {DRIVE_UNKNOWN, DRIVE_NO_ROOT_DIR, DRIVE_REMOTE, DRIVE_CDROM}) {
     FakeVolume volume;
     volume.type = type;
-    EXPECT_EQ(checkInstallFolderWith(L"D:\\Zelvan", knownFolders(), 0, volume.queries()).code, 6) << type;
+    EXPECT_EQ(checkInstallFolderWith(L"D:\\Zelvan", knownFolders(), 0, volume.queries()).code, FolderRefusal::DriveUnavailable) << type;
   }
   FakeVolume removable;
   removable.type = DRIVE_REMOVABLE;
-  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, removable.queries()).code, 0);
+  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, removable.queries()).code, FolderRefusal::None);
   FakeVolume readOnly;
   readOnly.readOnly = 1;
-  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, readOnly.queries()).code, 6);
+  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, readOnly.queries()).code, FolderRefusal::DriveUnavailable);
   FakeVolume unreadable;
   unreadable.readOnly = -1;
-  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, unreadable.queries()).code, 0);
+  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, unreadable.queries()).code, FolderRefusal::None);
 }
 
 KnownFolders withUser(const TempFolder& t) {
@@ -142,18 +142,18 @@ TEST(InstallFolder, ProjectsAndUserFolders) {
             L"That's where Zelvan keeps your projects. Choose another folder.");
   TempFolder t;
   KnownFolders f = withUser(t);
-  EXPECT_EQ(checkInstallFolder(f.docs + L"\\Zelvan\\2.5", f, 0).code, 7);
-  EXPECT_EQ(checkInstallFolder(f.docs + L"\\zelvan", f, 0).code, 7);
-  EXPECT_EQ(checkInstallFolder(f.appdata + L"\\Zelvan", f, 0).code, 7);
-  EXPECT_EQ(checkInstallFolder(f.docs + L"\\Zelvan2", f, 0).code, 0);
-  EXPECT_EQ(checkInstallFolder(f.docs, f, 0).code, 5);
-  EXPECT_EQ(checkInstallFolder(f.appdata, f, 0).code, 5);
-  EXPECT_EQ(checkInstallFolder(f.profile, f, 0).code, 5);
-  EXPECT_EQ(checkInstallFolder(f.profile + L"\\Apps\\Zelvan", f, 0).code, 0);
+  EXPECT_EQ(checkInstallFolder(f.docs + L"\\Zelvan\\2.5", f, 0).code, FolderRefusal::ProjectsFolder);
+  EXPECT_EQ(checkInstallFolder(f.docs + L"\\zelvan", f, 0).code, FolderRefusal::ProjectsFolder);
+  EXPECT_EQ(checkInstallFolder(f.appdata + L"\\Zelvan", f, 0).code, FolderRefusal::ProjectsFolder);
+  EXPECT_EQ(checkInstallFolder(f.docs + L"\\Zelvan2", f, 0).code, FolderRefusal::None);
+  EXPECT_EQ(checkInstallFolder(f.docs, f, 0).code, FolderRefusal::ForbiddenPlace);
+  EXPECT_EQ(checkInstallFolder(f.appdata, f, 0).code, FolderRefusal::ForbiddenPlace);
+  EXPECT_EQ(checkInstallFolder(f.profile, f, 0).code, FolderRefusal::ForbiddenPlace);
+  EXPECT_EQ(checkInstallFolder(f.profile + L"\\Apps\\Zelvan", f, 0).code, FolderRefusal::None);
   KnownFolders unknown = f;
   unknown.userFoldersKnown = false;
-  EXPECT_EQ(checkInstallFolder(f.docs + L"\\Zelvan", unknown, 0).code, 0);
-  EXPECT_EQ(checkInstallFolder(f.docs, unknown, 0).code, 0);
+  EXPECT_EQ(checkInstallFolder(f.docs + L"\\Zelvan", unknown, 0).code, FolderRefusal::None);
+  EXPECT_EQ(checkInstallFolder(f.docs, unknown, 0).code, FolderRefusal::None);
   EXPECT_TRUE(isProjectsFolder(f.docs + L"\\Zelvan", f));
   EXPECT_FALSE(isProjectsFolder(f.docs + L"\\Zelvan", unknown));
 }
@@ -171,28 +171,28 @@ TEST(InstallFolder, FoldersOtherAccountsCanChange) {
   // Inside Program Files the test is not made at all.
   KnownFolders f = knownFolders();
   f.pf = staged(L"owned\\open");
-  EXPECT_EQ(checkInstallFolder(staged(L"owned\\open\\Zelvan"), f, 0).code, 0);
+  EXPECT_EQ(checkInstallFolder(staged(L"owned\\open\\Zelvan"), f, 0).code, FolderRefusal::None);
 }
 
 TEST(InstallFolder, FreeSpace) {
   FakeVolume volume;
   volume.freeBytes = 10 * 1048576;
   FolderVerdict v = checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 6 * 1048576, volume.queries());
-  EXPECT_EQ(v.code, 8);
+  EXPECT_EQ(v.code, FolderRefusal::NotEnoughSpace);
   EXPECT_EQ(v.message, L"There isn't enough free space on C:. Zelvan needs 12 MB.");
   volume.freeBytes = 11 * 1048576;  // exactly enough
-  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 6 * 1048576, volume.queries()).code, 0);
+  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 6 * 1048576, volume.queries()).code, FolderRefusal::None);
   volume.freeAsked = 0;
-  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, volume.queries()).code, 0);
+  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 0, volume.queries()).code, FolderRefusal::None);
   EXPECT_EQ(volume.freeAsked, 0);
   volume.freeBytes = -1;  // unreadable: the test passes
-  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 6 * 1048576, volume.queries()).code, 0);
+  EXPECT_EQ(checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), 6 * 1048576, volume.queries()).code, FolderRefusal::None);
   volume.freeBytes = 0;
   v = checkInstallFolderWith(L"C:\\zs-none\\Zelvan", knownFolders(), UINT64_MAX, volume.queries());
-  EXPECT_EQ(v.code, 8);
+  EXPECT_EQ(v.code, FolderRefusal::NotEnoughSpace);
   // The real volume of the prefix cannot hold a pebibyte.
   v = checkInstallFolder(L"c:\\zs-none\\Zelvan", knownFolders(), uint64_t{1} << 50);
-  EXPECT_EQ(v.code, 8);
+  EXPECT_EQ(v.code, FolderRefusal::NotEnoughSpace);
   EXPECT_EQ(v.message, L"There isn't enough free space on c:. Zelvan needs 1073741830 MB.");
 }
 
@@ -200,9 +200,9 @@ TEST(InstallFolder, FreeSpace) {
 TEST(InstallFolder, FullVolume) {
   if (GetDriveTypeW(L"S:\\") != DRIVE_FIXED) GTEST_SKIP() << "no small volume staged as S:";
   FolderVerdict v = checkInstallFolder(L"S:\\Zelvan", knownFolders(), 2 * 1048576);
-  EXPECT_EQ(v.code, 8);
+  EXPECT_EQ(v.code, FolderRefusal::NotEnoughSpace);
   EXPECT_EQ(v.message, L"There isn't enough free space on S:. Zelvan needs 8 MB.");
-  EXPECT_EQ(checkInstallFolder(L"S:\\Zelvan", knownFolders(), 0).code, 0);
+  EXPECT_EQ(checkInstallFolder(L"S:\\Zelvan", knownFolders(), 0).code, FolderRefusal::None);
 }
 
 TEST(InstallFolder, Plausible) {

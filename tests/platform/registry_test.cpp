@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 #include "temp_folder.h"
 
 namespace zs {

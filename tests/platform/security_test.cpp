@@ -9,7 +9,7 @@
 #include "platform/files.h"
 #include "platform/handle.h"
 #include "platform/system_library.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 #include "temp_folder.h"
 
 namespace zs {

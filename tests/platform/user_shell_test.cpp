@@ -14,7 +14,7 @@
 #include "platform/shell.h"
 #include "platform/signed_in_user.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "proc_helper_path.h"
 #include "temp_folder.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "reference_script.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "script_test_support.h"
 

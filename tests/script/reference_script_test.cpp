@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "reference_script.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "script_test_support.h"
 

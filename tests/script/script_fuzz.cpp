@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/script.h"
 
 namespace zs::test {

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs::test {
 

@@ -4,8 +4,8 @@
 
 #include "payload/lzms/buffer_format.h"
 #include "payload/payload_format.h"
-#include "payload/sha256.h"
-#include "platform/text.h"
+#include "platform/sha256.h"
+#include "base/text.h"
 
 namespace zs::test {
 

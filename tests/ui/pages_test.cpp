@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/engine_sink.h"
+#include "ui/silent_sink.h"
 #include "ui/text_layout.h"
 
 namespace zs::ui {

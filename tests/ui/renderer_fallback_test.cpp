@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "ui/renderer.h"
 #include "ui/window_fixture.h"
 

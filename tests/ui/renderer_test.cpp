@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/com.h"
 #include "platform/system_library.h"
 #include "ui/arc_path.h"

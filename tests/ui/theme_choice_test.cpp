@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 namespace {

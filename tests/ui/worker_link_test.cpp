@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 #include "support/temp_folder.h"
 #include "support/test_payload.h"
 
@@ -34,11 +34,11 @@ TEST(WorkerLink, RepeatedStepReportsPostOneMessage) {
   ASSERT_NE(t.window, nullptr);
   WorkerLink link;
   link.setTarget(t.window);
-  link.onStep(0, kStepRunning, 0);
-  link.onStep(0, kStepRunning, 0);
-  link.onStep(0, kStepRunning, 30);
-  link.onStep(0, kStepRunning, 30);
-  link.onStep(3, kStepDone, 100);
+  link.onStep(InstallStep::CopyingFiles, StepStatus::Running, 0);
+  link.onStep(InstallStep::CopyingFiles, StepStatus::Running, 0);
+  link.onStep(InstallStep::CopyingFiles, StepStatus::Running, 30);
+  link.onStep(InstallStep::CopyingFiles, StepStatus::Running, 30);
+  link.onStep(InstallStep::CheckingImages, StepStatus::Done, 100);
   link.onCommitted();
   link.onRollingBack();
   std::vector<MSG> got = t.drain();

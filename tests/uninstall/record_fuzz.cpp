@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "uninstall/record_format.h"
 

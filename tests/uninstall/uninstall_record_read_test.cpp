@@ -6,18 +6,18 @@
 
 #include "journal/journal.h"
 #include "journal/journal_check.h"
-#include "journal/journal_records.h"
+#include "journal/record_kinds.h"
 #include "journal/rollback.h"
-#include "payload/sha256.h"
+#include "platform/sha256.h"
 #include "platform/registry.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "base/paths.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
 #include "uninstall/existing_install.h"
 #include "uninstall/uninstall_record.h"
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 namespace zs {
 namespace {

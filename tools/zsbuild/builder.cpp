@@ -11,8 +11,8 @@
 
 #include "payload/lzms/buffer_format.h"
 #include "payload/payload_format.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "sha256_portable.h"
 #include "source_script.h"

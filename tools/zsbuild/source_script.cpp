@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs::build {
 

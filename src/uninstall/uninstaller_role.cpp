@@ -1,10 +1,10 @@
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 #include <windows.h>
 
 #include "journal/setup_data.h"
-#include "platform/text.h"
-#include "script/paths.h"
+#include "base/text.h"
+#include "base/paths.h"
 #include "uninstall/uninstall_run.h"
 
 namespace zs {

@@ -1,10 +1,10 @@
-#include "app/failure.h"
+#include "base/failure.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/log_capture.h"
 
 namespace zs {

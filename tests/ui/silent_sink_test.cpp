@@ -1,4 +1,4 @@
-#include "ui/engine_sink.h"
+#include "ui/silent_sink.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +10,20 @@ namespace {
 
 using test::LogCapture;
 
+InstallStep step(int number) { return static_cast<InstallStep>(number); }
+constexpr StepStatus kRunning = StepStatus::Running;
+constexpr StepStatus kDone = StepStatus::Done;
+
 TEST(SilentSink, OneStepLinePerStepWhateverThePercents) {
   LogCapture log;
   SilentSink sink;
-  for (int step = 0; step < kInstallStepCount; ++step) {
-    sink.onStep(step, kStepRunning, 0);
-    if (step == 1) {
-      sink.onStep(1, kStepRunning, 30);
-      sink.onStep(1, kStepRunning, 60);
+  for (int n = 0; n < kInstallStepCount; ++n) {
+    sink.onStep(step(n), kRunning, 0);
+    if (n == 1) {
+      sink.onStep(step(1), kRunning, 30);
+      sink.onStep(step(1), kRunning, 60);
     }
-    sink.onStep(step, kStepDone, 100);
+    sink.onStep(step(n), kDone, 100);
   }
   EXPECT_EQ(log.lines(), (std::vector<std::string>{
                              "Step: Copying files",
@@ -33,9 +37,9 @@ TEST(SilentSink, OneStepLinePerStepWhateverThePercents) {
 TEST(SilentSink, UnknownStepsLogAnEmptyNameAndRollbackIsAnnounced) {
   LogCapture log;
   SilentSink sink;
-  sink.onStep(7, kStepRunning, 0);
-  sink.onStep(7, kStepRunning, 50);
-  sink.onStep(-1, kStepRunning, 0);
+  sink.onStep(step(7), kRunning, 0);
+  sink.onStep(step(7), kRunning, 50);
+  sink.onStep(step(-1), kRunning, 0);
   sink.onRollingBack();
   EXPECT_FALSE(sink.askRetryInUse(L"Zelvan.exe")) << "a silent install never waits beyond the engine's tries";
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"Step: ", "Step: ", "Putting things back."}));
@@ -44,16 +48,16 @@ TEST(SilentSink, UnknownStepsLogAnEmptyNameAndRollbackIsAnnounced) {
 TEST(SilentSink, AStepAnnouncedAgainAfterAnotherIsLoggedAgain) {
   LogCapture log;
   SilentSink sink;
-  sink.onStep(0, kStepRunning, 0);
-  sink.onStep(0, kStepDone, 100);
-  sink.onStep(0, kStepRunning, 0);
+  sink.onStep(step(0), kRunning, 0);
+  sink.onStep(step(0), kDone, 100);
+  sink.onStep(step(0), kRunning, 0);
   EXPECT_EQ(log.lines().size(), 2u);
 }
 
 TEST(EngineSinkBase, DoesNothingAndAnswersTheSilentWay) {
   LogCapture log;
   EngineSink base;
-  base.onStep(0, kStepRunning, 0);
+  base.onStep(step(0), kRunning, 0);
   base.onCommitted();
   base.onRollingBack();
   EXPECT_FALSE(base.askRetryInUse(L"a.dll"));
@@ -61,7 +65,7 @@ TEST(EngineSinkBase, DoesNothingAndAnswersTheSilentWay) {
   EXPECT_TRUE(ui.confirmUninstall());
   EXPECT_FALSE(ui.askCloseApp());
   EXPECT_FALSE(ui.askRetryClose());
-  ui.onProgress(0, kStepRunning);
+  ui.onProgress(UninstallStep::NativeImages, kRunning);
   ui.onRecordMissing();
   ui.onFinished(true);
   EXPECT_EQ(ui.engineSink(), nullptr);

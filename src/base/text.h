@@ -38,4 +38,9 @@ std::wstring format(size_t capacity, const wchar_t* fmt, ...);
 // Capacity of a formatted text meant for the user (log lines have their own, larger one).
 inline constexpr size_t kMessageCapacity = 2048;
 
+// Bytes as lower-case hexadecimal, two digits a byte, and back (either case; an odd length or a
+// non-hex digit fails). The journal keeps registry values so, and digests are compared so.
+std::wstring toHex(std::string_view bytes);
+bool fromHex(std::wstring_view hex, std::string& bytes);
+
 }  // namespace zs

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "platform/text.h"
-#include "script/known_folders.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
 #include "platform/signed_in_user.h"
-#include "script/paths.h"
+#include "base/paths.h"
 
 namespace zs {
 namespace {

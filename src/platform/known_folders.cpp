@@ -1,4 +1,4 @@
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 
 #include "platform/system_library.h"
 

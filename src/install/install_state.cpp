@@ -1,10 +1,10 @@
-#include "install/install_run.h"
+#include "install/install_state.h"
 
 #include "install/transaction.h"
 #include "payload/payload_reader.h"
-#include "platform/text.h"
-#include "script/known_folders.h"
-#include "ui/engine_sink.h"
+#include "base/text.h"
+#include "platform/known_folders.h"
+#include "journal/engine_sink.h"
 
 namespace zs {
 
@@ -35,7 +35,7 @@ InstallRun::InstallRun(InstallRequest req, const KnownFolders& knownFolders)
     if (!f.seed) programFiles.push_back(&f);
 }
 
-void InstallRun::report(int32_t step, int32_t status, int32_t percent) const {
+void InstallRun::report(InstallStep step, StepStatus status, int32_t percent) const {
   if (request.sink != nullptr) request.sink->onStep(step, status, percent);
 }
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "script/paths.h"
+#include "base/paths.h"
 
 namespace zs {
 namespace {

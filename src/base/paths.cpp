@@ -1,6 +1,6 @@
-#include "script/paths.h"
+#include "base/paths.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,6 +1,6 @@
-#include "ui/engine_sink.h"
+#include "ui/silent_sink.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace zs {
 
@@ -50,12 +50,13 @@ const wchar_t* uninstallStepDetail(int32_t step) {
   return t ? t->detail : L"";
 }
 
-void SilentSink::onStep(int32_t step, int32_t status, int32_t percent) {
+void SilentSink::onStep(InstallStep step, StepStatus status, int32_t percent) {
   (void)percent;
-  if (step == lastStep_ && status == lastStatus_) return;
+  if (reported_ && step == lastStep_ && status == lastStatus_) return;
+  reported_ = true;
   lastStep_ = step;
   lastStatus_ = status;
-  if (status == kStepRunning) logf(L"Step: %ls", installStepName(step));
+  if (status == StepStatus::Running) logf(L"Step: %ls", installStepName(step));
 }
 
 void SilentSink::onRollingBack() { logLine(L"Putting things back."); }

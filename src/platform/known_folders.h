@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "script/paths.h"
+#include "base/paths.h"
 
 struct _GUID;
 

@@ -1,6 +1,6 @@
-#include "app/failure.h"
+#include "base/failure.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace zs {
 

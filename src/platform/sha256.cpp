@@ -1,4 +1,6 @@
-#include "payload/sha256.h"
+#include "platform/sha256.h"
+
+#include "base/text.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -76,6 +78,13 @@ bool Sha256::finish(uint8_t digest[kSha256Size]) {
 bool sha256(const void* data, uint64_t length, uint8_t digest[kSha256Size]) {
   Sha256 hash;
   return hash.add(data, length) && hash.finish(digest);
+}
+
+std::wstring sha256Hex(std::string_view bytes, bool& ok) {
+  uint8_t digest[kSha256Size];
+  ok = sha256(bytes.data(), bytes.size(), digest);
+  if (!ok) return {};
+  return toHex(std::string_view(reinterpret_cast<const char*>(digest), kSha256Size));
 }
 
 }  // namespace zs

@@ -4,12 +4,15 @@
 // A platform primitive: never throws (beyond allocation failure) and never logs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
-#include "payload/payload_format.h"
-
 namespace zs {
+
+inline constexpr size_t kSha256Size = 32;
 
 // One running hash. Data is fed to bcrypt in pieces of at most 1 GiB. Any failed call (opening the
 // provider, creating the hash, hashing, finishing) makes finish() return false; after a failure
@@ -37,5 +40,9 @@ class Sha256 {
 
 // The digest of one byte range; false when bcrypt could not compute it.
 bool sha256(const void* data, uint64_t length, uint8_t digest[kSha256Size]);
+
+// The digest of the bytes as 64 lower-case hexadecimal digits; ok false (and empty) when hashing
+// failed.
+std::wstring sha256Hex(std::string_view bytes, bool& ok);
 
 }  // namespace zs

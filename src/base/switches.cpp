@@ -1,11 +1,11 @@
-#include "app/switches.h"
+#include "base/switches.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cwchar>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 

@@ -12,11 +12,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/failure.h"
+#include "base/failure.h"
+#include "journal/engine_sink.h"
 #include "journal/journal.h"
 #include "ngen/ngen.h"
 #include "platform/page_memory.h"
-#include "script/paths.h"
+#include "base/paths.h"
 #include "script/script.h"
 #include "uninstall/existing_install.h"
 #include "uninstall/uninstall_record.h"
@@ -75,7 +76,7 @@ struct InstallRun {
   std::wstring recordSha;       // the written record's SHA-256, 64 lower-case hex digits
 
   bool hasOldFolder() const { return !oldFolder.empty(); }
-  void report(int32_t step, int32_t status, int32_t percent) const;
+  void report(InstallStep step, StepStatus status, int32_t percent) const;
   void cancelPoint() const { cancel.cancelPoint(); }
 };
 

@@ -5,7 +5,7 @@
 #include <shlobj.h>
 
 #include "platform/signed_in_user.h"
-#include "script/known_folders.h"
+#include "platform/known_folders.h"
 
 namespace zs {
 

@@ -1,11 +1,11 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <memory>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace zs {
 

@@ -1,4 +1,4 @@
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <cwchar>
 
@@ -212,6 +212,36 @@ std::wstring format(size_t capacity, const wchar_t* fmt, ...) {
   std::wstring s = formatV(capacity, fmt, args);
   va_end(args);
   return s;
+}
+
+std::wstring toHex(std::string_view bytes) {
+  static const wchar_t digits[] = L"0123456789abcdef";
+  std::wstring out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+bool fromHex(std::wstring_view hex, std::string& bytes) {
+  if (hex.size() % 2 != 0) return false;
+  auto nibble = [](wchar_t c) -> int {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  bytes.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int hi = nibble(hex[i]);
+    int lo = nibble(hex[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes += static_cast<char>((hi << 4) | lo);
+  }
+  return true;
 }
 
 }  // namespace zs

@@ -1,11 +1,12 @@
-#include "app/install_run.h"
+#include "app/setup_role.h"
 
 #include <windows.h>
 
 #include <memory>
 
-#include "app/log.h"
-#include "app/switches.h"
+#include "base/log.h"
+#include "base/switches.h"
+#include "install/preflight.h"
 #include "install/transaction.h"
 #include "journal/recovery.h"
 #include "payload/payload_reader.h"
@@ -16,17 +17,17 @@
 #include "platform/security.h"
 #include "platform/signed_in_user.h"
 #include "platform/system_library.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "script/install_folder.h"
-#include "script/known_folders.h"
-#include "ui/engine_sink.h"
+#include "platform/known_folders.h"
+#include "ui/silent_sink.h"
 #include "ui/gui_adapters.h"
 #include "ui/plain_messages.h"
 #include "ui/plain_window.h"
 #include "ui/setup_window.h"
 #include "ui/theme_choice.h"
 #include "uninstall/existing_install.h"
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 namespace zs {
 
@@ -192,18 +193,15 @@ int runInstallRole() {
     state.versionText = script.setup.appVersion;
     state.theme = theme;
     ui::WorkerLink link;
-    int32_t result = ui::runInstallWizard(ui::RunOptions{&payload, &folders, existing}, state, link);
+    int32_t result = ui::runInstallWizard(InstallSources{&payload, &folders, existing}, state, link);
     return theLog().finish(result);
   }
 
-  FolderVerdict verdict = checkInstallFolder(folder, folders, payload.uncompressedSize);
-  if (verdict.code != 0) {
-    logf(L"Folder refused, F%d: %ls", verdict.code, verdict.message.c_str());
-    return theLog().finish(kExitFolderRefused);
-  }
-  folder = normalizePath(trimWhite(folder));
+  InstallSources sources{&payload, &folders, existing};
+  FolderCheck check = checkFolderBeforeInstall(folder, sources, RefusalLogLine::WithReason);
+  if (!check.accepted()) return theLog().finish(kExitFolderRefused);
 
-  std::vector<AppProcess> running = ui::runningAppProcesses(script, folder, existing);
+  std::vector<AppProcess> running = runningAppProcesses(sources, check.folder);
   if (!running.empty()) {
     if (!s.closeApps) {
       logLine(L"Zelvan is running and /closeapps was not given.");
@@ -212,15 +210,8 @@ int runInstallRole() {
     if (!closeAppProcesses(running)) return theLog().finish(kExitAppRunning);
   }
 
-  theLog().open();
   SilentSink sink;
-  InstallRequest request;
-  request.payload = &payload;
-  request.existing = existing;
-  request.folder = folder;
-  request.tasks = tasks;
-  request.noRun = s.noRun;
-  request.sink = &sink;
+  InstallRequest request = beginInstall(sources, check.folder, tasks, s.noRun, &sink);
   InstallTransaction transaction(std::move(request), folders);
   RunOutcome outcome = transaction.run();
   return theLog().finish(outcome.result);

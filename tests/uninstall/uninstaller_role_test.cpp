@@ -1,4 +1,4 @@
-#include "uninstall/uninstaller_test.h"
+#include "uninstall/uninstaller_role.h"
 
 #include <gtest/gtest.h>
 

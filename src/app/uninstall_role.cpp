@@ -1,0 +1,46 @@
+#include "app/uninstall_role.h"
+
+#include <memory>
+
+#include "app/startup.h"
+#include "base/log.h"
+#include "base/switches.h"
+#include "journal/recovery.h"
+#include "journal/setup_data.h"
+#include "platform/shell.h"
+#include "ui/gui_adapters.h"
+#include "ui/plain_messages.h"
+#include "ui/setup_window.h"
+#include "ui/theme_choice.h"
+#include "ui/ui_state.h"
+#include "uninstall/temp_copy.h"
+#include "uninstall/uninstall_run.h"
+#include "uninstall/uninstaller_role.h"
+
+namespace zs {
+
+int runUninstallRole() {
+  theLog().setUninstallRole(true);
+  if (const wchar_t* refused = refusedUninstallerSwitch(switches())) {
+    logLine(L"The uninstaller takes /silent, /log= and /closeapps.");
+    return refuseBadSwitch(refused);
+  }
+  const SwitchSet& s = switches();
+  // The drawn window opens on its own thread with the first thing to show; it falls back to message
+  // boxes by itself.
+  std::unique_ptr<ui::GuiUninstall> gui;
+  if (!s.silent) gui = std::make_unique<ui::GuiUninstall>(systemTheme());
+  const std::wstring exePath = ownExecutablePath();
+  int32_t result = runUninstall(s, exePath, gui.get());
+  if (gui != nullptr) {
+    gui->close();
+    gui.reset();
+    if (result == kRecoveryIncomplete) ui::runErrorPage(ui::kPageIncomplete, {}, systemTheme(), theLog().openPath());
+  }
+  // A temporary copy cannot delete its own file: it goes, with its folder, at the next restart.
+  if (isTemporaryCopyPath(exePath, setupDataPath())) scheduleTemporaryCopyRemoval(exePath);
+  return theLog().finish(result);
+}
+
+
+}  // namespace zs

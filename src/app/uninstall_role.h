@@ -1,0 +1,11 @@
+// The uninstaller role, from the accepted command line to the exit code: the uninstall run with
+// its front end (the drawn window, message boxes, or none when silent), and the temporary copy's
+// own removal at the next restart.
+#pragma once
+
+namespace zs {
+
+// Returns the exit code, already passed through finishing the log.
+int runUninstallRole();
+
+}  // namespace zs
