@@ -1,7 +1,7 @@
 # Included by the top-level list of the Windows build.
 # The drawn window's typeface (three JetBrains Mono fonts) and brand image travel inside every
-# setup as RCDATA resources. Both are optional: a build without them still works, and the window
-# then draws with an installed font and without the image.
+# setup as RCDATA resources. A build may leave both out on purpose (ZS_EMBED_UI_RESOURCES=OFF): the
+# window then draws with an installed font and without the image.
 option(ZS_EMBED_UI_RESOURCES "Link the window's fonts and brand image into the setup" ON)
 set(ZS_FONT_DIR /usr/share/fonts/truetype/jetbrains-mono CACHE PATH
   "Where JetBrainsMono-Regular, -Medium and -SemiBold.ttf are (Debian's fonts-jetbrains-mono)")
@@ -16,21 +16,20 @@ set(ZS_UI_FONTS OFF)
 if(ZS_EMBED_UI_RESOURCES)
   set(fonts ${ZS_FONT_DIR}/JetBrainsMono-Regular.ttf ${ZS_FONT_DIR}/JetBrainsMono-Medium.ttf
     ${ZS_FONT_DIR}/JetBrainsMono-SemiBold.ttf)
-  set(ZS_UI_FONTS ON)
   foreach(font ${fonts})
     if(NOT EXISTS ${font})
-      set(ZS_UI_FONTS OFF)
+      # A setup built without its typeface would still run, but not as it is meant to look: an
+      # official build never leaves the fonts out unnoticed.
+      message(FATAL_ERROR "${font} is missing: install Debian's fonts-jetbrains-mono (scripts/bootstrap.sh "
+        "does), point ZS_FONT_DIR at the fonts, or build with -DZS_EMBED_UI_RESOURCES=OFF")
     endif()
   endforeach()
-  if(ZS_UI_FONTS)
-    list(GET fonts 0 regular)
-    list(GET fonts 1 medium)
-    list(GET fonts 2 semibold)
-    string(APPEND lines "FONT_R RCDATA \"${regular}\"\nFONT_M RCDATA \"${medium}\"\nFONT_S RCDATA \"${semibold}\"\n")
-    list(APPEND files ${fonts})
-  else()
-    message(STATUS "JetBrains Mono not found in ${ZS_FONT_DIR}: the setup draws with an installed font")
-  endif()
+  set(ZS_UI_FONTS ON)
+  list(GET fonts 0 regular)
+  list(GET fonts 1 medium)
+  list(GET fonts 2 semibold)
+  string(APPEND lines "FONT_R RCDATA \"${regular}\"\nFONT_M RCDATA \"${medium}\"\nFONT_S RCDATA \"${semibold}\"\n")
+  list(APPEND files ${fonts})
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_custom_command(OUTPUT ${ZS_BRAND_PNG}

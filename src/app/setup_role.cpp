@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "base/log.h"
 #include "base/switches.h"
@@ -33,16 +34,6 @@ namespace zs {
 
 namespace {
 
-constexpr int kExitNoDotNet = 3;
-constexpr int kExitWindowsTooOld = 4;
-constexpr int kExitNewerInstalled = 5;
-constexpr int kExitUnknownTask = 6;
-constexpr int kExitAppRunning = 7;
-constexpr int kExitFolderRefused = 8;
-constexpr int kExitDamaged = 9;
-constexpr int kExitMsiCopy = 11;
-constexpr int kExitOtherSetup = 12;
-
 // RtlGetVersion tells the truth where GetVersionEx lies to unmanifested programs. A missing or
 // failing call reads as 0.0.
 WindowsVersion queryWindowsVersion() {
@@ -52,14 +43,6 @@ WindowsVersion queryWindowsVersion() {
   auto rtlGetVersion = systemProc<RtlGetVersionFn>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
   if (rtlGetVersion == nullptr || rtlGetVersion(&info) != 0) return {};
   return {info.dwMajorVersion, info.dwMinorVersion};
-}
-
-// Shows the page unless silent, then finishes the log with the exit code. A link the user asks
-// for (the .NET download page) is opened through the desktop shell as the signed-in user: this
-// process is elevated, and a browser must not be.
-int refuse(int page, int exitCode, std::wstring_view detail = {}) {
-  if (!switches().silent) ui::runErrorPage(page, detail, systemTheme(), theLog().openPath());
-  return theLog().finish(exitCode);
 }
 
 bool olderThan(WindowsVersion v, uint32_t major, uint32_t minor) {
@@ -99,85 +82,147 @@ std::vector<std::wstring> chooseTasks(const SwitchSet& s, const SetupScript& scr
   return tasks;
 }
 
+// What the checks before the install learn, each handing on to the next.
+struct SetupChecks {
+  const SwitchSet& switches;
+  WindowsVersion windows;
+  InstanceLock lock;           // held until the process ends: the uninstaller takes the same name
+  Payload& payload;            // stays loaded for the whole run
+  const KnownFolders* folders = nullptr;
+  ExistingInstall existing;
+};
+
+// Why the setup stops before changing anything: the page a person is shown (none for another
+// running setup, which is brought forward instead) and the exit code.
+struct Refusal {
+  std::optional<int32_t> page;
+  ExitCode code;
+  std::wstring detail;
+};
+
+using Check = std::optional<Refusal> (*)(SetupChecks&);
+
+std::optional<Refusal> windowsIsRecentEnough(SetupChecks& c) {
+  c.windows = queryWindowsVersion();
+  logf(L"Windows %d.%d", static_cast<int>(c.windows.major), static_cast<int>(c.windows.minor));
+  if (!olderThan(c.windows, 6, 3)) return std::nullopt;
+  logLine(L"Windows is too old.");
+  return Refusal{ui::kPageOldWindows, ExitCode::WindowsTooOld, {}};
+}
+
+std::optional<Refusal> noOtherSetupRuns(SetupChecks& c) {
+  c.lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
+  if (!c.lock.otherRunning) return std::nullopt;
+  logLine(L"Another setup is running.");
+  if (!c.switches.silent) bringWindowForward(kSetupWindowClass);
+  return Refusal{std::nullopt, ExitCode::OtherSetup, {}};
+}
+
+std::optional<Refusal> payloadIsSound(SetupChecks& c) {
+  if (loadPayload(c.payload) != kPayloadAccepted) return Refusal{ui::kPageDamaged, ExitCode::Damaged, {}};
+  const SetupScript& script = c.payload.script;
+  theLog().setVersionTag(script.setup.appVersion);
+  if (!equalsNoCase(script.setup.appId, kStubAppId))
+    logf(L"The script's AppId differs from the stub's: %ls", script.setup.appId.c_str());
+  return std::nullopt;
+}
+
+std::optional<Refusal> scriptDemandsAreMet(SetupChecks& c) {
+  const SetupScript& script = c.payload.script;
+  if (olderThan(c.windows, script.setup.minWindowsMajor, script.setup.minWindowsMinor)) {
+    logLine(L"Windows is older than the script asks for.");
+    return Refusal{ui::kPageOldWindows, ExitCode::WindowsTooOld, {}};
+  }
+  for (const std::wstring& task : c.switches.tasks) {
+    if (findTask(script, task) == nullptr) {
+      logf(L"Unknown task: %ls", task.c_str());
+      return Refusal{ui::kPageBadSwitch, ExitCode::BadSwitch, L"/tasks=" + task};
+    }
+  }
+  return std::nullopt;
+}
+
+// The machine's folders and the signed-in user are resolved once, here, before anything reads them.
+std::optional<Refusal> machineIsKnown(SetupChecks& c) {
+  std::wstring wine;
+  if (trustsOwnAccountUnderWine(&wine))
+    logf(L"Running under Wine %ls: its own account counts as an administrator.", wine.c_str());
+  c.folders = &knownFolders();
+  if (!c.folders->userFoldersKnown)
+    logLine(L"No signed-in user's token, so first-run files, [Dirs], the warm-up and the theme read are skipped.");
+  return std::nullopt;
+}
+
+std::optional<Refusal> earlierRunIsSettled(SetupChecks& c) {
+  Recovery recovered = Recovery::GoOn;
+  {
+    // An interrupted earlier run is rolled back in a window of its own, opened only if it happens.
+    std::unique_ptr<ui::StartupRollback> rollback;
+    if (!c.switches.silent) rollback = std::make_unique<ui::StartupRollback>(systemTheme());
+    recovered = recoverAtStartup(*c.folders, c.payload.script.setup.appId, rollback.get());
+  }
+  if (recovered == Recovery::GoOn) return std::nullopt;
+  return Refusal{ui::kPageIncomplete, ExitCode::RollbackIncomplete, {}};
+}
+
+std::optional<Refusal> installedVersionIsNotNewer(SetupChecks& c) {
+  const SetupScript& script = c.payload.script;
+  c.existing = detectExistingInstall(script, *c.folders);
+  const ExistingInstall& existing = c.existing;
+  logf(L"Existing install: %ls%ls", installKindName(existing.kind), existing.orphan ? L" (orphan entry)" : L"");
+  uint16_t scriptVersion[4];
+  if (existing.usable() && existing.versionKnown && parseVersion(script.setup.fileVersion, scriptVersion) &&
+      compareVersions(existing.versionParts, scriptVersion) > 0) {
+    logf(L"Installed %ls is newer than %ls.", existing.version.c_str(), script.setup.fileVersion.c_str());
+    return Refusal{ui::kPageNewerInstalled, ExitCode::NewerInstalled, {}};
+  }
+  return std::nullopt;
+}
+
+std::optional<Refusal> noWindowsInstallerCopy(SetupChecks&) {
+  if (!windowsInstallerCopyPresent()) return std::nullopt;
+  logLine(L"An old Windows Installer copy is on this PC.");
+  return Refusal{ui::kPageMsiCopy, ExitCode::MsiCopy, {}};
+}
+
+std::optional<Refusal> dotNetIsRecentEnough(SetupChecks& c) {
+  DWORD release = 0;
+  bool haveRelease = readDword(L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", L"Release", release);
+  logf(L".NET Framework Release: %lu%ls", haveRelease ? release : 0ul, haveRelease ? L"" : L" (no key)");
+  if (haveRelease && release >= c.payload.script.setup.minDotNet) return std::nullopt;
+  return Refusal{ui::kPageNoDotNet, ExitCode::NoDotNet, {}};
+}
+
+// In this order: each check may rely on what the ones before it learnt.
+constexpr Check kChecks[] = {
+    windowsIsRecentEnough, noOtherSetupRuns,   payloadIsSound,         scriptDemandsAreMet,
+    machineIsKnown,        earlierRunIsSettled, installedVersionIsNotNewer, noWindowsInstallerCopy,
+    dotNetIsRecentEnough,
+};
+
+// Shows the refusal's page unless silent, then finishes the log with its exit code. A link the user
+// asks for (the .NET download page) is opened through the desktop shell as the signed-in user:
+// this process is elevated, and a browser must not be.
+int refuse(const Refusal& refusal) {
+  if (refusal.page && !switches().silent)
+    ui::runErrorPage(*refusal.page, refusal.detail, systemTheme(), theLog().openPath());
+  return theLog().finish(refusal.code);
+}
+
 }  // namespace
 
 WindowsVersion windowsVersion() { return queryWindowsVersion(); }
 
 int runInstallRole() {
   const SwitchSet& s = switches();
+  static Payload payload;
+  SetupChecks checks{s, {}, {}, payload};
+  for (Check check : kChecks)
+    if (std::optional<Refusal> refusal = check(checks)) return refuse(*refusal);
 
-  WindowsVersion v = queryWindowsVersion();
-  logf(L"Windows %d.%d", static_cast<int>(v.major), static_cast<int>(v.minor));
-  if (olderThan(v, 6, 3)) {
-    logLine(L"Windows is too old.");
-    return refuse(8, kExitWindowsTooOld);
-  }
-
-  InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
-  if (lock.otherRunning) {
-    logLine(L"Another setup is running.");
-    if (!s.silent) bringWindowForward(kSetupWindowClass);
-    return theLog().finish(kExitOtherSetup);
-  }
-  // The handle stays open until the process ends: the uninstaller takes the same name.
-
-  static Payload payload;  // stays loaded for the whole run
-  if (loadPayload(payload) != kPayloadAccepted) return refuse(10, kExitDamaged);
   const SetupScript& script = payload.script;
-
-  theLog().setVersionTag(script.setup.appVersion);
-  if (!equalsNoCase(script.setup.appId, kStubAppId))
-    logf(L"The script's AppId differs from the stub's: %ls", script.setup.appId.c_str());
-
-  if (olderThan(v, script.setup.minWindowsMajor, script.setup.minWindowsMinor)) {
-    logLine(L"Windows is older than the script asks for.");
-    return refuse(8, kExitWindowsTooOld);
-  }
-
-  for (const std::wstring& task : s.tasks) {
-    if (findTask(script, task) == nullptr) {
-      logf(L"Unknown task: %ls", task.c_str());
-      return refuse(13, kExitUnknownTask, L"/tasks=" + task);
-    }
-  }
-
-  std::wstring wine;
-  if (trustsOwnAccountUnderWine(&wine))
-    logf(L"Running under Wine %ls: its own account counts as an administrator.", wine.c_str());
-
-  const KnownFolders& folders = knownFolders();
-  if (!folders.userFoldersKnown)
-    logLine(L"No signed-in user's token, so first-run files, [Dirs], the warm-up and the theme read are skipped.");
-
-  int32_t recovered = kRecoveryGoOn;
-  {
-    // An interrupted earlier run is rolled back in a window of its own, opened only if it happens.
-    std::unique_ptr<ui::StartupRollback> rollback;
-    if (!s.silent) rollback = std::make_unique<ui::StartupRollback>(systemTheme());
-    recovered = recoverAtStartup(folders, script.setup.appId, rollback.get());
-  }
-  if (recovered != kRecoveryGoOn) return refuse(7, recovered);
-
-  ExistingInstall existing = detectExistingInstall(script, folders);
-  logf(L"Existing install: %ls%ls", installKindName(existing.kind), existing.orphan ? L" (orphan entry)" : L"");
-
-  uint16_t scriptVersion[4];
-  if (existing.usable() && existing.versionKnown && parseVersion(script.setup.fileVersion, scriptVersion) &&
-      compareVersions(existing.versionParts, scriptVersion) > 0) {
-    logf(L"Installed %ls is newer than %ls.", existing.version.c_str(), script.setup.fileVersion.c_str());
-    return refuse(11, kExitNewerInstalled);
-  }
-
-  if (windowsInstallerCopyPresent()) {
-    logLine(L"An old Windows Installer copy is on this PC.");
-    return refuse(12, kExitMsiCopy);
-  }
-
-  DWORD release = 0;
-  bool haveRelease = readDword(L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", L"Release", release);
-  logf(L".NET Framework Release: %lu%ls", haveRelease ? release : 0ul, haveRelease ? L"" : L" (no key)");
-  if (!haveRelease || release < script.setup.minDotNet) return refuse(9, kExitNoDotNet);
-
+  const KnownFolders& folders = *checks.folders;
+  const ExistingInstall& existing = checks.existing;
   int theme = chooseTheme(existing.usable() ? script.setup.themeFile : std::wstring(), folders);
   logf(L"Theme: %ls", themeName(theme));
 
@@ -185,6 +230,7 @@ int runInstallRole() {
                         : existing.usable() ? existing.folder
                                             : expandPaths(script.setup.defaultDir, makeVariableTable(folders, L""));
   std::vector<std::wstring> tasks = chooseTasks(s, script, existing);
+  InstallSources sources{&payload, &folders, existing};
 
   if (!s.silent) {
     // The wizard validates the folder, asks about a running Zelvan and runs the transaction on its
@@ -193,28 +239,25 @@ int runInstallRole() {
     state.versionText = script.setup.appVersion;
     state.theme = theme;
     ui::WorkerLink link;
-    int32_t result = ui::runInstallWizard(InstallSources{&payload, &folders, existing}, state, link);
+    int32_t result = ui::runInstallWizard(sources, state, link);
     return theLog().finish(result);
   }
 
-  InstallSources sources{&payload, &folders, existing};
   FolderCheck check = checkFolderBeforeInstall(folder, sources, RefusalLogLine::WithReason);
-  if (!check.accepted()) return theLog().finish(kExitFolderRefused);
+  if (!check.accepted()) return theLog().finish(ExitCode::FolderRefused);
 
   std::vector<AppProcess> running = runningAppProcesses(sources, check.folder);
   if (!running.empty()) {
     if (!s.closeApps) {
       logLine(L"Zelvan is running and /closeapps was not given.");
-      return theLog().finish(kExitAppRunning);
+      return theLog().finish(ExitCode::AppRunning);
     }
-    if (!closeAppProcesses(running)) return theLog().finish(kExitAppRunning);
+    if (!closeAppProcesses(running)) return theLog().finish(ExitCode::AppRunning);
   }
 
   SilentSink sink;
-  InstallRequest request = beginInstall(sources, check.folder, tasks, s.noRun, &sink);
-  InstallTransaction transaction(std::move(request), folders);
-  RunOutcome outcome = transaction.run();
-  return theLog().finish(outcome.result);
+  InstallTransaction transaction(beginInstall(sources, check.folder, tasks, s.noRun, &sink), folders);
+  return theLog().finish(transaction.run().result);
 }
 
 }  // namespace zs

@@ -25,16 +25,9 @@
 
 namespace zs {
 
-namespace {
-
-constexpr int kExitFailed = 1;
-constexpr int kExitWindowsTooOld = 4;
-constexpr int kExitBadSwitch = 6;
-}  // namespace
-
 int refuseBadSwitch(const wchar_t* shown) {
   if (!switches().silent) ui::runErrorPage(ui::kPageBadSwitch, shown, systemTheme(), {});
-  return theLog().finish(kExitBadSwitch);
+  return theLog().finish(ExitCode::BadSwitch);
 }
 
 const wchar_t* refusedUninstallerSwitch(const SwitchSet& s) {
@@ -50,7 +43,7 @@ int runProcess() {
   if (setDefaultDllDirectories == nullptr) {
     MessageBoxW(nullptr, L"Zelvan needs Windows 8.1 or later. Nothing has been changed.", L"Install Zelvan",
                 MB_ICONERROR);
-    return kExitWindowsTooOld;
+    return exitNumber(ExitCode::WindowsTooOld);
   }
   setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
@@ -68,7 +61,7 @@ int runProcess() {
   if (LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr ||
       LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
     logLine(L"bcrypt.dll or cabinet.dll is missing. Nothing was written.");
-    return theLog().finish(kExitFailed);
+    return theLog().finish(ExitCode::Failed);
   }
 
   if (!s.silent) {

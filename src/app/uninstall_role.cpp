@@ -31,11 +31,11 @@ int runUninstallRole() {
   std::unique_ptr<ui::GuiUninstall> gui;
   if (!s.silent) gui = std::make_unique<ui::GuiUninstall>(systemTheme());
   const std::wstring exePath = ownExecutablePath();
-  int32_t result = runUninstall(s, exePath, gui.get());
+  UninstallExit result = runUninstall(s, exePath, gui.get());
   if (gui != nullptr) {
     gui->close();
     gui.reset();
-    if (result == kRecoveryIncomplete) ui::runErrorPage(ui::kPageIncomplete, {}, systemTheme(), theLog().openPath());
+    if (result == UninstallExit::RecoveryIncomplete) ui::runErrorPage(ui::kPageIncomplete, {}, systemTheme(), theLog().openPath());
   }
   // A temporary copy cannot delete its own file: it goes, with its folder, at the next restart.
   if (isTemporaryCopyPath(exePath, setupDataPath())) scheduleTemporaryCopyRemoval(exePath);

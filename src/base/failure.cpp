@@ -4,8 +4,8 @@
 
 namespace zs {
 
-std::wstring userText(int32_t category, std::wstring_view detail) {
-  switch (static_cast<StopCategory>(category)) {
+std::wstring userText(StopCategory category, std::wstring_view detail) {
+  switch (category) {
     case StopCategory::WriteFailed: return L"Couldn't write to " + std::wstring(detail) + L".";
     case StopCategory::DiskFull: return L"There wasn't enough disk space.";
     case StopCategory::RegistryFailed: return L"Couldn't change the Windows registry.";

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/exit_code.h"
+
 namespace zs {
 
 enum class StopCategory : int32_t {
@@ -21,35 +23,32 @@ enum class StopCategory : int32_t {
   Unexpected = 6,
 };
 
-struct Stop {
-  static constexpr int32_t kFailed = 1;
-  static constexpr int32_t kCancelled = 2;
-
-  int32_t kind = kFailed;
-  int32_t category = 0;
-  std::wstring detail;
-
-  static Stop failed(StopCategory c, std::wstring detail = {}) {
-    return Stop{kFailed, static_cast<int32_t>(c), std::move(detail)};
-  }
-  static Stop cancelled() { return Stop{kCancelled, 0, {}}; }
+// The numbers are the exit codes a stop of that kind ends with once rolled back.
+enum class StopKind : int32_t {
+  Failed = 1,
+  Cancelled = 2,
 };
 
-struct RunOutcome {
-  static constexpr int32_t kFinished = 0;
-  static constexpr int32_t kFailed = 1;
-  static constexpr int32_t kCancelled = 2;
-  static constexpr int32_t kRollbackIncomplete = 10;
+struct Stop {
+  StopKind kind = StopKind::Failed;
+  StopCategory category = StopCategory::None;
+  std::wstring detail;
 
-  int32_t result = kFinished;
-  int32_t category = 0;
+  static Stop failed(StopCategory c, std::wstring detail = {}) { return Stop{StopKind::Failed, c, std::move(detail)}; }
+  static Stop cancelled() { return Stop{StopKind::Cancelled, StopCategory::None, {}}; }
+};
+
+// An engine run's result: Installed, Failed, Cancelled or RollbackIncomplete.
+struct RunOutcome {
+  ExitCode result = ExitCode::Installed;
+  StopCategory category = StopCategory::None;
   std::wstring detail;
   bool optimized = false;
   std::wstring startupNote;
 };
 
 // The text a user sees for a category; empty for None and for unknown values.
-std::wstring userText(int32_t category, std::wstring_view detail);
+std::wstring userText(StopCategory category, std::wstring_view detail);
 
 // Logs "Couldn't write <path>: Windows error ..." and throws DiskFull (codes 112, 39) or
 // WriteFailed with the path.

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/exit_code.h"
+
 namespace zs {
 
 class Log {
@@ -42,7 +44,10 @@ class Log {
   void configure(Config config);
 
   void open();
+  // Writes "Exit code N" and closes the log; returns N for the process to exit with.
   int finish(int exitCode);
+  int finish(ExitCode code) { return finish(exitNumber(code)); }
+  int finish(UninstallExit code) { return finish(exitNumber(code)); }
   void pruneOldSetupLogs();
 
   void setVersionTag(std::wstring tag);

@@ -15,10 +15,10 @@ namespace zs {
 void cancelPendingDeletes(InstallRun& run);
 
 // Cancels pending deletes, then leaves files that are already right in place and moves every
-// other old or existing file at a target aside. Reports step 0 at 94 percent.
+// other old or existing file at a target aside. The copying step shows 94 percent.
 void clearTargets(InstallRun& run);
 
-// Moves each staged file to its place. Reports step 0 at 98 percent.
+// Moves each staged file to its place. The copying step shows 98 percent.
 void placeFiles(InstallRun& run);
 
 // Moves one existing file into the backup folder beside it, with ten tries while it is in use and

@@ -156,13 +156,13 @@ void InstallTransaction::begin() {
 
 RunOutcome InstallTransaction::rollBackAfter(const Stop& stop) {
   RunOutcome outcome;
-  outcome.result = stop.kind;
+  outcome.result = stop.kind == StopKind::Cancelled ? ExitCode::Cancelled : ExitCode::Failed;
   outcome.category = stop.category;
   outcome.detail = stop.detail;
-  if (stop.kind == Stop::kFailed) logf(L"Stopped: %ls", userText(stop.category, stop.detail).c_str());
+  if (stop.kind == StopKind::Failed) logf(L"Stopped: %ls", userText(stop.category, stop.detail).c_str());
   run_.buffer.reset();
   if (!rollBackOwnJournal(run_.journal, run_.folders, run_.script.setup.appId, run_.request.sink))
-    outcome.result = RunOutcome::kRollbackIncomplete;
+    outcome.result = ExitCode::RollbackIncomplete;
   return outcome;
 }
 

@@ -25,7 +25,7 @@ struct WarmUpUser {
 // The signed-in user of this process (signed_in_user.h).
 WarmUpUser signedInWarmUpUser();
 
-// Runs every "warmup" [Run] entry for the given user; reports step 4 up to 90 percent.
+// Runs every "warmup" [Run] entry for the given user; its progress is the warm-up step's, up to 90 percent.
 void runWarmUp(InstallRun& run, const WarmUpUser& user);
 
 // The transaction's step, as the signed-in user.

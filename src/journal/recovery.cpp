@@ -17,26 +17,26 @@ namespace {
 // keep a bad journal in the way of every later run.
 constexpr int kSpareBadNames = 9;
 
-int32_t setAsideAs(const std::wstring& badPath) {
+Recovery setAsideAs(const std::wstring& badPath) {
   size_t slash = badPath.rfind(L'\\');
   logf(L"The journal was not valid. Renamed to %ls and nothing in it was acted on.",
        badPath.c_str() + (slash == std::wstring::npos ? 0 : slash + 1));
-  return kRecoveryGoOn;
+  return Recovery::GoOn;
 }
 
 // The journal stays where it is: the run goes on, and fails when it cannot make its own journal
 // at that place; this line says what stands in the way.
-int32_t leftInPlace(const std::wstring& journalPath, const std::wstring& inTheWay) {
+Recovery leftInPlace(const std::wstring& journalPath, const std::wstring& inTheWay) {
   if (inTheWay.empty()) {
     logf(L"The journal was not valid and stays unread at %ls: it could not be moved.", journalPath.c_str());
   } else {
     logf(L"The journal was not valid and stays unread at %ls: it could not be set aside, %ls is in the way.",
          journalPath.c_str(), inTheWay.c_str());
   }
-  return kRecoveryGoOn;
+  return Recovery::GoOn;
 }
 
-int32_t setAside(const std::wstring& journalPath) {
+Recovery setAside(const std::wstring& journalPath) {
   theLog().open();
   std::wstring badPath = journalPath + L".bad";
   deleteFile(badPath);  // an older bad journal gives way; a folder or a held file stays
@@ -56,25 +56,25 @@ int32_t setAside(const std::wstring& journalPath) {
 
 }  // namespace
 
-int32_t recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
+Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
                          const RollbackOptions& options) {
   if (!checkSetupData(folders.setupdata)) {
     logLine(L"Nothing in {setupdata} is read while it is wrongly owned.");
-    return kRecoveryGoOn;
+    return Recovery::GoOn;
   }
   std::wstring journalPath = folders.setupdata + L"\\install.zsj";
-  if (!pathExists(journalPath)) return kRecoveryGoOn;
+  if (!pathExists(journalPath)) return Recovery::GoOn;
 
   JournalImage image;
   JournalState state = readJournal(journalPath, image);
-  if (state == JournalState::Absent) return kRecoveryGoOn;
+  if (state == JournalState::Absent) return Recovery::GoOn;
   if (state == JournalState::Invalid) return setAside(journalPath);
   JournalScope scope = makeJournalScope(image, folders, appId);
   if (!checkJournalPaths(image, scope, folders)) return setAside(journalPath);
 
   if (image.records.empty() || image.ended) {
     deleteFile(journalPath);
-    return kRecoveryGoOn;
+    return Recovery::GoOn;
   }
 
   theLog().open();
@@ -82,14 +82,14 @@ int32_t recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, E
   DWORD error = writer.reopen(journalPath, image.validLength, static_cast<int32_t>(image.records.size()), scope);
   if (error != 0) {
     logWinError(L"Open the journal", error);
-    return kRecoveryIncomplete;
+    return Recovery::Incomplete;
   }
 
   if (image.committed) {
     logLine(L"An earlier run committed but did not finish its cleanup. Finishing it.");
     finishCommittedJournal(image, writer, scope);
     writer.close();
-    return kRecoveryGoOn;
+    return Recovery::GoOn;
   }
 
   logLine(L"An earlier run did not finish. Rolling back first.");
@@ -99,10 +99,10 @@ int32_t recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, E
   if (ok) {
     finishCompleteRollback(journalPath, scope.setupdata);
     logLine(L"Rollback of the earlier run finished.");
-    return kRecoveryGoOn;
+    return Recovery::GoOn;
   }
   logLine(L"Rollback is not complete. The journal stays, and the next run tries again.");
-  return kRecoveryIncomplete;
+  return Recovery::Incomplete;
 }
 
 }  // namespace zs

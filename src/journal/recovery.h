@@ -18,12 +18,13 @@ namespace zs {
 class EngineSink;
 struct KnownFolders;
 
-inline constexpr int32_t kRecoveryGoOn = 0;
-inline constexpr int32_t kRecoveryIncomplete = 10;  // the run stops with exit code 10
+enum class Recovery {
+  GoOn,        // nothing was left, or what was left is settled
+  Incomplete,  // an earlier run's rollback could not be finished, or its journal could not be
+               // reopened; the journal stays for the next start, and this run stops
+};
 
-// 0: go on with the run. 10: an earlier run's rollback could not be finished, or its journal
-// could not be reopened; the journal stays for the next start.
-int32_t recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
+Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
                          const RollbackOptions& options = {});
 
 }  // namespace zs

@@ -99,7 +99,7 @@ ClosingMessage closingMessage(int32_t result, int32_t category, const std::wstri
     default:
       return {6, L"Zelvan wasn't installed",
               L"Setup ran into a problem and put everything back the way it was.\r\n\r\n" +
-                  userText(category, detail) + L"\r\n\r\nThe log is at " + logPath,
+                  userText(static_cast<StopCategory>(category), detail) + L"\r\n\r\nThe log is at " + logPath,
               MB_ICONERROR};
   }
 }

@@ -310,7 +310,7 @@ int32_t finalPage(int32_t outcome) {
 void takeWorkerDone(UiState& s, const WorkerResult& r, const std::wstring& logPath) {
   moveToPage(s, finalPage(r.outcome));
   s.notOptimized = !r.optimized;
-  s.failureText = userText(r.category, r.detail);
+  s.failureText = userText(static_cast<StopCategory>(r.category), r.detail);
   s.result = r.outcome;
   s.logPath = logPath;
   s.stopRequested = false;

@@ -19,7 +19,7 @@ bool WorkerLink::start(InstallRequest request, const KnownFolders& folders) {
   thread_ = CreateThread(nullptr, 0, &WorkerLink::workerMain, this, 0, nullptr);
   if (thread_ != nullptr) return true;
   logWinError(L"The install thread could not start", GetLastError());
-  result_ = WorkerResult{RunOutcome::kFailed, static_cast<int32_t>(StopCategory::Unexpected), {}, false};
+  result_ = WorkerResult{exitNumber(ExitCode::Failed), static_cast<int32_t>(StopCategory::Unexpected), {}, false};
   done_.store(true);
   post(kMsgWorkerDone);
   return false;
@@ -28,7 +28,8 @@ bool WorkerLink::start(InstallRequest request, const KnownFolders& folders) {
 DWORD WINAPI WorkerLink::workerMain(void* self) {
   auto* link = static_cast<WorkerLink*>(self);
   RunOutcome outcome = link->engine_->run();
-  link->result_ = WorkerResult{outcome.result, outcome.category, outcome.detail, outcome.optimized};
+  link->result_ = WorkerResult{exitNumber(outcome.result), static_cast<int32_t>(outcome.category), outcome.detail,
+                               outcome.optimized};
   link->done_.store(true);
   link->post(kMsgWorkerDone);
   return 0;

@@ -1,5 +1,6 @@
 #include "uninstall/uninstall_run.h"
 
+#include <optional>
 #include <windows.h>
 
 #include "base/log.h"
@@ -29,7 +30,6 @@ namespace {
 constexpr DWORD kParentWaitMs = 30000;
 constexpr int kDeleteTries = 15;
 constexpr DWORD kDeleteRetryMs = 200;
-constexpr int32_t kGoOn = -1;
 
 std::wstring ownEntryName() { return L"{" + std::wstring(kStubAppId) + L"}"; }
 
@@ -49,10 +49,11 @@ class Removal {
   Removal(const SwitchSet& s, uninstall::Ui* ui, const KnownFolders& folders, const std::wstring& exePath)
       : switches_(s), ui_(ui), folders_(folders), exePath_(exePath) {}
 
-  int32_t run(const AppsEntry& entry, const UninstallRecord& record);
+  UninstallExit run(const AppsEntry& entry, const UninstallRecord& record);
 
  private:
-  int32_t settleRunningApp(const UninstallRecord& record);
+  // Nothing when the run may go on; else how it ends.
+  std::optional<UninstallExit> settleRunningApp(const UninstallRecord& record);
   void removeNativeImages(const UninstallRecord& record);
   void removeShortcutsAndRegistry(const UninstallRecord& record);
   void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
@@ -70,15 +71,14 @@ class Removal {
   bool restart_ = false;
 };
 
-int32_t Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
+UninstallExit Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
   if (ui_ != nullptr && !ui_->confirmUninstall()) {
     logLine(L"The user chose not to uninstall.");
-    return kUninstallDeclined;
+    return UninstallExit::Declined;
   }
   theLog().open();
   logf(L"Uninstalling from %ls", record.app.c_str());
-  int32_t stopped = settleRunningApp(record);
-  if (stopped != kGoOn) return stopped;
+  if (std::optional<UninstallExit> stopped = settleRunningApp(record)) return *stopped;
 
   removeNativeImages(record);
   removeShortcutsAndRegistry(record);
@@ -86,10 +86,10 @@ int32_t Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
 
   logf(L"Uninstall finished%ls.", restart_ ? L", some files go at the next restart" : L"");
   if (ui_ != nullptr) ui_->onFinished(restart_);
-  return restart_ ? kUninstallIncomplete : kUninstallDone;
+  return restart_ ? UninstallExit::Incomplete : UninstallExit::Removed;
 }
 
-int32_t Removal::settleRunningApp(const UninstallRecord& record) {
+std::optional<UninstallExit> Removal::settleRunningApp(const UninstallRecord& record) {
   std::vector<std::wstring> files;
   for (const std::wstring& name : record.file) files.push_back(record.app + L"\\" + name);
   files.push_back(record.app + L"\\ZelvanUninstall.exe");
@@ -100,24 +100,24 @@ int32_t Removal::settleRunningApp(const UninstallRecord& record) {
     if (ui_ == nullptr) {
       if (!switches_.closeApps) {
         logLine(L"Zelvan is running and /closeapps was not given.");
-        return kUninstallAppRunning;
+        return UninstallExit::AppRunning;
       }
     } else if (!ui_->askCloseApp()) {
       logLine(L"Zelvan is running and the user chose not to close it.");
-      return kUninstallDeclined;
+      return UninstallExit::Declined;
     }
-    if (closeAppProcesses(running)) return kGoOn;
+    if (closeAppProcesses(running)) return std::nullopt;
     if (ui_ == nullptr) {
       logLine(L"Zelvan is still running.");
-      return kUninstallAppRunning;
+      return UninstallExit::AppRunning;
     }
     if (!ui_->askRetryClose()) {
       logLine(L"Zelvan is still running.");
-      return kUninstallAppRunning;
+      return UninstallExit::AppRunning;
     }
     running = findAppProcesses(files, installFolders);
   }
-  return kGoOn;
+  return std::nullopt;
 }
 
 void Removal::removeNativeImages(const UninstallRecord& record) {
@@ -209,11 +209,11 @@ void Removal::goesAtRestart(const std::wstring& path) {
   restart_ = true;
 }
 
-// Step 9 of the run: nothing can be removed.
-int32_t nothingRemoved(const std::wstring& reason, uninstall::Ui* ui) {
+// The entry or the record cannot be trusted: nothing the record would name is touched.
+UninstallExit nothingRemoved(const std::wstring& reason, uninstall::Ui* ui) {
   logf(L"Nothing was removed: %ls.", reason.c_str());
   if (ui != nullptr) ui->onRecordMissing();
-  return kUninstallIncomplete;
+  return UninstallExit::Incomplete;
 }
 
 }  // namespace
@@ -241,13 +241,13 @@ bool mayTouchPath(const std::wstring& base, const std::wstring& path) {
   return findLink(base, path) == LinkPlace::None;
 }
 
-int32_t runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui) {
+UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui) {
   AppsEntry entry = findOwnAppsEntry();
 
   if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(parentPath(exePath), entry.location)) {
     if (startTemporaryCopy(s, exePath, normalizePath(entry.location))) {
       logLine(L"Restarted from a temp copy.");
-      return kUninstallDone;
+      return UninstallExit::Removed;
     }
     logLine(L"Could not start from a temp copy, so running in place.");
   }
@@ -258,7 +258,7 @@ int32_t runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall:
   if (lock.otherRunning) {
     logLine(L"Another setup is running.");
     if (!s.silent) bringWindowForward(kSetupWindowClass);
-    return kUninstallOtherSetup;
+    return UninstallExit::OtherSetup;
   }
   // The handle stays open until the process ends.
 
@@ -266,8 +266,8 @@ int32_t runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall:
   if (!prepareSetupData(setupData)) logLine(L"{setupdata} could not be prepared.");
 
   const KnownFolders& folders = knownFolders();
-  int32_t recovered = recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr);
-  if (recovered != kRecoveryGoOn) return recovered;
+  if (recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr) != Recovery::GoOn)
+    return UninstallExit::RecoveryIncomplete;
 
   entry = findOwnAppsEntry();
   if (!entry.found) return nothingRemoved(L"no Apps & Features entry", ui);

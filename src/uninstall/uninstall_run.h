@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/exit_code.h"
 #include "platform/registry.h"
 
 namespace zs {
@@ -23,13 +24,6 @@ struct SwitchSet;
 namespace uninstall {
 class Ui;
 }
-
-// Run results (the process exit code).
-inline constexpr int32_t kUninstallDone = 0;
-inline constexpr int32_t kUninstallIncomplete = 1;   // nothing removed, or something waits for a restart
-inline constexpr int32_t kUninstallDeclined = 2;
-inline constexpr int32_t kUninstallAppRunning = 7;
-inline constexpr int32_t kUninstallOtherSetup = 12;
 
 // The setup's own Apps & Features entry, "{AppId}" under HKLM's Uninstall key.
 struct AppsEntry {
@@ -48,6 +42,6 @@ AppsEntry findOwnAppsEntry();
 bool mayTouchPath(const std::wstring& base, const std::wstring& path);
 
 // Runs the whole uninstall; `exePath` is the running executable's full path.
-int32_t runUninstall(const SwitchSet& switches, const std::wstring& exePath, uninstall::Ui* ui);
+UninstallExit runUninstall(const SwitchSet& switches, const std::wstring& exePath, uninstall::Ui* ui);
 
 }  // namespace zs

@@ -12,16 +12,19 @@ namespace {
 
 using test::LogCapture;
 
+// A category as a number, the way it travels to a window; numbers outside the categories included.
+StopCategory category(int number) { return static_cast<StopCategory>(number); }
+
 TEST(Failure, UserTextsNameWhatTheCategorySaysAndNoNumbers) {
-  EXPECT_EQ(userText(1, L"C:\\Program Files\\Zelvan\\a.dll"), L"Couldn't write to C:\\Program Files\\Zelvan\\a.dll.");
-  EXPECT_EQ(userText(2, L"ignored"), L"There wasn't enough disk space.");
-  EXPECT_EQ(userText(3, L"HKLM\\SOFTWARE\\Brightmoor"), L"Couldn't change the Windows registry.");
-  EXPECT_EQ(userText(4, L""), L"This setup file is damaged.");
-  EXPECT_EQ(userText(5, L"Zelvan.exe"), L"A file is in use: Zelvan.exe.");
-  EXPECT_EQ(userText(6, L""), L"Something unexpected happened. The log has the details.");
-  EXPECT_EQ(userText(0, L"x"), L"");
-  EXPECT_EQ(userText(7, L"x"), L"");
-  EXPECT_EQ(userText(-1, L"x"), L"");
+  EXPECT_EQ(userText(category(1), L"C:\\Program Files\\Zelvan\\a.dll"), L"Couldn't write to C:\\Program Files\\Zelvan\\a.dll.");
+  EXPECT_EQ(userText(category(2), L"ignored"), L"There wasn't enough disk space.");
+  EXPECT_EQ(userText(category(3), L"HKLM\\SOFTWARE\\Brightmoor"), L"Couldn't change the Windows registry.");
+  EXPECT_EQ(userText(category(4), L""), L"This setup file is damaged.");
+  EXPECT_EQ(userText(category(5), L"Zelvan.exe"), L"A file is in use: Zelvan.exe.");
+  EXPECT_EQ(userText(category(6), L""), L"Something unexpected happened. The log has the details.");
+  EXPECT_EQ(userText(category(0), L"x"), L"");
+  EXPECT_EQ(userText(category(7), L"x"), L"");
+  EXPECT_EQ(userText(category(-1), L"x"), L"");
 }
 
 Stop catchStop(void (*f)()) {
@@ -37,15 +40,15 @@ Stop catchStop(void (*f)()) {
 TEST(Failure, WriteFailuresLogTheErrorThenStop) {
   LogCapture log;
   Stop denied = catchStop([] { raiseWriteFailure(L"C:\\Z\\a.dll", 5); });
-  EXPECT_EQ(denied.kind, Stop::kFailed);
-  EXPECT_EQ(denied.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(denied.kind, StopKind::Failed);
+  EXPECT_EQ(denied.category, StopCategory::WriteFailed);
   EXPECT_EQ(denied.detail, L"C:\\Z\\a.dll");
   EXPECT_EQ(userText(denied.category, denied.detail), L"Couldn't write to C:\\Z\\a.dll.");
 
   for (unsigned long code : {112ul, 39ul}) {
     Stop full = code == 112 ? catchStop([] { raiseWriteFailure(L"C:\\Z\\b.dll", 112); })
                             : catchStop([] { raiseWriteFailure(L"C:\\Z\\b.dll", 39); });
-    EXPECT_EQ(full.category, static_cast<int32_t>(StopCategory::DiskFull)) << code;
+    EXPECT_EQ(full.category, StopCategory::DiskFull) << code;
     EXPECT_TRUE(full.detail.empty());
     EXPECT_EQ(userText(full.category, full.detail), L"There wasn't enough disk space.");
   }
@@ -58,7 +61,7 @@ TEST(Failure, WriteFailuresLogTheErrorThenStop) {
 TEST(Failure, RegistryFailuresCarryTheKeyButDoNotShowIt) {
   LogCapture log;
   Stop s = catchStop([] { raiseRegistryFailure(L"HKLM\\SOFTWARE\\Brightmoor", 5); });
-  EXPECT_EQ(s.category, static_cast<int32_t>(StopCategory::RegistryFailed));
+  EXPECT_EQ(s.category, StopCategory::RegistryFailed);
   EXPECT_EQ(s.detail, L"HKLM\\SOFTWARE\\Brightmoor");
   EXPECT_EQ(userText(s.category, s.detail).find(L"Brightmoor"), std::wstring::npos);
   ASSERT_EQ(log.lines().size(), 1u);
@@ -74,8 +77,8 @@ TEST(Failure, CancelIsHonouredBeforeTheCommitAndRefusedAfterIt) {
     state.cancelPoint();
     ADD_FAILURE() << "no Stop";
   } catch (const Stop& s) {
-    EXPECT_EQ(s.kind, Stop::kCancelled);
-    EXPECT_EQ(s.category, 0);
+    EXPECT_EQ(s.kind, StopKind::Cancelled);
+    EXPECT_EQ(s.category, StopCategory::None);
     EXPECT_TRUE(s.detail.empty());
   }
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"Cancel was asked for."}));

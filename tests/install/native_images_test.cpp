@@ -119,7 +119,7 @@ TEST_F(NativeImagesInstall, ImagesAreMadeAfterTheFilesAndCheckedAndTheVerdictRea
   CancellingSink progress(-1, 0, ngen);
   LogCapture log;
   RunOutcome outcome = install(payload, &progress);
-  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
   EXPECT_TRUE(outcome.optimized);
   EXPECT_EQ(outcome.startupNote, L"");
   EXPECT_EQ(ngen.images(), (std::vector<std::string>{exe() + "|" + kMvidA,
@@ -128,7 +128,7 @@ TEST_F(NativeImagesInstall, ImagesAreMadeAfterTheFilesAndCheckedAndTheVerdictRea
   EXPECT_TRUE(contains(lines, "Check: Zelvan verified, MVID " + kMvidA + "."));
   EXPECT_TRUE(contains(lines, "Start-up: Optimized"));
   EXPECT_TRUE(contains(lines, "Installed. Start-up: Optimized."));
-  // The bar of step 2 lands on each run's target, that of step 3 on each checked line.
+  // The native-image bar lands on each run's target, the checking bar on each checked line.
   auto has = [&](int32_t step, int32_t percent) {
     return std::find(progress.running.begin(), progress.running.end(), std::make_pair(step, percent)) !=
            progress.running.end();
@@ -143,7 +143,7 @@ TEST_F(NativeImagesInstall, AnImageThatNeverMatchesStillInstallsButNotOptimizedW
   TestPayload payload(files(0xaa, L"never.dll"), kImages + "Install: {app}\\never.dll; Verify: yes\n");
   LogCapture log;
   RunOutcome outcome = install(payload, nullptr);
-  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
   EXPECT_FALSE(outcome.optimized);
   EXPECT_EQ(outcome.startupNote, L"never has no matching native image");
   EXPECT_TRUE(contains(log.lines(), "Installed. Start-up: Not optimized."));
@@ -155,7 +155,7 @@ TEST_F(NativeImagesInstall, ACancelWhileImagesAreMadeUninstallsThemInTheRollback
   CancellingSink sink(2, 80, ngen);  // after the first image is made
   LogCapture log;
   RunOutcome outcome = install(payload, &sink, {}, &sink);
-  EXPECT_EQ(outcome.result, 2);
+  EXPECT_EQ(outcome.result, ExitCode::Cancelled);
   EXPECT_EQ(sink.imagesWhenCancelled, 1u);
   EXPECT_TRUE(ngen.images().empty());
   auto calls = ngen.calls();
@@ -168,13 +168,13 @@ TEST_F(NativeImagesInstall, ACancelWhileImagesAreMadeUninstallsThemInTheRollback
 
 TEST_F(NativeImagesInstall, AnUpgradeRemovesTheOldImagesWhileTheOldFilesAreThereAndARollbackQueuesThemAgain) {
   TestPayload first(files(0xaa), kImages);
-  ASSERT_EQ(install(first, nullptr).result, 0);
+  ASSERT_EQ(install(first, nullptr).result, ExitCode::Installed);
 
   TestPayload second(files(0xbb), kImages, "2.6.0.0");
   {
     LogCapture log;
     RunOutcome outcome = install(second, nullptr, earlierInstall(second));
-    ASSERT_EQ(outcome.result, 0) << outcome.detail;
+    ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
     EXPECT_TRUE(outcome.optimized);
   }
   auto calls = ngen.calls();
@@ -188,7 +188,7 @@ TEST_F(NativeImagesInstall, AnUpgradeRemovesTheOldImagesWhileTheOldFilesAreThere
   TestPayload third(files(0xcc), kImages, "2.7.0.0");
   CancellingSink sink(2, 80, ngen);
   RunOutcome outcome = install(third, &sink, earlierInstall(third), &sink);
-  EXPECT_EQ(outcome.result, 2);
+  EXPECT_EQ(outcome.result, ExitCode::Cancelled);
   EXPECT_EQ(test::readBytes(folder + L"\\Zelvan.exe"), assembly(0xbb));
   calls = ngen.calls();
   EXPECT_LT(indexOf(calls, "install /queue /nologo " + exe() + " " + kMvidB), calls.size());

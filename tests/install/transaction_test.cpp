@@ -123,7 +123,7 @@ TEST_F(TransactionTest, FreshInstallPlacesEveryFileAndReportsEveryStep) {
   RecordingSink sink;
   LogCapture log;
   RunOutcome outcome = install(payload, &sink);
-  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
   for (const TestFile& f : version1())
     EXPECT_EQ(readBytes(folder + L"\\" + relativeToApp(f.dest)), f.content) << wideToUtf8(f.dest);
   expectNoJournalAndNoWorkFolders();
@@ -157,9 +157,9 @@ TEST_F(TransactionTest, FreshInstallPlacesEveryFileAndReportsEveryStep) {
 
 TEST_F(TransactionTest, InstallingTheSameFilesAgainLeavesThemInPlace) {
   TestPayload payload(version1());
-  ASSERT_EQ(install(payload).result, 0);
+  ASSERT_EQ(install(payload).result, ExitCode::Installed);
   LogCapture log;
-  ASSERT_EQ(install(payload).result, 0);
+  ASSERT_EQ(install(payload).result, ExitCode::Installed);
   std::vector<std::string> lines = log.lines();
   EXPECT_TRUE(contains(lines, "Already here and identical, left in place: Zelvan.exe"));
   EXPECT_TRUE(contains(lines, "Already here and identical, left in place: Fonts\\Sub\\deep.ttf"));
@@ -168,14 +168,14 @@ TEST_F(TransactionTest, InstallingTheSameFilesAgainLeavesThemInPlace) {
 
 TEST_F(TransactionTest, UpgradeInPlaceKeepsUnchangedFilesAndReplacesChangedOnes) {
   TestPayload first(version1());
-  ASSERT_EQ(install(first).result, 0);
+  ASSERT_EQ(install(first).result, ExitCode::Installed);
   std::vector<TestFile> v2 = version1();
   v2[0].content = "program two";
   v2.push_back({L"{app}\\new.dll", "new"});
   TestPayload second(v2, "", "2.6.0.0");
   LogCapture log;
   RunOutcome outcome = install(second, nullptr, ownInstallHere());
-  ASSERT_EQ(outcome.result, 0);
+  ASSERT_EQ(outcome.result, ExitCode::Installed);
   EXPECT_EQ(readBytes(folder + L"\\Zelvan.exe"), "program two");
   EXPECT_EQ(readBytes(folder + L"\\new.dll"), "new");
   std::vector<std::string> lines = log.lines();
@@ -194,8 +194,8 @@ TEST_F(TransactionTest, AStagedFileWhoseHashDiffersRollsEverythingBack) {
   RecordingSink sink;
   LogCapture log;
   RunOutcome outcome = install(payload, &sink);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  EXPECT_EQ(outcome.result, ExitCode::Failed);
+  EXPECT_EQ(outcome.category, StopCategory::Damaged);
   EXPECT_TRUE(contains(log.lines(), "SHA-256 differs for {app}\\Zelvan.exe"));
   EXPECT_TRUE(contains(log.lines(), "Stopped: This setup file is damaged."));
   EXPECT_EQ(sink.rollingBack, 1);
@@ -218,7 +218,7 @@ TEST_F(TransactionTest, ADamagedLaterChunkIsReportedBeforeAnEarlierFilesHash) {
   RecordingSink sink;
   LogCapture log;
   RunOutcome outcome = install(payload, &sink);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  EXPECT_EQ(outcome.category, StopCategory::Damaged);
   const std::vector<std::string> lines = log.lines();
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) { return l.rfind("Decompress: Windows error 605", 0) == 0; }),
@@ -244,7 +244,7 @@ TEST_F(TransactionTest, OfTwoDamagedFilesTheFirstInScriptOrderIsReported) {
   }
   LogCapture log;
   RunOutcome outcome = install(payload);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::Damaged));
+  EXPECT_EQ(outcome.category, StopCategory::Damaged);
   EXPECT_TRUE(contains(log.lines(), "SHA-256 differs for {app}\\Zelvan.Core.dll"));
   EXPECT_FALSE(contains(log.lines(), "SHA-256 differs for {app}\\Fonts\\Sub\\deep.ttf"));
   EXPECT_FALSE(fileExists(folder));
@@ -252,14 +252,14 @@ TEST_F(TransactionTest, OfTwoDamagedFilesTheFirstInScriptOrderIsReported) {
 
 TEST_F(TransactionTest, ACancelBeforeTheCommitIsHonouredAndRolledBack) {
   TestPayload first(version1());
-  ASSERT_EQ(install(first).result, 0);
+  ASSERT_EQ(install(first).result, ExitCode::Installed);
   std::vector<TestFile> v2 = version1();
   v2[1].content = "changed core";
   TestPayload second(v2, "", "2.6.0.0");
   LogCapture log;
   RunOutcome outcome = install(second, nullptr, ownInstallHere(), true);
-  EXPECT_EQ(outcome.result, 2);
-  EXPECT_EQ(outcome.category, 0);
+  EXPECT_EQ(outcome.result, ExitCode::Cancelled);
+  EXPECT_EQ(outcome.category, StopCategory::None);
   EXPECT_TRUE(contains(log.lines(), "Cancel was asked for."));
   for (const TestFile& f : version1())
     EXPECT_EQ(readBytes(folder + L"\\" + relativeToApp(f.dest)), f.content) << "the old version is intact";
@@ -268,7 +268,7 @@ TEST_F(TransactionTest, ACancelBeforeTheCommitIsHonouredAndRolledBack) {
 
 TEST_F(TransactionTest, AFileHeldOpenStopsTheRunAfterTenTriesAndTheOldFileStays) {
   TestPayload first(version1());
-  ASSERT_EQ(install(first).result, 0);
+  ASSERT_EQ(install(first).result, ExitCode::Installed);
   std::vector<TestFile> v2 = version1();
   v2[0].content = "program two";
   TestPayload second(v2, "", "2.6.0.0");
@@ -278,8 +278,8 @@ TEST_F(TransactionTest, AFileHeldOpenStopsTheRunAfterTenTriesAndTheOldFileStays)
   LogCapture log;
   RunOutcome outcome = install(second, &sink, ownInstallHere());
   CloseHandle(held);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::FileInUse));
+  EXPECT_EQ(outcome.result, ExitCode::Failed);
+  EXPECT_EQ(outcome.category, StopCategory::FileInUse);
   EXPECT_EQ(outcome.detail, L"Zelvan.exe");
   EXPECT_EQ(sink.inUse, std::vector<std::wstring>{L"Zelvan.exe"});
   std::vector<std::string> lines = log.lines();
@@ -295,8 +295,8 @@ TEST_F(TransactionTest, AFolderWhereAFileGoesFailsTheRun) {
   ASSERT_TRUE(CreateDirectoryW((folder + L"\\Zelvan.exe").c_str(), nullptr));
   TestPayload payload(version1());
   RunOutcome outcome = install(payload);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.result, ExitCode::Failed);
+  EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
   EXPECT_EQ(outcome.detail, folder + L"\\Zelvan.exe");
   EXPECT_TRUE(isDirectory(folder + L"\\Zelvan.exe")) << "what was there before stays";
   expectNoJournalAndNoWorkFolders();
@@ -321,15 +321,15 @@ TEST_F(TransactionTest, AnOldFolderSwappedForALinkAfterDetectionIsRefusedAndNoth
   test::removeLink(old);
   // A journal whose old folder is a link is not trusted for the rollback: it waits for the next
   // start, when the link is gone.
-  EXPECT_NE(outcome.result, 0);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_NE(outcome.result, ExitCode::Installed);
+  EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
   EXPECT_EQ(outcome.detail, normalizePath(old) + L"\\unins000.exe");
   EXPECT_TRUE(contains(log.lines(), "A link is in the path, refused: " + wideToUtf8(outcome.detail)));
   std::vector<FolderEntry> after;
   ASSERT_TRUE(listFolder(behind, after));
   EXPECT_EQ(after.size(), 2u) << "no backup folder was made behind the link";
   for (const wchar_t* name : {L"unins000.exe", L"Zelvan.exe"}) EXPECT_EQ(readBytes(behind + L"\\" + name), "theirs");
-  EXPECT_EQ(recoverAtStartup(knownFolders(), payload.payload().script.setup.appId, nullptr), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(knownFolders(), payload.payload().script.setup.appId, nullptr), Recovery::GoOn);
   EXPECT_FALSE(fileExists(folder)) << "the new folder was rolled back";
   expectNoJournalAndNoWorkFolders();
 }
@@ -362,7 +362,7 @@ TEST_F(TransactionTest, MovingAsideNamesWhereTheLinkIs) {
       moveAside(run, c.path);
       ADD_FAILURE() << "no Stop for " << wideToUtf8(c.path);
     } catch (const Stop& stop) {
-      EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::WriteFailed));
+      EXPECT_EQ(stop.category, StopCategory::WriteFailed);
       EXPECT_EQ(stop.detail, c.path);
     }
     EXPECT_EQ(log.lines(), std::vector<std::string>{c.line + wideToUtf8(c.path)});

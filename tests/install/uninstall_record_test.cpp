@@ -147,7 +147,7 @@ TEST_F(RecordAndEntryTest, AFreshInstallWritesARecordThatItsEntryVouchesFor) {
   TestPayload payload(files(), sections(kLines), "2.5.0.1412");
   LogCapture log;
   RunOutcome outcome = install(payload, {L"assoc", L"extra"}, false);
-  ASSERT_EQ(outcome.result, 0) << utf8(outcome.detail);
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << utf8(outcome.detail);
   EXPECT_TRUE(contains(log.lines(), "Registry lines written: 4."));
 
   std::string record = readBytes(folder + L"\\ZelvanUninstall.zsu");
@@ -200,7 +200,7 @@ TEST_F(RecordAndEntryTest, AFreshInstallWritesARecordThatItsEntryVouchesFor) {
 
 TEST_F(RecordAndEntryTest, ASecondRunFindsItsOwnEntryAndLeavesEveryFileInPlace) {
   TestPayload payload(files(), sections(kLines), "2.5.0.1412");
-  ASSERT_EQ(install(payload, {L"assoc"}, false).result, 0);
+  ASSERT_EQ(install(payload, {L"assoc"}, false).result, ExitCode::Installed);
   std::string firstRecord = readBytes(folder + L"\\ZelvanUninstall.zsu");
 
   ExistingInstall found = detectExistingInstall(payload.payload().script, knownFolders());
@@ -209,7 +209,7 @@ TEST_F(RecordAndEntryTest, ASecondRunFindsItsOwnEntryAndLeavesEveryFileInPlace) 
   EXPECT_EQ(found.tasks, L"assoc");
   LogCapture log;
   RunOutcome outcome = install(payload, {L"assoc"}, true);
-  ASSERT_EQ(outcome.result, 0) << utf8(outcome.detail);
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << utf8(outcome.detail);
   std::vector<std::string> lines = log.lines();
   EXPECT_TRUE(contains(lines, "Mode repair. Folder " + utf8(folder) + ". Old folder " + utf8(folder) + "."));
   for (const TestFile& f : files())
@@ -226,12 +226,12 @@ TEST_F(RecordAndEntryTest, AnUpgradeTakesAwayTheLinesOfTasksTurnedOffAndLinesThe
   TestPayload first(files(), sections(kLines + "Root: HKLM; Key: <soft>; Name: Dropped; Type: string; Data: old; "
                                                "Uninstall: value\n"),
                     "2.5.0.1412");
-  ASSERT_EQ(install(first, {L"assoc", L"extra"}, false).result, 0);
+  ASSERT_EQ(install(first, {L"assoc", L"extra"}, false).result, ExitCode::Installed);
   ASSERT_TRUE(keyExists(RegRoot::Hkcr, RegView::View64, cls));
 
   TestPayload second(files("core two"), sections(kLines), "2.6.0.0");
   LogCapture log;
-  ASSERT_EQ(install(second, {L"extra"}, true).result, 0);
+  ASSERT_EQ(install(second, {L"extra"}, true).result, ExitCode::Installed);
   EXPECT_TRUE(contains(log.lines(), "Registry lines written: 2."));
   EXPECT_FALSE(keyExists(RegRoot::Hkcr, RegView::View64, cls)) << "the assoc task's key went as a whole";
   DWORD type = 0;
@@ -250,7 +250,7 @@ TEST_F(RecordAndEntryTest, AnUpgradeTakesAwayTheLinesOfTasksTurnedOffAndLinesThe
 
 TEST_F(RecordAndEntryTest, ACancelAfterTheEntryPutsThePreviousEntryBackValueByValue) {
   TestPayload first(files(), sections(kLines), "2.5.0.1412");
-  ASSERT_EQ(install(first, {L"assoc"}, false).result, 0);
+  ASSERT_EQ(install(first, {L"assoc"}, false).result, ExitCode::Installed);
   // The state the next run starts from: a value the setup would create anew, one it never
   // writes, and an expandable string where a registry line goes.
   ASSERT_TRUE(deleteValue(RegRoot::Hklm, RegView::View64, entryKey, L"InstallDate"));
@@ -269,7 +269,7 @@ TEST_F(RecordAndEntryTest, ACancelAfterTheEntryPutsThePreviousEntryBackValueByVa
   CancelAtStep2 sink;
   LogCapture log;
   RunOutcome outcome = install(second, {L"extra"}, true, &sink, &sink);
-  EXPECT_EQ(outcome.result, 2);
+  EXPECT_EQ(outcome.result, ExitCode::Cancelled);
   EXPECT_TRUE(contains(log.lines(), "Cancel was asked for."));
   EXPECT_TRUE(contains(log.lines(), "Registry lines written: 2.")) << "the cancel came after the registry step";
 
@@ -287,7 +287,7 @@ TEST_F(RecordAndEntryTest, ACancelAfterTheEntryPutsThePreviousEntryBackValueByVa
 
 TEST_F(RecordAndEntryTest, AFileHeldOpenAtTheRecordStopsTheRunAndTheRegistryComesBack) {
   TestPayload first(files(), sections(kLines), "2.5.0.1412");
-  ASSERT_EQ(install(first, {L"assoc"}, false).result, 0);
+  ASSERT_EQ(install(first, {L"assoc"}, false).result, ExitCode::Installed);
   auto entryBefore = allValues(RegRoot::Hklm, entryKey);
   auto clsBefore = allValues(RegRoot::Hkcr, cls + L"\\shell\\open\\command");
   ASSERT_TRUE(test::writeBytes(folder + L"\\ZelvanUninstall.zsu.tmp", "left over"));
@@ -299,8 +299,8 @@ TEST_F(RecordAndEntryTest, AFileHeldOpenAtTheRecordStopsTheRunAndTheRegistryCome
   LogCapture log;
   RunOutcome outcome = install(second, {L"extra"}, true);
   CloseHandle(held);
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::FileInUse));
+  EXPECT_EQ(outcome.result, ExitCode::Failed);
+  EXPECT_EQ(outcome.category, StopCategory::FileInUse);
   EXPECT_EQ(outcome.detail, L"ZelvanUninstall.zsu.tmp");
   EXPECT_TRUE(contains(log.lines(), "Registry lines written: 2."));
 
@@ -319,8 +319,8 @@ TEST_F(RecordAndEntryTest, AFolderWhereTheRecordGoesFailsTheRunAndRollbackFinish
   TestPayload payload(files(), sections(kLines), "2.5.0.1412");
   LogCapture log;
   RunOutcome outcome = install(payload, {L"assoc"}, false);
-  EXPECT_EQ(outcome.result, 1) << "not 10: nothing was journalled that rollback cannot undo";
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.result, ExitCode::Failed) << "not 10: nothing was journalled that rollback cannot undo";
+  EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
   EXPECT_EQ(outcome.detail, folder + L"\\ZelvanUninstall.zsu.tmp");
   EXPECT_TRUE(isDirectory(folder + L"\\ZelvanUninstall.zsu.tmp"));
   EXPECT_FALSE(test::fileExists(folder + L"\\Zelvan.exe"));

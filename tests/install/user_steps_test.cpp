@@ -137,7 +137,7 @@ TEST_F(UserStepsTest, AFreshInstallMakesTheUsersFoldersFilesAndShortcuts) {
   TestPayload payload(filesWithSeeds(), kSections);
   LogCapture log;
   RunOutcome outcome = install(payload, {L"desktopicon"});
-  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
 
   EXPECT_TRUE(isDirectory(folders.docs + L"\\Zelvan\\Projects"));
   EXPECT_TRUE(isDirectory(folders.appdata + L"\\Zelvan"));
@@ -160,14 +160,14 @@ TEST_F(UserStepsTest, AFreshInstallMakesTheUsersFoldersFilesAndShortcuts) {
 TEST_F(UserStepsTest, ARepairKeepsTheUsersChangesAndTakesAwayTheUnchosenShortcut) {
   if (signedInUserTokens().impersonation == nullptr) GTEST_SKIP() << "this prefix gives no user token";
   TestPayload payload(filesWithSeeds(), kSections);
-  ASSERT_EQ(install(payload, {L"desktopicon"}).result, 0);
+  ASSERT_EQ(install(payload, {L"desktopicon"}).result, ExitCode::Installed);
   ASSERT_TRUE(writeBytes(settings() + L".tmp", "changed by the user"));
   ASSERT_TRUE(deleteFile(settings()));
   ASSERT_TRUE(moveFile(settings() + L".tmp", settings(), false));
   std::string oldStartMenuLink = readBytes(startMenuLink());
 
   RunOutcome outcome = install(payload, {}, ownInstallHere());
-  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
   EXPECT_EQ(readBytes(settings()), "changed by the user");
   EXPECT_TRUE(fileExists(startMenuLink())) << "replaced by a fresh one";
   EXPECT_FALSE(fileExists(desktopLink())) << "its task is off now";
@@ -195,7 +195,7 @@ TEST_F(UserStepsTest, ACancelBeforeTheCommitTakesBackFoldersFilesAndShortcutsBut
   };
   LogCapture log;
   RunOutcome outcome = transaction.run();
-  EXPECT_EQ(outcome.result, 2);
+  EXPECT_EQ(outcome.result, ExitCode::Cancelled);
   EXPECT_TRUE(sawEverything) << "every step had made its changes before the cancel";
 
   EXPECT_EQ(readBytes(desktopLink()), "the user's own shortcut") << "moved back from {setupdata}\\bak";
@@ -225,7 +225,7 @@ TEST_F(UserStepsTest, AFirstRunFileStillInItsSideFileIsTakenBackByTheRollback) {
     side = settings() + L".zsseed" + transaction.state().runSuffix;
     ASSERT_TRUE(MoveFileW(settings().c_str(), side.c_str()));
   };
-  EXPECT_EQ(transaction.run().result, 2);
+  EXPECT_EQ(transaction.run().result, ExitCode::Cancelled);
   EXPECT_FALSE(side.empty());
   EXPECT_FALSE(fileExists(side));
   EXPECT_FALSE(fileExists(folders.appdata + L"\\Zelvan")) << "nothing keeps the folder any more";
@@ -240,7 +240,7 @@ TEST_F(UserStepsTest, AFolderBehindALinkInTheUsersFoldersIsSkippedAndTheInstallG
   LogCapture log;
   RunOutcome outcome = install(payload, {});
   test::removeLink(folders.docs + L"\\Zelvan");
-  ASSERT_EQ(outcome.result, 0) << outcome.detail;
+  ASSERT_EQ(outcome.result, ExitCode::Installed) << outcome.detail;
   std::vector<std::string> lines = log.lines();
   EXPECT_TRUE(contains(lines, "A link is in the path, skipped: " + wideToUtf8(folders.docs + L"\\Zelvan\\Projects")));
   EXPECT_TRUE(contains(lines, "A link is in the path, skipped: " + wideToUtf8(welcome())));
@@ -257,8 +257,8 @@ TEST_F(UserStepsTest, AShortcutFolderBehindALinkFailsTheRunAndNothingStays) {
   LogCapture log;
   RunOutcome outcome = install(payload, {});
   test::removeLink(folders.programs + L"\\Zelvan");
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.result, ExitCode::Failed);
+  EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
   EXPECT_EQ(outcome.detail, startMenuLink());
   EXPECT_TRUE(contains(log.lines(), "A link is in the path, refused: " + wideToUtf8(startMenuLink())));
   EXPECT_FALSE(fileExists(elsewhere + L"\\Zelvan.lnk"));
@@ -271,8 +271,8 @@ TEST_F(UserStepsTest, AShortcutWhoseFolderIsNotKnownFailsTheRunInsteadOfLandingA
   TestPayload payload(filesWithSeeds(), kSections);
   LogCapture log;
   RunOutcome outcome = install(payload, {L"desktopicon"});
-  EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(outcome.category, static_cast<int32_t>(StopCategory::WriteFailed));
+  EXPECT_EQ(outcome.result, ExitCode::Failed);
+  EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
   EXPECT_EQ(outcome.detail, L"\\Zelvan.lnk");
   EXPECT_TRUE(contains(log.lines(), "The shortcut's folder is not known here: \\Zelvan.lnk"));
   EXPECT_FALSE(fileExists(startMenuLink())) << "rolled back";
@@ -321,8 +321,8 @@ TEST_F(UserStepsAloneTest, AFirstRunFileWhoseBytesDifferFromItsShaMeansADamagedS
     writeFirstRunFiles(*run, user);
     ADD_FAILURE() << "no Stop";
   } catch (const Stop& stop) {
-    EXPECT_EQ(stop.kind, Stop::kFailed);
-    EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::Damaged));
+    EXPECT_EQ(stop.kind, StopKind::Failed);
+    EXPECT_EQ(stop.category, StopCategory::Damaged);
   }
   EXPECT_TRUE(run->buffer.empty()) << "released on the way out too";
   EXPECT_FALSE(fileExists(settings()));
@@ -432,7 +432,7 @@ TEST_F(WarmUpTest, ACancelDuringTheWarmUpReachesTheRunnerAndStopsTheInstall) {
     runWarmUp(*run, user);
     ADD_FAILURE() << "no Stop";
   } catch (const Stop& stop) {
-    EXPECT_EQ(stop.kind, Stop::kCancelled);
+    EXPECT_EQ(stop.kind, StopKind::Cancelled);
   }
   EXPECT_TRUE(runnerSawCancel);
 }

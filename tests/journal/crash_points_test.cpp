@@ -66,12 +66,12 @@ void crashAt(Sandbox& box, const Reference& ref, int record, CrashWhere where) {
 }
 
 void expectRecoversTo(Sandbox& box, const MachineState& expected, const std::string& where) {
-  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), kRecoveryGoOn) << where;
+  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), Recovery::GoOn) << where;
   MachineState after = snapshot(box);
   EXPECT_TRUE(after == expected) << where << "\n" << describeDifference(expected, after);
   EXPECT_FALSE(pathExists(box.journalPath())) << where;
   // A second start finds nothing to do and changes nothing.
-  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), kRecoveryGoOn) << where;
+  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), Recovery::GoOn) << where;
   EXPECT_TRUE(snapshot(box) == after) << where << " (second recovery)";
 }
 

@@ -85,8 +85,8 @@ TEST(JournalWriter, AWriteThatCannotBeMadeStopsTheStepWithTheJournalsPath) {
     closed.appendOrFail(L"PUT", {L"C:\\A\\x"});
     changed = true;  // the step would make its change here
   } catch (const Stop& stop) {
-    EXPECT_EQ(stop.kind, Stop::kFailed);
-    EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::WriteFailed));
+    EXPECT_EQ(stop.kind, StopKind::Failed);
+    EXPECT_EQ(stop.category, StopCategory::WriteFailed);
   }
   EXPECT_FALSE(changed);
   ASSERT_FALSE(log.lines().empty());
@@ -134,7 +134,7 @@ TEST(JournalWriter, ARecordItsReaderWouldRefuseIsNeverWritten) {
       j.appendOrFail(c.kind, c.fields);
       changed = true;  // the step would make its change here
     } catch (const Stop& stop) {
-      EXPECT_EQ(stop.category, static_cast<int32_t>(StopCategory::WriteFailed));
+      EXPECT_EQ(stop.category, StopCategory::WriteFailed);
       EXPECT_EQ(stop.detail, path);
     }
     EXPECT_FALSE(changed);

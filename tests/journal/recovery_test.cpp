@@ -83,7 +83,7 @@ class Recovery : public ::testing::Test {
     ASSERT_TRUE(writeNewFile(box_.journalPath(), bytes));
     MachineState withJournal = snapshot(box_);
     LogCapture log;
-    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
     EXPECT_TRUE(hasLine(log.lines(),
                         "The journal was not valid. Renamed to install.zsj.bad and nothing in it was acted on."));
     EXPECT_EQ(countPrefix(log.lines(), "Undo record"), 0u);
@@ -153,7 +153,7 @@ TEST_F(Recovery, ABadJournalThatCannotTakeItsUsualNameTakesAFreeOne) {
   ASSERT_TRUE(createFolder(bad + L"1"));
   ASSERT_TRUE(writeNewFile(journal, bytes));
   LogCapture log;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_EQ(countPrefix(log.lines(), "Rename of a bad journal: Windows error "), 1u);
   EXPECT_FALSE(hasLine(log.lines(), "The journal was not valid. Renamed to install.zsj.bad and nothing in it was acted on."));
   EXPECT_TRUE(hasLine(log.lines(), "The journal was not valid. Renamed to install.zsj.bad2 and nothing in it was acted on."));
@@ -167,7 +167,7 @@ TEST_F(Recovery, ABadJournalThatCannotTakeItsUsualNameTakesAFreeOne) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(writeNewFile(journal, bytes));
   LogCapture heldLog;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   CloseHandle(held);
   EXPECT_TRUE(hasLine(heldLog.lines(), "The journal was not valid. Renamed to install.zsj.bad3 and nothing in it was acted on."));
   EXPECT_EQ(readBytes(bad), "an older bad journal, held open");
@@ -179,7 +179,7 @@ TEST_F(Recovery, ABadJournalThatCannotTakeItsUsualNameTakesAFreeOne) {
   ASSERT_TRUE(createFolder(bad));
   ASSERT_TRUE(writeNewFile(journal, bytes));
   LogCapture stuck;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_EQ(countPrefix(stuck.lines(), "The journal was not valid. Renamed"), 0u);
   EXPECT_TRUE(hasLine(stuck.lines(), "The journal was not valid and stays unread at " + u8(journal) +
                                          ": it could not be set aside, " + u8(bad) + " is in the way."));
@@ -195,17 +195,17 @@ TEST_F(Recovery, AnEmptyOrEndedJournalIsDeletedUnread) {
   createFolder(box_.folders.setupdata);
   LogCapture log;
   writeNewFile(box_.journalPath(), std::string_view("ZSJ1\n"));
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_FALSE(pathExists(box_.journalPath()));
   writeNewFile(box_.journalPath(), withHarmfulUndo("END\n"));
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_FALSE(pathExists(box_.journalPath()));
   EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
   EXPECT_TRUE(log.lines().empty());
   // No {setupdata} at all: nothing to do, nothing said.
   Sandbox bare;
   deleteTree(bare.folders.setupdata);
-  EXPECT_EQ(recoverAtStartup(bare.folders, bare.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(bare.folders, bare.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_TRUE(log.lines().empty());
 }
 
@@ -223,7 +223,7 @@ TEST_F(Recovery, AJunctionPlantedInTheInstallFolderStopsTheMoveBackAndKeepsTheJo
   MachineState planted = snapshot(box_);
 
   LogCapture log;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::Incomplete);
   auto lines = log.lines();
   EXPECT_TRUE(hasLine(lines, "Undo of a move skipped, a link is in the path: " + u8(box_.app) + "\\a.dll"));
   EXPECT_TRUE(hasLine(lines, "Undo failed for record 5 (MOVE)"));
@@ -239,7 +239,7 @@ TEST_F(Recovery, AJunctionPlantedInTheInstallFolderStopsTheMoveBackAndKeepsTheJo
   ASSERT_TRUE(pathExists(theirs + L"\\a.dll"));
   ASSERT_TRUE(moveFile(theirs, backup, false));
   LogCapture second;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_EQ(countPrefix(second.lines(), "Undo record"), 2u);  // MOVE 5 and DIRNEW 4 (kept after the failure)
   MachineState after = snapshot(box_);
   EXPECT_TRUE(after == before_) << describeDifference(before_, after);
@@ -259,7 +259,7 @@ TEST_F(Recovery, LinksPlantedAfterTheJournalAreNeverWorkedThrough) {
     ~Unplant() { removeLink(link); }
   } unplant{plugins};
   LogCapture log;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::Incomplete);
   EXPECT_TRUE(hasLine(log.lines(), "Undo of a placed file skipped, a link is in the path: " + u8(plugins) + "\\x\\c.dll"));
   EXPECT_EQ(readBytes(outside_ + L"\\x\\c.dll"), "theirs");
   EXPECT_EQ(readBytes(outside_ + L"\\victim.txt"), "precious");
@@ -280,7 +280,7 @@ TEST_F(Recovery, ACommittedJournalIsFinishedByTheRunOrByTheNextStart) {
     }  // the process dies here when the cleanup is left to the next start
     if (byNextStart) {
       EXPECT_TRUE(pathExists(backup + L"\\a.dll"));
-      EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+      EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
       EXPECT_TRUE(hasLine(log.lines(), "An earlier run committed but did not finish its cleanup. Finishing it."));
     }
     auto lines = log.lines();
@@ -315,7 +315,7 @@ TEST_F(Recovery, ACancelBeforeCommitWinsAndOneAfterIsRefused) {
     commitRun(in);
     ADD_FAILURE() << "the commit went ahead after a cancel";
   } catch (const Stop& stop) {
-    EXPECT_EQ(stop.kind, Stop::kCancelled);
+    EXPECT_EQ(stop.kind, StopKind::Cancelled);
   }
   JournalImage image;
   ASSERT_EQ(readJournal(box_.journalPath(), image), JournalState::Valid);
@@ -347,7 +347,7 @@ TEST_F(Recovery, UndoIsCarefulRatherThanForceful) {
   HANDLE held = CreateFileW(c.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   LogCapture log;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::Incomplete);
   auto lines = log.lines();
   EXPECT_EQ(countPrefix(lines, "Undo delete " + u8(c) + ": Windows error "), 10u);
   EXPECT_TRUE(hasLine(lines, "Undo failed for record 11 (PUT)"));
@@ -358,7 +358,7 @@ TEST_F(Recovery, UndoIsCarefulRatherThanForceful) {
   EXPECT_EQ(std::count(journal.begin(), journal.end(), std::string("UNDONE\t5\n")), 1);
   CloseHandle(held);
   LogCapture again;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_EQ(countPrefix(again.lines(), "Undo record"), 3u);  // PUT 11, DIRNEW 10, DIRNEW 9
   MachineState after = snapshot(box_);
   EXPECT_TRUE(after == before_) << describeDifference(before_, after);
@@ -368,7 +368,7 @@ TEST_F(Recovery, UndoIsCarefulRatherThanForceful) {
   dieAfter(box_, 5);
   writeNewFile(box_.app + L"\\a.dll", std::string_view("someone else's"));
   LogCapture both;
-  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), kRecoveryIncomplete);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::Incomplete);
   EXPECT_TRUE(hasLine(both.lines(), "Undo of a move: both exist: " + u8(box_.app) + "\\a.dll"));
   EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "someone else's");
   EXPECT_EQ(readBytes(box_.app + L"\\.zsold" + kRunSuffix + L"\\a.dll"), "old a");
@@ -394,7 +394,7 @@ TEST_F(Recovery, TheUsersFoldersAreTouchedOnlyAsTheUserAndOnlyWhatTheRunWrote) {
     return selfImpersonation()(work);
   };
   LogCapture log;
-  EXPECT_EQ(recoverAtStartup(noUser, box_.appId, nullptr, options), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(noUser, box_.appId, nullptr, options), zs::Recovery::GoOn);
   EXPECT_TRUE(hasLine(log.lines(), "Skipping a seed with no user token"));
   EXPECT_TRUE(hasLine(log.lines(), "Skipping a folder that isn't this run's to touch: " + u8(box_.folders.docs) + "\\Zelvan"));
   EXPECT_EQ(asked, 0);
@@ -412,7 +412,7 @@ TEST_F(Recovery, TheUsersFoldersAreTouchedOnlyAsTheUserAndOnlyWhatTheRunWrote) {
       writeNewFile(seed, std::string_view("{\"first\": false}"));
     }
     asked = 0;
-    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, options), kRecoveryGoOn);
+    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, options), zs::Recovery::GoOn);
     EXPECT_EQ(asked, 2);  // the seed and its folder
     EXPECT_EQ(pathExists(seed), changed);
   }
@@ -439,7 +439,7 @@ TEST_F(Recovery, SetupDataThatIsNotOursIsRenamedAwayAndNeverRead) {
   ASSERT_TRUE(plantLink(setupdata, theirs));
   createFolder(setupdata + L".bad-1");
   LogCapture log;
-  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), kRecoveryGoOn);
+  EXPECT_EQ(recoverAtStartup(box.folders, box.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_TRUE(hasLine(log.lines(), "{setupdata} was not ours: renamed to " + u8(setupdata) + ".bad-2"));
   EXPECT_EQ(countPrefix(log.lines(), "Undo record"), 0u);
   EXPECT_EQ(readBytes(box.app + L"\\keep.txt"), "keep");

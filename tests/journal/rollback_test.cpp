@@ -47,7 +47,7 @@ class Rollback : public ::testing::Test {
     deleteFile(box_.journalPath());
     ASSERT_TRUE(writeNewFile(box_.journalPath(), bytes));
   }
-  int32_t recover(EngineSink* sink = nullptr) {
+  Recovery recover(EngineSink* sink = nullptr) {
     RollbackOptions o;
     o.asUser = selfImpersonation();
     o.retryPauseMs = 10;
@@ -64,7 +64,7 @@ TEST_F(Rollback, RecordsAlreadyUndoneAreNotUndoneAgain) {
   write(head() + u8(L"PUT\t" + kept) + "\n" + u8(L"PUT\t" + placed) + "\nUNDONE\t2\n");
   LogCapture log;
   CountingSink sink;
-  EXPECT_EQ(recover(&sink), kRecoveryGoOn);
+  EXPECT_EQ(recover(&sink), Recovery::GoOn);
   EXPECT_EQ(sink.rollingBack, 1);
   auto lines = log.lines();
   EXPECT_TRUE(hasLine(lines, "An earlier run did not finish. Rolling back first."));
@@ -85,14 +85,14 @@ TEST_F(Rollback, ARecordThatCouldNeverBeUndoneSetsTheWholeJournalAside) {
   std::wstring key = box_.regBase + L"\\Odd";
   write(head() + u8(L"REGOLD\tHKLM\t64\t" + key + L"\tV\t3\t0a1") + "\n" + u8(L"REGOLD\tHKLM\t64\t" + key + L"\tW\t4\t0a000000") + "\n");
   LogCapture log;
-  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_EQ(recover(), Recovery::GoOn);
   auto lines = log.lines();
   EXPECT_TRUE(hasLine(lines, "Journal line 2 (REGOLD) failed the path check"));
   EXPECT_TRUE(hasLine(lines, "The journal was not valid. Renamed to install.zsj.bad and nothing in it was acted on."));
   EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View64, key));  // not even the good record was undone
   EXPECT_FALSE(pathExists(box_.journalPath()));
   LogCapture again;
-  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_EQ(recover(), Recovery::GoOn);
   EXPECT_TRUE(again.lines().empty());
 }
 
@@ -103,12 +103,12 @@ TEST_F(Rollback, AJournalThatCannotBeReopenedStaysWithResult10) {
   HANDLE holder = CreateFileW(box_.journalPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   LogCapture log;
-  EXPECT_EQ(recover(), kRecoveryIncomplete);
+  EXPECT_EQ(recover(), Recovery::Incomplete);
   CloseHandle(holder);
   ASSERT_FALSE(log.lines().empty());
   EXPECT_EQ(log.lines().back().rfind("Open the journal: Windows error ", 0), 0u);
   EXPECT_TRUE(pathExists(placed));
-  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_EQ(recover(), Recovery::GoOn);
   EXPECT_FALSE(pathExists(placed));
 }
 
@@ -249,7 +249,7 @@ TEST_F(Rollback, AStagingFolderThatWillNotGoIsTriedTenTimesAndSaysWhy) {
   HANDLE h = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   LogCapture log;
-  EXPECT_EQ(recover(), kRecoveryIncomplete);
+  EXPECT_EQ(recover(), Recovery::Incomplete);
   CloseHandle(h);
   auto lines = log.lines();
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -257,7 +257,7 @@ TEST_F(Rollback, AStagingFolderThatWillNotGoIsTriedTenTimesAndSaysWhy) {
             1);
   EXPECT_TRUE(hasLine(lines, "Undo failed for record 2 (STAGE)"));
   EXPECT_FALSE(pathExists(staging + L"\\b.dll"));
-  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_EQ(recover(), Recovery::GoOn);
   EXPECT_FALSE(pathExists(staging));
 }
 
@@ -273,7 +273,7 @@ TEST_F(Rollback, CleanupLeavesABackupFolderThatHasBecomeALink) {
   } unplant{backup};
   write(head() + u8(L"MOVE\t" + box_.app + L"\\a.dll\t" + backup + L"\\a.dll") + "\nCOMMIT\n");
   LogCapture log;
-  EXPECT_EQ(recover(), kRecoveryGoOn);
+  EXPECT_EQ(recover(), Recovery::GoOn);
   EXPECT_TRUE(hasLine(log.lines(), "Left a link in place: " + u8(backup)));
   EXPECT_EQ(readBytes(theirs + L"\\a.dll"), "theirs");
   EXPECT_FALSE(pathExists(box_.journalPath()));

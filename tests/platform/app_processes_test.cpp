@@ -15,7 +15,7 @@ namespace zs {
 namespace {
 
 using test::procHelperPath;
-using test::TempFolder;
+using TempFolder = test::DriveRootFolder;
 
 bool haveDisplay() {
   wchar_t value[64];

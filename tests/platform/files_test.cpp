@@ -16,7 +16,7 @@ namespace {
 
 using test::readText;
 using test::staged;
-using test::TempFolder;
+using TempFolder = test::DriveRootFolder;
 using test::writeText;
 
 std::string hex(const std::array<uint8_t, 32>& d) {

@@ -10,7 +10,7 @@ namespace zs {
 namespace {
 
 using test::staged;
-using test::TempFolder;
+using TempFolder = test::DriveRootFolder;
 
 int code(std::wstring_view folder, uint64_t needed = 0) {
   return checkInstallFolder(folder, knownFolders(), needed).number();

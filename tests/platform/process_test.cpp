@@ -12,7 +12,7 @@ namespace zs {
 namespace {
 
 using test::procHelperPath;
-using test::TempFolder;
+using TempFolder = test::DriveRootFolder;
 
 struct Outcome {
   ProcessResult result;

@@ -247,7 +247,7 @@ TEST_F(PendingRenames, UnmatchedOrWrongTypeLeftAlone) {
 
 // The system's own list, through the system's own scheduling call.
 TEST(PendingRenamesSystem, ScheduledDeleteCanBeTakenBack) {
-  test::TempFolder t;
+  test::DriveRootFolder t;
   ASSERT_TRUE(test::writeText(t / L"doomed.dll", "x"));
   std::wstring path = t / L"doomed.dll";
   ASSERT_TRUE(deleteAtRestart(path));

@@ -16,7 +16,7 @@ namespace zs {
 namespace {
 
 using test::staged;
-using test::TempFolder;
+using TempFolder = test::DriveRootFolder;
 using Descriptor = std::unique_ptr<void, LocalFreeDeleter>;
 
 Descriptor fromSddl(const wchar_t* sddl) {

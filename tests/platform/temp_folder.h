@@ -1,4 +1,4 @@
-// A fresh folder on C: for one test, removed with everything in it afterwards.
+// What the platform tests share: folders at the drive's root, small file helpers, staged links.
 #pragma once
 
 #include <windows.h>
@@ -6,28 +6,14 @@
 #include <string>
 
 #include "platform/files.h"
+#include "support/temp_folder.h"
 
 namespace zs::test {
 
-class TempFolder {
+// Platform tests judge folders by where they lie: theirs are at the drive's root.
+class DriveRootFolder : public TempFolder {
  public:
-  explicit TempFolder(const wchar_t* tag = L"t") {
-    static unsigned counter = 0;
-    wchar_t name[128];
-    swprintf(name, 128, L"C:\\zs-%ls-%lu-%u", tag, GetCurrentProcessId(), ++counter);
-    path_ = name;
-    deleteTree(path_);
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempFolder() { deleteTree(path_); }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::wstring& path() const { return path_; }
-  std::wstring operator/(const std::wstring& rest) const { return path_ + L"\\" + rest; }
-
- private:
-  std::wstring path_;
+  DriveRootFolder() : TempFolder(Where::DriveRoot) {}
 };
 
 inline bool writeText(const std::wstring& path, const std::string& text) {

@@ -22,7 +22,7 @@ namespace zs {
 namespace {
 
 using test::procHelperPath;
-using test::TempFolder;
+using TempFolder = test::DriveRootFolder;
 
 struct ComScope {
   ComScope() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }

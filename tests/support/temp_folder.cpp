@@ -34,11 +34,14 @@ std::atomic<unsigned> g_counter{0};
 
 }  // namespace
 
-TempFolder::TempFolder() {
-  wchar_t temp[MAX_PATH + 1];
-  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-  std::wstring base(temp, n);
-  if (!base.empty() && base.back() == L'\\') base.pop_back();
+TempFolder::TempFolder(Where where) {
+  std::wstring base = L"C:";
+  if (where == Where::UserTemp) {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    base.assign(temp, n);
+    if (!base.empty() && base.back() == L'\\') base.pop_back();
+  }
   for (;;) {
     path_ = base + format(64, L"\\zs-test-%lu-%u", GetCurrentProcessId(), g_counter++);
     if (CreateDirectoryW(path_.c_str(), nullptr)) break;

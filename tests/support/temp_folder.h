@@ -1,4 +1,5 @@
-// A fresh folder under the prefix's temp folder for one test, removed with everything in it.
+// A fresh folder for one test, removed with everything in it: under the prefix's temp folder, or at
+// the system drive's root (C:\zs-...), where no user profile lies above it.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,9 @@ namespace zs::test {
 
 class TempFolder {
  public:
-  TempFolder();
+  enum class Where { UserTemp, DriveRoot };
+
+  explicit TempFolder(Where where = Where::UserTemp);
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
