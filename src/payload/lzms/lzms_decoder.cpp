@@ -462,20 +462,62 @@ inline void copyMatch(uint8_t* out, size_t pos, size_t offset, size_t length) {
   }
 }
 
+// Recently used offsets, most recent first, of one kind of match (LZ offsets, or delta
+// (power << 32) | raw offset pairs). A new offset joins the front only after the next item, so
+// that an item right after a match cannot name the same offset again; a used one leaves at once.
+template <typename Offset>
+struct RecentOffsets {
+  Offset recent[4] = {1, 2, 3, 4};
+  Offset pending = 0;  // offsets are never 0
+  size_t pendingEnd = SIZE_MAX;
+
+  void pushFront(Offset offset) {
+    recent[3] = recent[2];
+    recent[2] = recent[1];
+    recent[1] = recent[0];
+    recent[0] = offset;
+  }
+
+  // Before a match of this kind at `pos`: the last one's offset joins unless other items came
+  // between.
+  void settle(size_t pos) {
+    if (pending != 0 && pos != pendingEnd) {
+      pushFront(pending);
+      pending = 0;
+    }
+  }
+
+  // A repeat match takes its offset out; those behind it move up, and the last place keeps its
+  // value until the pending offset pushes in.
+  Offset take(unsigned k) {
+    const Offset offset = recent[k];
+    for (unsigned i = k; i < 3; ++i) recent[i] = recent[i + 1];
+    return offset;
+  }
+
+  // The match used `offset` and its bytes end at `end`.
+  void used(Offset offset, size_t end) {
+    if (pending != 0) pushFront(pending);
+    pending = offset;
+    pendingEnd = end;
+  }
+};
+
+// Which recent offset a repeat match names: 0, 1 or 2.
+template <uint32_t States>
+inline unsigned repeatIndex(RangeDecoder& rd, Probability (&probs)[2][States], uint32_t (&state)[2]) {
+  if (rd.decode(probs[0], state[0], States) == 0) return 0;
+  if (rd.decode(probs[1], state[1], States) == 0) return 1;
+  return 2;
+}
+
 bool decodeItems(DecoderState& s, uint8_t* out, size_t outSize) {
   size_t pos = 0;
   uint32_t mainState = 0, matchState = 0, lzState = 0, deltaState = 0;
   uint32_t lzRepState[2] = {0, 0};
   uint32_t deltaRepState[2] = {0, 0};
-
-  // Recently used offsets. A new offset joins the front only after the next item, so that an
-  // item right after a match cannot name the same offset again; a used one leaves at once.
-  uint32_t lzRecent[4] = {1, 2, 3, 4};
-  uint32_t lzPending = 0;
-  size_t lzPendingEnd = SIZE_MAX;
-  uint64_t deltaRecent[4] = {1, 2, 3, 4};  // (power << 32) | raw offset
-  uint64_t deltaPending = 0;
-  size_t deltaPendingEnd = SIZE_MAX;
+  RecentOffsets<uint32_t> lzRecent;
+  RecentOffsets<uint64_t> deltaRecent;
 
   RangeDecoder& rd = s.range;
   BitReader& bits = s.bits;
@@ -488,55 +530,25 @@ bool decodeItems(DecoderState& s, uint8_t* out, size_t outSize) {
       continue;
     }
     if (rd.decode(s.matchProbs, matchState, kMatchStates) == 0) {
-      if (lzPending != 0 && pos != lzPendingEnd) {
-        lzRecent[3] = lzRecent[2];
-        lzRecent[2] = lzRecent[1];
-        lzRecent[1] = lzRecent[0];
-        lzRecent[0] = lzPending;
-        lzPending = 0;
-      }
+      lzRecent.settle(pos);
       uint32_t offset;
       if (rd.decode(s.lzProbs, lzState, kLzStates) == 0) {
         if (!s.lzOffset.decode(bits, s.scratch, sym)) return false;
         offset = kOffsetSlots.base[sym] + bits.read(kOffsetSlots.extraBits[sym]);
-      } else if (rd.decode(s.lzRepProbs[0], lzRepState[0], kLzRepStates) == 0) {
-        offset = lzRecent[0];
-        lzRecent[0] = lzRecent[1];
-        lzRecent[1] = lzRecent[2];
-        lzRecent[2] = lzRecent[3];
-      } else if (rd.decode(s.lzRepProbs[1], lzRepState[1], kLzRepStates) == 0) {
-        offset = lzRecent[1];
-        lzRecent[1] = lzRecent[2];
-        lzRecent[2] = lzRecent[3];
       } else {
-        offset = lzRecent[2];
-        lzRecent[2] = lzRecent[3];
+        offset = lzRecent.take(repeatIndex(rd, s.lzRepProbs, lzRepState));
       }
-      if (lzPending != 0) {
-        lzRecent[3] = lzRecent[2];
-        lzRecent[2] = lzRecent[1];
-        lzRecent[1] = lzRecent[0];
-        lzRecent[0] = lzPending;
-      }
-      lzPending = offset;
-
       if (!s.length.decode(bits, s.scratch, sym)) return false;
       const size_t length = kLengthSlots.base[sym] + bits.read(kLengthSlots.extraBits[sym]);
       if (length > outSize - pos || offset > pos) return false;
       copyMatch(out, pos, offset, length);
       pos += length;
-      lzPendingEnd = pos;
+      lzRecent.used(offset, pos);
       continue;
     }
 
     // Delta match: out[i] = out[i - offset] + out[i - span] - out[i - offset - span].
-    if (deltaPending != 0 && pos != deltaPendingEnd) {
-      deltaRecent[3] = deltaRecent[2];
-      deltaRecent[2] = deltaRecent[1];
-      deltaRecent[1] = deltaRecent[0];
-      deltaRecent[0] = deltaPending;
-      deltaPending = 0;
-    }
+    deltaRecent.settle(pos);
     uint64_t pair;
     if (rd.decode(s.deltaProbs, deltaState, kDeltaStates) == 0) {
       if (!s.deltaPower.decode(bits, s.scratch, sym)) return false;
@@ -544,27 +556,9 @@ bool decodeItems(DecoderState& s, uint8_t* out, size_t outSize) {
       if (!s.deltaOffset.decode(bits, s.scratch, sym)) return false;
       const uint64_t raw = kOffsetSlots.base[sym] + bits.read(kOffsetSlots.extraBits[sym]);
       pair = (power << 32) | raw;
-    } else if (rd.decode(s.deltaRepProbs[0], deltaRepState[0], kDeltaRepStates) == 0) {
-      pair = deltaRecent[0];
-      deltaRecent[0] = deltaRecent[1];
-      deltaRecent[1] = deltaRecent[2];
-      deltaRecent[2] = deltaRecent[3];
-    } else if (rd.decode(s.deltaRepProbs[1], deltaRepState[1], kDeltaRepStates) == 0) {
-      pair = deltaRecent[1];
-      deltaRecent[1] = deltaRecent[2];
-      deltaRecent[2] = deltaRecent[3];
     } else {
-      pair = deltaRecent[2];
-      deltaRecent[2] = deltaRecent[3];
+      pair = deltaRecent.take(repeatIndex(rd, s.deltaRepProbs, deltaRepState));
     }
-    if (deltaPending != 0) {
-      deltaRecent[3] = deltaRecent[2];
-      deltaRecent[2] = deltaRecent[1];
-      deltaRecent[1] = deltaRecent[0];
-      deltaRecent[0] = deltaPending;
-    }
-    deltaPending = pair;
-
     if (!s.length.decode(bits, s.scratch, sym)) return false;
     const size_t length = kLengthSlots.base[sym] + bits.read(kLengthSlots.extraBits[sym]);
     const unsigned power = static_cast<unsigned>(pair >> 32);  // below 8
@@ -576,7 +570,7 @@ bool decodeItems(DecoderState& s, uint8_t* out, size_t outSize) {
     for (size_t end = pos + length; pos < end; ++pos) {
       out[pos] = static_cast<uint8_t>(out[pos - off] + out[pos - sp] - out[pos - off - sp]);
     }
-    deltaPendingEnd = pos;
+    deltaRecent.used(pair, pos);
   }
   return true;
 }
