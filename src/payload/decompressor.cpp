@@ -110,20 +110,27 @@ class Session {
   std::unique_ptr<lzms::BufferDecoder> builtIn_;
 };
 
-}  // namespace
-
-bool blockDecompressedLength(const uint8_t* block, uint64_t blockLength, uint64_t& size,
-                             unsigned long& error) {
-  if (blockLength > std::numeric_limits<SIZE_T>::max()) {
+// Lengths the system's SIZE_T cannot carry are refused before a session is opened.
+bool openSession(Session& session, uint64_t blockLength, uint64_t size, unsigned long& error) {
+  if (blockLength > std::numeric_limits<SIZE_T>::max() || size > std::numeric_limits<SIZE_T>::max()) {
     error = ERROR_INVALID_DATA;
     return false;
   }
-  Session session;
   DWORD code = ERROR_SUCCESS;
   if (!session.open(code)) {
     error = code;
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool blockDecompressedLength(const uint8_t* block, uint64_t blockLength, uint64_t& size,
+                             unsigned long& error) {
+  Session session;
+  if (!openSession(session, blockLength, 0, error)) return false;
+  DWORD code = ERROR_SUCCESS;
   SIZE_T needed = 0;
   if (session.run(block, static_cast<SIZE_T>(blockLength), nullptr, 0, needed, code)) {
     if (needed != 0) {
@@ -148,16 +155,9 @@ bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, u
 
 bool decompressBlock(const uint8_t* block, uint64_t blockLength, uint8_t* out, uint64_t size,
                      unsigned long& error, const std::function<void(uint64_t ready)>& ready) {
-  if (blockLength > std::numeric_limits<SIZE_T>::max() || size > std::numeric_limits<SIZE_T>::max()) {
-    error = ERROR_INVALID_DATA;
-    return false;
-  }
   Session session;
+  if (!openSession(session, blockLength, size, error)) return false;
   DWORD code = ERROR_SUCCESS;
-  if (!session.open(code)) {
-    error = code;
-    return false;
-  }
   uint8_t nothing = 0;
   if (out == nullptr && size == 0) out = &nothing;  // an empty block still gets a (zero-length) buffer
   SIZE_T written = 0;
