@@ -10,6 +10,7 @@
 #include "install/preflight.h"
 #include "install/transaction.h"
 #include "journal/recovery.h"
+#include "journal/setup_data.h"
 #include "payload/payload_reader.h"
 #include "platform/app_processes.h"
 #include "platform/files.h"
@@ -28,6 +29,7 @@
 #include "ui/setup_window.h"
 #include "ui/theme_choice.h"
 #include "uninstall/existing_install.h"
+#include "uninstall/temp_copy.h"
 #include "uninstall/uninstaller_role.h"
 
 namespace zs {
@@ -161,7 +163,11 @@ std::optional<Refusal> earlierRunIsSettled(SetupChecks& c) {
     if (!c.switches.silent) rollback = std::make_unique<ui::StartupRollback>(systemTheme());
     recovered = recoverAtStartup(*c.folders, c.payload.script.setup.appId, rollback.get());
   }
-  if (recovered == Recovery::GoOn) return std::nullopt;
+  if (recovered == Recovery::GoOn) {
+    // Uninstaller copies that were cut short left their folders; none of them runs now.
+    removeStaleTemporaryCopies(setupDataPath());
+    return std::nullopt;
+  }
   return Refusal{ui::kPageIncomplete, ExitCode::RollbackIncomplete, {}};
 }
 

@@ -38,13 +38,46 @@ bool hasControlChar(std::wstring_view text, bool tabAllowed) {
   return false;
 }
 
-bool isRecordKey(std::wstring_view key) { return !key.empty() && key.find(L"..") == std::wstring_view::npos; }
+bool isRecordKey(std::wstring_view key) {
+  return !key.empty() && key.find(L"..") == std::wstring_view::npos && key.find(L"\\\\") == std::wstring_view::npos;
+}
+
+// A short (8.3) name stands for whatever long name holds it once the file exists, so its text says
+// nothing about where it leads: a name of at most eight characters and a three-character extension
+// with a "~" in it is taken for one.
+bool looksLikeShortName(std::wstring_view component) {
+  if (component.find(L'~') == std::wstring_view::npos) return false;
+  size_t dot = component.find(L'.');
+  std::wstring_view base = component.substr(0, dot);
+  std::wstring_view extension = dot == std::wstring_view::npos ? std::wstring_view() : component.substr(dot + 1);
+  return base.size() <= 8 && extension.size() <= 3 && extension.find(L'.') == std::wstring_view::npos;
+}
+
+// Console devices answer to their names in any folder, just as "con" does.
+bool isDeviceName(std::wstring_view component) {
+  std::wstring_view base = component.substr(0, component.find(L'.'));
+  return isReservedDeviceName(component) || equalsNoCase(base, L"conin$") || equalsNoCase(base, L"conout$") ||
+         equalsNoCase(base, L"clock$");
+}
+
+// Every component of a path, relative or after an absolute path's drive, names a plain long name.
+bool componentsArePlain(std::wstring_view path) {
+  size_t start = path.size() >= 3 && path[1] == L':' ? 3 : 0;
+  while (start <= path.size()) {
+    size_t cut = path.find(L'\\', start);
+    std::wstring_view comp = path.substr(start, cut == std::wstring_view::npos ? std::wstring_view::npos : cut - start);
+    if (looksLikeShortName(comp) || isDeviceName(comp)) return false;
+    if (cut == std::wstring_view::npos) return true;
+    start = cut + 1;
+  }
+  return true;
+}
 
 // An absolute path exactly as its full form reads: no ".", "..", doubled or trailing separators, no
 // short names. Anything else could reach elsewhere than its text suggests.
 std::wstring fullPathAsWritten(const std::wstring& text) {
   std::wstring full = normalizePath(text);
-  return !full.empty() && equalsNoCase(full, text) ? full : std::wstring();
+  return !full.empty() && equalsNoCase(full, text) && componentsArePlain(full) ? full : std::wstring();
 }
 
 // A key an install may have created: one its registry lines may write to, or the Run key that holds
@@ -91,6 +124,8 @@ bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std:
     if (f.size() != 7) return false;
     RegistryLine line;
     if (!parseRegRoot(f[0], line.root) || !parseRegView(f[1], line.view) || !isRecordKey(f[2])) return false;
+    // As for "key" lines: a line the install could not have written means the record is not its own.
+    if (!isRegistryWriteAllowed(f[0], f[2], f[3])) return false;
     line.key = f[2];
     line.name = f[3];
     line.type = f[4];
@@ -110,7 +145,7 @@ bool takeLine(const std::wstring& kind, const std::vector<std::wstring>& f, std:
     return true;
   }
   if (kind == kFile || kind == kDir) {
-    if (f.size() != 1 || !isRelativePathOk(f[0], false)) return false;
+    if (f.size() != 1 || !isRelativePathOk(f[0], false) || !componentsArePlain(f[0])) return false;
     (kind == kFile ? record.file : record.dir).push_back(f[0]);
     return true;
   }

@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "base/switches.h"
 #include "journal/setup_data.h"
+#include "platform/app_processes.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "base/text.h"
@@ -20,10 +21,13 @@ constexpr size_t kRandomBytes = 16;
 
 }  // namespace
 
-std::wstring temporaryCopyArguments(uint32_t parentId, const std::wstring& installFolder,
-                                    const std::wstring& switchText) {
-  return format(64, L" /run=%lu", static_cast<unsigned long>(parentId)) + L" \"/app=" + installFolder + L"\"" +
-         switchText;
+std::wstring temporaryCopyArguments(uint32_t parentId, const std::wstring& installFolder, const SwitchSet& s) {
+  std::wstring arguments = format(64, L" /run=%lu", static_cast<unsigned long>(parentId)) + L" \"/app=" +
+                           installFolder + L"\"" + s.switchText;
+  // The copy starts in another folder, so a relative /log= would lead it elsewhere: the last /log=
+  // wins, and this one is the launcher's own, already absolute.
+  if (!s.logPath.empty()) arguments += L" " + quoteArgument(L"/log=" + s.logPath);
+  return arguments;
 }
 
 bool startTemporaryCopy(const SwitchSet& s, const std::wstring& exePath, const std::wstring& installFolder) {
@@ -51,7 +55,10 @@ bool startTemporaryCopy(const SwitchSet& s, const std::wstring& exePath, const s
     logWinError(L"Copy of the uninstaller", error);
     return false;
   }
-  if (!startDetached(copy, temporaryCopyArguments(GetCurrentProcessId(), installFolder, s.switchText), &error)) {
+  // A copy killed before its end never schedules itself: the launcher does it now, and the copy
+  // does it once more when it ends.
+  scheduleTemporaryCopyRemoval(copy);
+  if (!startDetached(copy, temporaryCopyArguments(GetCurrentProcessId(), installFolder, s), &error)) {
     logWinError(L"Start of the uninstaller copy", error);
     return false;
   }
@@ -63,6 +70,27 @@ void scheduleTemporaryCopyRemoval(const std::wstring& exePath) {
   if (!deleteAtRestart(exePath)) logWinError(L"Couldn't schedule at the next restart " + exePath, GetLastError());
   if (!folder.empty() && !deleteAtRestart(folder))
     logWinError(L"Couldn't schedule at the next restart " + folder, GetLastError());
+}
+
+void removeStaleTemporaryCopies(const std::wstring& setupData) {
+  std::vector<FolderEntry> entries;
+  if (setupData.empty() || !listFolder(setupData, entries)) return;
+  std::vector<AppProcess> running = listProcesses();
+  for (const FolderEntry& e : entries) {
+    if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || !startsWithNoCase(e.name, L"un-")) continue;
+    const std::wstring folder = setupData + L"\\" + e.name;
+    if (isLink(folder)) continue;
+    bool inUse = false;
+    for (const AppProcess& p : running) inUse = inUse || isImageInside(p.image, {folder});
+    if (inUse) continue;
+    const std::wstring copy = folder + L"\\ZelvanUninstall.exe";
+    DWORD error = 0;
+    if (pathExists(copy) && !deleteFile(copy, &error)) {
+      logWinError(L"Couldn't delete the leftover uninstaller copy " + copy, error);
+      continue;
+    }
+    if (isFolderEmpty(folder) && removeFolder(folder)) logf(L"Removed a leftover uninstaller copy: %ls", folder.c_str());
+  }
 }
 
 }  // namespace zs

@@ -20,6 +20,7 @@
 #include "uninstall/uninstall_ui.h"
 #include "uninstall/existing_install.h"
 #include "uninstall/temp_copy.h"
+#include "uninstall/record_format.h"
 #include "uninstall/uninstall_record.h"
 #include "uninstall/uninstaller_role.h"
 
@@ -50,6 +51,9 @@ class Removal {
       : switches_(s), ui_(ui), folders_(folders), exePath_(exePath) {}
 
   UninstallExit run(const AppsEntry& entry, const UninstallRecord& record);
+  // An uninstall cut short after its entry went: only the record, the uninstaller and the folder
+  // once empty are left to remove.
+  UninstallExit finishCutShort(const std::wstring& app);
 
  private:
   // Nothing when the run may go on; else how it ends.
@@ -57,6 +61,8 @@ class Removal {
   void removeNativeImages(const UninstallRecord& record);
   void removeShortcutsAndRegistry(const UninstallRecord& record);
   void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
+  void removeRecordUninstallerAndFolder(const std::wstring& app);
+  UninstallExit finish();
   void deleteOne(const std::wstring& path);
   void goesAtRestart(const std::wstring& path);
   void deleteInFolder(const std::wstring& base, const std::wstring& path);
@@ -69,6 +75,8 @@ class Removal {
   const KnownFolders& folders_;
   const std::wstring& exePath_;
   bool restart_ = false;
+  // A file that could neither be deleted nor scheduled: no restart takes it away.
+  bool stays_ = false;
 };
 
 UninstallExit Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
@@ -83,10 +91,29 @@ UninstallExit Removal::run(const AppsEntry& entry, const UninstallRecord& record
   removeNativeImages(record);
   removeShortcutsAndRegistry(record);
   removeFiles(entry, record);
+  return finish();
+}
 
+UninstallExit Removal::finishCutShort(const std::wstring& app) {
+  if (ui_ != nullptr && !ui_->confirmUninstall()) {
+    logLine(L"The user chose not to uninstall.");
+    return UninstallExit::Declined;
+  }
+  theLog().open();
+  logf(L"No Apps & Features entry, but %ls holds the record of an uninstall that was cut short. Removing what "
+       L"is left of it: the record, the uninstaller and the folder once empty.",
+       app.c_str());
+  progress(UninstallStep::Files, StepStatus::Running);
+  removeRecordUninstallerAndFolder(app);
+  progress(UninstallStep::Files, StepStatus::Done);
+  return finish();
+}
+
+UninstallExit Removal::finish() {
+  if (stays_) logLine(L"Some files stay: they could not be deleted, nor scheduled for the next restart.");
   logf(L"Uninstall finished%ls.", restart_ ? L", some files go at the next restart" : L"");
-  if (ui_ != nullptr) ui_->onFinished(restart_);
-  return restart_ ? UninstallExit::Incomplete : UninstallExit::Removed;
+  if (ui_ != nullptr) ui_->onFinished(restart_ || stays_);
+  return restart_ || stays_ ? UninstallExit::Incomplete : UninstallExit::Removed;
 }
 
 std::optional<UninstallExit> Removal::settleRunningApp(const UninstallRecord& record) {
@@ -163,8 +190,13 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     restart_ = true;
   }
 
-  deleteInFolder(app, app + L"\\" + std::wstring(kUninstallRecordName));
+  removeRecordUninstallerAndFolder(app);
+  progress(UninstallStep::Files, StepStatus::Done);
+}
 
+void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
+  // The uninstaller goes before the record: a run cut short between the two leaves the uninstaller
+  // with the record that lets it finish the job, never an uninstaller with nothing to bind it.
   const std::wstring installed = app + L"\\ZelvanUninstall.exe";
   if (!equalsNoCase(normalizePath(installed), normalizePath(exePath_))) {
     deleteInFolder(app, installed);
@@ -172,10 +204,10 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     // Running in place: a running program cannot delete itself.
     goesAtRestart(installed);
   }
+  deleteInFolder(app, app + L"\\" + std::wstring(kUninstallRecordName));
 
-  if (isDirectory(app) && !isLink(app) && isFolderEmpty(app)) removeFolder(app);
+  if (isDirectory(app) && noLinkFromDriveRoot(app) && isFolderEmpty(app)) removeFolder(app);
   if (pathExists(app)) logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
-  progress(UninstallStep::Files, StepStatus::Done);
 }
 
 void Removal::deleteInFolder(const std::wstring& base, const std::wstring& path) {
@@ -203,10 +235,12 @@ void Removal::deleteOne(const std::wstring& path) {
 void Removal::goesAtRestart(const std::wstring& path) {
   if (deleteAtRestart(path)) {
     logf(L"It goes at the next restart: %ls", path.c_str());
-  } else {
-    logWinError(L"Couldn't schedule at the next restart " + path, GetLastError());
+    restart_ = true;
+    return;
   }
-  restart_ = true;
+  logWinError(L"Couldn't schedule at the next restart " + path, GetLastError());
+  logf(L"It stays: %ls", path.c_str());
+  stays_ = true;
 }
 
 // The entry or the record cannot be trusted: nothing the record would name is touched.
@@ -232,20 +266,53 @@ AppsEntry findOwnAppsEntry() {
   return entry;
 }
 
+bool noLinkFromDriveRoot(const std::wstring& path) {
+  // A drive root is the volume itself; a path that is not on a drive cannot be walked from one.
+  if (!isDrivePath(path)) return false;
+  return noLinkBelow(path.substr(0, 3), path);
+}
+
 bool mayTouchPath(const std::wstring& base, const std::wstring& path) {
   std::wstring folder = parentPath(path);
   if (folder.empty() || base.empty()) return false;
+  // A folder above the base swapped for a link since the install would carry every removal along.
+  if (!noLinkFromDriveRoot(base)) return false;
   // A folder outside the base is never walked: it passes only while it is the base or not there.
   if (!isInside(folder, base) && !equalsNoCase(folder, base) && pathExists(folder)) return false;
   // The base itself is judged again too: it may have become a link since the record was read.
   return findLink(base, path) == LinkPlace::None;
 }
 
+std::wstring cutShortInstallFolder(const SwitchSet& s, const std::wstring& exePath, const KnownFolders& folders) {
+  const bool isCopy = s.runParentId != 0 && isTemporaryCopyPath(exePath, setupDataPath());
+  std::wstring folder = normalizePath(isCopy ? trimWhite(s.appHint) : parentPath(exePath));
+  if (folder.empty() || !isPlausibleInstallFolder(folder, folders)) return {};
+  const std::wstring recordPath = folder + L"\\" + std::wstring(kUninstallRecordName);
+  std::string bytes;
+  UninstallRecord record;
+  std::wstring reason;
+  if (!mayTouchPath(folder, recordPath) || !readWholeFile(recordPath, kUninstallRecordMaxBytes, bytes) ||
+      !parseUninstallRecord(bytes, folder, folders, record, reason) || !equalsNoCase(record.app, folder))
+    return {};
+  return folder;
+}
+
+UninstallExit finishCutShortUninstall(const SwitchSet& s, const std::wstring& exePath, const std::wstring& folder,
+                                      uninstall::Ui* ui) {
+  Removal removal(s, ui, knownFolders(), exePath);
+  return removal.finishCutShort(folder);
+}
+
 UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui) {
   AppsEntry entry = findOwnAppsEntry();
 
-  if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(parentPath(exePath), entry.location)) {
-    if (startTemporaryCopy(s, exePath, normalizePath(entry.location))) {
+  std::wstring copyFor;
+  if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(parentPath(exePath), entry.location))
+    copyFor = normalizePath(entry.location);
+  else if (s.runParentId == 0 && !entry.found)
+    copyFor = cutShortInstallFolder(s, exePath, knownFolders());
+  if (!copyFor.empty()) {
+    if (startTemporaryCopy(s, exePath, copyFor)) {
       logLine(L"Restarted from a temp copy.");
       return UninstallExit::Removed;
     }
@@ -269,8 +336,14 @@ UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, unin
   if (recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr) != Recovery::GoOn)
     return UninstallExit::RecoveryIncomplete;
 
+  removeStaleTemporaryCopies(setupData);
+
   entry = findOwnAppsEntry();
-  if (!entry.found) return nothingRemoved(L"no Apps & Features entry", ui);
+  if (!entry.found) {
+    std::wstring cutShort = cutShortInstallFolder(s, exePath, folders);
+    if (cutShort.empty()) return nothingRemoved(L"no Apps & Features entry", ui);
+    return finishCutShortUninstall(s, exePath, cutShort, ui);
+  }
 
   std::wstring folder = normalizePath(trimWhite(entry.location));
   if (!s.appHint.empty() && !sameFolder(s.appHint, folder))

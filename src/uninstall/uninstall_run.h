@@ -19,6 +19,7 @@
 
 namespace zs {
 
+struct KnownFolders;
 struct SwitchSet;
 
 namespace uninstall {
@@ -39,7 +40,24 @@ AppsEntry findOwnAppsEntry();
 // Whether a removal may touch `path`: no link in any folder from `base` down to the path, nor at
 // the path itself. A path whose folder lies outside `base` passes only when that folder is `base`
 // or does not exist.
+// The drive root of `base` is where the walk starts: no folder above `base` may be a link either.
 bool mayTouchPath(const std::wstring& base, const std::wstring& path);
+
+// True when no folder from the drive's root down to `path`, nor `path` itself, is a link; false for
+// a path that does not start with a drive.
+bool noLinkFromDriveRoot(const std::wstring& path);
+
+// An uninstall cut short after its entry went leaves the record, the uninstaller and the folder. With
+// no entry in either view, the folder an uninstaller may still finish: the copy's /app= hint (it only
+// names where to look) or the running uninstaller's own folder, when that folder holds a record that
+// reads well and whose app line is that very folder. Empty when there is none.
+std::wstring cutShortInstallFolder(const SwitchSet& switches, const std::wstring& exePath,
+                                   const KnownFolders& folders);
+
+// Removes what such an uninstall left: the record, the uninstaller (scheduled for the next restart
+// when it is the running one) and the folder once empty; nothing else the record names.
+UninstallExit finishCutShortUninstall(const SwitchSet& switches, const std::wstring& exePath,
+                                      const std::wstring& folder, uninstall::Ui* ui);
 
 // Runs the whole uninstall; `exePath` is the running executable's full path.
 UninstallExit runUninstall(const SwitchSet& switches, const std::wstring& exePath, uninstall::Ui* ui);

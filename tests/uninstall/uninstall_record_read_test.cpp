@@ -140,6 +140,18 @@ TEST_F(RecordFormat, EachKindHasItsOwnRule) {
       "key\tHKLM\t64\tSOFTWARE\\Microsoft\n",
       "key\tHKCR\t64\ttxtfile\n",
       "key\tHKCU\t64\tSoftware\\Brightmoor\n",
+      "key\tHKLM\t64\tSoftware\\\\Brightmoor\n",                    // an empty key name inside
+      "reg\tHKCR\t64\tZelvan.Doc\\\\x\t\tstring\tx\tvalue\n",
+      // A value the install could not have written, as for keys.
+      "reg\tHKLM\t64\tSOFTWARE\\Microsoft\tx\tstring\tx\tvalue\n",
+      "reg\tHKLM\t64\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Run\tOther\tstring\tx\tnone\n",
+      // Names that lead elsewhere than their text: a short name, console devices.
+      "file\tUSER~FQD.TXT\n",
+      "dir\tZELVAN~1\n",
+      "ngen\t" + utf8(app) + "\\SUB~1\\Zelvan.exe\n",
+      "file\tCONIN$\n",
+      "file\tde\\conout$.txt\n",
+      "lnk\t" + programs + "\\CLOCK$.lnk\n",
   };
   for (const std::string& line : bad)
     EXPECT_EQ(refusal(head + line), L"the record's line 3 fails the path rules") << line;
