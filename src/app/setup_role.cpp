@@ -57,7 +57,7 @@ WindowsVersion queryWindowsVersion() {
 // Shows the page unless silent, then finishes the log with the exit code. A link the user asks
 // for (the .NET download page) is opened through the desktop shell as the signed-in user: this
 // process is elevated, and a browser must not be.
-int refuse(int page, int exitCode, std::wstring_view detail = {}) {
+int refuse(ui::Page page, int exitCode, std::wstring_view detail = {}) {
   if (!switches().silent) ui::runErrorPage(page, detail, systemTheme(), theLog().openPath());
   return theLog().finish(exitCode);
 }
@@ -110,7 +110,7 @@ int runInstallRole() {
   logf(L"Windows %d.%d", static_cast<int>(v.major), static_cast<int>(v.minor));
   if (olderThan(v, 6, 3)) {
     logLine(L"Windows is too old.");
-    return refuse(8, kExitWindowsTooOld);
+    return refuse(ui::Page::OldWindows, kExitWindowsTooOld);
   }
 
   InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
@@ -122,7 +122,7 @@ int runInstallRole() {
   // The handle stays open until the process ends: the uninstaller takes the same name.
 
   static Payload payload;  // stays loaded for the whole run
-  if (loadPayload(payload) != kPayloadAccepted) return refuse(10, kExitDamaged);
+  if (loadPayload(payload) != kPayloadAccepted) return refuse(ui::Page::Damaged, kExitDamaged);
   const SetupScript& script = payload.script;
 
   theLog().setVersionTag(script.setup.appVersion);
@@ -131,13 +131,13 @@ int runInstallRole() {
 
   if (olderThan(v, script.setup.minWindowsMajor, script.setup.minWindowsMinor)) {
     logLine(L"Windows is older than the script asks for.");
-    return refuse(8, kExitWindowsTooOld);
+    return refuse(ui::Page::OldWindows, kExitWindowsTooOld);
   }
 
   for (const std::wstring& task : s.tasks) {
     if (findTask(script, task) == nullptr) {
       logf(L"Unknown task: %ls", task.c_str());
-      return refuse(13, kExitUnknownTask, L"/tasks=" + task);
+      return refuse(ui::Page::BadSwitch, kExitUnknownTask, L"/tasks=" + task);
     }
   }
 
@@ -156,7 +156,7 @@ int runInstallRole() {
     if (!s.silent) rollback = std::make_unique<ui::StartupRollback>(systemTheme());
     recovered = recoverAtStartup(folders, script.setup.appId, rollback.get());
   }
-  if (recovered != kRecoveryGoOn) return refuse(7, recovered);
+  if (recovered != kRecoveryGoOn) return refuse(ui::Page::Incomplete, recovered);
 
   ExistingInstall existing = detectExistingInstall(script, folders);
   logf(L"Existing install: %ls%ls", installKindName(existing.kind), existing.orphan ? L" (orphan entry)" : L"");
@@ -165,20 +165,20 @@ int runInstallRole() {
   if (existing.usable() && existing.versionKnown && parseVersion(script.setup.fileVersion, scriptVersion) &&
       compareVersions(existing.versionParts, scriptVersion) > 0) {
     logf(L"Installed %ls is newer than %ls.", existing.version.c_str(), script.setup.fileVersion.c_str());
-    return refuse(11, kExitNewerInstalled);
+    return refuse(ui::Page::NewerInstalled, kExitNewerInstalled);
   }
 
   if (windowsInstallerCopyPresent()) {
     logLine(L"An old Windows Installer copy is on this PC.");
-    return refuse(12, kExitMsiCopy);
+    return refuse(ui::Page::MsiCopy, kExitMsiCopy);
   }
 
   DWORD release = 0;
   bool haveRelease = readDword(L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", L"Release", release);
   logf(L".NET Framework Release: %lu%ls", haveRelease ? release : 0ul, haveRelease ? L"" : L" (no key)");
-  if (!haveRelease || release < script.setup.minDotNet) return refuse(9, kExitNoDotNet);
+  if (!haveRelease || release < script.setup.minDotNet) return refuse(ui::Page::NoDotNet, kExitNoDotNet);
 
-  int theme = chooseTheme(existing.usable() ? script.setup.themeFile : std::wstring(), folders);
+  Theme theme = chooseTheme(existing.usable() ? script.setup.themeFile : std::wstring(), folders);
   logf(L"Theme: %ls", themeName(theme));
 
   std::wstring folder = s.dirGiven ? s.dir

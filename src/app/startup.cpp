@@ -33,7 +33,7 @@ constexpr int kExitBadSwitch = 6;
 }  // namespace
 
 int refuseBadSwitch(const wchar_t* shown) {
-  if (!switches().silent) ui::runErrorPage(ui::kPageBadSwitch, shown, systemTheme(), {});
+  if (!switches().silent) ui::runErrorPage(ui::Page::BadSwitch, shown, systemTheme(), {});
   return theLog().finish(kExitBadSwitch);
 }
 
