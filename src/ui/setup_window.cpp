@@ -497,7 +497,8 @@ void SetupWindow::moveToPlain(const std::wstring& reason) {
   PostMessageW(window_, kMsgToPlain, 0, 0);
 }
 
-void SetupWindow::keyDown(WPARAM key, bool repeat) {
+void SetupWindow::keyDown(WPARAM key, LPARAM flags) {
+  bool repeat = (flags & (1 << 30)) != 0;  // the key was already down
   bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
   UiKey k;
   switch (key) {
@@ -561,6 +562,16 @@ void SetupWindow::moveMouse(PointF at) {
   if (hover != state_.hover) {
     state_.hover = hover;
     invalidate();
+  }
+}
+
+void SetupWindow::turnWheel(PointF at, int32_t delta) {
+  Element element = hitTest(state_, at.x, at.y);
+  if (state_.page == Page::Welcome && state_.question == Question::None &&
+      (element == Element::LicenseBox || element == Element::Thumb)) {
+    int32_t before = state_.licenseScroll;
+    wheelLicense(state_, delta, licenseMaxScroll(state_));
+    if (before != state_.licenseScroll) invalidate();
   }
 }
 
@@ -730,7 +741,7 @@ LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l)
   switch (message) {
     case WM_KEYDOWN:
       if (w == VK_TAB || w == VK_RETURN || w == VK_ESCAPE) {
-        keyDown(w, (l & (1 << 30)) != 0);
+        keyDown(w, l);
         return 0;
       }
       break;
@@ -754,114 +765,161 @@ LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l)
 LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_DESTROY:
+    case WM_CLOSE:
+    case WM_ACTIVATE:
+    case WM_SETFOCUS: return lifecycleMessage(window, message, w);
+    case WM_PAINT:
+    case WM_ERASEBKGND:
+    case WM_SIZE:
+    case WM_DPICHANGED:
+    case WM_TIMER: return displayMessage(message, w, l);
+    case WM_KEYDOWN: keyDown(w, l); return 0;
+    case WM_NCHITTEST:
+    case WM_SETCURSOR: return pointerMessage(window, message, w, l);
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_MOUSELEAVE:
+    case WM_MOUSEWHEEL: return mouseMessage(window, message, w, l);
+    case WM_CTLCOLOREDIT:
+    case WM_COMMAND: return folderBoxMessage(window, message, w, l);
+    case kMsgStep:
+    case kMsgCommitted:
+    case kMsgRollingBack:
+    case kMsgFileInUse:
+    case kMsgWorkerDone:
+    case kMsgCloseAppDone: return workerMessage(message, w, l);
+    case kMsgStateChange:
+    case kMsgToPlain:
+    case kMsgClose: return callerMessage(window, message, w, l);
+    default: return DefWindowProcW(window, message, w, l);
+  }
+}
+
+LRESULT SetupWindow::lifecycleMessage(HWND window, UINT message, WPARAM w) {
+  switch (message) {
+    case WM_DESTROY:
       destroyed_ = true;
       if (timerOn_) KillTimer(window, kAnimationTimer);
       timerOn_ = false;
       if (renderer_ != nullptr) renderer_->releaseTarget();
       storeAnswer(movedToPlain_ ? Answer::Unavailable : Answer::No);
       PostQuitMessage(0);
-      return 0;
+      break;
+    case WM_CLOSE:
+      if (!state_.closingApp) carryOut(closeRequested(state_));
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(w) != WA_INACTIVE) moveKeyboardFocus();
+      break;
+    case WM_SETFOCUS:
+      if (state_.focus == Element::Folder && state_.editShown && folderBox_ != nullptr) SetFocus(folderBox_);
+      break;
+  }
+  return 0;
+}
+
+LRESULT SetupWindow::displayMessage(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_PAINT: paint(); break;
+    case WM_ERASEBKGND: return 1;
     case WM_SIZE:
       if (w != SIZE_MINIMIZED && renderer_ != nullptr && renderer_->hasTarget()) {
         if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l)))) scaleOfTarget_ = state_.scale;
       }
-      return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(w) != WA_INACTIVE) moveKeyboardFocus();
-      return 0;
-    case WM_SETFOCUS:
-      if (state_.focus == Element::Folder && state_.editShown && folderBox_ != nullptr) SetFocus(folderBox_);
-      return 0;
-    case WM_PAINT: paint(); return 0;
-    case WM_ERASEBKGND: return 1;
-    case WM_CLOSE:
-      if (!state_.closingApp) carryOut(closeRequested(state_));
-      return 0;
-    case WM_NCHITTEST: {
-      PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
-      if (at.y >= 0 && at.y < kTitleBandHeight && at.x >= 0 && at.x < kWindowWidth)
-        return hitTest(state_, at.x, at.y) == Element::TitleClose ? HTCLIENT : HTCAPTION;
-      return HTCLIENT;
-    }
-    case WM_SETCURSOR:
-      if (LOWORD(l) == HTCLIENT && reinterpret_cast<HWND>(w) == window) {
-        POINT mouse{};
-        GetCursorPos(&mouse);
-        PointF at = layoutPointOfScreen(mouse);
-        Element element = hitTest(state_, at.x, at.y);
-        LPCWSTR cursor = IDC_ARROW;
-        if (element == Element::Accept || isTaskBox(element) || element == Element::Link)
-          cursor = IDC_HAND;
-        else if (element == Element::Folder)
-          cursor = IDC_IBEAM;
-        SetCursor(LoadCursorW(nullptr, cursor));
-        return TRUE;
+      break;
+    case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); break;
+    case WM_TIMER:
+      if (w == kAnimationTimer) {
+        state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
+        invalidate();
       }
       break;
-    case WM_KEYDOWN: keyDown(w, (l & (1 << 30)) != 0); return 0;
+  }
+  return 0;
+}
+
+// Where the pointer is: the title band drags the window except over its close button, and the
+// cursor shows what a click would do.
+LRESULT SetupWindow::pointerMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NCHITTEST) {
+    PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
+    if (at.y >= 0 && at.y < kTitleBandHeight && at.x >= 0 && at.x < kWindowWidth)
+      return hitTest(state_, at.x, at.y) == Element::TitleClose ? HTCLIENT : HTCAPTION;
+    return HTCLIENT;
+  }
+  if (LOWORD(l) != HTCLIENT || reinterpret_cast<HWND>(w) != window) return DefWindowProcW(window, message, w, l);
+  POINT mouse{};
+  GetCursorPos(&mouse);
+  PointF at = layoutPointOfScreen(mouse);
+  Element element = hitTest(state_, at.x, at.y);
+  LPCWSTR cursor = IDC_ARROW;
+  if (element == Element::Accept || isTaskBox(element) || element == Element::Link)
+    cursor = IDC_HAND;
+  else if (element == Element::Folder)
+    cursor = IDC_IBEAM;
+  SetCursor(LoadCursorW(nullptr, cursor));
+  return TRUE;
+}
+
+LRESULT SetupWindow::mouseMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       SetCapture(window);
       press(layoutPoint(l));
       layout();
-      return 0;
+      break;
     case WM_MOUSEMOVE:
       if (!mouseTracked_) {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, window, 0};
         mouseTracked_ = TrackMouseEvent(&track) != FALSE;
       }
       moveMouse(layoutPoint(l));
-      return 0;
+      break;
     case WM_LBUTTONUP:
       ReleaseCapture();
       release(layoutPoint(l));
-      return 0;
+      break;
     case WM_MOUSELEAVE:
       mouseTracked_ = false;
       if (!state_.dragging && state_.hover != Element::None) {
         state_.hover = Element::None;
         invalidate();
       }
-      return 0;
-    case WM_MOUSEWHEEL: {
-      PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
-      Element element = hitTest(state_, at.x, at.y);
-      if (state_.page == Page::Welcome && state_.question == Question::None &&
-          (element == Element::LicenseBox || element == Element::Thumb)) {
-        int32_t before = state_.licenseScroll;
-        wheelLicense(state_, GET_WHEEL_DELTA_WPARAM(w), licenseMaxScroll(state_));
-        if (before != state_.licenseScroll) invalidate();
-      }
-      return 0;
-    }
-    case WM_TIMER:
-      if (w == kAnimationTimer) {
-        state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
-        invalidate();
-      }
-      return 0;
-    case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); return 0;
-    case WM_CTLCOLOREDIT:
-      if (reinterpret_cast<HWND>(l) == folderBox_) {
-        HDC dc = reinterpret_cast<HDC>(w);
-        SetTextColor(dc, paletteColourRef(state_.theme, Colour::StrongText));
-        SetBkColor(dc, paletteColourRef(state_.theme, Colour::Field));
-        return reinterpret_cast<LRESULT>(folderBrush_);
-      }
       break;
-    case WM_COMMAND:
-      if (LOWORD(w) == kFolderBoxId && reinterpret_cast<HWND>(l) == folderBox_) {
-        if (HIWORD(w) == EN_CHANGE && !suppressEditChange_) {
-          std::wstring text(kFolderReadChars + 1, L'\0');
-          int n = GetWindowTextW(folderBox_, text.data(), kFolderReadChars + 1);
-          text.resize(static_cast<size_t>(std::max(n, 0)));
-          state_.folder = text;
-          takeFolderVerdict(state_, 0, {});
-          invalidate();
-        }
-        return 0;
-      }
+    case WM_MOUSEWHEEL:  // its position is on the screen
+      turnWheel(layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)}), GET_WHEEL_DELTA_WPARAM(w));
       break;
+  }
+  return 0;
+}
+
+// The folder box's colours and its changes.
+LRESULT SetupWindow::folderBoxMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (reinterpret_cast<HWND>(l) != folderBox_) return DefWindowProcW(window, message, w, l);
+  if (message == WM_CTLCOLOREDIT) {
+    HDC dc = reinterpret_cast<HDC>(w);
+    SetTextColor(dc, paletteColourRef(state_.theme, Colour::StrongText));
+    SetBkColor(dc, paletteColourRef(state_.theme, Colour::Field));
+    return reinterpret_cast<LRESULT>(folderBrush_);
+  }
+  if (LOWORD(w) != kFolderBoxId) return DefWindowProcW(window, message, w, l);
+  if (HIWORD(w) == EN_CHANGE && !suppressEditChange_) {
+    std::wstring text(kFolderReadChars + 1, L'\0');
+    int n = GetWindowTextW(folderBox_, text.data(), kFolderReadChars + 1);
+    text.resize(static_cast<size_t>(std::max(n, 0)));
+    state_.folder = text;
+    takeFolderVerdict(state_, 0, {});
+    invalidate();
+  }
+  return 0;
+}
+
+// The reports of the install worker and of the thread that closes Zelvan.
+LRESULT SetupWindow::workerMessage(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
     case kMsgStep:
       takeStep(state_, stepOf(w), statusOf(w), static_cast<int32_t>(l));
       updateTimer();
@@ -871,37 +929,33 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
       takeCommitted(state_);
       invalidate();
       return 0;
-    case kMsgRollingBack:
-      takeRollingBack(state_);
-      layout();
-      return 0;
+    case kMsgRollingBack: takeRollingBack(state_); break;
     case kMsgFileInUse:
       if (link_ != nullptr && link_->waiting()) takeFileInUse(state_, link_->questionText());
-      layout();
-      return 0;
+      break;
     case kMsgWorkerDone:
       if (link_ != nullptr) {
         link_->waitForWorker();
         takeWorkerDone(state_, link_->result(), theLog().openPath());
       }
-      layout();
-      return 0;
-    case kMsgStateChange: {
-      double scale = state_.scale;
-      if (w != 0) (*reinterpret_cast<const std::function<void(UiState&)>*>(w))(state_);
-      if (scale != state_.scale) placeFolderBox();
-      if (l != 1) layout();
-      return 0;
-    }
-    case kMsgCloseAppDone:
-      closeAppFinished(w == 1);
-      layout();
-      return 0;
-    case kMsgToPlain:
-    case kMsgClose: DestroyWindow(window); return 0;
-    default: break;
+      break;
+    case kMsgCloseAppDone: closeAppFinished(w == 1); break;
   }
-  return DefWindowProcW(window, message, w, l);
+  layout();
+  return 0;
+}
+
+// What the window's callers on other threads ask of it, and its own move to plain mode.
+LRESULT SetupWindow::callerMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message != kMsgStateChange) {
+    DestroyWindow(window);
+    return 0;
+  }
+  double scale = state_.scale;
+  if (w != 0) (*reinterpret_cast<const std::function<void(UiState&)>*>(w))(state_);
+  if (scale != state_.scale) placeFolderBox();
+  if (l != 1) layout();
+  return 0;
 }
 
 int32_t runInstallWizard(const InstallSources& run, UiState state, WorkerLink& link) {

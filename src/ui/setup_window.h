@@ -84,9 +84,18 @@ class SetupWindow {
   void paint();
   void moveToPlain(const std::wstring& reason);
   void carryOut(Action action);
-  void keyDown(WPARAM key, bool repeat);
+  // One function per kind of message.
+  LRESULT lifecycleMessage(HWND window, UINT message, WPARAM w);
+  LRESULT displayMessage(UINT message, WPARAM w, LPARAM l);
+  LRESULT pointerMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT mouseMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT folderBoxMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT workerMessage(UINT message, WPARAM w, LPARAM l);
+  LRESULT callerMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  void keyDown(WPARAM key, LPARAM flags);
   void press(PointF at);
   void moveMouse(PointF at);
+  void turnWheel(PointF at, int32_t delta);
   void release(PointF at);
   void dpiChanged(UINT dpi, const RECT& suggested);
   void showFolderBox(bool show);
