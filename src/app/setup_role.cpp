@@ -97,7 +97,7 @@ struct SetupChecks {
 // Why the setup stops before changing anything: the page a person is shown (none for another
 // running setup, which is brought forward instead) and the exit code.
 struct Refusal {
-  std::optional<int32_t> page;
+  std::optional<ui::Page> page;
   ExitCode code;
   std::wstring detail;
 };
@@ -109,7 +109,7 @@ std::optional<Refusal> windowsIsRecentEnough(SetupChecks& c) {
   logf(L"Windows %d.%d", static_cast<int>(c.windows.major), static_cast<int>(c.windows.minor));
   if (!olderThan(c.windows, 6, 3)) return std::nullopt;
   logLine(L"Windows is too old.");
-  return Refusal{ui::kPageOldWindows, ExitCode::WindowsTooOld, {}};
+  return Refusal{ui::Page::OldWindows, ExitCode::WindowsTooOld, {}};
 }
 
 std::optional<Refusal> noOtherSetupRuns(SetupChecks& c) {
@@ -121,7 +121,7 @@ std::optional<Refusal> noOtherSetupRuns(SetupChecks& c) {
 }
 
 std::optional<Refusal> payloadIsSound(SetupChecks& c) {
-  if (loadPayload(c.payload) != kPayloadAccepted) return Refusal{ui::kPageDamaged, ExitCode::Damaged, {}};
+  if (loadPayload(c.payload) != kPayloadAccepted) return Refusal{ui::Page::Damaged, ExitCode::Damaged, {}};
   const SetupScript& script = c.payload.script;
   theLog().setVersionTag(script.setup.appVersion);
   if (!equalsNoCase(script.setup.appId, kStubAppId))
@@ -133,12 +133,12 @@ std::optional<Refusal> scriptDemandsAreMet(SetupChecks& c) {
   const SetupScript& script = c.payload.script;
   if (olderThan(c.windows, script.setup.minWindowsMajor, script.setup.minWindowsMinor)) {
     logLine(L"Windows is older than the script asks for.");
-    return Refusal{ui::kPageOldWindows, ExitCode::WindowsTooOld, {}};
+    return Refusal{ui::Page::OldWindows, ExitCode::WindowsTooOld, {}};
   }
   for (const std::wstring& task : c.switches.tasks) {
     if (findTask(script, task) == nullptr) {
       logf(L"Unknown task: %ls", task.c_str());
-      return Refusal{ui::kPageBadSwitch, ExitCode::BadSwitch, L"/tasks=" + task};
+      return Refusal{ui::Page::BadSwitch, ExitCode::BadSwitch, L"/tasks=" + task};
     }
   }
   return std::nullopt;
@@ -168,7 +168,7 @@ std::optional<Refusal> earlierRunIsSettled(SetupChecks& c) {
     removeStaleTemporaryCopies(setupDataPath());
     return std::nullopt;
   }
-  return Refusal{ui::kPageIncomplete, ExitCode::RollbackIncomplete, {}};
+  return Refusal{ui::Page::Incomplete, ExitCode::RollbackIncomplete, {}};
 }
 
 std::optional<Refusal> installedVersionIsNotNewer(SetupChecks& c) {
@@ -180,7 +180,7 @@ std::optional<Refusal> installedVersionIsNotNewer(SetupChecks& c) {
   if (existing.usable() && existing.versionKnown && parseVersion(script.setup.fileVersion, scriptVersion) &&
       compareVersions(existing.versionParts, scriptVersion) > 0) {
     logf(L"Installed %ls is newer than %ls.", existing.version.c_str(), script.setup.fileVersion.c_str());
-    return Refusal{ui::kPageNewerInstalled, ExitCode::NewerInstalled, {}};
+    return Refusal{ui::Page::NewerInstalled, ExitCode::NewerInstalled, {}};
   }
   return std::nullopt;
 }
@@ -188,7 +188,7 @@ std::optional<Refusal> installedVersionIsNotNewer(SetupChecks& c) {
 std::optional<Refusal> noWindowsInstallerCopy(SetupChecks&) {
   if (!windowsInstallerCopyPresent()) return std::nullopt;
   logLine(L"An old Windows Installer copy is on this PC.");
-  return Refusal{ui::kPageMsiCopy, ExitCode::MsiCopy, {}};
+  return Refusal{ui::Page::MsiCopy, ExitCode::MsiCopy, {}};
 }
 
 std::optional<Refusal> dotNetIsRecentEnough(SetupChecks& c) {
@@ -196,7 +196,7 @@ std::optional<Refusal> dotNetIsRecentEnough(SetupChecks& c) {
   bool haveRelease = readDword(L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", L"Release", release);
   logf(L".NET Framework Release: %lu%ls", haveRelease ? release : 0ul, haveRelease ? L"" : L" (no key)");
   if (haveRelease && release >= c.payload.script.setup.minDotNet) return std::nullopt;
-  return Refusal{ui::kPageNoDotNet, ExitCode::NoDotNet, {}};
+  return Refusal{ui::Page::NoDotNet, ExitCode::NoDotNet, {}};
 }
 
 // In this order: each check may rely on what the ones before it learnt.
@@ -229,7 +229,7 @@ int runInstallRole() {
   const SetupScript& script = payload.script;
   const KnownFolders& folders = *checks.folders;
   const ExistingInstall& existing = checks.existing;
-  int theme = chooseTheme(existing.usable() ? script.setup.themeFile : std::wstring(), folders);
+  Theme theme = chooseTheme(existing.usable() ? script.setup.themeFile : std::wstring(), folders);
   logf(L"Theme: %ls", themeName(theme));
 
   std::wstring folder = s.dirGiven ? s.dir

@@ -26,7 +26,7 @@
 namespace zs {
 
 int refuseBadSwitch(const wchar_t* shown) {
-  if (!switches().silent) ui::runErrorPage(ui::kPageBadSwitch, shown, systemTheme(), {});
+  if (!switches().silent) ui::runErrorPage(ui::Page::BadSwitch, shown, systemTheme(), {});
   return theLog().finish(ExitCode::BadSwitch);
 }
 

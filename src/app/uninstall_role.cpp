@@ -35,7 +35,7 @@ int runUninstallRole() {
   if (gui != nullptr) {
     gui->close();
     gui.reset();
-    if (result == UninstallExit::RecoveryIncomplete) ui::runErrorPage(ui::kPageIncomplete, {}, systemTheme(), theLog().openPath());
+    if (result == UninstallExit::RecoveryIncomplete) ui::runErrorPage(ui::Page::Incomplete, {}, systemTheme(), theLog().openPath());
   }
   // A temporary copy cannot delete its own file: it goes, with its folder, at the next restart.
   if (isTemporaryCopyPath(exePath, setupDataPath())) scheduleTemporaryCopyRemoval(exePath);

@@ -34,7 +34,7 @@ enum class UninstallExit : int32_t {
   OtherSetup = 12,
 };
 
-inline int32_t exitNumber(ExitCode code) { return static_cast<int32_t>(code); }
-inline int32_t exitNumber(UninstallExit code) { return static_cast<int32_t>(code); }
+constexpr int32_t exitNumber(ExitCode code) { return static_cast<int32_t>(code); }
+constexpr int32_t exitNumber(UninstallExit code) { return static_cast<int32_t>(code); }
 
 }  // namespace zs

@@ -10,7 +10,7 @@ namespace zs::ui {
 
 namespace {
 
-UiState windowState(int32_t role, int32_t page, int theme) {
+UiState windowState(Role role, Page page, Theme theme) {
   UiState s;
   s.role = role;
   s.theme = theme;
@@ -22,58 +22,58 @@ UiState windowState(int32_t role, int32_t page, int theme) {
 
 }  // namespace
 
-GuiUninstall::GuiUninstall(int theme) : theme_(theme) {}
+GuiUninstall::GuiUninstall(Theme theme) : theme_(theme) {}
 GuiUninstall::~GuiUninstall() { close(); }
 
 void GuiUninstall::close() {
   if (window_ != nullptr) window_->closeAndWait();
 }
 
-bool GuiUninstall::ensureWindow(int32_t page) {
+bool GuiUninstall::ensureWindow(Page page) {
   if (fellBack_) return false;
   if (window_ != nullptr && window_->running()) return true;
   if (window_ == nullptr) {
-    window_ = std::make_unique<SetupWindow>(windowState(kRoleUninstall, page, theme_));
+    window_ = std::make_unique<SetupWindow>(windowState(Role::Uninstall, page, theme_));
     if (window_->startThread()) return true;
   }
   fellBack_ = true;
   return false;
 }
 
-int32_t GuiUninstall::askOnWindow(int32_t page, int32_t question) {
-  if (!ensureWindow(page)) return -1;
-  int32_t answer = window_->ask([page, question](UiState& s) {
-    if (question == 0) {
+Answer GuiUninstall::askOnWindow(Page page, Question question) {
+  if (!ensureWindow(page)) return Answer::Unavailable;
+  Answer answer = window_->ask([page, question](UiState& s) {
+    if (question == Question::None) {
       moveToPage(s, page);
     } else {
       showQuestion(s, question);
     }
   });
-  if (answer < 0) fellBack_ = true;
+  if (answer == Answer::Unavailable) fellBack_ = true;
   return answer;
 }
 
 bool GuiUninstall::confirmUninstall() {
-  int32_t answer = askOnWindow(kPageConfirmUninstall, 0);
-  return answer < 0 ? thePlainUninstall.confirmUninstall() : answer == 1;
+  Answer answer = askOnWindow(Page::ConfirmUninstall, Question::None);
+  return answer == Answer::Unavailable ? thePlainUninstall.confirmUninstall() : answer == Answer::Yes;
 }
 
 bool GuiUninstall::askCloseApp() {
-  int32_t answer = askOnWindow(kPageRemoving, kQuestionAppOpen);
-  return answer < 0 ? thePlainUninstall.askCloseApp() : answer == 1;
+  Answer answer = askOnWindow(Page::Removing, Question::AppOpen);
+  return answer == Answer::Unavailable ? thePlainUninstall.askCloseApp() : answer == Answer::Yes;
 }
 
 bool GuiUninstall::askRetryClose() {
-  int32_t answer = askOnWindow(kPageRemoving, kQuestionAppDidNotClose);
-  return answer < 0 ? thePlainUninstall.askRetryClose() : answer == 1;
+  Answer answer = askOnWindow(Page::Removing, Question::AppDidNotClose);
+  return answer == Answer::Unavailable ? thePlainUninstall.askRetryClose() : answer == Answer::Yes;
 }
 
 void GuiUninstall::onProgress(UninstallStep which, StepStatus shown) {
-  if (!ensureWindow(kPageRemoving)) return;
+  if (!ensureWindow(Page::Removing)) return;
   int32_t step = static_cast<int32_t>(which);
-  int32_t status = static_cast<int32_t>(shown);
+  SlotStatus status = slotStatus(shown);
   window_->postChange([step, status](UiState& s) {
-    if (s.page != kPageRemoving) moveToPage(s, kPageRemoving);
+    if (s.page != Page::Removing) moveToPage(s, Page::Removing);
     if (step >= 0 && step < kUninstallStepCount) {
       s.steps[step].status = status;
       s.steps[step].percent = -1;
@@ -82,20 +82,20 @@ void GuiUninstall::onProgress(UninstallStep which, StepStatus shown) {
 }
 
 void GuiUninstall::onRecordMissing() {
-  if (!ensureWindow(kPageCantUninstall)) {
+  if (!ensureWindow(Page::CantUninstall)) {
     thePlainUninstall.onRecordMissing();
     return;
   }
   window_->postChange([](UiState& s) {
-    moveToPage(s, kPageCantUninstall);
-    s.result = pageResultCode(kPageCantUninstall);
+    moveToPage(s, Page::CantUninstall);
+    s.result = pageResultCode(Page::CantUninstall);
   });
   window_->waitForEnd();
   if (window_->movedToPlain()) thePlainUninstall.onRecordMissing();
 }
 
 void GuiUninstall::onFinished(bool restartNeeded) {
-  if (!ensureWindow(kPageRemoved)) {
+  if (!ensureWindow(Page::Removed)) {
     thePlainUninstall.onFinished(restartNeeded);
     return;
   }
@@ -103,23 +103,23 @@ void GuiUninstall::onFinished(bool restartNeeded) {
   window_->postChange([restartNeeded, logPath](UiState& s) {
     s.errorDetail.clear();
     s.logPath = logPath;
-    moveToPage(s, restartNeeded ? kPageAlmostDone : kPageRemoved);
+    moveToPage(s, restartNeeded ? Page::AlmostDone : Page::Removed);
   });
   window_->waitForEnd();
   if (window_->movedToPlain()) thePlainUninstall.onFinished(restartNeeded);
 }
 
 void GuiUninstall::onRollingBack() {
-  if (!ensureWindow(kPageRollingBack)) return;
-  window_->postChange([](UiState& s) { moveToPage(s, kPageRollingBack); });
+  if (!ensureWindow(Page::RollingBack)) return;
+  window_->postChange([](UiState& s) { moveToPage(s, Page::RollingBack); });
 }
 
-StartupRollback::StartupRollback(int theme) : theme_(theme) {}
+StartupRollback::StartupRollback(Theme theme) : theme_(theme) {}
 StartupRollback::~StartupRollback() { close(); }
 
 void StartupRollback::onRollingBack() {
   if (window_ != nullptr) return;
-  window_ = std::make_unique<SetupWindow>(windowState(kRoleInstall, kPageRollingBack, theme_));
+  window_ = std::make_unique<SetupWindow>(windowState(Role::Install, Page::RollingBack, theme_));
   if (!window_->startThread()) window_.reset();
 }
 

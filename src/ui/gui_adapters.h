@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "ui/silent_sink.h"
+#include "ui/theme_choice.h"
+#include "ui/ui_state.h"
 
 namespace zs::ui {
 
@@ -13,7 +15,7 @@ class SetupWindow;
 
 class GuiUninstall : public uninstall::Ui, public EngineSink {
  public:
-  explicit GuiUninstall(int theme);
+  explicit GuiUninstall(Theme theme);
   ~GuiUninstall() override;
 
   bool confirmUninstall() override;
@@ -31,23 +33,23 @@ class GuiUninstall : public uninstall::Ui, public EngineSink {
   void close();
 
  private:
-  bool ensureWindow(int32_t page);
-  int32_t askOnWindow(int32_t page, int32_t question);
+  bool ensureWindow(Page page);
+  Answer askOnWindow(Page page, Question question);
 
-  int theme_;
+  Theme theme_;
   std::unique_ptr<SetupWindow> window_;
   bool fellBack_ = false;
 };
 
 class StartupRollback : public EngineSink {
  public:
-  explicit StartupRollback(int theme);
+  explicit StartupRollback(Theme theme);
   ~StartupRollback() override;
   void onRollingBack() override;
   void close();
 
  private:
-  int theme_;
+  Theme theme_;
   std::unique_ptr<SetupWindow> window_;
 };
 

@@ -11,32 +11,6 @@ namespace zs::ui {
 
 namespace {
 
-// Palette entries by what they are used for here.
-constexpr int kBackground = 0;
-constexpr int kSurface = 1;  // the content card, and marks drawn on the accent
-constexpr int kPanelFill = 2;
-constexpr int kField = 3;  // the folder box's own background, and the fields' border
-constexpr int kRail = 5;
-constexpr int kSubtleFill = 6;
-constexpr int kPendingMark = 7;
-constexpr int kBorder = 8;
-constexpr int kStrongText = 9;
-constexpr int kBodyText = 11;
-constexpr int kMutedText = 12;
-constexpr int kAccent = 13;
-constexpr int kAccentHover = 14;
-constexpr int kAccentPressed = 15;
-constexpr int kFocus = 16;
-constexpr int kTrack = 18;
-constexpr int kSuccess = 22;
-constexpr int kSuccessFill = 23;
-constexpr int kError = 28;
-constexpr int kErrorFill = 29;
-constexpr int kCloseHover = 42;
-constexpr int kShadow = 45;
-constexpr int kDim = 46;
-constexpr int kClosePressed = 55;
-
 constexpr float kRailWidth = 232;
 constexpr float kRailPad = 12;
 constexpr float kButtonHeight = 40;
@@ -167,7 +141,7 @@ void capLines(std::vector<std::wstring>& lines, size_t maxLines, float maxWidth,
 // Lines one under the other, each centred in its line pitch; none below maxBottom. Returns the
 // top of whatever comes next.
 float drawLines(Canvas& c, const Frame& f, std::vector<std::wstring> lines, float x, float y, float maxWidth,
-                float maxBottom, float size, float pitch, Weight weight, int colour) {
+                float maxBottom, float size, float pitch, Weight weight, Colour colour) {
   float ownLine = size == 12 ? f.l12 : size == 13 ? f.l13 : size == 15 ? f.l15 : f.l11;
   size_t fit = pitch > 0 && maxBottom > y ? static_cast<size_t>((maxBottom - y + 0.01f) / pitch) : 0;
   capLines(lines, fit, maxWidth, size);
@@ -177,7 +151,7 @@ float drawLines(Canvas& c, const Frame& f, std::vector<std::wstring> lines, floa
   return y + static_cast<float>(lines.size()) * pitch;
 }
 
-float paragraph(Canvas& c, const Frame& f, std::wstring_view text, float y, int colour) {
+float paragraph(Canvas& c, const Frame& f, std::wstring_view text, float y, Colour colour) {
   RectF in = f.inner;
   return drawLines(c, f, wrapText(text, in.width(), 13), in.left, y, in.width(), in.bottom, 13, kBodyLine,
                    Weight::Regular, colour);
@@ -185,55 +159,55 @@ float paragraph(Canvas& c, const Frame& f, std::wstring_view text, float y, int 
 
 RectF inflate(const RectF& r, float d) { return {r.left - d, r.top - d, r.right + d, r.bottom + d}; }
 
-void focusRing(Canvas& c, const RectF& r, float radius) { c.strokeRoundRect(inflate(r, 3), radius + 3, 2, kFocus); }
+void focusRing(Canvas& c, const RectF& r, float radius) { c.strokeRoundRect(inflate(r, 3), radius + 3, 2, Colour::Focus); }
 
 // ---- Texts by page ----
 
 // The body paragraphs of the message pages, in order; empty for pages with a body of their own.
 std::vector<std::wstring> messageParagraphs(const UiState& s) {
   switch (s.page) {
-    case kPageStopped: return {L"Everything is back the way it was."};
-    case kPageFailed:
+    case Page::Stopped: return {L"Everything is back the way it was."};
+    case Page::Failed:
       return {L"Setup ran into a problem and put everything back the way it was."};
-    case kPageIncomplete:
+    case Page::Incomplete:
       return {L"Some changes are still in place. Run this setup again to finish putting things back."};
-    case kPageOldWindows: return {L"Zelvan needs Windows 8.1 or later. Nothing has been changed."};
-    case kPageNoDotNet:
+    case Page::OldWindows: return {L"Zelvan needs Windows 8.1 or later. Nothing has been changed."};
+    case Page::NoDotNet:
       return {L"Zelvan needs .NET Framework 4.8, and this PC doesn't have it yet. Nothing has been changed.",
               L"Install .NET Framework 4.8 from Microsoft, then run this setup again."};
-    case kPageDamaged: return {L"This setup file is damaged. Please download it again. Nothing has been changed."};
-    case kPageNewerInstalled:
+    case Page::Damaged: return {L"This setup file is damaged. Please download it again. Nothing has been changed."};
+    case Page::NewerInstalled:
       return {L"A newer version of Zelvan is already installed. Nothing has been changed."};
-    case kPageMsiCopy:
+    case Page::MsiCopy:
       return {L"An older Windows Installer copy of Zelvan is on this PC. Remove it in Apps & Features, then run "
               L"this setup again."};
-    case kPageBadSwitch: return {L"Setup doesn't recognise this switch: " + s.errorDetail};
-    case kPageConfirmUninstall: return {L"Zelvan will be removed from this PC."};
-    case kPageRemoved: return {L"Your projects and settings are still in your Documents folder."};
-    case kPageAlmostDone: return {L"Some files were in use. They'll go the next time you restart."};
-    case kPageCantUninstall:
+    case Page::BadSwitch: return {L"Setup doesn't recognise this switch: " + s.errorDetail};
+    case Page::ConfirmUninstall: return {L"Zelvan will be removed from this PC."};
+    case Page::Removed: return {L"Your projects and settings are still in your Documents folder."};
+    case Page::AlmostDone: return {L"Some files were in use. They'll go the next time you restart."};
+    case Page::CantUninstall:
       return {L"Setup's record of this install is missing, so nothing was removed. Run the Zelvan setup again to "
               L"repair it."};
     default: return {};
   }
 }
 
-bool linkShown(int32_t page) {
+bool linkShown(Page page) {
   switch (page) {
-    case kPageReady:
-    case kPageStopped:
-    case kPageFailed:
-    case kPageIncomplete:
-    case kPageNoDotNet:
-    case kPageRemoved:
-    case kPageAlmostDone: return true;
+    case Page::Ready:
+    case Page::Stopped:
+    case Page::Failed:
+    case Page::Incomplete:
+    case Page::NoDotNet:
+    case Page::Removed:
+    case Page::AlmostDone: return true;
     default: return false;
   }
 }
 
 const wchar_t* linkText(const UiState& s) {
-  if (s.page == kPageNoDotNet) return L"Open Microsoft's download page";
-  return s.role == kRoleUninstall ? L"View the uninstall log" : L"View the install log";
+  if (s.page == Page::NoDotNet) return L"Open Microsoft's download page";
+  return s.role == Role::Uninstall ? L"View the uninstall log" : L"View the install log";
 }
 
 RectF linkTextRect(const UiState& s, const Frame& f) {
@@ -249,7 +223,7 @@ RectF linkHitRect(const UiState& s, const Frame& f) {
 // ---- Buttons ----
 
 struct Button {
-  int32_t element = 0;
+  Element element = Element::None;
   const wchar_t* text = L"";
   bool primary = false;
   bool disabled = false;
@@ -273,25 +247,25 @@ void layoutRow(std::vector<Button>& row, float right, float top, const Frame& f)
 std::vector<Button> pageButtons(const UiState& s, const Frame& f) {
   std::vector<Button> row;
   switch (s.page) {
-    case kPageWelcome:
-      row = {{kElemCancel, L"Cancel", false, false, {}}, {kElemNext, L"Next", true, !s.licenseAccepted, {}}};
+    case Page::Welcome:
+      row = {{Element::Cancel, L"Cancel", false, false, {}}, {Element::Next, L"Next", true, !s.licenseAccepted, {}}};
       break;
-    case kPageOptions:
-      row = {{kElemBack, L"Back", false, false, {}}, {kElemInstall, L"Install", true, false, {}}};
+    case Page::Options:
+      row = {{Element::Back, L"Back", false, false, {}}, {Element::Install, L"Install", true, false, {}}};
       break;
-    case kPageInstalling: row = {{kElemCancel, L"Cancel", false, !stopOffered(s), {}}}; break;
-    case kPageRollingBack: row = {{kElemCancel, L"Cancel", false, true, {}}}; break;
-    case kPageReady:
+    case Page::Installing: row = {{Element::Cancel, L"Cancel", false, !stopOffered(s), {}}}; break;
+    case Page::RollingBack: row = {{Element::Cancel, L"Cancel", false, true, {}}}; break;
+    case Page::Ready:
       if (s.noRun)
-        row = {{kElemClose, L"Close", true, false, {}}};
+        row = {{Element::Close, L"Close", true, false, {}}};
       else
-        row = {{kElemClose, L"Close", false, false, {}}, {kElemOpenApp, L"Open Zelvan", true, false, {}}};
+        row = {{Element::Close, L"Close", false, false, {}}, {Element::OpenApp, L"Open Zelvan", true, false, {}}};
       break;
-    case kPageConfirmUninstall:
-      row = {{kElemCancel, L"Cancel", false, false, {}}, {kElemUninstall, L"Uninstall", true, false, {}}};
+    case Page::ConfirmUninstall:
+      row = {{Element::Cancel, L"Cancel", false, false, {}}, {Element::Uninstall, L"Uninstall", true, false, {}}};
       break;
-    case kPageRemoving: break;
-    default: row = {{kElemClose, L"Close", true, false, {}}}; break;
+    case Page::Removing: break;
+    default: row = {{Element::Close, L"Close", true, false, {}}}; break;
   }
   layoutRow(row, f.contentRight, f.rowTop, f);
   return row;
@@ -303,22 +277,22 @@ struct QuestionText {
   const wchar_t* secondary;  // null: none
 };
 
-QuestionText questionText(int32_t q) {
+QuestionText questionText(Question q) {
   switch (q) {
-    case kQuestionAppOpen: return {L"Zelvan is open", L"Close Zelvan", L"Cancel"};
-    case kQuestionAppDidNotClose: return {L"Zelvan didn't close", L"Try again", L"Cancel"};
-    case kQuestionStop: return {L"Stop installing?", L"Stop installing", L"Keep installing"};
-    case kQuestionFileInUse: return {L"A file is in use", L"Try again", L"Cancel"};
+    case Question::AppOpen: return {L"Zelvan is open", L"Close Zelvan", L"Cancel"};
+    case Question::AppDidNotClose: return {L"Zelvan didn't close", L"Try again", L"Cancel"};
+    case Question::Stop: return {L"Stop installing?", L"Stop installing", L"Keep installing"};
+    case Question::FileInUse: return {L"A file is in use", L"Try again", L"Cancel"};
     default: return {L"Couldn't open that", L"Close", nullptr};
   }
 }
 
 std::wstring questionBody(const UiState& s) {
   switch (s.question) {
-    case kQuestionAppOpen: return L"Setup needs to close Zelvan to continue. Save your work first.";
-    case kQuestionAppDidNotClose: return L"Save your work and close Zelvan yourself, then try again.";
-    case kQuestionStop: return L"Zelvan will be put back the way it was.";
-    case kQuestionFileInUse: return s.inUseFile + L" is in use. Close whatever is using it, then try again.";
+    case Question::AppOpen: return L"Setup needs to close Zelvan to continue. Save your work first.";
+    case Question::AppDidNotClose: return L"Save your work and close Zelvan yourself, then try again.";
+    case Question::Stop: return L"Zelvan will be put back the way it was.";
+    case Question::FileInUse: return s.inUseFile + L" is in use. Close whatever is using it, then try again.";
     default:
       return L"Setup couldn't start it for you. Zelvan is in the Start menu; the log is at " + s.logPath + L".";
   }
@@ -343,8 +317,8 @@ QuestionBox questionBox(const UiState& s, const Frame& f) {
   float top = (kWindowHeight - height) / 2;
   q.box = {kQuestionLeft, top, kQuestionLeft + kQuestionWidth, top + height};
   QuestionText t = questionText(s.question);
-  if (t.secondary) q.buttons.push_back({kElemSecondary, t.secondary, false, false, {}});
-  q.buttons.push_back({kElemPrimary, t.primary, true, false, {}});
+  if (t.secondary) q.buttons.push_back({Element::Secondary, t.secondary, false, false, {}});
+  q.buttons.push_back({Element::Primary, t.primary, true, false, {}});
   layoutRow(q.buttons, q.box.right - f.p - kQuestionPad, q.box.bottom - f.p - kQuestionPad - kButtonHeight, f);
   return q;
 }
@@ -357,7 +331,7 @@ RectF closeButtonRect(const Frame& f) {
   return {right - kCloseSize, top, right, top + kCloseSize};
 }
 
-// ---- Page 0 ----
+// ---- The welcome page ----
 
 struct LicenseLayout {
   std::vector<std::wstring> intro;
@@ -380,7 +354,7 @@ float licenseContentHeight(const UiState& s) {
   return static_cast<float>(s.licenseLines.size()) * kLicenseLine + kLicensePadding;
 }
 
-// ---- Page 1 ----
+// ---- The options page ----
 
 struct TaskRow {
   size_t index = 0;
@@ -403,7 +377,7 @@ OptionsLayout optionsLayout(const UiState& s, const Frame& f) {
   RectF in = f.inner;
   o.labelTop = in.top;
   float fieldTop = in.top + f.l13 + 8;
-  o.browse = {kElemBrowse, kBrowse, false, false, {}};
+  o.browse = {Element::Browse, kBrowse, false, false, {}};
   float bw = buttonWidth(o.browse, f);
   o.browse.rect = {in.right - bw, fieldTop, in.right, fieldTop + kFieldHeight};
   o.field = {in.left, fieldTop, in.right - bw - kButtonGap, fieldTop + kFieldHeight};
@@ -425,12 +399,12 @@ OptionsLayout optionsLayout(const UiState& s, const Frame& f) {
 
 // ---- Drawing helpers ----
 
-void checkMark(Canvas& c, float x, float y, float grow, float strokeWidth, int colour) {
+void checkMark(Canvas& c, float x, float y, float grow, float strokeWidth, Colour colour) {
   const PointF pts[3] = {{x + 5 * grow, y + 8.2f * grow}, {x + 7 * grow, y + 10.2f * grow}, {x + 11 * grow, y + 6 * grow}};
   c.polyline(pts, 3, strokeWidth, colour);
 }
 
-void crossMark(Canvas& c, PointF centre, float half, float strokeWidth, int colour) {
+void crossMark(Canvas& c, PointF centre, float half, float strokeWidth, Colour colour) {
   c.line({centre.x - half, centre.y - half}, {centre.x + half, centre.y + half}, strokeWidth, colour);
   c.line({centre.x + half, centre.y - half}, {centre.x - half, centre.y + half}, strokeWidth, colour);
 }
@@ -439,16 +413,16 @@ void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bo
   const float radius = 8;
   bool hover = live && s.hover == b.element;
   bool pressed = live && s.pressed == b.element;
-  int textColour;
+  Colour textColour;
   if (b.disabled) {
-    c.borderedRoundRect(b.rect, radius, kBorder, kSubtleFill);
-    textColour = kPendingMark;
+    c.borderedRoundRect(b.rect, radius, Colour::Border, Colour::SubtleFill);
+    textColour = Colour::PendingMark;
   } else if (b.primary) {
-    c.fillRoundRect(b.rect, radius, pressed ? kAccentPressed : hover ? kAccentHover : kAccent);
-    textColour = kSurface;
+    c.fillRoundRect(b.rect, radius, pressed ? Colour::AccentPressed : hover ? Colour::AccentHover : Colour::Accent);
+    textColour = Colour::Surface;
   } else {
-    c.borderedRoundRect(b.rect, radius, kBorder, pressed ? kRail : hover ? kSubtleFill : kSurface);
-    textColour = kStrongText;
+    c.borderedRoundRect(b.rect, radius, Colour::Border, pressed ? Colour::Rail : hover ? Colour::SubtleFill : Colour::Surface);
+    textColour = Colour::StrongText;
   }
   float tw = width(b.text, 13);
   c.text(b.text, {b.rect.left + (b.rect.width() - tw) / 2, b.rect.top + (b.rect.height() - f.l13) / 2}, 13,
@@ -456,7 +430,7 @@ void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bo
 }
 
 // A small note in a tinted box; returns its bottom.
-float note(Canvas& c, const Frame& f, std::wstring_view text, float top, int textColour, int fillColour) {
+float note(Canvas& c, const Frame& f, std::wstring_view text, float top, Colour textColour, Colour fillColour) {
   RectF in = f.inner;
   const float padX = 12, padY = 8;
   std::vector<std::wstring> lines = wrapText(text, in.width() - 2 * padX, 12);
@@ -473,70 +447,81 @@ float note(Canvas& c, const Frame& f, std::wstring_view text, float top, int tex
 float badge(Canvas& c, const Frame& f, std::wstring_view text, float top) {
   float w = width(text, 12) + 20;
   RectF r = {f.inner.left, top, f.inner.left + w, top + 24};
-  c.fillRoundRect(r, 12, kSuccessFill);
-  c.text(text, {r.left + 10, r.top + (24 - f.l12) / 2}, 12, Weight::SemiBold, kSuccess);
+  c.fillRoundRect(r, 12, Colour::SuccessFill);
+  c.text(text, {r.left + 10, r.top + (24 - f.l12) / 2}, 12, Weight::SemiBold, Colour::Success);
   return r.bottom;
 }
 
 // ---- The frame ----
 
+// Where a stage of the run stands, as its entry in the rail shows it.
+enum class Stage : int { Current = 0, Pending = 1, Done = 2, Failed = 3 };
+
 struct RailEntry {
   const wchar_t* name;
   const wchar_t* sub;
-  int state;  // 0 current, 1 pending, 2 done, 3 failed
+  Stage state;
 };
-constexpr int kCurrent = 0, kPending = 1, kDone = 2, kFailed = 3;
-constexpr int kStateColour[4] = {kBodyText, kMutedText, kSuccess, kError};
+
+Colour stageColour(Stage state) {
+  switch (state) {
+    case Stage::Current: return Colour::BodyText;
+    case Stage::Pending: return Colour::MutedText;
+    case Stage::Done: return Colour::Success;
+    case Stage::Failed: return Colour::Error;
+  }
+  return Colour::BodyText;
+}
 
 std::vector<RailEntry> railEntries(const UiState& s) {
-  if (s.role == kRoleUninstall) {
+  if (s.role == Role::Uninstall) {
     switch (s.page) {
-      case kPageRemoving:
-        return {{L"Confirm", L"Confirmed", kDone}, {L"Remove", L"Files and shortcuts", kCurrent},
-                {L"Finish", L"All done", kPending}};
-      case kPageRemoved:
-      case kPageAlmostDone:
-        return {{L"Confirm", L"Confirmed", kDone}, {L"Remove", L"Done", kDone}, {L"Finish", L"All done", kCurrent}};
+      case Page::Removing:
+        return {{L"Confirm", L"Confirmed", Stage::Done}, {L"Remove", L"Files and shortcuts", Stage::Current},
+                {L"Finish", L"All done", Stage::Pending}};
+      case Page::Removed:
+      case Page::AlmostDone:
+        return {{L"Confirm", L"Confirmed", Stage::Done}, {L"Remove", L"Done", Stage::Done}, {L"Finish", L"All done", Stage::Current}};
       default:
-        return {{L"Confirm", L"Remove Zelvan from this PC", kCurrent}, {L"Remove", L"Files and shortcuts", kPending},
-                {L"Finish", L"All done", kPending}};
+        return {{L"Confirm", L"Remove Zelvan from this PC", Stage::Current}, {L"Remove", L"Files and shortcuts", Stage::Pending},
+                {L"Finish", L"All done", Stage::Pending}};
     }
   }
-  RailEntry welcome = {L"Welcome", L"Accepted", kDone};
-  RailEntry options = {L"Options", L"Set", kDone};
-  RailEntry finish = {L"Finish", L"Ready to open", kPending};
+  RailEntry welcome = {L"Welcome", L"Accepted", Stage::Done};
+  RailEntry options = {L"Options", L"Set", Stage::Done};
+  RailEntry finish = {L"Finish", L"Ready to open", Stage::Pending};
   switch (s.page) {
-    case kPageOptions:
-      return {welcome, {L"Options", L"Folder and shortcuts", kCurrent}, {L"Install", L"Copy and optimize", kPending},
+    case Page::Options:
+      return {welcome, {L"Options", L"Folder and shortcuts", Stage::Current}, {L"Install", L"Copy and optimize", Stage::Pending},
               finish};
-    case kPageInstalling:
-    case kPageRollingBack: return {welcome, options, {L"Install", L"Copy and optimize", kCurrent}, finish};
-    case kPageReady: return {welcome, options, {L"Install", L"Done", kDone}, {L"Finish", L"Ready to open", kCurrent}};
-    case kPageStopped: return {welcome, options, {L"Install", L"Stopped", kCurrent}, finish};
-    case kPageFailed:
-    case kPageIncomplete: return {welcome, options, {L"Install", L"Failed", kFailed}, finish};
+    case Page::Installing:
+    case Page::RollingBack: return {welcome, options, {L"Install", L"Copy and optimize", Stage::Current}, finish};
+    case Page::Ready: return {welcome, options, {L"Install", L"Done", Stage::Done}, {L"Finish", L"Ready to open", Stage::Current}};
+    case Page::Stopped: return {welcome, options, {L"Install", L"Stopped", Stage::Current}, finish};
+    case Page::Failed:
+    case Page::Incomplete: return {welcome, options, {L"Install", L"Failed", Stage::Failed}, finish};
     default:
-      return {{L"Welcome", L"License agreement", kCurrent}, {L"Options", L"Folder and shortcuts", kPending},
-              {L"Install", L"Copy and optimize", kPending}, finish};
+      return {{L"Welcome", L"License agreement", Stage::Current}, {L"Options", L"Folder and shortcuts", Stage::Pending},
+              {L"Install", L"Copy and optimize", Stage::Pending}, finish};
   }
 }
 
-void drawRailMark(Canvas& c, PointF centre, int state, float p) {
+void drawRailMark(Canvas& c, PointF centre, Stage state, float p) {
   const float r = 9;
   switch (state) {
-    case kDone:
-      c.fillCircle(centre, r, kSuccess);
-      checkMark(c, centre.x - 8, centre.y - 8, 1, 1.75f, kSurface);
+    case Stage::Done:
+      c.fillCircle(centre, r, Colour::Success);
+      checkMark(c, centre.x - 8, centre.y - 8, 1, 1.75f, Colour::Surface);
       break;
-    case kFailed:
-      c.fillCircle(centre, r, kError);
-      crossMark(c, centre, 3.5f, 1.75f, kSurface);
+    case Stage::Failed:
+      c.fillCircle(centre, r, Colour::Error);
+      crossMark(c, centre, 3.5f, 1.75f, Colour::Surface);
       break;
-    case kCurrent:
-      c.strokeCircle(centre, r - 1, 2, kAccent);
-      c.fillCircle(centre, 3.5f, kAccent);
+    case Stage::Current:
+      c.strokeCircle(centre, r - 1, 2, Colour::Accent);
+      c.fillCircle(centre, 3.5f, Colour::Accent);
       break;
-    default: c.strokeCircle(centre, r - 0.75f, std::max(1.5f, p), kPendingMark); break;
+    default: c.strokeCircle(centre, r - 0.75f, std::max(1.5f, p), Colour::PendingMark); break;
   }
 }
 
@@ -552,59 +537,59 @@ void drawRail(Canvas& c, const UiState& s, const Frame& f) {
     std::vector<std::wstring> sub = wrapText(e.sub, textWidth, 11);
     float height = 10 + f.l13 + 2 + f.l11 * static_cast<float>(sub.size()) + 10;
     RectF r = {left, y, right, y + height};
-    if (e.state == kCurrent) c.fillRoundRect(r, 8, kFocus);
+    if (e.state == Stage::Current) c.fillRoundRect(r, 8, Colour::Focus);
     PointF centre = {left + kRailPad + 9, y + 10 + f.l13 / 2};
     marks.push_back(centre);
     drawRailMark(c, centre, e.state, f.p);
-    c.text(e.name, {textLeft, y + 10}, 13, e.state == kCurrent ? Weight::SemiBold : Weight::Medium,
-           kStateColour[e.state]);
+    c.text(e.name, {textLeft, y + 10}, 13, e.state == Stage::Current ? Weight::SemiBold : Weight::Medium,
+           stageColour(e.state));
     float sy = y + 10 + f.l13 + 2;
     for (const std::wstring& line : sub) {
-      c.text(line, {textLeft, sy}, 11, Weight::Regular, kMutedText);
+      c.text(line, {textLeft, sy}, 11, Weight::Regular, Colour::MutedText);
       sy += f.l11;
     }
     y += height + 6;
   }
   // The stages joined by a thin line between their marks.
   for (size_t i = 1; i < marks.size(); ++i)
-    c.line({marks[i - 1].x, marks[i - 1].y + 13}, {marks[i].x, marks[i].y - 13}, f.p, kBorder);
+    c.line({marks[i - 1].x, marks[i - 1].y + 13}, {marks[i].x, marks[i].y - 13}, f.p, Colour::Border);
 }
 
 void drawWindowFrame(Canvas& c, const UiState& s, const Frame& f) {
-  c.fillRect({0, 0, kWindowWidth, kWindowHeight}, kBackground);
+  c.fillRect({0, 0, kWindowWidth, kWindowHeight}, Colour::Background);
   const float railColumnRight = f.p + 20 + kRailWidth + 8;
-  c.fillRect({0, 0, railColumnRight, kWindowHeight}, kRail);
+  c.fillRect({0, 0, railColumnRight, kWindowHeight}, Colour::Rail);
 
   // The rail's header: the brand and the window title beside it.
   const float headerLeft = f.p + 20 + kRailPad;
   const float brandTop = (kTitleBandHeight - kBrandSize) / 2;
   c.brand({headerLeft, brandTop, headerLeft + kBrandSize, brandTop + kBrandSize});
-  const wchar_t* title = s.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan";
-  c.text(title, {headerLeft + kBrandSize + 10, (kTitleBandHeight - f.l15) / 2}, 15, Weight::SemiBold, kStrongText);
+  const wchar_t* title = s.role == Role::Uninstall ? L"Uninstall Zelvan" : L"Install Zelvan";
+  c.text(title, {headerLeft + kBrandSize + 10, (kTitleBandHeight - f.l15) / 2}, 15, Weight::SemiBold, Colour::StrongText);
 
   RectF close = closeButtonRect(f);
-  bool live = s.question == 0;
-  bool pressed = live && s.pressed == kElemTitleClose;
-  bool hover = live && s.hover == kElemTitleClose;
-  int glyph = kMutedText;
+  bool live = s.question == Question::None;
+  bool pressed = live && s.pressed == Element::TitleClose;
+  bool hover = live && s.hover == Element::TitleClose;
+  Colour glyph = Colour::MutedText;
   if (pressed) {
-    c.fillRoundRect(close, 8, kClosePressed);
-    glyph = kCloseHover;
+    c.fillRoundRect(close, 8, Colour::ClosePressed);
+    glyph = Colour::CloseHover;
   } else if (hover) {
-    c.fillRoundRect(close, 8, kCloseHover);
-    glyph = kClosePressed;
+    c.fillRoundRect(close, 8, Colour::CloseHover);
+    glyph = Colour::ClosePressed;
   }
   crossMark(c, {(close.left + close.right) / 2, (close.top + close.bottom) / 2}, 5, 1.25f, glyph);
 
   drawRail(c, s, f);
   if (!s.versionText.empty()) {
     std::wstring version = fitLine(L"Version " + s.versionText, kRailWidth - 2 * kRailPad, 12);
-    c.text(version, {headerLeft, kWindowHeight - f.p - 20 - f.l12}, 12, Weight::Regular, kMutedText);
+    c.text(version, {headerLeft, kWindowHeight - f.p - 20 - f.l12}, 12, Weight::Regular, Colour::MutedText);
   }
 
-  c.text(headerLine(s), {f.contentLeft, f.headerTop}, 12, Weight::Medium, kMutedText);
-  c.text(pageTitle(s.page), {f.contentLeft, f.titleTop}, 24, Weight::SemiBold, kStrongText);
-  c.borderedRoundRect({f.contentLeft, f.contentTop, f.contentRight, f.contentBottom}, 10, kRail, kSurface);
+  c.text(headerLine(s), {f.contentLeft, f.headerTop}, 12, Weight::Medium, Colour::MutedText);
+  c.text(pageTitle(s.page), {f.contentLeft, f.titleTop}, 24, Weight::SemiBold, Colour::StrongText);
+  c.borderedRoundRect({f.contentLeft, f.contentTop, f.contentRight, f.contentBottom}, 10, Colour::Rail, Colour::Surface);
 }
 
 // ---- Page bodies ----
@@ -612,10 +597,10 @@ void drawWindowFrame(Canvas& c, const UiState& s, const Frame& f) {
 void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
   LicenseLayout l = licenseLayout(f);
   drawLines(c, f, l.intro, f.inner.left, f.inner.top, f.inner.width(), l.box.top, 13, kBodyLine, Weight::Regular,
-            kBodyText);
+            Colour::BodyText);
 
-  bool focused = s.question == 0 && s.focus == kElemLicenseBox;
-  c.borderedRoundRect(l.box, 6, focused ? kFocus : kField, kRail);
+  bool focused = s.question == Question::None && s.focus == Element::LicenseBox;
+  c.borderedRoundRect(l.box, 6, focused ? Colour::Focus : Colour::Field, Colour::Rail);
   c.pushClip(inflate(l.box, -f.p));
   float scroll = static_cast<float>(std::clamp(s.licenseScroll, 0, licenseMaxScroll(s)));
   float offset = (kLicenseLine - f.l12) / 2;
@@ -623,75 +608,75 @@ void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
     float top = l.box.top + kLicensePadding / 2 + static_cast<float>(i) * kLicenseLine - scroll;
     if (top + kLicenseLine <= l.box.top) continue;
     if (top >= l.box.bottom) break;
-    c.text(s.licenseLines[i], {l.box.left + 12, top + offset}, 12, Weight::Regular, kBodyText);
+    c.text(s.licenseLines[i], {l.box.left + 12, top + offset}, 12, Weight::Regular, Colour::BodyText);
   }
   c.popClip();
   if (licenseMaxScroll(s) > 0) {
     RectF thumb = licenseThumb(s);
     RectF groove = {thumb.left, l.box.top + kThumbInset, thumb.right, l.box.bottom - kThumbInset};
-    c.fillRoundRect(groove, kThumbWidth / 2, kSubtleFill);
-    bool active = s.dragging || (s.question == 0 && (s.hover == kElemThumb || s.pressed == kElemThumb));
-    c.fillRoundRect(thumb, kThumbWidth / 2, active ? kMutedText : kPendingMark);
+    c.fillRoundRect(groove, kThumbWidth / 2, Colour::SubtleFill);
+    bool active = s.dragging || (s.question == Question::None && (s.hover == Element::Thumb || s.pressed == Element::Thumb));
+    c.fillRoundRect(thumb, kThumbWidth / 2, active ? Colour::MutedText : Colour::PendingMark);
   }
 
   RectF box = {l.accept.left, l.accept.top + (kAcceptRow - kAcceptBox) / 2, l.accept.left + kAcceptBox,
                l.accept.top + (kAcceptRow + kAcceptBox) / 2};
   if (s.licenseAccepted) {
-    c.fillRoundRect(box, 4, kAccent);
-    checkMark(c, box.left, box.top, kAcceptBox / kMarkBox, 2, kSurface);
+    c.fillRoundRect(box, 4, Colour::Accent);
+    checkMark(c, box.left, box.top, kAcceptBox / kMarkBox, 2, Colour::Surface);
   } else {
-    c.borderedRoundRect(box, 4, kPendingMark, kSurface);
+    c.borderedRoundRect(box, 4, Colour::PendingMark, Colour::Surface);
   }
   c.text(kAcceptLabel, {l.accept.left + kAcceptLabelGap, l.accept.top + (kAcceptRow - f.l13) / 2}, 13,
-         Weight::Regular, kStrongText);
+         Weight::Regular, Colour::StrongText);
 }
 
 void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   OptionsLayout o = optionsLayout(s, f);
-  bool live = s.question == 0;
-  c.text(kFolderLabel, {f.inner.left, o.labelTop}, 13, Weight::Medium, kStrongText);
+  bool live = s.question == Question::None;
+  c.text(kFolderLabel, {f.inner.left, o.labelTop}, 13, Weight::Medium, Colour::StrongText);
   // Filled like the real folder box, so that the box sits in the field without a seam.
-  c.borderedRoundRect(o.field, 6, live && s.focus == kElemFolder ? kFocus : kField, kField);
+  c.borderedRoundRect(o.field, 6, live && s.focus == Element::Folder ? Colour::Focus : Colour::Field, Colour::Field);
   if (!s.editShown) {
     float x = o.field.left + 12;
     std::wstring shown = fitLine(s.folder, o.field.right - 12 - x, 13, true);
-    c.text(shown, {x, o.field.top + (kFieldHeight - f.l13) / 2}, 13, Weight::Regular, kStrongText);
+    c.text(shown, {x, o.field.top + (kFieldHeight - f.l13) / 2}, 13, Weight::Regular, Colour::StrongText);
   }
   drawButton(c, s, f, o.browse, live);
 
   for (const TaskRow& t : o.tasks) {
     const TaskChoice& task = s.tasks[t.index];
     float textRoom = t.toggle.left - 16 - t.row.left;
-    c.text(fitLine(task.label, textRoom, 13), {t.row.left, t.row.top}, 13, Weight::Medium, kStrongText);
+    c.text(fitLine(task.label, textRoom, 13), {t.row.left, t.row.top}, 13, Weight::Medium, Colour::StrongText);
     c.text(fitLine(task.detail, textRoom, 12), {t.row.left, t.row.top + f.l13 + 2 + (kSmallLine - f.l12) / 2}, 12,
-           Weight::Regular, kBodyText);
+           Weight::Regular, Colour::BodyText);
     float cy = (t.toggle.top + t.toggle.bottom) / 2;
     const float knob = 7;
     if (task.on) {
-      c.fillRoundRect(t.toggle, kToggleHeight / 2, kAccent);
-      c.fillCircle({t.toggle.right - kToggleHeight / 2, cy}, knob, kSurface);
+      c.fillRoundRect(t.toggle, kToggleHeight / 2, Colour::Accent);
+      c.fillCircle({t.toggle.right - kToggleHeight / 2, cy}, knob, Colour::Surface);
     } else {
-      c.borderedRoundRect(t.toggle, kToggleHeight / 2, kPendingMark, kSurface);
-      c.fillCircle({t.toggle.left + kToggleHeight / 2, cy}, knob - 1, kPendingMark);
+      c.borderedRoundRect(t.toggle, kToggleHeight / 2, Colour::PendingMark, Colour::Surface);
+      c.fillCircle({t.toggle.left + kToggleHeight / 2, cy}, knob - 1, Colour::PendingMark);
     }
   }
 
   if (s.folderError == 0)
-    note(c, f, kKeepNote, o.noteTop, kSuccess, kSuccessFill);
+    note(c, f, kKeepNote, o.noteTop, Colour::Success, Colour::SuccessFill);
   else
-    note(c, f, s.folderErrorText, o.noteTop, kError, kErrorFill);
+    note(c, f, s.folderErrorText, o.noteTop, Colour::Error, Colour::ErrorFill);
 }
 
 // The busy mark: a track with a quarter arc that turns with the spinner.
 void busyMark(Canvas& c, PointF centre, int32_t angle) {
-  c.strokeCircle(centre, 8, 2.0f, kTrack);
-  c.arc(centre, 8, static_cast<float>(angle), 90, 2.0f, kAccent);
+  c.strokeCircle(centre, 8, 2.0f, Colour::Track);
+  c.arc(centre, 8, static_cast<float>(angle), 90, 2.0f, Colour::Accent);
 }
 
 void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
   RectF in = f.inner;
-  bool uninstall = s.role == kRoleUninstall;
-  bool restoring = s.page == kPageRollingBack;
+  bool uninstall = s.role == Role::Uninstall;
+  bool restoring = s.page == Page::RollingBack;
   int32_t count = restoring ? 1 : uninstall ? kUninstallStepCount : kInstallStepCount;
   // Marks and names line up in two columns whether a row is plain or the running panel.
   const float markLeft = in.left + f.p + 12;
@@ -701,40 +686,40 @@ void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
     const StepSlot& step = s.steps[i];
     const wchar_t* name = uninstall ? uninstallStepName(i) : installStepName(i);
     const wchar_t* detail = uninstall ? uninstallStepDetail(i) : installStepDetail(i);
-    if (restoring || step.status == kStepRunning) {
+    if (restoring || step.status == SlotStatus::Running) {
       float height = 2 * f.p + 24 + f.l13 + 8 + 6 + 8 + kSmallLine;
       RectF panel = {in.left, y, in.right, y + height};
-      c.borderedRoundRect(panel, 8, kRail, kPanelFill);
+      c.borderedRoundRect(panel, 8, Colour::Rail, Colour::PanelFill);
       float top = panel.top + f.p + 12;
       float right = panel.right - f.p - 12;
       busyMark(c, {markLeft + kMarkBox / 2, top + f.l13 / 2}, s.spinnerAngle);
-      c.text(restoring ? L"Restoring the earlier state" : name, {nameLeft, top}, 13, Weight::SemiBold, kStrongText);
+      c.text(restoring ? L"Restoring the earlier state" : name, {nameLeft, top}, 13, Weight::SemiBold, Colour::StrongText);
       if (!restoring && step.percent >= 0) {
         std::wstring percent = std::to_wstring(step.percent) + L"%";
-        c.text(percent, {right - width(percent, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular, kBodyText);
+        c.text(percent, {right - width(percent, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular, Colour::BodyText);
       }
       // The bar and the detail line take the panel's whole width: the longest detail needs it.
       RectF bar = {markLeft, top + f.l13 + 8, right, top + f.l13 + 8 + 6};
-      c.fillRoundRect(bar, 3, kTrack);
+      c.fillRoundRect(bar, 3, Colour::Track);
       int32_t percent = restoring ? 0 : std::min<int32_t>(step.percent, 100);
       if (percent > 0)
         c.fillRoundRect({bar.left, bar.top, bar.left + bar.width() * static_cast<float>(percent) / 100.0f, bar.bottom},
-                        3, kAccent);
+                        3, Colour::Accent);
       const wchar_t* line = restoring ? L"Undoing what setup changed. Please wait." : detail;
       c.text(fitLine(line, right - markLeft, 12), {markLeft, bar.bottom + 8 + (kSmallLine - f.l12) / 2}, 12,
-             Weight::Regular, kBodyText);
+             Weight::Regular, Colour::BodyText);
       y += height + 14;
       continue;
     }
     float boxTop = y + (f.l13 - kMarkBox) / 2;
     PointF centre = {markLeft + kMarkBox / 2, boxTop + kMarkBox / 2};
-    if (step.status == kStepDone) {
-      c.strokeCircle(centre, 7.25f, 1.75f, kSuccess);
-      checkMark(c, markLeft, boxTop, 1, 1.75f, kSuccess);
-      c.text(name, {nameLeft, y}, 13, Weight::Regular, kBodyText);
+    if (step.status == SlotStatus::Done) {
+      c.strokeCircle(centre, 7.25f, 1.75f, Colour::Success);
+      checkMark(c, markLeft, boxTop, 1, 1.75f, Colour::Success);
+      c.text(name, {nameLeft, y}, 13, Weight::Regular, Colour::BodyText);
     } else {
-      c.strokeCircle(centre, 7.25f, 1.5f, kPendingMark);
-      c.text(name, {nameLeft, y}, 13, Weight::Regular, kMutedText);
+      c.strokeCircle(centre, 7.25f, 1.5f, Colour::PendingMark);
+      c.text(name, {nameLeft, y}, 13, Weight::Regular, Colour::MutedText);
     }
     y += f.l13 + 14;
   }
@@ -747,7 +732,7 @@ void drawReadyPage(Canvas& c, const UiState& s, const Frame& f) {
                 s.notOptimized ? L"Installed and ready. It couldn't be prepared ahead of time, so the first start "
                                  L"will be slower."
                                : L"Prepared for this PC, so it opens quickly from the first launch.",
-                y, kBodyText);
+                y, Colour::BodyText);
   y += 16;
   const float valueLeft = in.left + 120;
   struct Row {
@@ -757,47 +742,47 @@ void drawReadyPage(Canvas& c, const UiState& s, const Frame& f) {
   const Row rows[2] = {{L"INSTALLED TO", s.folder}, {L"START-UP", s.notOptimized ? L"Not optimized" : L"Optimized"}};
   for (const Row& r : rows) {
     if (y + kBodyLine > in.bottom) break;
-    c.line({in.left, y}, {in.right, y}, f.p, kRail);
+    c.line({in.left, y}, {in.right, y}, f.p, Colour::Rail);
     y += 10;
-    c.text(r.label, {in.left, y + (kBodyLine - f.l11) / 2}, 11, Weight::SemiBold, kMutedText);
+    c.text(r.label, {in.left, y + (kBodyLine - f.l11) / 2}, 11, Weight::SemiBold, Colour::MutedText);
     std::vector<std::wstring> value = wrapText(r.value, in.right - valueLeft, 13);
     y = drawLines(c, f, value, valueLeft, y, in.right - valueLeft, std::min(in.bottom, y + 2 * kBodyLine), 13,
-                  kBodyLine, Weight::Regular, kStrongText) + 10;
+                  kBodyLine, Weight::Regular, Colour::StrongText) + 10;
   }
 }
 
 void drawMessagePage(Canvas& c, const UiState& s, const Frame& f) {
   float y = f.inner.top;
-  if (s.page == kPageRemoved) y = badge(c, f, L"Removed", y) + 14;
+  if (s.page == Page::Removed) y = badge(c, f, L"Removed", y) + 14;
   bool first = true;
   for (const std::wstring& text : messageParagraphs(s)) {
     if (!first) y += 10;
-    y = paragraph(c, f, text, y, kBodyText);
+    y = paragraph(c, f, text, y, Colour::BodyText);
     first = false;
   }
-  if (s.page == kPageFailed && !s.failureText.empty()) y = paragraph(c, f, s.failureText, y + 10, kError);
-  if (s.page == kPageConfirmUninstall) note(c, f, kKeepNote, y + 16, kSuccess, kSuccessFill);
+  if (s.page == Page::Failed && !s.failureText.empty()) y = paragraph(c, f, s.failureText, y + 10, Colour::Error);
+  if (s.page == Page::ConfirmUninstall) note(c, f, kKeepNote, y + 16, Colour::Success, Colour::SuccessFill);
 }
 
 void drawBody(Canvas& c, const UiState& s, const Frame& f) {
   switch (s.page) {
-    case kPageWelcome: drawLicensePage(c, s, f); break;
-    case kPageOptions: drawOptionsPage(c, s, f); break;
-    case kPageInstalling:
-    case kPageRollingBack:
-    case kPageRemoving: drawProgressPage(c, s, f); break;
-    case kPageReady: drawReadyPage(c, s, f); break;
+    case Page::Welcome: drawLicensePage(c, s, f); break;
+    case Page::Options: drawOptionsPage(c, s, f); break;
+    case Page::Installing:
+    case Page::RollingBack:
+    case Page::Removing: drawProgressPage(c, s, f); break;
+    case Page::Ready: drawReadyPage(c, s, f); break;
     default: drawMessagePage(c, s, f); break;
   }
 }
 
 void drawButtonsAndLink(Canvas& c, const UiState& s, const Frame& f) {
-  bool live = s.question == 0;
+  bool live = s.question == Question::None;
   for (const Button& b : pageButtons(s, f)) drawButton(c, s, f, b, live);
   if (linkShown(s.page)) {
     RectF t = linkTextRect(s, f);
-    bool hover = live && (s.hover == kElemLink || s.pressed == kElemLink);
-    int colour = hover ? kAccentHover : kAccent;
+    bool hover = live && (s.hover == Element::Link || s.pressed == Element::Link);
+    Colour colour = hover ? Colour::AccentHover : Colour::Accent;
     c.text(linkText(s), {t.left, t.top}, 13, Weight::Medium, colour);
     c.linkUnderline(linkText(s), {t.left, t.top}, 13, colour);
   }
@@ -805,24 +790,23 @@ void drawButtonsAndLink(Canvas& c, const UiState& s, const Frame& f) {
 
 void drawQuestion(Canvas& c, const UiState& s, const Frame& f) {
   QuestionBox q = questionBox(s, f);
-  c.fillRect({0, 0, kWindowWidth, kWindowHeight}, kDim);
-  c.fillRoundRect({q.box.left, q.box.top + 6, q.box.right, q.box.bottom + 6}, 12, kShadow);
-  c.borderedRoundRect(q.box, 12, kBorder, kSurface);
+  c.fillRect({0, 0, kWindowWidth, kWindowHeight}, Colour::Dim);
+  c.fillRoundRect({q.box.left, q.box.top + 6, q.box.right, q.box.bottom + 6}, 12, Colour::Shadow);
+  c.borderedRoundRect(q.box, 12, Colour::Border, Colour::Surface);
   float left = q.box.left + f.p + kQuestionPad;
   float top = q.box.top + f.p + kQuestionPad;
-  c.text(questionText(s.question).title, {left, top}, 15, Weight::SemiBold, kStrongText);
+  c.text(questionText(s.question).title, {left, top}, 15, Weight::SemiBold, Colour::StrongText);
   float bodyTop = top + f.l15 + 8;
   drawLines(c, f, q.lines, left, bodyTop, q.bodyWidth, bodyTop + kBodyLine * static_cast<float>(q.lines.size()), 13,
-            kBodyLine, Weight::Regular, kBodyText);
+            kBodyLine, Weight::Regular, Colour::BodyText);
   for (const Button& b : q.buttons) drawButton(c, s, f, b, true);
 }
 
 void drawFocus(Canvas& c, const UiState& s) {
-  if (!s.focusVisible || s.focus == 0 || s.focus == kElemThumb) return;
+  if (!s.focusVisible || s.focus == Element::None || s.focus == Element::Thumb) return;
   for (const HitBox& h : hitBoxes(s)) {
     if (h.element != s.focus) continue;
-    bool toggle = h.element >= kElemFirstTask && h.element < kElemFirstTask + kShownTaskBoxes;
-    float radius = h.element == kElemAccept ? 4 : toggle ? kToggleHeight / 2 : 8;
+    float radius = h.element == Element::Accept ? 4 : isTaskBox(h.element) ? kToggleHeight / 2 : 8;
     focusRing(c, h.rect, radius);
     return;
   }
@@ -834,56 +818,57 @@ std::vector<std::wstring> licenseLinesOf(const std::wstring& text) { return wrap
 
 std::wstring headerLine(const UiState& s) {
   int step = 1;
-  if (s.role == kRoleUninstall) {
-    if (s.page == kPageRemoving) step = 2;
-    else if (s.page == kPageRemoved || s.page == kPageAlmostDone) step = 3;
+  if (s.role == Role::Uninstall) {
+    if (s.page == Page::Removing) step = 2;
+    else if (s.page == Page::Removed || s.page == Page::AlmostDone) step = 3;
     return L"Uninstall \u00B7 Step " + std::to_wstring(step) + L" of 3";
   }
   switch (s.page) {
-    case kPageOptions: step = 2; break;
-    case kPageInstalling:
-    case kPageRollingBack:
-    case kPageStopped:
-    case kPageFailed:
-    case kPageIncomplete: step = 3; break;
-    case kPageReady: step = 4; break;
+    case Page::Options: step = 2; break;
+    case Page::Installing:
+    case Page::RollingBack:
+    case Page::Stopped:
+    case Page::Failed:
+    case Page::Incomplete: step = 3; break;
+    case Page::Ready: step = 4; break;
     default: break;
   }
   return L"Setup \u00B7 Step " + std::to_wstring(step) + L" of 4";
 }
 
-const wchar_t* pageTitle(int32_t page) {
-  if (page < 0 || page >= kPageCount) return L"";
-  return kPageTitles[page];
+const wchar_t* pageTitle(Page page) {
+  int32_t index = static_cast<int32_t>(page);
+  if (index < 0 || index >= kPageCount) return L"";
+  return kPageTitles[index];
 }
 
 std::vector<HitBox> hitBoxes(const UiState& s) {
   Frame f = frameOf(s);
   std::vector<HitBox> out;
-  if (s.question != 0) {
+  if (s.question != Question::None) {
     for (const Button& b : questionBox(s, f).buttons) out.push_back({b.element, b.rect});
     return out;
   }
-  out.push_back({kElemTitleClose, closeButtonRect(f)});
+  out.push_back({Element::TitleClose, closeButtonRect(f)});
   for (const Button& b : pageButtons(s, f))
     if (!b.disabled) out.push_back({b.element, b.rect});
-  if (linkShown(s.page)) out.push_back({kElemLink, linkHitRect(s, f)});
-  if (s.page == kPageWelcome) {
+  if (linkShown(s.page)) out.push_back({Element::Link, linkHitRect(s, f)});
+  if (s.page == Page::Welcome) {
     LicenseLayout l = licenseLayout(f);
-    out.push_back({kElemLicenseBox, l.box});
-    if (licenseMaxScroll(s) > 0) out.push_back({kElemThumb, licenseThumb(s)});
-    out.push_back({kElemAccept, l.accept});
-  } else if (s.page == kPageOptions) {
+    out.push_back({Element::LicenseBox, l.box});
+    if (licenseMaxScroll(s) > 0) out.push_back({Element::Thumb, licenseThumb(s)});
+    out.push_back({Element::Accept, l.accept});
+  } else if (s.page == Page::Options) {
     OptionsLayout o = optionsLayout(s, f);
-    out.push_back({kElemFolder, o.field});
-    out.push_back({kElemBrowse, o.browse.rect});
-    for (const TaskRow& t : o.tasks) out.push_back({kElemFirstTask + static_cast<int32_t>(t.index), t.toggle});
+    out.push_back({Element::Folder, o.field});
+    out.push_back({Element::Browse, o.browse.rect});
+    for (const TaskRow& t : o.tasks) out.push_back({taskBox(t.index), t.toggle});
   }
   return out;
 }
 
-int32_t hitTest(const UiState& s, float x, float y) {
-  int32_t hit = 0;
+Element hitTest(const UiState& s, float x, float y) {
+  Element hit = Element::None;
   for (const HitBox& h : hitBoxes(s))
     if (h.rect.contains(x, y)) hit = h.element;
   return hit;
@@ -931,7 +916,7 @@ void drawPage(Canvas& canvas, const UiState& s) {
   drawWindowFrame(canvas, s, f);
   drawBody(canvas, s, f);
   drawButtonsAndLink(canvas, s, f);
-  if (s.question != 0) drawQuestion(canvas, s, f);
+  if (s.question != Question::None) drawQuestion(canvas, s, f);
   drawFocus(canvas, s);
 }
 

@@ -23,23 +23,23 @@ std::vector<std::wstring> licenseLinesOf(const std::wstring& text);
 
 // The header line: "Setup · Step 2 of 4" and the like.
 std::wstring headerLine(const UiState& s);
-const wchar_t* pageTitle(int32_t page);
+const wchar_t* pageTitle(Page page);
 
 struct HitBox {
-  int32_t element = 0;
+  Element element = Element::None;
   RectF rect;
 };
 // The interactive elements of the current frame, in hit-test order (the last containing entry wins).
 std::vector<HitBox> hitBoxes(const UiState& s);
-// The element under a point in layout units; 0 for none.
-int32_t hitTest(const UiState& s, float x, float y);
+// The element under a point in layout units; none when nothing is there.
+Element hitTest(const UiState& s, float x, float y);
 
-// The folder field (element 6) on page 1 and the baseline of the text inside it, where the real
+// The folder field on the options page and the baseline of the text inside it, where the real
 // folder box is placed.
 RectF folderField(const UiState& s);
 float folderBaseline(const UiState& s);
 
-// The licence box and its scroll geometry on page 0.
+// The licence box and its scroll geometry on the welcome page.
 RectF licenseBox(const UiState& s);
 int32_t licenseMaxScroll(const UiState& s);
 // The scroll track (from 2 units left of the thumb to the box's right edge) and the thumb.

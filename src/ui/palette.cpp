@@ -85,6 +85,8 @@ constexpr uint32_t kPalette[kThemeCount * kPaletteEntries] = {
 
 constexpr uint32_t kMissing = 0xFFFF00FFu;
 
+uint32_t gdiOrder(uint32_t argb) { return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16); }
+
 }  // namespace
 
 uint32_t paletteColour(int theme, int index) {
@@ -92,9 +94,12 @@ uint32_t paletteColour(int theme, int index) {
   return kPalette[theme * kPaletteEntries + index];
 }
 
-uint32_t paletteColourRef(int theme, int index) {
-  uint32_t argb = paletteColour(theme, index);
-  return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16);
+uint32_t paletteColour(Theme theme, Colour colour) {
+  return paletteColour(static_cast<int>(theme), static_cast<int>(colour));
 }
+
+uint32_t paletteColourRef(int theme, int index) { return gdiOrder(paletteColour(theme, index)); }
+
+uint32_t paletteColourRef(Theme theme, Colour colour) { return gdiOrder(paletteColour(theme, colour)); }
 
 }  // namespace zs::ui

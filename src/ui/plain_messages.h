@@ -1,5 +1,5 @@
-// What the user is told in message boxes: error pages 7 to 13 when the run ends before or instead
-// of an install, a refused install folder, and the closing message of a run. Until the drawn window
+// What the user is told in message boxes: the error pages when the run ends before or instead of
+// an install, a refused install folder, and the closing message of a run. Until the drawn window
 // exists, these are all an interactive run shows.
 #pragma once
 
@@ -7,27 +7,31 @@
 #include <string>
 #include <string_view>
 
+#include "ui/ui_state.h"
+
 namespace zs {
 
 // The run's result code that belongs to a page when the window closes on it.
-int32_t pageResultCode(int32_t page);
+int32_t pageResultCode(ui::Page page);
 
-// Microsoft's download page of .NET Framework 4.8, which page 9 offers to open.
+// Microsoft's download page of .NET Framework 4.8, which the page about a missing .NET Framework
+// offers to open.
 inline constexpr wchar_t kDotNetDownloadPage[] = L"https://dotnet.microsoft.com/download/dotnet-framework/net48";
 
-// Caption and text of the plain error display for a page (detail is used by page 13).
+// Caption and text of the plain error display for a page (detail is the switch the page about an
+// unknown switch names).
 struct PlainErrorText {
   const wchar_t* caption;
   std::wstring text;
   bool yesNo;
   const wchar_t* link = nullptr;  // what Yes asks to open
 };
-PlainErrorText plainErrorText(int32_t page, std::wstring_view detail);
+PlainErrorText plainErrorText(ui::Page page, std::wstring_view detail);
 
 // Shows an error page (plain message box, no owner) and returns the page's result code, whatever
 // the answer. When the user answers Yes to a page's link, *open gets it: the caller opens it as
 // the signed-in user, since a browser must not run elevated like this setup.
-int32_t showErrorPage(int32_t page, std::wstring_view detail, std::wstring* open = nullptr);
+int32_t showErrorPage(ui::Page page, std::wstring_view detail, std::wstring* open = nullptr);
 
 // The refusal text of the install folder check (caption "Install Zelvan", warning icon), over
 // the owner window when there is one.
@@ -43,11 +47,12 @@ struct PlainBox {
 };
 PlainBox plainInstallBox(PlainInstallAsk ask, const std::wstring& detail = {});
 
-// The closing message of an install run, by its final page: 4 installed, 5 stopped (cancelled),
-// 6 failed (with the category's text), 7 rollback incomplete. askOpen adds the question whether to
-// open Zelvan to the installed message, which then has Yes and No.
+// The closing message of an install run, by the page the run ends on: ready (installed), stopped
+// (cancelled), failed (with the category's text) or incomplete (the rollback could not finish).
+// askOpen adds the question whether to open Zelvan to the installed message, which then has Yes
+// and No.
 struct ClosingMessage {
-  int32_t page;
+  ui::Page page;
   const wchar_t* caption;
   std::wstring text;
   unsigned icon;  // MB_ICON...

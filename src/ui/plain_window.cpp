@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 
+#include "base/failure.h"
 #include "base/log.h"
 #include "payload/payload_reader.h"
 #include "platform/files.h"
@@ -60,7 +61,7 @@ class PlainWindow {
   int box(const PlainBox& b) { return modal(b.caption, b.text.c_str(), b.flags); }
   int modal(const wchar_t* caption, const wchar_t* text, unsigned flags);
   std::wstring folderBoxText() const;
-  void enableCancel() { EnableWindow(cancel_, state_.page == kPageInstalling && stopOffered(state_)); }
+  void enableCancel() { EnableWindow(cancel_, state_.page == Page::Installing && stopOffered(state_)); }
 
   const InstallSources& run_;
   WorkerLink& link_;
@@ -149,7 +150,7 @@ void PlainWindow::showProgressView() {
   ShowWindow(progress_, SW_SHOW);
   ShowWindow(status_, SW_SHOW);
   ShowWindow(install_, SW_HIDE);
-  SetWindowTextW(status_, installStepName(0));
+  SetWindowTextW(status_, installStepName(InstallStep::CopyingFiles));
   SetFocus(cancel_);
 }
 
@@ -157,8 +158,8 @@ void PlainWindow::showProgressView() {
 // on is asked again.
 void PlainWindow::takeOver() {
   showProgressView();
-  if (state_.page == kPageRollingBack) SetWindowTextW(status_, L"Undoing what setup changed. Please wait.");
-  if (state_.page == kPageInstalling || state_.page == kPageRollingBack) {
+  if (state_.page == Page::RollingBack) SetWindowTextW(status_, L"Undoing what setup changed. Please wait.");
+  if (state_.page == Page::Installing || state_.page == Page::RollingBack) {
     enableCancel();
     if (link_.done()) PostMessageW(window_, kMsgWorkerDone, 0, 0);
     if (link_.waiting()) PostMessageW(window_, kMsgFileInUse, 0, 0);
@@ -176,13 +177,13 @@ std::wstring PlainWindow::folderBoxText() const {
 }
 
 void PlainWindow::install() {
-  if (state_.page == kPageWelcome) moveToPage(state_, kPageOptions);
+  if (state_.page == Page::Welcome) moveToPage(state_, Page::Options);
   state_.licenseAccepted = IsDlgButtonChecked(window_, kIdAccept) == BST_CHECKED;
   if (!state_.licenseAccepted) {
     box(plainInstallBox(PlainInstallAsk::AcceptLicense));
     return;
   }
-  if (applyInput(state_, kInputPrimary) != kActStartInstall) return;
+  if (applyInput(state_, Input::Primary) != Action::StartInstall) return;
 
   folder_ = folderBoxText();
   state_.folder = folder_;
@@ -208,16 +209,16 @@ void PlainWindow::install() {
 bool PlainWindow::appMayBeReplaced(const std::wstring& folder) {
   std::vector<AppProcess> running = runningAppProcesses(run_, folder);
   if (running.empty()) return true;
-  showQuestion(state_, kQuestionAppOpen);
+  showQuestion(state_, Question::AppOpen);
   PlainUninstallBox ask = plainUninstallBox(PlainUninstallAsk::CloseApp);
-  if (applyInput(state_, modal(ask.caption, ask.text, ask.flags) == IDOK ? kInputYes : kInputNo) != kActCloseApp)
+  if (applyInput(state_, modal(ask.caption, ask.text, ask.flags) == IDOK ? Input::Yes : Input::No) != Action::CloseApp)
     return false;
   for (;;) {
     if (closeAppProcesses(running)) return true;
-    showQuestion(state_, kQuestionAppDidNotClose);
+    showQuestion(state_, Question::AppDidNotClose);
     PlainUninstallBox retry = plainUninstallBox(PlainUninstallAsk::RetryClose);
-    if (applyInput(state_, modal(retry.caption, retry.text, retry.flags) == IDRETRY ? kInputYes : kInputNo) !=
-        kActCloseApp)
+    if (applyInput(state_, modal(retry.caption, retry.text, retry.flags) == IDRETRY ? Input::Yes : Input::No) !=
+        Action::CloseApp)
       return false;
     running = runningAppProcesses(run_, folder);
     if (running.empty()) return true;
@@ -227,14 +228,14 @@ bool PlainWindow::appMayBeReplaced(const std::wstring& folder) {
 void PlainWindow::startInstall(const std::wstring& folder) {
   state_.folder = folder;
   InstallRequest request = beginInstall(run_, folder, tasksOn(state_), state_.noRun, nullptr);
-  moveToPage(state_, kPageInstalling);
+  moveToPage(state_, Page::Installing);
   showProgressView();
   enableCancel();
   link_.start(std::move(request), *run_.folders);
 }
 
 void PlainWindow::browse() {
-  if (activate(state_, kElemBrowse) != kActPickFolder) return;
+  if (activate(state_, Element::Browse) != Action::PickFolder) return;
   std::wstring chosen;
   if (!pickFolder(window_, folderBoxText(), chosen)) return;
   state_.folder = chosen;
@@ -243,28 +244,28 @@ void PlainWindow::browse() {
 }
 
 void PlainWindow::close() {
-  int32_t page = state_.page;
-  int32_t action = closeRequested(state_);
-  if (page == kPageInstalling) {
-    if (state_.question != kQuestionStop) return;
+  Page page = state_.page;
+  Action action = closeRequested(state_);
+  if (page == Page::Installing) {
+    if (state_.question != Question::Stop) return;
     bool ok = box(plainInstallBox(PlainInstallAsk::StopInstalling)) == IDOK;
-    if (applyInput(state_, ok ? kInputYes : kInputNo) == kActStopEngine && !link_.requestCancel())
+    if (applyInput(state_, ok ? Input::Yes : Input::No) == Action::StopEngine && !link_.requestCancel())
       takeStopRefused(state_);
     enableCancel();
     return;
   }
-  if (action == kActCloseWindow) DestroyWindow(window_);
+  if (action == Action::CloseWindow) DestroyWindow(window_);
 }
 
 void PlainWindow::fileInUse() {
-  if (!link_.waiting() || state_.question == kQuestionFileInUse) return;
+  if (!link_.waiting() || state_.question == Question::FileInUse) return;
   if (modal_ > 0) {
     questionWaiting_ = true;
     return;
   }
   takeFileInUse(state_, link_.questionText());
   bool retry = box(plainInstallBox(PlainInstallAsk::FileInUse, state_.inUseFile)) == IDRETRY;
-  link_.answer(applyInput(state_, retry ? kInputYes : kInputNo) == kActRetryInUse);
+  link_.answer(applyInput(state_, retry ? Input::Yes : Input::No) == Action::RetryInUse);
 }
 
 void PlainWindow::workerDone() {
@@ -281,15 +282,15 @@ void PlainWindow::workerDone() {
 
 void PlainWindow::closingMessage() {
   const WorkerResult& r = link_.result();
-  if (state_.page < kPageReady || state_.page > kPageIncomplete) {
+  if (state_.page < Page::Ready || state_.page > Page::Incomplete) {
     DestroyWindow(window_);
     return;
   }
-  bool askOpen = state_.page == kPageReady && openAppOffered(state_);
+  bool askOpen = state_.page == Page::Ready && openAppOffered(state_);
   ClosingMessage m = zs::closingMessage(state_.result, r.category, r.detail, !state_.notOptimized, state_.folder,
                                         state_.logPath, askOpen);
   int answer = showClosingMessage(m, window_);
-  if (askOpen && applyInput(state_, answer == IDYES ? kInputPrimary : kInputClose) == kActOpenApp) openApp();
+  if (askOpen && applyInput(state_, answer == IDYES ? Input::Primary : Input::Close) == Action::OpenApp) openApp();
   DestroyWindow(window_);
 }
 
@@ -297,32 +298,33 @@ void PlainWindow::closingMessage() {
 // never runs elevated.
 void PlainWindow::openApp() {
   if (openFinishEntry(run_.payload->script, *run_.folders, state_.folder)) return;
-  showQuestion(state_, kQuestionCouldNotOpen);
+  showQuestion(state_, Question::CouldNotOpen);
   box(plainInstallBox(PlainInstallAsk::CouldNotOpen, state_.logPath));
-  applyInput(state_, kInputYes);
+  applyInput(state_, Input::Yes);
 }
 
 LRESULT PlainWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_COMMAND: {
       int id = LOWORD(w);
-      if (id == kIdInstall || (id == IDOK && state_.page <= kPageOptions)) install();
+      if (id == kIdInstall || (id == IDOK && state_.page <= Page::Options))
+        install();
       else if (id == kIdBrowse) browse();
       else if (id == kIdCancel || id == IDCANCEL) close();
       else if (id == kIdAccept) state_.licenseAccepted = IsDlgButtonChecked(window_, kIdAccept) == BST_CHECKED;
       return 0;
     }
     case DM_GETDEFID:
-      if (state_.page <= kPageOptions) return MAKELRESULT(kIdInstall, DC_HASDEFID);
+      if (state_.page <= Page::Options) return MAKELRESULT(kIdInstall, DC_HASDEFID);
       return 0;
     case WM_CLOSE: close(); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case kMsgStep: {
       int32_t step = stepOf(w);
-      int32_t status = statusOf(w);
+      SlotStatus status = statusOf(w);
       int32_t percent = static_cast<int32_t>(l);
       takeStep(state_, step, status, percent);
-      if (status == kStepRunning) {
+      if (status == SlotStatus::Running) {
         SetWindowTextW(status_, installStepName(step));
         SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(progressPosition(step, percent)), 0);
       }
@@ -349,8 +351,8 @@ LRESULT PlainWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
 
 int32_t PlainWindow::run() {
   thePlainWindow.store(this, std::memory_order_release);
-  bool interactive = state_.page == kPageWelcome || state_.page == kPageOptions;
-  if (interactive) state_.result = 2;
+  bool interactive = state_.page == Page::Welcome || state_.page == Page::Options;
+  if (interactive) state_.result = exitNumber(ExitCode::Cancelled);
 
   if (HMODULE comctl = loadSystemLibrary(L"comctl32.dll")) {
     using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
@@ -384,7 +386,7 @@ int32_t PlainWindow::run() {
   window_ = CreateWindowExW(0, kSetupWindowClass, L"Install Zelvan", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
                             (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
                             width, height, nullptr, nullptr, instance, nullptr);
-  int32_t result = 1;
+  int32_t result = exitNumber(ExitCode::Failed);
   if (window_ == nullptr) {
     logWinError(L"The window could not be created", GetLastError());
   } else {

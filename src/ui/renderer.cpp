@@ -45,8 +45,8 @@ HRESULT lastErrorResult() {
   return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
 }
 
-D2D1_COLOR_F colourOf(int theme, int index) {
-  const uint32_t argb = paletteColour(theme, index);
+D2D1_COLOR_F colourOf(Theme theme, Colour colour) {
+  const uint32_t argb = paletteColour(theme, colour);
   return D2D1::ColorF(static_cast<float>((argb >> 16) & 0xFF) / 255.0f, static_cast<float>((argb >> 8) & 0xFF) / 255.0f,
                       static_cast<float>(argb & 0xFF) / 255.0f, static_cast<float>(argb >> 24) / 255.0f);
 }
@@ -270,17 +270,17 @@ namespace {
 // the target's DPI makes device-independent units.
 class TargetCanvas final : public Canvas {
  public:
-  TargetCanvas(RenderState& r, int theme) : r_(r), theme_(theme) {}
+  TargetCanvas(RenderState& r, Theme theme) : r_(r), theme_(theme) {}
 
-  void fillRect(const RectF& rect, int colour) override {
+  void fillRect(const RectF& rect, Colour colour) override {
     paint(colour)->FillRectangle(snapped(rect), r_.brush.get());
   }
 
-  void fillRoundRect(const RectF& rect, float radius, int colour) override {
+  void fillRoundRect(const RectF& rect, float radius, Colour colour) override {
     paint(colour)->FillRoundedRectangle(D2D1::RoundedRect(snapped(rect), radius, radius), r_.brush.get());
   }
 
-  void borderedRoundRect(const RectF& rect, float radius, int border, int fill) override {
+  void borderedRoundRect(const RectF& rect, float radius, Colour border, Colour fill) override {
     const D2D1_RECT_F outer = snapped(rect);
     const float px = pixel();
     const D2D1_RECT_F inner = D2D1::RectF(outer.left + px, outer.top + px, outer.right - px, outer.bottom - px);
@@ -290,7 +290,7 @@ class TargetCanvas final : public Canvas {
       paint(fill)->FillRoundedRectangle(D2D1::RoundedRect(inner, innerRadius, innerRadius), r_.brush.get());
   }
 
-  void strokeRoundRect(const RectF& rect, float radius, float width, int colour) override {
+  void strokeRoundRect(const RectF& rect, float radius, float width, Colour colour) override {
     const D2D1_RECT_F edges = snapped(rect);
     const float half = pixel() / 2;
     const D2D1_RECT_F centres = D2D1::RectF(edges.left + half, edges.top + half, edges.right - half, edges.bottom - half);
@@ -298,11 +298,11 @@ class TargetCanvas final : public Canvas {
                                         r_.stroke.get());
   }
 
-  void line(PointF a, PointF b, float width, int colour) override {
+  void line(PointF a, PointF b, float width, Colour colour) override {
     paint(colour)->DrawLine(point(a), point(b), r_.brush.get(), width, r_.stroke.get());
   }
 
-  void polyline(const PointF* points, size_t count, float width, int colour) override {
+  void polyline(const PointF* points, size_t count, float width, Colour colour) override {
     if (count < 2) return;
     Com<ID2D1PathGeometry> path;
     Com<ID2D1GeometrySink> sink;
@@ -312,17 +312,17 @@ class TargetCanvas final : public Canvas {
     strokePath(path, sink, width, colour);
   }
 
-  void fillCircle(PointF centre, float radius, int colour) override {
+  void fillCircle(PointF centre, float radius, Colour colour) override {
     paint(colour)->FillEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get());
   }
 
-  void strokeCircle(PointF centre, float radius, float width, int colour) override {
+  void strokeCircle(PointF centre, float radius, float width, Colour colour) override {
     paint(colour)->DrawEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get(), width,
                                r_.stroke.get());
   }
 
   // Bezier pieces, not an arc segment: some Direct2D versions draw arc segments as straight lines.
-  void arc(PointF centre, float radius, float startDegrees, float sweepDegrees, float width, int colour) override {
+  void arc(PointF centre, float radius, float startDegrees, float sweepDegrees, float width, Colour colour) override {
     const ArcPath shape = arcPath(centre, radius, startDegrees, sweepDegrees);
     if (shape.pieces.empty()) return;
     Com<ID2D1PathGeometry> path;
@@ -336,7 +336,7 @@ class TargetCanvas final : public Canvas {
     strokePath(path, sink, width, colour);
   }
 
-  void text(std::wstring_view text, PointF topLeft, float size, Weight weight, int colour) override {
+  void text(std::wstring_view text, PointF topLeft, float size, Weight weight, Colour colour) override {
     if (text.empty()) return;
     IDWriteTextLayout* layout = r_.layoutFor(text, size, weight);
     if (layout == nullptr) {
@@ -346,7 +346,7 @@ class TargetCanvas final : public Canvas {
     paint(colour)->DrawTextLayout(D2D1::Point2F(snap(topLeft.x), snap(topLeft.y)), layout, r_.brush.get());
   }
 
-  void linkUnderline(std::wstring_view text, PointF topLeft, float size, int colour) override {
+  void linkUnderline(std::wstring_view text, PointF topLeft, float size, Colour colour) override {
     // Measured from where text() puts the text: its snapped origin.
     const double k = r_.scale;
     const float top = snap(snap(topLeft.y) + static_cast<float>(fontAscent(size, k)) + 1.3f);
@@ -385,7 +385,7 @@ class TargetCanvas final : public Canvas {
     return D2D1::RectF(snap(rect.left), snap(rect.top), snap(rect.right), snap(rect.bottom));
   }
 
-  ID2D1RenderTarget* paint(int colour) {
+  ID2D1RenderTarget* paint(Colour colour) {
     r_.brush->SetColor(colourOf(theme_, colour));
     return r_.target;
   }
@@ -398,7 +398,7 @@ class TargetCanvas final : public Canvas {
     return true;
   }
 
-  void strokePath(Com<ID2D1PathGeometry>& path, Com<ID2D1GeometrySink>& sink, float width, int colour) {
+  void strokePath(Com<ID2D1PathGeometry>& path, Com<ID2D1GeometrySink>& sink, float width, Colour colour) {
     sink->EndFigure(D2D1_FIGURE_END_OPEN);
     if (FAILED(sink->Close())) {
       r_.drawError = true;
@@ -408,7 +408,7 @@ class TargetCanvas final : public Canvas {
   }
 
   RenderState& r_;
-  int theme_;
+  Theme theme_;
 };
 
 }  // namespace
@@ -515,7 +515,7 @@ bool Renderer::hasTarget() const { return impl_->target != nullptr; }
 
 double Renderer::targetScale() const { return impl_->scale; }
 
-HRESULT Renderer::drawFrame(int theme, HDC paintDc, const std::function<void(Canvas&)>& draw) {
+HRESULT Renderer::drawFrame(Theme theme, HDC paintDc, const std::function<void(Canvas&)>& draw) {
   Impl& r = *impl_;
   if (r.target == nullptr) return E_POINTER;
   r.drawError = false;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ui/canvas.h"
+#include "ui/theme_choice.h"
 
 namespace zs::ui {
 
@@ -38,7 +39,7 @@ class Renderer {
 
   // One frame: BeginDraw, draw(canvas), EndDraw. paintDc is the DC of BeginPaint (used by a DC
   // target). E_POINTER without a target; E_FAIL when a primitive failed but EndDraw succeeded.
-  HRESULT drawFrame(int theme, HDC paintDc, const std::function<void(Canvas&)>& draw);
+  HRESULT drawFrame(Theme theme, HDC paintDc, const std::function<void(Canvas&)>& draw);
 
  private:
   struct Impl;

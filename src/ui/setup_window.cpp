@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/log.h"
 #include "payload/payload_reader.h"
 #include "platform/app_processes.h"
@@ -95,11 +96,11 @@ bool animationsOn() {
 }
 
 bool timerNeeded(const UiState& s) {
-  if (s.page == kPageRollingBack) return true;
-  if (s.page != kPageInstalling && s.page != kPageRemoving) return false;
-  int slots = s.role == kRoleUninstall ? kUninstallStepCount : kInstallStepCount;
+  if (s.page == Page::RollingBack) return true;
+  if (s.page != Page::Installing && s.page != Page::Removing) return false;
+  int slots = s.role == Role::Uninstall ? kUninstallStepCount : kInstallStepCount;
   for (int i = 0; i < slots; ++i)
-    if (s.steps[i].status == kStepRunning) return true;
+    if (s.steps[i].status == SlotStatus::Running) return true;
   return false;
 }
 
@@ -193,9 +194,9 @@ bool SetupWindow::create(std::wstring& reason) {
   int x = work.left + ((work.right - work.left) - width) / 2;
   int y = work.top + ((work.bottom - work.top) - height) / 2;
   ULONGLONG before = GetTickCount64();
-  window_ = CreateWindowExW(0, kSetupWindowClass, state_.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
-                            WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, width, height, nullptr,
-                            nullptr, instance, this);
+  window_ = CreateWindowExW(
+      0, kSetupWindowClass, state_.role == Role::Uninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
+      WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, width, height, nullptr, nullptr, instance, this);
   createMs_ = GetTickCount64() - before;
   if (window_ == nullptr) {
     logWinError(L"The window could not be created", GetLastError());
@@ -293,8 +294,8 @@ void SetupWindow::postChange(const std::function<void(UiState&)>& change) {
   SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
 }
 
-int32_t SetupWindow::ask(const std::function<void(UiState&)>& change) {
-  if (!running()) return -1;
+Answer SetupWindow::ask(const std::function<void(UiState&)>& change) {
+  if (!running()) return Answer::Unavailable;
   ResetEvent(answerEvent_);
   answerAwaited_.store(true);
   SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
@@ -303,10 +304,10 @@ int32_t SetupWindow::ask(const std::function<void(UiState&)>& change) {
   DWORD got = WaitForMultipleObjects(thread_ != nullptr ? 2 : 1, waits, FALSE, INFINITE);
   if (got == WAIT_OBJECT_0) return answer_.load();
   answerAwaited_.store(false);
-  return movedToPlain_ ? -1 : 0;
+  return movedToPlain_ ? Answer::Unavailable : Answer::No;
 }
 
-void SetupWindow::storeAnswer(int32_t answer) {
+void SetupWindow::storeAnswer(Answer answer) {
   if (!answerAwaited_.exchange(false)) return;
   answer_.store(answer);
   SetEvent(answerEvent_);
@@ -318,7 +319,7 @@ void SetupWindow::invalidate() {
 
 void SetupWindow::layout() {
   lastQuestion_ = state_.question;
-  showFolderBox(state_.page == kPageOptions && state_.question == 0);
+  showFolderBox(state_.page == Page::Options && state_.question == Question::None);
   updateTimer();
   invalidate();
   moveKeyboardFocus();
@@ -343,7 +344,7 @@ void SetupWindow::makeFolderBox() {
     embeddedFont_ = AddFontMemResourceEx(const_cast<uint8_t*>(font.data()), static_cast<DWORD>(font.size()), nullptr,
                                          &installed);
   }
-  folderBrush_ = CreateSolidBrush(paletteColourRef(state_.theme, 3));
+  folderBrush_ = CreateSolidBrush(paletteColourRef(state_.theme, Colour::Field));
   folderBox_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL, 0, 0, 10, 10, window_,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFolderBoxId)), GetModuleHandleW(nullptr),
                                nullptr);
@@ -410,7 +411,7 @@ void SetupWindow::showFolderBox(bool show) {
 
 void SetupWindow::moveKeyboardFocus() {
   if (window_ == nullptr || GetActiveWindow() != window_) return;
-  if (state_.focus == kElemFolder && state_.editShown && folderBox_ != nullptr) {
+  if (state_.focus == Element::Folder && state_.editShown && folderBox_ != nullptr) {
     if (GetFocus() != folderBox_) SetFocus(folderBox_);
   } else if (GetFocus() != window_) {
     SetFocus(window_);
@@ -496,7 +497,8 @@ void SetupWindow::moveToPlain(const std::wstring& reason) {
   PostMessageW(window_, kMsgToPlain, 0, 0);
 }
 
-void SetupWindow::keyDown(WPARAM key, bool repeat) {
+void SetupWindow::keyDown(WPARAM key, LPARAM flags) {
+  bool repeat = (flags & (1 << 30)) != 0;  // the key was already down
   bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
   UiKey k;
   switch (key) {
@@ -512,18 +514,18 @@ void SetupWindow::keyDown(WPARAM key, bool repeat) {
     case VK_END: k = UiKey::End; break;
     default: return;
   }
-  int32_t action = pressKey(state_, k, shift, repeat, licenseMaxScroll(state_));
+  Action action = pressKey(state_, k, shift, repeat, licenseMaxScroll(state_));
   carryOut(action);
 }
 
 void SetupWindow::press(PointF at) {
   const float x = at.x, y = at.y;
   if (state_.closingApp) return;
-  int32_t element = hitTest(state_, x, y);
+  Element element = hitTest(state_, x, y);
   state_.hover = state_.pressed = element;
-  if (element == 0 || element == kElemTitleClose) return;
-  if (element == kElemLicenseBox) {
-    state_.focus = kElemLicenseBox;
+  if (element == Element::None || element == Element::TitleClose) return;
+  if (element == Element::LicenseBox) {
+    state_.focus = Element::LicenseBox;
     RectF track = licenseTrack(state_);
     int32_t maxScroll = licenseMaxScroll(state_);
     if (maxScroll > 0 && x >= track.left) {
@@ -532,11 +534,11 @@ void SetupWindow::press(PointF at) {
     }
     return;
   }
-  if (element == kElemThumb) {
+  if (element == Element::Thumb) {
     state_.dragging = true;
     state_.dragStartY = y;
     state_.dragStartScroll = state_.licenseScroll;
-    state_.focus = kElemLicenseBox;
+    state_.focus = Element::LicenseBox;
     return;
   }
   state_.focus = element;
@@ -556,10 +558,20 @@ void SetupWindow::moveMouse(PointF at) {
     }
     return;
   }
-  int32_t hover = state_.closingApp ? 0 : hitTest(state_, x, y);
+  Element hover = state_.closingApp ? Element::None : hitTest(state_, x, y);
   if (hover != state_.hover) {
     state_.hover = hover;
     invalidate();
+  }
+}
+
+void SetupWindow::turnWheel(PointF at, int32_t delta) {
+  Element element = hitTest(state_, at.x, at.y);
+  if (state_.page == Page::Welcome && state_.question == Question::None &&
+      (element == Element::LicenseBox || element == Element::Thumb)) {
+    int32_t before = state_.licenseScroll;
+    wheelLicense(state_, delta, licenseMaxScroll(state_));
+    if (before != state_.licenseScroll) invalidate();
   }
 }
 
@@ -568,41 +580,43 @@ void SetupWindow::release(PointF at) {
   if (state_.dragging) {
     state_.dragging = false;
     state_.hover = hitTest(state_, x, y);
-    state_.pressed = 0;
+    state_.pressed = Element::None;
     invalidate();
     return;
   }
-  int32_t pressed = state_.pressed;
-  state_.pressed = 0;
-  int32_t action = kActNone;
-  if (!state_.closingApp && pressed != 0 && hitTest(state_, x, y) == pressed) action = activate(state_, pressed);
+  Element pressed = state_.pressed;
+  state_.pressed = Element::None;
+  Action action = Action::None;
+  if (!state_.closingApp && pressed != Element::None && hitTest(state_, x, y) == pressed)
+    action = activate(state_, pressed);
   carryOut(action);
 }
 
-void SetupWindow::carryOut(int32_t action) {
-  bool uninstallAnswer = state_.role == kRoleUninstall && answerAwaited_.load();
+void SetupWindow::carryOut(Action action) {
+  bool uninstallAnswer = state_.role == Role::Uninstall && answerAwaited_.load();
   switch (action) {
-    case kActCloseWindow: DestroyWindow(window_); return;
-    case kActStartInstall: startInstall(); break;
-    case kActUninstallConfirmed: storeAnswer(1); break;
-    case kActStopEngine:
+    case Action::CloseWindow: DestroyWindow(window_); return;
+    case Action::StartInstall: startInstall(); break;
+    case Action::UninstallConfirmed: storeAnswer(Answer::Yes); break;
+    case Action::StopEngine:
       if (link_ == nullptr || !link_->requestCancel()) takeStopRefused(state_);
       state_.focus = defaultFocus(state_);
       break;
-    case kActOpenApp: openApp(); return;
-    case kActOpenLog: openTarget(state_.logPath); break;
-    case kActOpenDownload: openTarget(kDotNetDownloadPage); break;
-    case kActCloseApp:
-      if (uninstallAnswer) storeAnswer(1);
+    case Action::OpenApp: openApp(); return;
+    case Action::OpenLog: openTarget(state_.logPath); break;
+    case Action::OpenDownload: openTarget(kDotNetDownloadPage); break;
+    case Action::CloseApp:
+      if (uninstallAnswer)
+        storeAnswer(Answer::Yes);
       else closeApp();
       break;
-    case kActRetryInUse:
+    case Action::RetryInUse:
       if (link_ != nullptr) link_->answer(true);
       break;
-    case kActCancelInUse:
+    case Action::CancelInUse:
       if (link_ != nullptr) link_->answer(false);
       break;
-    case kActPickFolder: {
+    case Action::PickFolder: {
       std::wstring chosen;
       if (pickFolder(window_, state_.folder, chosen)) {
         state_.folder = chosen;
@@ -617,7 +631,8 @@ void SetupWindow::carryOut(int32_t action) {
     }
     default:
       // A question of the uninstaller dismissed without a yes.
-      if (uninstallAnswer && lastQuestion_ != 0 && state_.question == 0) storeAnswer(0);
+      if (uninstallAnswer && lastQuestion_ != Question::None && state_.question == Question::None)
+        storeAnswer(Answer::No);
       break;
   }
   if (window_ != nullptr && !destroyed_) layout();
@@ -633,7 +648,7 @@ void SetupWindow::startInstall() {
   takeFolderVerdict(state_, check.verdict.number(), check.verdict.message);
   if (!check.accepted()) return;
   if (!appProcesses().empty()) {
-    showQuestion(state_, kQuestionAppOpen);
+    showQuestion(state_, Question::AppOpen);
     return;
   }
   startWorker();
@@ -645,7 +660,7 @@ void SetupWindow::startWorker() {
   state_.folder = folder;
   InstallRequest request = beginInstall(*run_, folder, tasksOn(state_), state_.noRun, nullptr);
   link_->setTarget(window_);
-  moveToPage(state_, kPageInstalling);
+  moveToPage(state_, Page::Installing);
   link_->start(std::move(request), *run_->folders);
 }
 
@@ -680,7 +695,7 @@ void SetupWindow::closeApp() {
     logWinError(L"The thread that closes Zelvan could not start", GetLastError());
     delete job;
     state_.closingApp = false;
-    showQuestion(state_, kQuestionAppDidNotClose);
+    showQuestion(state_, Question::AppDidNotClose);
     return;
   }
   CloseHandle(thread);
@@ -699,12 +714,12 @@ void SetupWindow::openApp() {
     DestroyWindow(window_);
     return;
   }
-  showQuestion(state_, kQuestionCouldNotOpen);
+  showQuestion(state_, Question::CouldNotOpen);
   layout();
 }
 
 void SetupWindow::openTarget(const std::wstring& file) {
-  if (file.empty() || !openAsSignedInUser(file, L"", L"")) showQuestion(state_, kQuestionCouldNotOpen);
+  if (file.empty() || !openAsSignedInUser(file, L"", L"")) showQuestion(state_, Question::CouldNotOpen);
 }
 
 void SetupWindow::dpiChanged(UINT dpi, const RECT& suggested) {
@@ -726,7 +741,7 @@ LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l)
   switch (message) {
     case WM_KEYDOWN:
       if (w == VK_TAB || w == VK_RETURN || w == VK_ESCAPE) {
-        keyDown(w, (l & (1 << 30)) != 0);
+        keyDown(w, l);
         return 0;
       }
       break;
@@ -735,8 +750,8 @@ LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l)
       break;
     case WM_SETFOCUS: {
       LRESULT r = CallWindowProcW(folderBoxProc_, box, message, w, l);
-      if (state_.focus != kElemFolder) {
-        state_.focus = kElemFolder;
+      if (state_.focus != Element::Folder) {
+        state_.focus = Element::Folder;
         invalidate();
       }
       if (state_.focusVisible) SendMessageW(box, EM_SETSEL, 0, -1);
@@ -750,115 +765,161 @@ LRESULT SetupWindow::handleFolderBox(HWND box, UINT message, WPARAM w, LPARAM l)
 LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_DESTROY:
+    case WM_CLOSE:
+    case WM_ACTIVATE:
+    case WM_SETFOCUS: return lifecycleMessage(window, message, w);
+    case WM_PAINT:
+    case WM_ERASEBKGND:
+    case WM_SIZE:
+    case WM_DPICHANGED:
+    case WM_TIMER: return displayMessage(message, w, l);
+    case WM_KEYDOWN: keyDown(w, l); return 0;
+    case WM_NCHITTEST:
+    case WM_SETCURSOR: return pointerMessage(window, message, w, l);
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_MOUSELEAVE:
+    case WM_MOUSEWHEEL: return mouseMessage(window, message, w, l);
+    case WM_CTLCOLOREDIT:
+    case WM_COMMAND: return folderBoxMessage(window, message, w, l);
+    case kMsgStep:
+    case kMsgCommitted:
+    case kMsgRollingBack:
+    case kMsgFileInUse:
+    case kMsgWorkerDone:
+    case kMsgCloseAppDone: return workerMessage(message, w, l);
+    case kMsgStateChange:
+    case kMsgToPlain:
+    case kMsgClose: return callerMessage(window, message, w, l);
+    default: return DefWindowProcW(window, message, w, l);
+  }
+}
+
+LRESULT SetupWindow::lifecycleMessage(HWND window, UINT message, WPARAM w) {
+  switch (message) {
+    case WM_DESTROY:
       destroyed_ = true;
       if (timerOn_) KillTimer(window, kAnimationTimer);
       timerOn_ = false;
       if (renderer_ != nullptr) renderer_->releaseTarget();
-      storeAnswer(movedToPlain_ ? -1 : 0);
+      storeAnswer(movedToPlain_ ? Answer::Unavailable : Answer::No);
       PostQuitMessage(0);
-      return 0;
+      break;
+    case WM_CLOSE:
+      if (!state_.closingApp) carryOut(closeRequested(state_));
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(w) != WA_INACTIVE) moveKeyboardFocus();
+      break;
+    case WM_SETFOCUS:
+      if (state_.focus == Element::Folder && state_.editShown && folderBox_ != nullptr) SetFocus(folderBox_);
+      break;
+  }
+  return 0;
+}
+
+LRESULT SetupWindow::displayMessage(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_PAINT: paint(); break;
+    case WM_ERASEBKGND: return 1;
     case WM_SIZE:
       if (w != SIZE_MINIMIZED && renderer_ != nullptr && renderer_->hasTarget()) {
         if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l)))) scaleOfTarget_ = state_.scale;
       }
-      return 0;
-    case WM_ACTIVATE:
-      if (LOWORD(w) != WA_INACTIVE) moveKeyboardFocus();
-      return 0;
-    case WM_SETFOCUS:
-      if (state_.focus == kElemFolder && state_.editShown && folderBox_ != nullptr) SetFocus(folderBox_);
-      return 0;
-    case WM_PAINT: paint(); return 0;
-    case WM_ERASEBKGND: return 1;
-    case WM_CLOSE:
-      if (!state_.closingApp) carryOut(closeRequested(state_));
-      return 0;
-    case WM_NCHITTEST: {
-      PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
-      if (at.y >= 0 && at.y < kTitleBandHeight && at.x >= 0 && at.x < kWindowWidth)
-        return hitTest(state_, at.x, at.y) == kElemTitleClose ? HTCLIENT : HTCAPTION;
-      return HTCLIENT;
-    }
-    case WM_SETCURSOR:
-      if (LOWORD(l) == HTCLIENT && reinterpret_cast<HWND>(w) == window) {
-        POINT mouse{};
-        GetCursorPos(&mouse);
-        PointF at = layoutPointOfScreen(mouse);
-        int32_t element = hitTest(state_, at.x, at.y);
-        LPCWSTR cursor = IDC_ARROW;
-        if (element == kElemAccept || (element >= kElemFirstTask && element < kElemFirstTask + kShownTaskBoxes) ||
-            element == kElemLink)
-          cursor = IDC_HAND;
-        else if (element == kElemFolder)
-          cursor = IDC_IBEAM;
-        SetCursor(LoadCursorW(nullptr, cursor));
-        return TRUE;
+      break;
+    case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); break;
+    case WM_TIMER:
+      if (w == kAnimationTimer) {
+        state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
+        invalidate();
       }
       break;
-    case WM_KEYDOWN: keyDown(w, (l & (1 << 30)) != 0); return 0;
+  }
+  return 0;
+}
+
+// Where the pointer is: the title band drags the window except over its close button, and the
+// cursor shows what a click would do.
+LRESULT SetupWindow::pointerMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NCHITTEST) {
+    PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
+    if (at.y >= 0 && at.y < kTitleBandHeight && at.x >= 0 && at.x < kWindowWidth)
+      return hitTest(state_, at.x, at.y) == Element::TitleClose ? HTCLIENT : HTCAPTION;
+    return HTCLIENT;
+  }
+  if (LOWORD(l) != HTCLIENT || reinterpret_cast<HWND>(w) != window) return DefWindowProcW(window, message, w, l);
+  POINT mouse{};
+  GetCursorPos(&mouse);
+  PointF at = layoutPointOfScreen(mouse);
+  Element element = hitTest(state_, at.x, at.y);
+  LPCWSTR cursor = IDC_ARROW;
+  if (element == Element::Accept || isTaskBox(element) || element == Element::Link)
+    cursor = IDC_HAND;
+  else if (element == Element::Folder)
+    cursor = IDC_IBEAM;
+  SetCursor(LoadCursorW(nullptr, cursor));
+  return TRUE;
+}
+
+LRESULT SetupWindow::mouseMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       SetCapture(window);
       press(layoutPoint(l));
       layout();
-      return 0;
+      break;
     case WM_MOUSEMOVE:
       if (!mouseTracked_) {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, window, 0};
         mouseTracked_ = TrackMouseEvent(&track) != FALSE;
       }
       moveMouse(layoutPoint(l));
-      return 0;
+      break;
     case WM_LBUTTONUP:
       ReleaseCapture();
       release(layoutPoint(l));
-      return 0;
+      break;
     case WM_MOUSELEAVE:
       mouseTracked_ = false;
-      if (!state_.dragging && state_.hover != 0) {
-        state_.hover = 0;
+      if (!state_.dragging && state_.hover != Element::None) {
+        state_.hover = Element::None;
         invalidate();
       }
-      return 0;
-    case WM_MOUSEWHEEL: {
-      PointF at = layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)});
-      int32_t element = hitTest(state_, at.x, at.y);
-      if (state_.page == kPageWelcome && state_.question == 0 &&
-          (element == kElemLicenseBox || element == kElemThumb)) {
-        int32_t before = state_.licenseScroll;
-        wheelLicense(state_, GET_WHEEL_DELTA_WPARAM(w), licenseMaxScroll(state_));
-        if (before != state_.licenseScroll) invalidate();
-      }
-      return 0;
-    }
-    case WM_TIMER:
-      if (w == kAnimationTimer) {
-        state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
-        invalidate();
-      }
-      return 0;
-    case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); return 0;
-    case WM_CTLCOLOREDIT:
-      if (reinterpret_cast<HWND>(l) == folderBox_) {
-        HDC dc = reinterpret_cast<HDC>(w);
-        SetTextColor(dc, paletteColourRef(state_.theme, 9));
-        SetBkColor(dc, paletteColourRef(state_.theme, 3));
-        return reinterpret_cast<LRESULT>(folderBrush_);
-      }
       break;
-    case WM_COMMAND:
-      if (LOWORD(w) == kFolderBoxId && reinterpret_cast<HWND>(l) == folderBox_) {
-        if (HIWORD(w) == EN_CHANGE && !suppressEditChange_) {
-          std::wstring text(kFolderReadChars + 1, L'\0');
-          int n = GetWindowTextW(folderBox_, text.data(), kFolderReadChars + 1);
-          text.resize(static_cast<size_t>(std::max(n, 0)));
-          state_.folder = text;
-          takeFolderVerdict(state_, 0, {});
-          invalidate();
-        }
-        return 0;
-      }
+    case WM_MOUSEWHEEL:  // its position is on the screen
+      turnWheel(layoutPointOfScreen(POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)}), GET_WHEEL_DELTA_WPARAM(w));
       break;
+  }
+  return 0;
+}
+
+// The folder box's colours and its changes.
+LRESULT SetupWindow::folderBoxMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (reinterpret_cast<HWND>(l) != folderBox_) return DefWindowProcW(window, message, w, l);
+  if (message == WM_CTLCOLOREDIT) {
+    HDC dc = reinterpret_cast<HDC>(w);
+    SetTextColor(dc, paletteColourRef(state_.theme, Colour::StrongText));
+    SetBkColor(dc, paletteColourRef(state_.theme, Colour::Field));
+    return reinterpret_cast<LRESULT>(folderBrush_);
+  }
+  if (LOWORD(w) != kFolderBoxId) return DefWindowProcW(window, message, w, l);
+  if (HIWORD(w) == EN_CHANGE && !suppressEditChange_) {
+    std::wstring text(kFolderReadChars + 1, L'\0');
+    int n = GetWindowTextW(folderBox_, text.data(), kFolderReadChars + 1);
+    text.resize(static_cast<size_t>(std::max(n, 0)));
+    state_.folder = text;
+    takeFolderVerdict(state_, 0, {});
+    invalidate();
+  }
+  return 0;
+}
+
+// The reports of the install worker and of the thread that closes Zelvan.
+LRESULT SetupWindow::workerMessage(UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
     case kMsgStep:
       takeStep(state_, stepOf(w), statusOf(w), static_cast<int32_t>(l));
       updateTimer();
@@ -868,42 +929,38 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
       takeCommitted(state_);
       invalidate();
       return 0;
-    case kMsgRollingBack:
-      takeRollingBack(state_);
-      layout();
-      return 0;
+    case kMsgRollingBack: takeRollingBack(state_); break;
     case kMsgFileInUse:
       if (link_ != nullptr && link_->waiting()) takeFileInUse(state_, link_->questionText());
-      layout();
-      return 0;
+      break;
     case kMsgWorkerDone:
       if (link_ != nullptr) {
         link_->waitForWorker();
         takeWorkerDone(state_, link_->result(), theLog().openPath());
       }
-      layout();
-      return 0;
-    case kMsgStateChange: {
-      double scale = state_.scale;
-      if (w != 0) (*reinterpret_cast<const std::function<void(UiState&)>*>(w))(state_);
-      if (scale != state_.scale) placeFolderBox();
-      if (l != 1) layout();
-      return 0;
-    }
-    case kMsgCloseAppDone:
-      closeAppFinished(w == 1);
-      layout();
-      return 0;
-    case kMsgToPlain:
-    case kMsgClose: DestroyWindow(window); return 0;
-    default: break;
+      break;
+    case kMsgCloseAppDone: closeAppFinished(w == 1); break;
   }
-  return DefWindowProcW(window, message, w, l);
+  layout();
+  return 0;
+}
+
+// What the window's callers on other threads ask of it, and its own move to plain mode.
+LRESULT SetupWindow::callerMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message != kMsgStateChange) {
+    DestroyWindow(window);
+    return 0;
+  }
+  double scale = state_.scale;
+  if (w != 0) (*reinterpret_cast<const std::function<void(UiState&)>*>(w))(state_);
+  if (scale != state_.scale) placeFolderBox();
+  if (l != 1) layout();
+  return 0;
 }
 
 int32_t runInstallWizard(const InstallSources& run, UiState state, WorkerLink& link) {
-  state.role = kRoleInstall;
-  state.result = 2;
+  state.role = Role::Install;
+  state.result = exitNumber(ExitCode::Cancelled);
   const Payload& payload = *run.payload;
   state.licenseLines = licenseLinesOf(licenseText(payload.licence, static_cast<size_t>(payload.licenceLength)));
 
@@ -925,9 +982,9 @@ int32_t runInstallWizard(const InstallSources& run, UiState state, WorkerLink& l
   return runPlainWindow(run, plainState, link);
 }
 
-int32_t runErrorPage(int32_t page, std::wstring_view detail, int theme, const std::wstring& logPath) {
+int32_t runErrorPage(Page page, std::wstring_view detail, Theme theme, const std::wstring& logPath) {
   UiState state;
-  state.role = kRoleInstall;
+  state.role = Role::Install;
   state.theme = theme;
   state.versionText = ownVersionText();
   state.errorDetail = std::wstring(detail);

@@ -65,9 +65,9 @@ class SetupWindow {
   void waitForEnd();
   // Runs a change of the state on the window thread and repaints; nothing when the window is gone.
   void postChange(const std::function<void(UiState&)>& change);
-  // Runs a change and waits for the user's answer: 1 yes, 0 no, -1 the window moved to plain mode
+  // Runs a change and waits for the user's answer; unavailable when the window moved to plain mode
   // or was not running.
-  int32_t ask(const std::function<void(UiState&)>& change);
+  Answer ask(const std::function<void(UiState&)>& change);
 
   bool movedToPlain() const { return movedToPlain_; }
   // Frames drawn so far; any thread may read it (a test waits for a change to be shown).
@@ -83,10 +83,19 @@ class SetupWindow {
   void layout();
   void paint();
   void moveToPlain(const std::wstring& reason);
-  void carryOut(int32_t action);
-  void keyDown(WPARAM key, bool repeat);
+  void carryOut(Action action);
+  // One function per kind of message.
+  LRESULT lifecycleMessage(HWND window, UINT message, WPARAM w);
+  LRESULT displayMessage(UINT message, WPARAM w, LPARAM l);
+  LRESULT pointerMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT mouseMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT folderBoxMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT workerMessage(UINT message, WPARAM w, LPARAM l);
+  LRESULT callerMessage(HWND window, UINT message, WPARAM w, LPARAM l);
+  void keyDown(WPARAM key, LPARAM flags);
   void press(PointF at);
   void moveMouse(PointF at);
+  void turnWheel(PointF at, int32_t delta);
   void release(PointF at);
   void dpiChanged(UINT dpi, const RECT& suggested);
   void showFolderBox(bool show);
@@ -94,7 +103,7 @@ class SetupWindow {
   void placeFolderBox();
   void moveKeyboardFocus();
   void updateTimer();
-  void storeAnswer(int32_t answer);
+  void storeAnswer(Answer answer);
   void startInstall();
   void startWorker();
   void closeApp();
@@ -123,7 +132,7 @@ class SetupWindow {
   HANDLE embeddedFont_ = nullptr;
   bool folderBoxTried_ = false;
   HANDLE answerEvent_ = nullptr;
-  std::atomic<int32_t> answer_{0};
+  std::atomic<Answer> answer_{Answer::No};
   std::atomic<bool> answerAwaited_{false};
   HANDLE thread_ = nullptr;
   HANDLE readyEvent_ = nullptr;
@@ -139,7 +148,7 @@ class SetupWindow {
   bool comInitialised_ = false;
   bool classRegistered_ = false;
   unsigned long long createMs_ = 0;
-  int32_t lastQuestion_ = 0;
+  Question lastQuestion_ = Question::None;
   double scaleOfTarget_ = 0;
 };
 
@@ -147,8 +156,9 @@ class SetupWindow {
 // or moves to plain mode while shown; returns the run's result code.
 int32_t runInstallWizard(const InstallSources& run, UiState state, WorkerLink& link);
 
-// An error page (7 to 13) on the main thread; returns the page's result code. A link the user
-// follows from it (the download page, the log) is opened by the page itself.
-int32_t runErrorPage(int32_t page, std::wstring_view detail, int theme, const std::wstring& logPath);
+// A page that ends the run before or instead of an install (an error page, or an incomplete
+// rollback), on the main thread; returns the page's result code. A link the user follows from it
+// (the download page, the log) is opened by the page itself.
+int32_t runErrorPage(Page page, std::wstring_view detail, Theme theme, const std::wstring& logPath);
 
 }  // namespace zs::ui

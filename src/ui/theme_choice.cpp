@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <optional>
 
 #include "platform/files.h"
 #include "platform/signed_in_user.h"
@@ -52,10 +53,10 @@ std::wstring settingValue(std::wstring_view text, std::wstring_view key) {
   return value;
 }
 
-int themeIndex(std::wstring_view name) {
-  for (int i = 0; i < 5; ++i)
-    if (name == kThemeNames[i]) return i;
-  return -1;
+std::optional<Theme> namedTheme(std::wstring_view name) {
+  for (Theme theme : {Theme::Light, Theme::Warm, Theme::Dim, Theme::Dark, Theme::Contrast})
+    if (name == themeName(theme)) return theme;
+  return std::nullopt;
 }
 
 void wipe(std::wstring& s) {
@@ -65,23 +66,25 @@ void wipe(std::wstring& s) {
 
 }  // namespace
 
-const wchar_t* themeName(int theme) { return theme >= 0 && theme < 5 ? kThemeNames[theme] : kThemeNames[0]; }
-
-int systemTheme() {
-  if (highContrastOn()) return kThemeContrast;
-  if (darkAppsOn()) return kThemeDark;
-  return kThemeLight;
+const wchar_t* themeName(Theme theme) {
+  int index = static_cast<int>(theme);
+  return index >= 0 && index < 5 ? kThemeNames[index] : kThemeNames[0];
 }
 
-int themeFromSettings(std::wstring_view text, bool highContrast, bool darkApps) {
+Theme systemTheme() {
+  if (highContrastOn()) return Theme::Contrast;
+  if (darkAppsOn()) return Theme::Dark;
+  return Theme::Light;
+}
+
+Theme themeFromSettings(std::wstring_view text, bool highContrast, bool darkApps) {
   std::wstring theme = settingValue(text, L"UI_Theme");
   std::wstring dark = settingValue(text, L"UI_ThemeDark");
   std::wstring light = settingValue(text, L"UI_ThemeLight");
-  int named = themeIndex(theme);
-  if (named >= 0) return named;
-  if (theme != L"system" || highContrast) return highContrast ? kThemeContrast : darkApps ? kThemeDark : kThemeLight;
-  if (darkApps) return dark == L"dim" ? kThemeDim : kThemeDark;
-  return light == L"warm" ? kThemeWarm : kThemeLight;
+  if (std::optional<Theme> named = namedTheme(theme)) return *named;
+  if (theme != L"system" || highContrast) return highContrast ? Theme::Contrast : darkApps ? Theme::Dark : Theme::Light;
+  if (darkApps) return dark == L"dim" ? Theme::Dim : Theme::Dark;
+  return light == L"warm" ? Theme::Warm : Theme::Light;
 }
 
 std::wstring decodeSettingsText(std::string_view bytes) {
@@ -99,7 +102,7 @@ std::wstring decodeSettingsText(std::string_view bytes) {
   return utf8ToWide(bytes);
 }
 
-int chooseTheme(const std::wstring& themeFile, const KnownFolders& folders) {
+Theme chooseTheme(const std::wstring& themeFile, const KnownFolders& folders) {
   if (themeFile.empty() || signedInUserTokens().impersonation == nullptr || !folders.userFoldersKnown)
     return systemTheme();
   std::wstring path = expandPaths(themeFile, makeVariableTable(folders, L""));
@@ -116,7 +119,7 @@ int chooseTheme(const std::wstring& themeFile, const KnownFolders& folders) {
   std::fill(bytes.begin(), bytes.end(), '\0');
   bool highContrast = highContrastOn();
   bool darkApps = darkAppsOn();
-  int theme = themeFromSettings(text, highContrast, darkApps);
+  Theme theme = themeFromSettings(text, highContrast, darkApps);
   wipe(text);
   return theme;
 }

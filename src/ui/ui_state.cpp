@@ -1,6 +1,7 @@
 #include "ui/ui_state.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "base/failure.h"
 #include "base/text.h"
@@ -14,50 +15,50 @@ namespace {
 constexpr int32_t kLineStep = 19;
 constexpr int32_t kPageStep = 224;
 
-bool isTaskBox(int32_t element) { return element >= kElemFirstTask && element < kElemFirstTask + kShownTaskBoxes; }
+constexpr Element kTaskBoxes[kShownTaskBoxes] = {Element::FirstTask, Element::SecondTask, Element::ThirdTask};
 
-bool isCheckBox(int32_t element) { return element == kElemAccept || isTaskBox(element); }
+bool isCheckBox(Element element) { return element == Element::Accept || isTaskBox(element); }
 
-bool isButton(int32_t element) {
+bool isButton(Element element) {
   switch (element) {
-    case kElemClose:
-    case kElemCancel:
-    case kElemNext:
-    case kElemBrowse:
-    case kElemBack:
-    case kElemInstall:
-    case kElemLink:
-    case kElemOpenApp:
-    case kElemUninstall:
-    case kElemSecondary:
-    case kElemPrimary:
-    case kElemTitleClose: return true;
+    case Element::Close:
+    case Element::Cancel:
+    case Element::Next:
+    case Element::Browse:
+    case Element::Back:
+    case Element::Install:
+    case Element::Link:
+    case Element::OpenApp:
+    case Element::Uninstall:
+    case Element::Secondary:
+    case Element::Primary:
+    case Element::TitleClose: return true;
     default: return false;
   }
 }
 
-bool isCloseKind(int32_t kind) { return kind == kInputEscape || kind == kInputClose; }
+bool isCloseKind(Input kind) { return kind == Input::Escape || kind == Input::Close; }
 
-int32_t closeWith(UiState& s, int32_t result) {
+Action closeWith(UiState& s, int32_t result) {
   s.result = result;
-  return kActCloseWindow;
+  return Action::CloseWindow;
 }
 
-int32_t answerQuestion(UiState& s, int32_t kind) {
-  int32_t question = s.question;
-  s.question = 0;
+Action answerQuestion(UiState& s, Input kind) {
+  Question question = s.question;
+  s.question = Question::None;
   s.focus = defaultFocus(s);
-  bool yes = kind == kInputPrimary || kind == kInputYes;
+  bool yes = kind == Input::Primary || kind == Input::Yes;
   switch (question) {
-    case kQuestionAppOpen:
-    case kQuestionAppDidNotClose: return yes ? kActCloseApp : kActNone;
-    case kQuestionStop:
-      if (!yes) return kActNone;
+    case Question::AppOpen:
+    case Question::AppDidNotClose: return yes ? Action::CloseApp : Action::None;
+    case Question::Stop:
+      if (!yes) return Action::None;
       s.stopRequested = true;
-      s.focus = 0;
-      return kActStopEngine;
-    case kQuestionFileInUse: return yes ? kActRetryInUse : kActCancelInUse;
-    default: return kActNone;
+      s.focus = Element::None;
+      return Action::StopEngine;
+    case Question::FileInUse: return yes ? Action::RetryInUse : Action::CancelInUse;
+    default: return Action::None;
   }
 }
 
@@ -66,6 +67,16 @@ void scrollLicense(UiState& s, int32_t to, int32_t maxScroll) {
 }
 
 }  // namespace
+
+Element taskBox(size_t n) { return kTaskBoxes[n]; }
+
+bool isTaskBox(Element element) { return element >= Element::FirstTask && element <= Element::ThirdTask; }
+
+size_t taskOf(Element taskBox) {
+  return static_cast<size_t>(std::find(std::begin(kTaskBoxes), std::end(kTaskBoxes), taskBox) - std::begin(kTaskBoxes));
+}
+
+SlotStatus slotStatus(StepStatus reported) { return static_cast<SlotStatus>(static_cast<int32_t>(reported)); }
 
 UiState installState(const SetupScript& script, const std::wstring& folder,
                      const std::vector<std::wstring>& chosenTasks, bool noRun) {
@@ -93,71 +104,71 @@ bool stopOffered(const UiState& s) { return s.cancelAllowed && !s.stopRequested;
 
 bool openAppOffered(const UiState& s) { return !s.noRun; }
 
-int32_t defaultFocus(const UiState& s) {
-  if (s.question != 0) return kElemPrimary;
+Element defaultFocus(const UiState& s) {
+  if (s.question != Question::None) return Element::Primary;
   switch (s.page) {
-    case kPageWelcome: return s.licenseAccepted ? kElemNext : kElemAccept;
-    case kPageOptions: return kElemInstall;
-    case kPageInstalling: return stopOffered(s) ? kElemCancel : 0;
-    case kPageRollingBack:
-    case kPageRemoving: return 0;
-    case kPageReady: return openAppOffered(s) ? kElemOpenApp : kElemClose;
-    case kPageConfirmUninstall: return kElemUninstall;
-    default: return kElemClose;
+    case Page::Welcome: return s.licenseAccepted ? Element::Next : Element::Accept;
+    case Page::Options: return Element::Install;
+    case Page::Installing: return stopOffered(s) ? Element::Cancel : Element::None;
+    case Page::RollingBack:
+    case Page::Removing: return Element::None;
+    case Page::Ready: return openAppOffered(s) ? Element::OpenApp : Element::Close;
+    case Page::ConfirmUninstall: return Element::Uninstall;
+    default: return Element::Close;
   }
 }
 
-void moveToPage(UiState& s, int32_t page) {
+void moveToPage(UiState& s, Page page) {
   s.page = page;
-  s.question = 0;
-  s.hover = 0;
-  s.pressed = 0;
+  s.question = Question::None;
+  s.hover = Element::None;
+  s.pressed = Element::None;
   s.dragging = false;
   s.focus = defaultFocus(s);
 }
 
-void showQuestion(UiState& s, int32_t question) {
+void showQuestion(UiState& s, Question question) {
   s.question = question;
-  s.focus = kElemPrimary;
+  s.focus = Element::Primary;
 }
 
-std::vector<int32_t> tabOrder(const UiState& s) {
-  if (s.question == kQuestionCouldNotOpen) return {kElemPrimary};
-  if (s.question != 0) return {kElemSecondary, kElemPrimary};
+std::vector<Element> tabOrder(const UiState& s) {
+  if (s.question == Question::CouldNotOpen) return {Element::Primary};
+  if (s.question != Question::None) return {Element::Secondary, Element::Primary};
   switch (s.page) {
-    case kPageWelcome:
-      if (s.licenseAccepted) return {kElemLicenseBox, kElemAccept, kElemCancel, kElemNext};
-      return {kElemLicenseBox, kElemAccept, kElemCancel};
-    case kPageOptions: {
-      std::vector<int32_t> order{kElemFolder, kElemBrowse};
+    case Page::Welcome:
+      if (s.licenseAccepted) return {Element::LicenseBox, Element::Accept, Element::Cancel, Element::Next};
+      return {Element::LicenseBox, Element::Accept, Element::Cancel};
+    case Page::Options: {
+      std::vector<Element> order{Element::Folder, Element::Browse};
       for (int32_t n = 0; n < kShownTaskBoxes && n < static_cast<int32_t>(s.tasks.size()); ++n)
-        if (s.tasks[n].visible) order.push_back(kElemFirstTask + n);
-      order.push_back(kElemBack);
-      order.push_back(kElemInstall);
+        if (s.tasks[n].visible) order.push_back(taskBox(static_cast<size_t>(n)));
+      order.push_back(Element::Back);
+      order.push_back(Element::Install);
       return order;
     }
-    case kPageInstalling:
-      if (stopOffered(s)) return {kElemCancel};
+    case Page::Installing:
+      if (stopOffered(s)) return {Element::Cancel};
       return {};
-    case kPageRollingBack:
-    case kPageRemoving: return {};
-    case kPageReady:
-      if (openAppOffered(s)) return {kElemLink, kElemClose, kElemOpenApp};
-      return {kElemLink, kElemClose};
-    case kPageConfirmUninstall: return {kElemCancel, kElemUninstall};
-    case kPageStopped:
-    case kPageFailed:
-    case kPageIncomplete:
-    case kPageNoDotNet:
-    case kPageRemoved:
-    case kPageAlmostDone: return {kElemLink, kElemClose};
-    default: return {kElemClose};
+    case Page::RollingBack:
+    case Page::Removing: return {};
+    case Page::Ready:
+      if (openAppOffered(s)) return {Element::Link, Element::Close, Element::OpenApp};
+      return {Element::Link, Element::Close};
+    case Page::ConfirmUninstall: return {Element::Cancel, Element::Uninstall};
+    case Page::Stopped:
+    case Page::Failed:
+    case Page::Incomplete:
+    case Page::NoDotNet:
+    case Page::Removed:
+    case Page::AlmostDone: return {Element::Link, Element::Close};
+    default: return {Element::Close};
   }
 }
 
 void moveFocus(UiState& s, bool backward) {
   s.focusVisible = true;
-  std::vector<int32_t> order = tabOrder(s);
+  std::vector<Element> order = tabOrder(s);
   if (order.empty()) return;
   auto at = std::find(order.begin(), order.end(), s.focus);
   if (at == order.end()) {
@@ -169,97 +180,108 @@ void moveFocus(UiState& s, bool backward) {
   s.focus = order[backward ? (i + n - 1) % n : (i + 1) % n];
 }
 
-int32_t activationKind(const UiState& s, int32_t element) {
+std::optional<Input> activationKind(const UiState& s, Element element) {
   switch (element) {
-    case kElemClose: return s.page == kPageReady && openAppOffered(s) ? kInputBack : kInputPrimary;
-    case kElemCancel:
-    case kElemBack: return kInputBack;
-    case kElemNext:
-    case kElemInstall:
-    case kElemOpenApp:
-    case kElemUninstall: return kInputPrimary;
-    case kElemLink: return kInputLink;
-    case kElemSecondary: return kInputNo;
-    case kElemPrimary: return kInputYes;
-    case kElemTitleClose: return kInputClose;
-    default: return -1;
+    case Element::Close: return s.page == Page::Ready && openAppOffered(s) ? Input::Back : Input::Primary;
+    case Element::Cancel:
+    case Element::Back: return Input::Back;
+    case Element::Next:
+    case Element::Install:
+    case Element::OpenApp:
+    case Element::Uninstall: return Input::Primary;
+    case Element::Link: return Input::Link;
+    case Element::Secondary: return Input::No;
+    case Element::Primary: return Input::Yes;
+    case Element::TitleClose: return Input::Close;
+    default: return std::nullopt;
   }
 }
 
-int32_t activate(UiState& s, int32_t element) {
-  if (s.closingApp) return kActNone;
-  if (element == kElemAccept) {
+Action activate(UiState& s, Element element) {
+  if (s.closingApp) return Action::None;
+  if (element == Element::Accept) {
     s.licenseAccepted = !s.licenseAccepted;
-    return kActNone;
+    return Action::None;
   }
   if (isTaskBox(element)) {
-    size_t n = static_cast<size_t>(element - kElemFirstTask);
+    size_t n = taskOf(element);
     if (n < s.tasks.size()) s.tasks[n].on = !s.tasks[n].on;
-    return kActNone;
+    return Action::None;
   }
-  if (element == kElemBrowse) return kActPickFolder;
-  int32_t kind = activationKind(s, element);
-  return kind < 0 ? kActNone : applyInput(s, kind);
+  if (element == Element::Browse) return Action::PickFolder;
+  std::optional<Input> kind = activationKind(s, element);
+  return kind ? applyInput(s, *kind) : Action::None;
 }
 
-int32_t applyInput(UiState& s, int32_t kind) {
-  if (s.question != 0) return answerQuestion(s, kind);
+Action applyInput(UiState& s, Input kind) {
+  if (s.question != Question::None) return answerQuestion(s, kind);
   bool close = isCloseKind(kind);
-  bool back = kind == kInputBack;
+  bool back = kind == Input::Back;
   switch (s.page) {
-    case kPageWelcome:
-      if (close || back) return closeWith(s, 2);
-      if (kind == kInputPrimary && s.licenseAccepted) moveToPage(s, kPageOptions);
-      return kActNone;
-    case kPageOptions:
-      if (close) return closeWith(s, 2);
-      if (back) moveToPage(s, kPageWelcome);
-      return kind == kInputPrimary ? kActStartInstall : kActNone;
-    case kPageInstalling:
-      if ((close || back) && stopOffered(s)) showQuestion(s, kQuestionStop);
-      return kActNone;
-    case kPageRollingBack:
-    case kPageRemoving: return kActNone;
-    case kPageReady:
-      if (close || back) return closeWith(s, 0);
-      if (kind == kInputLink) return kActOpenLog;
-      if (kind == kInputPrimary) {
-        s.result = 0;
-        return openAppOffered(s) ? kActOpenApp : kActCloseWindow;
+    case Page::Welcome:
+      if (close || back) return closeWith(s, exitNumber(ExitCode::Cancelled));
+      if (kind == Input::Primary && s.licenseAccepted) moveToPage(s, Page::Options);
+      return Action::None;
+    case Page::Options:
+      if (close) return closeWith(s, exitNumber(ExitCode::Cancelled));
+      if (back) moveToPage(s, Page::Welcome);
+      return kind == Input::Primary ? Action::StartInstall : Action::None;
+    case Page::Installing:
+      if ((close || back) && stopOffered(s)) showQuestion(s, Question::Stop);
+      return Action::None;
+    case Page::RollingBack:
+    case Page::Removing: return Action::None;
+    case Page::Ready:
+      if (close || back) return closeWith(s, exitNumber(ExitCode::Installed));
+      if (kind == Input::Link) return Action::OpenLog;
+      if (kind == Input::Primary) {
+        s.result = exitNumber(ExitCode::Installed);
+        return openAppOffered(s) ? Action::OpenApp : Action::CloseWindow;
       }
-      return kActNone;
-    case kPageConfirmUninstall:
-      if (close || back) return closeWith(s, 2);
-      if (kind == kInputPrimary) {
-        moveToPage(s, kPageRemoving);
-        return kActUninstallConfirmed;
+      return Action::None;
+    case Page::ConfirmUninstall:
+      if (close || back) return closeWith(s, exitNumber(ExitCode::Cancelled));
+      if (kind == Input::Primary) {
+        moveToPage(s, Page::Removing);
+        return Action::UninstallConfirmed;
       }
-      return kActNone;
-    default:
-      if (s.page < kPageStopped || s.page >= kPageCount) return kActNone;
-      if (kind == kInputLink) {
-        if (s.page == kPageNoDotNet) return kActOpenDownload;
-        bool hasLog = s.page == kPageStopped || s.page == kPageFailed || s.page == kPageIncomplete ||
-                      s.page == kPageRemoved || s.page == kPageAlmostDone;
-        return hasLog ? kActOpenLog : kActNone;
+      return Action::None;
+    case Page::Stopped:
+    case Page::Failed:
+    case Page::Incomplete:
+    case Page::OldWindows:
+    case Page::NoDotNet:
+    case Page::Damaged:
+    case Page::NewerInstalled:
+    case Page::MsiCopy:
+    case Page::BadSwitch:
+    case Page::Removed:
+    case Page::AlmostDone:
+    case Page::CantUninstall:
+      if (kind == Input::Link) {
+        if (s.page == Page::NoDotNet) return Action::OpenDownload;
+        bool hasLog = s.page == Page::Stopped || s.page == Page::Failed || s.page == Page::Incomplete ||
+                      s.page == Page::Removed || s.page == Page::AlmostDone;
+        return hasLog ? Action::OpenLog : Action::None;
       }
-      if (close || kind == kInputPrimary) return closeWith(s, pageResultCode(s.page));
-      return kActNone;
+      if (close || kind == Input::Primary) return closeWith(s, pageResultCode(s.page));
+      return Action::None;
   }
+  return Action::None;
 }
 
-int32_t pressKey(UiState& s, UiKey key, bool shift, bool repeat, int32_t maxScroll) {
-  if (s.closingApp) return kActNone;
+Action pressKey(UiState& s, UiKey key, bool shift, bool repeat, int32_t maxScroll) {
+  if (s.closingApp) return Action::None;
   bool once = key == UiKey::Enter || key == UiKey::Escape || key == UiKey::Space;
-  if (once && repeat) return kActNone;
+  if (once && repeat) return Action::None;
   switch (key) {
-    case UiKey::Tab: moveFocus(s, shift); return kActNone;
-    case UiKey::Escape: return applyInput(s, kInputEscape);
-    case UiKey::Enter: return isButton(s.focus) ? activate(s, s.focus) : applyInput(s, kInputPrimary);
-    case UiKey::Space: return isButton(s.focus) || isCheckBox(s.focus) ? activate(s, s.focus) : kActNone;
+    case UiKey::Tab: moveFocus(s, shift); return Action::None;
+    case UiKey::Escape: return applyInput(s, Input::Escape);
+    case UiKey::Enter: return isButton(s.focus) ? activate(s, s.focus) : applyInput(s, Input::Primary);
+    case UiKey::Space: return isButton(s.focus) || isCheckBox(s.focus) ? activate(s, s.focus) : Action::None;
     default: break;
   }
-  if (s.page != kPageWelcome || s.question != 0 || s.focus != kElemLicenseBox) return kActNone;
+  if (s.page != Page::Welcome || s.question != Question::None || s.focus != Element::LicenseBox) return Action::None;
   switch (key) {
     case UiKey::Up: scrollLicense(s, s.licenseScroll - kLineStep, maxScroll); break;
     case UiKey::Down: scrollLicense(s, s.licenseScroll + kLineStep, maxScroll); break;
@@ -269,17 +291,17 @@ int32_t pressKey(UiState& s, UiKey key, bool shift, bool repeat, int32_t maxScro
     case UiKey::End: scrollLicense(s, maxScroll, maxScroll); break;
     default: break;
   }
-  return kActNone;
+  return Action::None;
 }
 
-int32_t closeRequested(UiState& s) { return s.closingApp ? kActNone : applyInput(s, kInputClose); }
+Action closeRequested(UiState& s) { return s.closingApp ? Action::None : applyInput(s, Input::Close); }
 
 void wheelLicense(UiState& s, int32_t wheelDelta, int32_t maxScroll) {
   if (s.closingApp) return;
   scrollLicense(s, s.licenseScroll - wheelDelta * 57 / 120, maxScroll);
 }
 
-void takeStep(UiState& s, int32_t step, int32_t status, int32_t percent) {
+void takeStep(UiState& s, int32_t step, SlotStatus status, int32_t percent) {
   if (step < 0 || step > 4) return;
   s.steps[step].status = status;
   s.steps[step].percent = percent;
@@ -287,23 +309,23 @@ void takeStep(UiState& s, int32_t step, int32_t status, int32_t percent) {
 
 void takeCommitted(UiState& s) {
   s.cancelAllowed = false;
-  if (s.question == kQuestionStop) s.question = 0;
-  if (s.question == 0) s.focus = defaultFocus(s);
+  if (s.question == Question::Stop) s.question = Question::None;
+  if (s.question == Question::None) s.focus = defaultFocus(s);
 }
 
-void takeRollingBack(UiState& s) { moveToPage(s, kPageRollingBack); }
+void takeRollingBack(UiState& s) { moveToPage(s, Page::RollingBack); }
 
 void takeFileInUse(UiState& s, const std::wstring& fileName) {
   s.inUseFile = fileName;
-  showQuestion(s, kQuestionFileInUse);
+  showQuestion(s, Question::FileInUse);
 }
 
-int32_t finalPage(int32_t outcome) {
+Page finalPage(int32_t outcome) {
   switch (outcome) {
-    case 0: return kPageReady;
-    case 2: return kPageStopped;
-    case 10: return kPageIncomplete;
-    default: return kPageFailed;
+    case exitNumber(ExitCode::Installed): return Page::Ready;
+    case exitNumber(ExitCode::Cancelled): return Page::Stopped;
+    case exitNumber(ExitCode::RollbackIncomplete): return Page::Incomplete;
+    default: return Page::Failed;
   }
 }
 
@@ -325,14 +347,14 @@ void takeStopRefused(UiState& s) {
 bool takeCloseAppFinished(UiState& s, bool closed, bool stillHeld) {
   s.closingApp = false;
   if (closed && !stillHeld) return true;
-  showQuestion(s, kQuestionAppDidNotClose);
+  showQuestion(s, Question::AppDidNotClose);
   return false;
 }
 
 void takeFolderVerdict(UiState& s, int32_t code, const std::wstring& text) {
   s.folderError = code;
   s.folderErrorText = code == 0 ? std::wstring() : text;
-  if (code != 0) s.focus = kElemFolder;
+  if (code != 0) s.focus = Element::Folder;
 }
 
 }  // namespace zs::ui

@@ -5,11 +5,14 @@
 // Touched only on the window's thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "journal/engine_sink.h"
+#include "ui/theme_choice.h"
 
 namespace zs {
 struct SetupScript;
@@ -17,84 +20,112 @@ struct SetupScript;
 
 namespace zs::ui {
 
-// Pages.
-// A step slot's status as the engine last reported it; 0 before the step starts.
-inline constexpr int32_t kStepRunning = static_cast<int32_t>(StepStatus::Running);
-inline constexpr int32_t kStepDone = static_cast<int32_t>(StepStatus::Done);
+// The install or the uninstall: which wizard the window is.
+enum class Role : int32_t { Install = 0, Uninstall = 1 };
 
-inline constexpr int32_t kPageWelcome = 0;
-inline constexpr int32_t kPageOptions = 1;
-inline constexpr int32_t kPageInstalling = 2;
-inline constexpr int32_t kPageRollingBack = 3;
-inline constexpr int32_t kPageReady = 4;
-inline constexpr int32_t kPageStopped = 5;
-inline constexpr int32_t kPageFailed = 6;
-inline constexpr int32_t kPageIncomplete = 7;
-inline constexpr int32_t kPageOldWindows = 8;
-inline constexpr int32_t kPageNoDotNet = 9;
-inline constexpr int32_t kPageDamaged = 10;
-inline constexpr int32_t kPageNewerInstalled = 11;
-inline constexpr int32_t kPageMsiCopy = 12;
-inline constexpr int32_t kPageBadSwitch = 13;
-inline constexpr int32_t kPageConfirmUninstall = 14;
-inline constexpr int32_t kPageRemoving = 15;
-inline constexpr int32_t kPageRemoved = 16;
-inline constexpr int32_t kPageAlmostDone = 17;
-inline constexpr int32_t kPageCantUninstall = 18;
+// The pages. The values index the page tables and travel in the gallery's state lists.
+enum class Page : int32_t {
+  Welcome = 0,
+  Options = 1,
+  Installing = 2,
+  RollingBack = 3,
+  Ready = 4,
+  Stopped = 5,
+  Failed = 6,
+  Incomplete = 7,
+  OldWindows = 8,
+  NoDotNet = 9,
+  Damaged = 10,
+  NewerInstalled = 11,
+  MsiCopy = 12,
+  BadSwitch = 13,
+  ConfirmUninstall = 14,
+  Removing = 15,
+  Removed = 16,
+  AlmostDone = 17,
+  CantUninstall = 18,
+};
 inline constexpr int32_t kPageCount = 19;
 
-// Questions over a page; 0 is none.
-inline constexpr int32_t kQuestionAppOpen = 1;
-inline constexpr int32_t kQuestionAppDidNotClose = 2;
-inline constexpr int32_t kQuestionStop = 3;
-inline constexpr int32_t kQuestionFileInUse = 4;
-inline constexpr int32_t kQuestionCouldNotOpen = 5;
+// The question over a page.
+enum class Question : int32_t {
+  None = 0,
+  AppOpen = 1,
+  AppDidNotClose = 2,
+  Stop = 3,
+  FileInUse = 4,
+  CouldNotOpen = 5,
+};
 
-// Elements that can be focused, hovered, pressed or hit; 0 is none.
-inline constexpr int32_t kElemClose = 1;
-inline constexpr int32_t kElemLicenseBox = 2;
-inline constexpr int32_t kElemAccept = 3;
-inline constexpr int32_t kElemCancel = 4;
-inline constexpr int32_t kElemNext = 5;
-inline constexpr int32_t kElemFolder = 6;
-inline constexpr int32_t kElemBrowse = 7;
-inline constexpr int32_t kElemFirstTask = 8;  // 8, 9, 10: the first three [Tasks] entries
+// The answer to a question a caller had the window ask: unavailable when the window moved to
+// plain mode or was not running.
+enum class Answer : int32_t { Unavailable = -1, No = 0, Yes = 1 };
+
+// Elements that can be focused, hovered, pressed or hit.
+enum class Element : int32_t {
+  None = 0,
+  Close = 1,
+  LicenseBox = 2,
+  Accept = 3,
+  Cancel = 4,
+  Next = 5,
+  Folder = 6,
+  Browse = 7,
+  FirstTask = 8,  // the boxes of the first three [Tasks] entries
+  SecondTask = 9,
+  ThirdTask = 10,
+  Back = 11,
+  Install = 12,
+  Link = 13,
+  OpenApp = 14,
+  Uninstall = 15,
+  Secondary = 16,
+  Primary = 17,
+  TitleClose = 18,
+  Thumb = 19,
+};
 inline constexpr int32_t kShownTaskBoxes = 3;
-inline constexpr int32_t kElemBack = 11;
-inline constexpr int32_t kElemInstall = 12;
-inline constexpr int32_t kElemLink = 13;
-inline constexpr int32_t kElemOpenApp = 14;
-inline constexpr int32_t kElemUninstall = 15;
-inline constexpr int32_t kElemSecondary = 16;
-inline constexpr int32_t kElemPrimary = 17;
-inline constexpr int32_t kElemTitleClose = 18;
-inline constexpr int32_t kElemThumb = 19;
+// The box of the n-th [Tasks] entry, n below kShownTaskBoxes.
+Element taskBox(size_t n);
+bool isTaskBox(Element element);
+// The [Tasks] entry a task box stands for.
+size_t taskOf(Element taskBox);
 
 // Input kinds: what an activation or a key means before the page decides.
-inline constexpr int32_t kInputPrimary = 0;  // Next, Install, Open Zelvan, Uninstall, Enter
-inline constexpr int32_t kInputBack = 1;     // Back, Cancel, Close beside Open Zelvan
-inline constexpr int32_t kInputEscape = 2;
-inline constexpr int32_t kInputClose = 3;    // the window's close
-inline constexpr int32_t kInputLink = 4;
-inline constexpr int32_t kInputYes = 5;      // a question's primary button
-inline constexpr int32_t kInputNo = 6;       // a question's secondary button
+enum class Input : int32_t {
+  Primary = 0,  // Next, Install, Open Zelvan, Uninstall, Enter
+  Back = 1,     // Back, Cancel, Close beside Open Zelvan
+  Escape = 2,
+  Close = 3,  // the window's close
+  Link = 4,
+  Yes = 5,  // a question's primary button
+  No = 6,   // a question's secondary button
+};
 
 // Actions the front end carries out.
-inline constexpr int32_t kActNone = 0;
-inline constexpr int32_t kActCloseWindow = 1;
-inline constexpr int32_t kActStartInstall = 2;
-inline constexpr int32_t kActUninstallConfirmed = 3;
-inline constexpr int32_t kActStopEngine = 4;
-inline constexpr int32_t kActOpenApp = 5;
-inline constexpr int32_t kActOpenLog = 6;
-inline constexpr int32_t kActOpenDownload = 7;
-inline constexpr int32_t kActCloseApp = 8;
-inline constexpr int32_t kActRetryInUse = 9;
-inline constexpr int32_t kActCancelInUse = 10;
-inline constexpr int32_t kActPickFolder = 11;
+enum class Action : int32_t {
+  None = 0,
+  CloseWindow = 1,
+  StartInstall = 2,
+  UninstallConfirmed = 3,
+  StopEngine = 4,
+  OpenApp = 5,
+  OpenLog = 6,
+  OpenDownload = 7,
+  CloseApp = 8,
+  RetryInUse = 9,
+  CancelInUse = 10,
+  PickFolder = 11,
+};
 
-inline constexpr int32_t kRoleInstall = 0;
-inline constexpr int32_t kRoleUninstall = 1;
+// A step slot's status: the engine's last report for the step, or none yet. The values are the
+// engine's, so that a report crosses the window message unchanged.
+enum class SlotStatus : int32_t {
+  NotStarted = 0,
+  Running = static_cast<int32_t>(StepStatus::Running),
+  Done = static_cast<int32_t>(StepStatus::Done),
+};
+SlotStatus slotStatus(StepStatus reported);
 
 struct TaskChoice {
   std::wstring name;
@@ -105,16 +136,16 @@ struct TaskChoice {
 };
 
 struct StepSlot {
-  int32_t status = 0;
+  SlotStatus status = SlotStatus::NotStarted;
   int32_t percent = 0;  // -1 = none
   std::wstring text;
 };
 
 struct UiState {
-  int32_t role = kRoleInstall;
-  int32_t page = kPageWelcome;
-  int32_t question = 0;
-  int32_t theme = 0;
+  Role role = Role::Install;
+  Page page = Page::Welcome;
+  Question question = Question::None;
+  Theme theme = Theme::Light;
   double scale = 1.0;
   bool licenseAccepted = true;
   int32_t licenseScroll = 0;
@@ -130,9 +161,9 @@ struct UiState {
   std::wstring errorDetail;
   std::wstring versionText;
   std::wstring inUseFile;
-  int32_t focus = 0;
-  int32_t hover = 0;
-  int32_t pressed = 0;
+  Element focus = Element::None;
+  Element hover = Element::None;
+  Element pressed = Element::None;
   bool focusVisible = false;
   bool noRun = false;
   bool cancelAllowed = true;
@@ -159,46 +190,46 @@ bool stopOffered(const UiState& s);
 // Whether the end page offers "Open Zelvan".
 bool openAppOffered(const UiState& s);
 
-int32_t defaultFocus(const UiState& s);
+Element defaultFocus(const UiState& s);
 // Sets the page, drops the question, hover, press and drag, and puts the focus on its default.
-void moveToPage(UiState& s, int32_t page);
-void showQuestion(UiState& s, int32_t question);
+void moveToPage(UiState& s, Page page);
+void showQuestion(UiState& s, Question question);
 
-std::vector<int32_t> tabOrder(const UiState& s);
+std::vector<Element> tabOrder(const UiState& s);
 void moveFocus(UiState& s, bool backward);
 
-// The input kind an element gives when activated; -1 for one that toggles or acts directly.
-int32_t activationKind(const UiState& s, int32_t element);
+// The input kind an element gives when activated; none for one that toggles or acts directly.
+std::optional<Input> activationKind(const UiState& s, Element element);
 // A click released over the element it was pressed on, or Enter or Space on a focused button:
 // toggles a check box, or returns the action.
-int32_t activate(UiState& s, int32_t element);
+Action activate(UiState& s, Element element);
 // The state machine: what an input kind does on the current page or question.
-int32_t applyInput(UiState& s, int32_t kind);
+Action applyInput(UiState& s, Input kind);
 
 enum class UiKey { Tab, Enter, Escape, Space, Up, Down, PageUp, PageDown, Home, End };
 // A key press on the window. repeat: the key was already down. maxScroll: the licence text's
 // height less its box's, in layout units.
-int32_t pressKey(UiState& s, UiKey key, bool shift, bool repeat, int32_t maxScroll = 0);
+Action pressKey(UiState& s, UiKey key, bool shift, bool repeat, int32_t maxScroll = 0);
 // WM_CLOSE.
-int32_t closeRequested(UiState& s);
+Action closeRequested(UiState& s);
 // The mouse wheel over the licence box or its thumb.
 void wheelLicense(UiState& s, int32_t wheelDelta, int32_t maxScroll);
 
 // What the worker's messages do to the state.
-void takeStep(UiState& s, int32_t step, int32_t status, int32_t percent);
+void takeStep(UiState& s, int32_t step, SlotStatus status, int32_t percent);
 void takeCommitted(UiState& s);
 void takeRollingBack(UiState& s);
 void takeFileInUse(UiState& s, const std::wstring& fileName);
 
-// The run's outcome as the worker leaves it: outcome (0, 1, 2, 10), the failure category, its
-// detail and whether native images were made.
+// The run's outcome as the worker leaves it: the engine's result (a RunOutcome code), the failure
+// category, its detail and whether native images were made.
 struct WorkerResult {
   int32_t outcome = 0;
   int32_t category = 0;
   std::wstring detail;
   bool optimized = false;
 };
-int32_t finalPage(int32_t outcome);
+Page finalPage(int32_t outcome);
 void takeWorkerDone(UiState& s, const WorkerResult& r, const std::wstring& logPath);
 
 // The engine refused to stop (it has committed).

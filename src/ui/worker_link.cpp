@@ -63,7 +63,7 @@ void WorkerLink::post(UINT message, WPARAM w, LPARAM l) {
 
 void WorkerLink::onStep(InstallStep which, StepStatus shown, int32_t percent) {
   int32_t step = static_cast<int32_t>(which);
-  int32_t status = static_cast<int32_t>(shown);
+  SlotStatus status = slotStatus(shown);
   if (step == lastStep_ && status == lastStatus_ && percent == lastPercent_) return;
   lastStep_ = step;
   lastStatus_ = status;

@@ -33,11 +33,11 @@ inline constexpr UINT kMsgCloseAppDone = WM_APP + 7; // wParam 1 closed, 0 not
 inline constexpr UINT kMsgToPlain = WM_APP + 8;
 inline constexpr UINT kMsgClose = WM_APP + 9;
 
-inline WPARAM packStep(int32_t step, int32_t status) {
+inline WPARAM packStep(int32_t step, SlotStatus status) {
   return (static_cast<WPARAM>(static_cast<uint32_t>(status)) << 16) | (static_cast<uint32_t>(step) & 0xFFFFu);
 }
 inline int32_t stepOf(WPARAM w) { return static_cast<int32_t>(w & 0xFFFFu); }
-inline int32_t statusOf(WPARAM w) { return static_cast<int32_t>(static_cast<uint32_t>(w) >> 16); }
+inline SlotStatus statusOf(WPARAM w) { return static_cast<SlotStatus>(static_cast<uint32_t>(w) >> 16); }
 
 class WorkerLink : public EngineSink {
  public:
@@ -88,7 +88,7 @@ class WorkerLink : public EngineSink {
   std::wstring question_;
   int32_t lastStep_ = 0;
   int32_t lastPercent_ = 0;
-  int32_t lastStatus_ = 0;
+  SlotStatus lastStatus_ = SlotStatus::NotStarted;
 };
 
 }  // namespace zs::ui

@@ -47,11 +47,15 @@ const wchar_t kLicense[] =
     L"6. Termination. This licence ends automatically if you fail to comply with its terms.\n\n"
     L"7. Governing law. This agreement is governed by the laws of the place where you acquired it.\n";
 
-UiState sampleState(int role, int page, int question, int theme) {
+// The list and the command line name the state by the codes' numbers.
+UiState sampleState(int roleCode, int pageCode, int questionCode, int themeCode) {
+  Role role = static_cast<Role>(roleCode);
+  Page page = static_cast<Page>(pageCode);
+  Question question = static_cast<Question>(questionCode);
   UiState s;
   s.role = role;
-  s.theme = theme;
-  s.versionText = role == kRoleUninstall ? L"2.5" : L"2.5.0";
+  s.theme = static_cast<zs::Theme>(themeCode);
+  s.versionText = role == Role::Uninstall ? L"2.5" : L"2.5.0";
   s.licenseLines = licenseLinesOf(kLicense);
   s.folder = L"C:\\Program Files\\Zelvan";
   s.tasks = {{L"desktopicon", L"Create a desktop shortcut", L"Adds Zelvan to your desktop.", true, true},
@@ -61,25 +65,26 @@ UiState sampleState(int role, int page, int question, int theme) {
   s.failureText = L"There isn't enough free space on the drive for Zelvan. Free up some space and try again.";
   s.errorDetail = L"/frobnicate";
   s.inUseFile = L"Zelvan.Core.dll";
-  int steps = role == kRoleUninstall ? 3 : 5;
+  int steps = role == Role::Uninstall ? 3 : 5;
   for (int i = 0; i < 5; ++i) s.steps[i].percent = -1;
-  if (page == kPageInstalling || page == kPageRemoving) {
-    s.steps[0] = {2, 100, {}};
-    s.steps[1] = {1, role == kRoleUninstall ? -1 : 42, {}};
-    for (int i = 2; i < steps; ++i) s.steps[i] = {0, 0, {}};
+  if (page == Page::Installing || page == Page::Removing) {
+    s.steps[0] = {SlotStatus::Done, 100, {}};
+    s.steps[1] = {SlotStatus::Running, role == Role::Uninstall ? -1 : 42, {}};
+    for (int i = 2; i < steps; ++i) s.steps[i] = {SlotStatus::NotStarted, 0, {}};
   }
   moveToPage(s, page);
-  if (question != 0) showQuestion(s, question);
+  if (question != Question::None) showQuestion(s, question);
   return s;
 }
 
 void applyFlag(UiState& s, const std::string& flag) {
   auto value = [&](const char* key) { return std::atoi(flag.c_str() + std::strlen(key)); };
+  auto element = [&](const char* key) { return static_cast<Element>(value(key)); };
   if (flag.rfind("focus=", 0) == 0) {
-    s.focus = value("focus=");
+    s.focus = element("focus=");
     s.focusVisible = true;
   } else if (flag.rfind("hover=", 0) == 0) {
-    s.hover = value("hover=");
+    s.hover = element("hover=");
   } else if (flag.rfind("scroll=", 0) == 0) {
     s.licenseScroll = value("scroll=");
   } else if (flag == "accepted=0") {
@@ -109,8 +114,8 @@ int hitboxes(int argc, wchar_t** argv) {
   FILE* out = _wfopen(argv[5], L"w");
   if (out == nullptr) return 1;
   for (const HitBox& box : hitBoxes(s))
-    std::fprintf(out, "%d %.2f %.2f %.2f %.2f\n", box.element, box.rect.left, box.rect.top, box.rect.right,
-                 box.rect.bottom);
+    std::fprintf(out, "%d %.2f %.2f %.2f %.2f\n", static_cast<int>(box.element), box.rect.left, box.rect.top,
+                 box.rect.right, box.rect.bottom);
   std::fclose(out);
   return 0;
 }

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ui/printed_codes.h"
 #include "ui/silent_sink.h"
 #include "ui/text_layout.h"
 
@@ -20,29 +22,31 @@ class RecordingCanvas : public Canvas {
     std::wstring text;
     PointF at;
     float size;
-    int colour;
+    Colour colour;
   };
   struct Shape {
     std::string kind;
     RectF rect;
-    int colour;
+    std::optional<Colour> colour;  // none for the brand image
   };
   std::vector<Text> texts;
   std::vector<Shape> shapes;
   std::vector<Text> underlines;
   int clipDepth = 0;
 
-  void fillRect(const RectF& r, int colour) override { shapes.push_back({"fillRect", r, colour}); }
-  void fillRoundRect(const RectF& r, float, int colour) override { shapes.push_back({"fillRoundRect", r, colour}); }
-  void borderedRoundRect(const RectF& r, float, int border, int fill) override {
+  void fillRect(const RectF& r, Colour colour) override { shapes.push_back({"fillRect", r, colour}); }
+  void fillRoundRect(const RectF& r, float, Colour colour) override { shapes.push_back({"fillRoundRect", r, colour}); }
+  void borderedRoundRect(const RectF& r, float, Colour border, Colour fill) override {
     shapes.push_back({"bordered", r, border});
     shapes.push_back({"borderedFill", r, fill});
   }
-  void strokeRoundRect(const RectF& r, float, float, int colour) override { shapes.push_back({"strokeRoundRect", r, colour}); }
-  void line(PointF a, PointF b, float, int colour) override {
+  void strokeRoundRect(const RectF& r, float, float, Colour colour) override {
+    shapes.push_back({"strokeRoundRect", r, colour});
+  }
+  void line(PointF a, PointF b, float, Colour colour) override {
     shapes.push_back({"line", {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)}, colour});
   }
-  void polyline(const PointF* points, size_t count, float, int colour) override {
+  void polyline(const PointF* points, size_t count, float, Colour colour) override {
     RectF r{points[0].x, points[0].y, points[0].x, points[0].y};
     for (size_t i = 1; i < count; ++i) {
       r.left = std::min(r.left, points[i].x), r.right = std::max(r.right, points[i].x);
@@ -50,20 +54,24 @@ class RecordingCanvas : public Canvas {
     }
     shapes.push_back({"polyline", r, colour});
   }
-  void fillCircle(PointF c, float r, int colour) override { shapes.push_back({"fillCircle", {c.x - r, c.y - r, c.x + r, c.y + r}, colour}); }
-  void strokeCircle(PointF c, float r, float, int colour) override {
+  void fillCircle(PointF c, float r, Colour colour) override {
+    shapes.push_back({"fillCircle", {c.x - r, c.y - r, c.x + r, c.y + r}, colour});
+  }
+  void strokeCircle(PointF c, float r, float, Colour colour) override {
     shapes.push_back({"strokeCircle", {c.x - r, c.y - r, c.x + r, c.y + r}, colour});
   }
-  void arc(PointF c, float r, float, float, float, int colour) override { shapes.push_back({"arc", {c.x - r, c.y - r, c.x + r, c.y + r}, colour}); }
-  void text(std::wstring_view t, PointF at, float size, Weight, int colour) override {
+  void arc(PointF c, float r, float, float, float, Colour colour) override {
+    shapes.push_back({"arc", {c.x - r, c.y - r, c.x + r, c.y + r}, colour});
+  }
+  void text(std::wstring_view t, PointF at, float size, Weight, Colour colour) override {
     EXPECT_TRUE(std::find(std::begin(kTextSizes), std::end(kTextSizes), size) != std::end(kTextSizes))
         << "no text format for size " << size;
     texts.push_back({std::wstring(t), at, size, colour});
   }
-  void linkUnderline(std::wstring_view t, PointF at, float size, int colour) override {
+  void linkUnderline(std::wstring_view t, PointF at, float size, Colour colour) override {
     underlines.push_back({std::wstring(t), at, size, colour});
   }
-  void brand(const RectF& r) override { shapes.push_back({"brand", r, -1}); }
+  void brand(const RectF& r) override { shapes.push_back({"brand", r, std::nullopt}); }
   void pushClip(const RectF&) override { ++clipDepth; }
   void popClip() override {
     EXPECT_GT(clipDepth, 0);
@@ -80,7 +88,7 @@ class RecordingCanvas : public Canvas {
   }
 };
 
-UiState on(int32_t role, int32_t page, int32_t question = 0) {
+UiState on(Role role, Page page, Question question = Question::None) {
   UiState s;
   s.role = role;
   s.versionText = L"4.2.1";
@@ -91,7 +99,7 @@ UiState on(int32_t role, int32_t page, int32_t question = 0) {
              {L"startfaster", L"Start faster", L"Prepare native images.", true, true},
              {L"fourth", L"Fourth", L"Never shown.", true, true}};
   moveToPage(s, page);
-  if (question != 0) showQuestion(s, question);
+  if (question != Question::None) showQuestion(s, question);
   return s;
 }
 
@@ -102,34 +110,42 @@ RecordingCanvas draw(const UiState& s) {
   return c;
 }
 
-RectF hitRectOf(const UiState& s, int32_t element) {
+RectF hitRectOf(const UiState& s, Element element) {
   for (const HitBox& h : hitBoxes(s))
     if (h.element == element) return h.rect;
   ADD_FAILURE() << "no hit box for element " << element;
   return {};
 }
 
-bool hasElement(const UiState& s, int32_t element) {
+bool hasElement(const UiState& s, Element element) {
   auto boxes = hitBoxes(s);
   return std::any_of(boxes.begin(), boxes.end(), [&](const HitBox& h) { return h.element == element; });
 }
 
 struct Header {
-  int32_t role;
-  int32_t page;
+  Role role;
+  Page page;
   const wchar_t* text;
 };
 
 TEST(Pages, HeaderLineNamesTheRoleAndTheStep) {
   const Header cases[] = {
-      {kRoleInstall, 0, L"Setup \u00B7 Step 1 of 4"},    {kRoleInstall, 1, L"Setup \u00B7 Step 2 of 4"},
-      {kRoleInstall, 2, L"Setup \u00B7 Step 3 of 4"},    {kRoleInstall, 3, L"Setup \u00B7 Step 3 of 4"},
-      {kRoleInstall, 4, L"Setup \u00B7 Step 4 of 4"},    {kRoleInstall, 5, L"Setup \u00B7 Step 3 of 4"},
-      {kRoleInstall, 6, L"Setup \u00B7 Step 3 of 4"},    {kRoleInstall, 7, L"Setup \u00B7 Step 3 of 4"},
-      {kRoleInstall, 8, L"Setup \u00B7 Step 1 of 4"},    {kRoleInstall, 13, L"Setup \u00B7 Step 1 of 4"},
-      {kRoleUninstall, 14, L"Uninstall \u00B7 Step 1 of 3"}, {kRoleUninstall, 15, L"Uninstall \u00B7 Step 2 of 3"},
-      {kRoleUninstall, 16, L"Uninstall \u00B7 Step 3 of 3"}, {kRoleUninstall, 17, L"Uninstall \u00B7 Step 3 of 3"},
-      {kRoleUninstall, 18, L"Uninstall \u00B7 Step 1 of 3"}, {kRoleUninstall, 3, L"Uninstall \u00B7 Step 1 of 3"},
+      {Role::Install, Page::Welcome, L"Setup \u00B7 Step 1 of 4"},
+      {Role::Install, Page::Options, L"Setup \u00B7 Step 2 of 4"},
+      {Role::Install, Page::Installing, L"Setup \u00B7 Step 3 of 4"},
+      {Role::Install, Page::RollingBack, L"Setup \u00B7 Step 3 of 4"},
+      {Role::Install, Page::Ready, L"Setup \u00B7 Step 4 of 4"},
+      {Role::Install, Page::Stopped, L"Setup \u00B7 Step 3 of 4"},
+      {Role::Install, Page::Failed, L"Setup \u00B7 Step 3 of 4"},
+      {Role::Install, Page::Incomplete, L"Setup \u00B7 Step 3 of 4"},
+      {Role::Install, Page::OldWindows, L"Setup \u00B7 Step 1 of 4"},
+      {Role::Install, Page::BadSwitch, L"Setup \u00B7 Step 1 of 4"},
+      {Role::Uninstall, Page::ConfirmUninstall, L"Uninstall \u00B7 Step 1 of 3"},
+      {Role::Uninstall, Page::Removing, L"Uninstall \u00B7 Step 2 of 3"},
+      {Role::Uninstall, Page::Removed, L"Uninstall \u00B7 Step 3 of 3"},
+      {Role::Uninstall, Page::AlmostDone, L"Uninstall \u00B7 Step 3 of 3"},
+      {Role::Uninstall, Page::CantUninstall, L"Uninstall \u00B7 Step 1 of 3"},
+      {Role::Uninstall, Page::RollingBack, L"Uninstall \u00B7 Step 1 of 3"},
   };
   for (const Header& h : cases) {
     UiState s = on(h.role, h.page);
@@ -142,69 +158,69 @@ TEST(Pages, HeaderLineNamesTheRoleAndTheStep) {
 
 // What each page must show: a text that only it has, and whether the link is under it.
 struct Shows {
-  int32_t role;
-  int32_t page;
+  Role role;
+  Page page;
   const wchar_t* text;
   const wchar_t* link;  // null: none
 };
 
 TEST(Pages, EachPageShowsItsTextsAndLink) {
   const Shows cases[] = {
-      {kRoleInstall, 0, L"I accept the license agreement", nullptr},
-      {kRoleInstall, 1, L"Browse\u2026", nullptr},
-      {kRoleInstall, 2, L"Copying files", nullptr},
-      {kRoleInstall, 3, L"Undoing what setup changed. Please wait.", nullptr},
-      {kRoleInstall, 4, L"INSTALLED TO", L"View the install log"},
-      {kRoleInstall, 5, L"Everything is back the way it was.", L"View the install log"},
-      {kRoleInstall, 7, L"Some changes are still in place.", L"View the install log"},
-      {kRoleInstall, 8, L"Zelvan needs Windows 8.1 or later. Nothing has been changed.", nullptr},
-      {kRoleInstall, 9, L"Install .NET Framework 4.8 from Microsoft, then run this setup again.",
+      {Role::Install, Page::Welcome, L"I accept the license agreement", nullptr},
+      {Role::Install, Page::Options, L"Browse\u2026", nullptr},
+      {Role::Install, Page::Installing, L"Copying files", nullptr},
+      {Role::Install, Page::RollingBack, L"Undoing what setup changed. Please wait.", nullptr},
+      {Role::Install, Page::Ready, L"INSTALLED TO", L"View the install log"},
+      {Role::Install, Page::Stopped, L"Everything is back the way it was.", L"View the install log"},
+      {Role::Install, Page::Incomplete, L"Some changes are still in place.", L"View the install log"},
+      {Role::Install, Page::OldWindows, L"Zelvan needs Windows 8.1 or later. Nothing has been changed.", nullptr},
+      {Role::Install, Page::NoDotNet, L"Install .NET Framework 4.8 from Microsoft, then run this setup again.",
        L"Open Microsoft's download page"},
-      {kRoleInstall, 10, L"This setup file is damaged.", nullptr},
-      {kRoleInstall, 11, L"A newer version of Zelvan is already installed.", nullptr},
-      {kRoleInstall, 12, L"Apps & Features", nullptr},
-      {kRoleInstall, 13, L"Setup doesn't recognise this switch: /bogus", nullptr},
-      {kRoleUninstall, 14, L"Your projects and settings stay as they are.", nullptr},
-      {kRoleUninstall, 15, L"Removing native images", nullptr},
-      {kRoleUninstall, 16, L"Removed", L"View the uninstall log"},
-      {kRoleUninstall, 17, L"They'll go the next time you restart.", L"View the uninstall log"},
-      {kRoleUninstall, 18, L"Setup's record of this install is missing", nullptr},
+      {Role::Install, Page::Damaged, L"This setup file is damaged.", nullptr},
+      {Role::Install, Page::NewerInstalled, L"A newer version of Zelvan is already installed.", nullptr},
+      {Role::Install, Page::MsiCopy, L"Apps & Features", nullptr},
+      {Role::Install, Page::BadSwitch, L"Setup doesn't recognise this switch: /bogus", nullptr},
+      {Role::Uninstall, Page::ConfirmUninstall, L"Your projects and settings stay as they are.", nullptr},
+      {Role::Uninstall, Page::Removing, L"Removing native images", nullptr},
+      {Role::Uninstall, Page::Removed, L"Removed", L"View the uninstall log"},
+      {Role::Uninstall, Page::AlmostDone, L"They'll go the next time you restart.", L"View the uninstall log"},
+      {Role::Uninstall, Page::CantUninstall, L"Setup's record of this install is missing", nullptr},
   };
   for (const Shows& w : cases) {
     UiState s = on(w.role, w.page);
     s.errorDetail = L"/bogus";
     RecordingCanvas c = draw(s);
     EXPECT_TRUE(c.drawnContaining(w.text)) << "page " << w.page;
-    EXPECT_NE(c.find(w.role == kRoleUninstall ? L"Uninstall Zelvan" : L"Install Zelvan"), nullptr);
+    EXPECT_NE(c.find(w.role == Role::Uninstall ? L"Uninstall Zelvan" : L"Install Zelvan"), nullptr);
     EXPECT_NE(c.find(L"Version 4.2.1"), nullptr);
     if (w.link) {
       ASSERT_EQ(c.underlines.size(), 1u) << "page " << w.page;
       EXPECT_EQ(c.underlines[0].text, w.link);
       EXPECT_NE(c.find(w.link), nullptr);
-      EXPECT_TRUE(hasElement(s, kElemLink));
+      EXPECT_TRUE(hasElement(s, Element::Link));
     } else {
       EXPECT_TRUE(c.underlines.empty()) << "page " << w.page;
-      EXPECT_FALSE(hasElement(s, kElemLink)) << "page " << w.page;
+      EXPECT_FALSE(hasElement(s, Element::Link)) << "page " << w.page;
     }
   }
 }
 
 TEST(Pages, FailurePageShowsTheFailureOnlyWhenThereIsOne) {
-  UiState s = on(kRoleInstall, kPageFailed);
+  UiState s = on(Role::Install, Page::Failed);
   RecordingCanvas plain = draw(s);
   const auto* first = plain.find(L"Setup ran into a problem and put everything back the way it was.");
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->colour, 11);
+  EXPECT_EQ(first->colour, Colour::BodyText);
   // The rail marks the failed stage in the error colour; the page itself uses it only for the failure.
-  EXPECT_FALSE(std::any_of(plain.texts.begin(), plain.texts.end(),
-                           [&](const auto& t) { return t.colour == 28 && t.at.x >= first->at.x; }))
-      << "no failure text, so nothing in the error colour";
+  EXPECT_FALSE(std::any_of(plain.texts.begin(), plain.texts.end(), [&](const auto& t) {
+    return t.colour == Colour::Error && t.at.x >= first->at.x;
+  })) << "no failure text, so nothing in the error colour";
 
   s.failureText = L"The disk is full.";
   RecordingCanvas failed = draw(s);
   const auto* failure = failed.find(L"The disk is full.");
   ASSERT_NE(failure, nullptr);
-  EXPECT_EQ(failure->colour, 28);
+  EXPECT_EQ(failure->colour, Colour::Error);
   EXPECT_GT(failure->at.y, first->at.y);
 }
 
@@ -219,21 +235,22 @@ const RecordingCanvas::Shape* buttonUnder(const RecordingCanvas& c, const Record
 }
 
 TEST(Pages, ReadyPageOffersOpeningUnlessNoRun) {
-  UiState s = on(kRoleInstall, kPageReady);
+  UiState s = on(Role::Install, Page::Ready);
   RecordingCanvas offered = draw(s);
   ASSERT_NE(offered.find(L"Open Zelvan"), nullptr);
   ASSERT_NE(offered.find(L"Close"), nullptr);
-  EXPECT_EQ(buttonUnder(offered, *offered.find(L"Open Zelvan"))->colour, 13) << "Open Zelvan is the primary";
-  EXPECT_NE(buttonUnder(offered, *offered.find(L"Close"))->colour, 13) << "Close beside it is secondary";
-  EXPECT_LT(hitRectOf(s, kElemClose).right, hitRectOf(s, kElemOpenApp).left) << "the primary is rightmost";
+  EXPECT_EQ(buttonUnder(offered, *offered.find(L"Open Zelvan"))->colour, Colour::Accent)
+      << "Open Zelvan is the primary";
+  EXPECT_NE(buttonUnder(offered, *offered.find(L"Close"))->colour, Colour::Accent) << "Close beside it is secondary";
+  EXPECT_LT(hitRectOf(s, Element::Close).right, hitRectOf(s, Element::OpenApp).left) << "the primary is rightmost";
 
   s.noRun = true;
   RecordingCanvas noRun = draw(s);
   EXPECT_EQ(noRun.find(L"Open Zelvan"), nullptr);
   ASSERT_NE(noRun.find(L"Close"), nullptr);
-  EXPECT_EQ(buttonUnder(noRun, *noRun.find(L"Close"))->colour, 13) << "Close alone is the primary";
-  EXPECT_FALSE(hasElement(s, kElemOpenApp));
-  EXPECT_EQ(hitRectOf(s, kElemClose).width(), static_cast<float>(textWidth(L"Close", 13) + 44));
+  EXPECT_EQ(buttonUnder(noRun, *noRun.find(L"Close"))->colour, Colour::Accent) << "Close alone is the primary";
+  EXPECT_FALSE(hasElement(s, Element::OpenApp));
+  EXPECT_EQ(hitRectOf(s, Element::Close).width(), static_cast<float>(textWidth(L"Close", 13) + 44));
 }
 
 struct Progress {
@@ -245,9 +262,9 @@ struct Progress {
 TEST(Pages, RunningStepShowsItsPercentAndBar) {
   const Progress cases[] = {{-1, 0, nullptr}, {0, 0, L"0%"}, {37, 0.37f, L"37%"}, {100, 1, L"100%"}, {150, 1, L"150%"}};
   for (const Progress& p : cases) {
-    UiState s = on(kRoleInstall, kPageInstalling);
-    s.steps[0].status = kStepDone;
-    s.steps[1].status = kStepRunning;
+    UiState s = on(Role::Install, Page::Installing);
+    s.steps[0].status = SlotStatus::Done;
+    s.steps[1].status = SlotStatus::Running;
     s.steps[1].percent = p.percent;
     RecordingCanvas c = draw(s);
     EXPECT_NE(c.find(installStepName(1)), nullptr);
@@ -261,8 +278,8 @@ TEST(Pages, RunningStepShowsItsPercentAndBar) {
     const RecordingCanvas::Shape* track = nullptr;
     const RecordingCanvas::Shape* fill = nullptr;
     for (const auto& sh : c.shapes) {
-      if (sh.kind == "fillRoundRect" && sh.colour == 18 && sh.rect.height() == 6) track = &sh;
-      if (sh.kind == "fillRoundRect" && sh.colour == 13 && sh.rect.height() == 6) fill = &sh;
+      if (sh.kind == "fillRoundRect" && sh.colour == Colour::Track && sh.rect.height() == 6) track = &sh;
+      if (sh.kind == "fillRoundRect" && sh.colour == Colour::Accent && sh.rect.height() == 6) fill = &sh;
     }
     ASSERT_NE(track, nullptr);
     if (p.filled == 0) {
@@ -279,11 +296,20 @@ bool overlaps(const RectF& a, const RectF& b) {
   return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-bool isButton(int32_t e) {
+bool isButton(Element e) {
   switch (e) {
-    case kElemClose: case kElemCancel: case kElemNext: case kElemBrowse: case kElemBack: case kElemInstall:
-    case kElemLink: case kElemOpenApp: case kElemUninstall: case kElemSecondary: case kElemPrimary:
-    case kElemTitleClose: return true;
+    case Element::Close:
+    case Element::Cancel:
+    case Element::Next:
+    case Element::Browse:
+    case Element::Back:
+    case Element::Install:
+    case Element::Link:
+    case Element::OpenApp:
+    case Element::Uninstall:
+    case Element::Secondary:
+    case Element::Primary:
+    case Element::TitleClose: return true;
     default: return false;
   }
 }
@@ -294,12 +320,12 @@ TEST(Pages, EveryFrameStaysInsideTheWindow) {
   const std::wstring longText(700, L'w');
   std::wstring longWords;
   for (int i = 0; i < 400; ++i) longWords += L"word\u4E2D ";
-  for (int32_t role : {kRoleInstall, kRoleUninstall})
-    for (int32_t page = 0; page < kPageCount; ++page)
-      for (int32_t question = 0; question <= 5; ++question)
+  for (Role role : {Role::Install, Role::Uninstall})
+    for (int32_t pageCode = 0; pageCode < kPageCount; ++pageCode)
+      for (int32_t questionCode = 0; questionCode <= 5; ++questionCode)
         for (double scale : {1.0, 1.25, 1.5, 2.0})
           for (bool overlong : {false, true}) {
-            UiState s = on(role, page, question);
+            UiState s = on(role, static_cast<Page>(pageCode), static_cast<Question>(questionCode));
             s.scale = scale;
             s.focusVisible = true;
             s.licenseLines = licenseLinesOf(overlong ? longWords : L"Short terms.");
@@ -318,10 +344,13 @@ TEST(Pages, EveryFrameStaysInsideTheWindow) {
               s.versionText = longText;
               for (auto& t : s.tasks) t.label = t.detail = longText;
             }
-            for (int i = 0; i < 5; ++i) s.steps[i] = {i == 2 ? 1 : i < 2 ? 2 : 0, overlong ? 150 : 40, L""};
+            for (int i = 0; i < 5; ++i) {
+              SlotStatus status = i == 2 ? SlotStatus::Running : i < 2 ? SlotStatus::Done : SlotStatus::NotStarted;
+              s.steps[i] = {status, overlong ? 150 : 40, L""};
+            }
             RecordingCanvas c = draw(s);
-            std::string where = "role " + std::to_string(role) + " page " + std::to_string(page) + " question " +
-                                std::to_string(question) + " scale " + std::to_string(scale) +
+            std::string where = "role " + std::to_string(static_cast<int>(role)) + " page " + std::to_string(pageCode) +
+                                " question " + std::to_string(questionCode) + " scale " + std::to_string(scale) +
                                 (overlong ? " overlong" : "");
             for (const auto& t : c.texts) {
               float right = t.at.x + static_cast<float>(textWidth(t.text, t.size));
@@ -346,41 +375,51 @@ TEST(Pages, EveryFrameStaysInsideTheWindow) {
 // Hover, press and focus as the page shows them; a question silences what lies under it.
 struct Look {
   const char* what;
-  int32_t page;
-  int32_t question;
-  int32_t hover, pressed, focus;
+  Page page;
+  Question question;
+  Element hover, pressed, focus;
   bool focusVisible;
-  int32_t element;  // whose rectangle is looked at
-  int fill;         // the colour filled there; -1: nothing filled over the background
-  bool ring;        // a focus ring around it
+  Element element;             // whose rectangle is looked at
+  std::optional<Colour> fill;  // the colour filled there; none: nothing filled over the background
+  bool ring;                   // a focus ring around it
 };
 
 TEST(Pages, HoverPressAndFocusLooks) {
+  constexpr Element none = Element::None;
   const Look cases[] = {
-      {"close at rest", 0, 0, 0, 0, 0, false, kElemTitleClose, -1, false},
-      {"close hovered", 0, 0, kElemTitleClose, 0, 0, false, kElemTitleClose, 42, false},
-      {"close pressed", 0, 0, kElemTitleClose, kElemTitleClose, 0, false, kElemTitleClose, 55, false},
-      {"close under a question", 1, 1, kElemTitleClose, kElemTitleClose, 17, false, kElemTitleClose, -1, false},
-      {"primary at rest", 0, 0, 0, 0, 5, false, kElemNext, 13, false},
-      {"primary hovered", 0, 0, kElemNext, 0, 5, false, kElemNext, 14, false},
-      {"primary pressed", 0, 0, kElemNext, kElemNext, 5, true, kElemNext, 15, true},
-      {"question primary hovered", 1, 1, kElemPrimary, 0, 17, true, kElemPrimary, 14, true},
-      {"focus ring only when visible", 14, 0, 0, 0, 15, false, kElemUninstall, 13, false},
+      {"close at rest", Page::Welcome, Question::None, none, none, none, false, Element::TitleClose, std::nullopt,
+       false},
+      {"close hovered", Page::Welcome, Question::None, Element::TitleClose, none, none, false, Element::TitleClose,
+       Colour::CloseHover, false},
+      {"close pressed", Page::Welcome, Question::None, Element::TitleClose, Element::TitleClose, none, false,
+       Element::TitleClose, Colour::ClosePressed, false},
+      {"close under a question", Page::Options, Question::AppOpen, Element::TitleClose, Element::TitleClose,
+       Element::Primary, false, Element::TitleClose, std::nullopt, false},
+      {"primary at rest", Page::Welcome, Question::None, none, none, Element::Next, false, Element::Next,
+       Colour::Accent, false},
+      {"primary hovered", Page::Welcome, Question::None, Element::Next, none, Element::Next, false, Element::Next,
+       Colour::AccentHover, false},
+      {"primary pressed", Page::Welcome, Question::None, Element::Next, Element::Next, Element::Next, true,
+       Element::Next, Colour::AccentPressed, true},
+      {"question primary hovered", Page::Options, Question::AppOpen, Element::Primary, none, Element::Primary, true,
+       Element::Primary, Colour::AccentHover, true},
+      {"focus ring only when visible", Page::ConfirmUninstall, Question::None, none, none, Element::Uninstall, false,
+       Element::Uninstall, Colour::Accent, false},
   };
   for (const Look& l : cases) {
-    UiState s = on(l.page >= 14 ? kRoleUninstall : kRoleInstall, l.page, l.question);
+    UiState s = on(l.page >= Page::ConfirmUninstall ? Role::Uninstall : Role::Install, l.page, l.question);
     s.hover = l.hover, s.pressed = l.pressed, s.focus = l.focus, s.focusVisible = l.focusVisible;
     UiState bare = s;
-    bare.question = 0;  // where the close button lies, even while a question hides it from hit testing
-    RectF where = hitRectOf(l.element == kElemTitleClose ? bare : s, l.element);
+    bare.question = Question::None;  // where the close button lies, even while a question hides it from hit testing
+    RectF where = hitRectOf(l.element == Element::TitleClose ? bare : s, l.element);
     RecordingCanvas c = draw(s);
-    int fill = -1;
+    std::optional<Colour> fill;
     bool ring = false;
     for (const auto& sh : c.shapes) {
       bool inside = sh.rect.contains((where.left + where.right) / 2, (where.top + where.bottom) / 2);
       if (inside && sh.kind == "fillRoundRect" && sh.rect.width() <= where.width() + 0.01f) fill = sh.colour;
-      if (sh.kind == "strokeRoundRect" && sh.colour == 16 && sh.rect.left < where.left && sh.rect.right > where.right &&
-          sh.rect.top < where.top && sh.rect.bottom > where.bottom)
+      if (sh.kind == "strokeRoundRect" && sh.colour == Colour::Focus && sh.rect.left < where.left &&
+          sh.rect.right > where.right && sh.rect.top < where.top && sh.rect.bottom > where.bottom)
         ring = true;
     }
     EXPECT_EQ(fill, l.fill) << l.what;
@@ -389,7 +428,7 @@ TEST(Pages, HoverPressAndFocusLooks) {
 }
 
 TEST(Pages, LicenseBoxShowsTheLinesFromTheScrollOn) {
-  UiState s = on(kRoleInstall, kPageWelcome);
+  UiState s = on(Role::Install, Page::Welcome);
   for (int i = 0; i < 60; ++i) s.licenseLines.push_back(L"line " + std::to_wstring(i));
   RecordingCanvas top = draw(s);
   const auto* first = top.find(L"line 0");
@@ -411,11 +450,11 @@ TEST(Pages, LicenseBoxShowsTheLinesFromTheScrollOn) {
 }
 
 TEST(Pages, FolderTextIsDrawnOnlyWhileTheFolderBoxIsHidden) {
-  UiState s = on(kRoleInstall, kPageOptions);
+  UiState s = on(Role::Install, Page::Options);
   s.folder = L"D:\\Apps\\Zelvan";
   const auto* shown = draw(s).find(s.folder);
   ASSERT_NE(shown, nullptr);
-  EXPECT_EQ(shown->colour, 9);
+  EXPECT_EQ(shown->colour, Colour::StrongText);
   RectF field = folderField(s);
   EXPECT_TRUE(field.contains(shown->at.x, shown->at.y));
   EXPECT_NEAR(shown->at.y + fontAscent(13, s.scale), folderBaseline(s), 0.01);
@@ -427,23 +466,23 @@ TEST(Pages, FolderTextIsDrawnOnlyWhileTheFolderBoxIsHidden) {
   EXPECT_TRUE(c.drawnContaining(L"x\\End")) << "a long folder keeps its end in view";
 }
 
-struct Question {
-  int32_t question;
+struct QuestionShown {
+  Question question;
   const wchar_t* title;
   const wchar_t* primary;
   const wchar_t* secondary;
 };
 
 TEST(Pages, QuestionBoxShowsItsTextsAndOnlyItsButtonsAreHit) {
-  const Question cases[] = {
-      {1, L"Zelvan is open", L"Close Zelvan", L"Cancel"},
-      {2, L"Zelvan didn't close", L"Try again", L"Cancel"},
-      {3, L"Stop installing?", L"Stop installing", L"Keep installing"},
-      {4, L"A file is in use", L"Try again", L"Cancel"},
-      {5, L"Couldn't open that", L"Close", nullptr},
+  const QuestionShown cases[] = {
+      {Question::AppOpen, L"Zelvan is open", L"Close Zelvan", L"Cancel"},
+      {Question::AppDidNotClose, L"Zelvan didn't close", L"Try again", L"Cancel"},
+      {Question::Stop, L"Stop installing?", L"Stop installing", L"Keep installing"},
+      {Question::FileInUse, L"A file is in use", L"Try again", L"Cancel"},
+      {Question::CouldNotOpen, L"Couldn't open that", L"Close", nullptr},
   };
-  for (const Question& q : cases) {
-    UiState s = on(kRoleInstall, q.question == 3 ? kPageInstalling : kPageOptions, q.question);
+  for (const QuestionShown& q : cases) {
+    UiState s = on(Role::Install, q.question == Question::Stop ? Page::Installing : Page::Options, q.question);
     s.inUseFile = L"Zelvan.exe";
     RecordingCanvas c = draw(s);
     const auto* title = c.find(q.title);
@@ -452,10 +491,10 @@ TEST(Pages, QuestionBoxShowsItsTextsAndOnlyItsButtonsAreHit) {
     EXPECT_TRUE(title->at.x >= 220 && title->at.x < 660);
     std::vector<HitBox> boxes = hitBoxes(s);
     ASSERT_EQ(boxes.size(), q.secondary ? 2u : 1u);
-    EXPECT_EQ(boxes.back().element, kElemPrimary);
+    EXPECT_EQ(boxes.back().element, Element::Primary);
     EXPECT_TRUE(c.drawnContaining(q.primary));
     if (q.secondary) {
-      EXPECT_EQ(boxes[0].element, kElemSecondary);
+      EXPECT_EQ(boxes[0].element, Element::Secondary);
       EXPECT_LT(boxes[0].rect.right, boxes[1].rect.left) << "the primary is rightmost";
       EXPECT_TRUE(c.drawnContaining(q.secondary));
     }
@@ -465,37 +504,40 @@ TEST(Pages, QuestionBoxShowsItsTextsAndOnlyItsButtonsAreHit) {
     }
     // Nothing of the page under the box can be hit through it.
     UiState bare = s;
-    bare.question = 0;
+    bare.question = Question::None;
     for (const HitBox& h : hitBoxes(bare)) {
-      int32_t hit = hitTest(s, (h.rect.left + h.rect.right) / 2, (h.rect.top + h.rect.bottom) / 2);
-      EXPECT_TRUE(hit == 0 || hit == kElemSecondary || hit == kElemPrimary) << "element " << h.element << " hit";
+      Element hit = hitTest(s, (h.rect.left + h.rect.right) / 2, (h.rect.top + h.rect.bottom) / 2);
+      EXPECT_TRUE(hit == Element::None || hit == Element::Secondary || hit == Element::Primary)
+          << "element " << h.element << " hit";
     }
   }
-  UiState s = on(kRoleInstall, kPageOptions, kQuestionFileInUse);
+  UiState s = on(Role::Install, Page::Options, Question::FileInUse);
   s.inUseFile = L"C:\\Zelvan\\Engine.dll";
   EXPECT_TRUE(draw(s).drawnContaining(L"C:\\Zelvan\\Engine.dll is in use."));
 }
 
 TEST(Pages, HitTestingFollowsWhatIsDrawn) {
-  UiState s = on(kRoleInstall, kPageWelcome);
+  UiState s = on(Role::Install, Page::Welcome);
   s.licenseLines = licenseLinesOf(std::wstring(6000, L'a'));
   s.licenseScroll = 0;
-  RectF next = hitRectOf(s, kElemNext);
-  EXPECT_EQ(hitTest(s, next.left + 2, next.top + 2), kElemNext);
+  RectF next = hitRectOf(s, Element::Next);
+  EXPECT_EQ(hitTest(s, next.left + 2, next.top + 2), Element::Next);
   s.licenseAccepted = false;
-  EXPECT_FALSE(hasElement(s, kElemNext)) << "a disabled Next is left out";
-  EXPECT_EQ(hitTest(s, next.left + 2, next.top + 2), 0);
-  EXPECT_EQ(hitTest(s, hitRectOf(s, kElemCancel).left + 2, next.top + 2), kElemCancel);
+  EXPECT_FALSE(hasElement(s, Element::Next)) << "a disabled Next is left out";
+  EXPECT_EQ(hitTest(s, next.left + 2, next.top + 2), Element::None);
+  EXPECT_EQ(hitTest(s, hitRectOf(s, Element::Cancel).left + 2, next.top + 2), Element::Cancel);
 
   // The thumb lies over the licence box and, coming later, wins.
   ASSERT_GT(licenseMaxScroll(s), 0);
   RectF thumb = licenseThumb(s);
   RectF box = licenseBox(s);
   EXPECT_TRUE(box.contains(thumb.left, thumb.top) && box.contains(thumb.right - 0.01f, thumb.bottom - 0.01f));
-  EXPECT_EQ(hitTest(s, (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2), kElemThumb);
-  EXPECT_EQ(hitTest(s, box.left + 20, box.top + 20), kElemLicenseBox);
-  EXPECT_EQ(hitRectOf(s, kElemAccept).width(), static_cast<float>(textWidth(L"I accept the license agreement", 13) + 26));
-  EXPECT_EQ(hitTest(s, hitRectOf(s, kElemAccept).right - 1, hitRectOf(s, kElemAccept).top + 5), kElemAccept);
+  EXPECT_EQ(hitTest(s, (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2), Element::Thumb);
+  EXPECT_EQ(hitTest(s, box.left + 20, box.top + 20), Element::LicenseBox);
+  EXPECT_EQ(hitRectOf(s, Element::Accept).width(),
+            static_cast<float>(textWidth(L"I accept the license agreement", 13) + 26));
+  EXPECT_EQ(hitTest(s, hitRectOf(s, Element::Accept).right - 1, hitRectOf(s, Element::Accept).top + 5),
+            Element::Accept);
 
   // Scrolled to the end the thumb sits at the track's foot; a short text has no thumb at all.
   s.licenseScroll = licenseMaxScroll(s);
@@ -504,37 +546,39 @@ TEST(Pages, HitTestingFollowsWhatIsDrawn) {
   EXPECT_GE(licenseThumb(s).height(), 24);
   s.licenseLines = licenseLinesOf(L"Short.");
   EXPECT_EQ(licenseMaxScroll(s), 0);
-  EXPECT_FALSE(hasElement(s, kElemThumb));
+  EXPECT_FALSE(hasElement(s, Element::Thumb));
 
   // Task boxes: the first three [Tasks] entries that are visible, 36 x 20 at their row's end.
-  UiState o = on(kRoleInstall, kPageOptions);
+  UiState o = on(Role::Install, Page::Options);
   o.tasks[1].visible = false;
-  EXPECT_TRUE(hasElement(o, 8));
-  EXPECT_FALSE(hasElement(o, 9)) << "a hidden task has no box";
-  EXPECT_TRUE(hasElement(o, 10));
-  RectF t8 = hitRectOf(o, 8), t10 = hitRectOf(o, 10);
+  EXPECT_TRUE(hasElement(o, Element::FirstTask));
+  EXPECT_FALSE(hasElement(o, Element::SecondTask)) << "a hidden task has no box";
+  EXPECT_TRUE(hasElement(o, Element::ThirdTask));
+  RectF t8 = hitRectOf(o, Element::FirstTask), t10 = hitRectOf(o, Element::ThirdTask);
   EXPECT_EQ(t8.width(), 36);
   EXPECT_EQ(t8.height(), 20);
   EXPECT_EQ(t8.right, t10.right);
-  EXPECT_EQ(t8.right, hitRectOf(o, kElemBrowse).right);
+  EXPECT_EQ(t8.right, hitRectOf(o, Element::Browse).right);
   EXPECT_GT(t10.top, t8.bottom);
   auto boxes = hitBoxes(o);
-  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const HitBox& h) { return h.element >= 8 && h.element <= 10; }), 2)
-      << "a fourth task never gets a box";
-  EXPECT_EQ(hitTest(o, (t8.left + t8.right) / 2, (t8.top + t8.bottom) / 2), 8);
+  auto taskBoxShown = [](const HitBox& h) {
+    return h.element >= Element::FirstTask && h.element <= Element::ThirdTask;
+  };
+  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), taskBoxShown), 2) << "a fourth task never gets a box";
+  EXPECT_EQ(hitTest(o, (t8.left + t8.right) / 2, (t8.top + t8.bottom) / 2), Element::FirstTask);
   RectF field = folderField(o);
-  EXPECT_EQ(hitTest(o, field.left + 5, field.top + 5), kElemFolder);
+  EXPECT_EQ(hitTest(o, field.left + 5, field.top + 5), Element::Folder);
   EXPECT_TRUE(folderBaseline(o) > field.top && folderBaseline(o) < field.bottom);
-  EXPECT_LT(field.right, hitRectOf(o, kElemBrowse).left);
-  EXPECT_EQ(hitTest(o, 5, 5), 0);
+  EXPECT_LT(field.right, hitRectOf(o, Element::Browse).left);
+  EXPECT_EQ(hitTest(o, 5, 5), Element::None);
 
   // The link only where it is shown; Cancel while installing only while a stop is offered.
-  UiState i = on(kRoleInstall, kPageInstalling);
-  EXPECT_TRUE(hasElement(i, kElemCancel));
+  UiState i = on(Role::Install, Page::Installing);
+  EXPECT_TRUE(hasElement(i, Element::Cancel));
   i.cancelAllowed = false;
-  EXPECT_FALSE(hasElement(i, kElemCancel));
-  EXPECT_FALSE(hasElement(on(kRoleInstall, kPageRollingBack), kElemCancel));
-  EXPECT_TRUE(draw(on(kRoleInstall, kPageRollingBack)).find(L"Cancel") != nullptr) << "drawn, but disabled";
+  EXPECT_FALSE(hasElement(i, Element::Cancel));
+  EXPECT_FALSE(hasElement(on(Role::Install, Page::RollingBack), Element::Cancel));
+  EXPECT_TRUE(draw(on(Role::Install, Page::RollingBack)).find(L"Cancel") != nullptr) << "drawn, but disabled";
 }
 
 struct Wrap {

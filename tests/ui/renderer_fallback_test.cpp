@@ -35,16 +35,16 @@ TEST(RendererFallback, AMissingFontOrImageDowngradesTheLookOnce) {
   if (window.handle == nullptr) GTEST_SKIP() << "no display: windows and render targets need one (set DISPLAY)";
   ASSERT_HRESULT_SUCCEEDED(renderer.makeTarget(window.handle, 880, 560, false, 1.0));
   auto frame = [](Canvas& c) {
-    c.fillRect({0, 0, 880, 560}, 0);
+    c.fillRect({0, 0, 880, 560}, Colour::Background);
     c.brand({20, 9, 56, 45});
-    c.text(L"Install Zelvan", {80, 16}, 15, Weight::SemiBold, 9);
+    c.text(L"Install Zelvan", {80, 16}, 15, Weight::SemiBold, Colour::StrongText);
   };
-  EXPECT_EQ(renderer.drawFrame(0, nullptr, frame), S_OK) << "the frame draws without the image";
-  EXPECT_EQ(renderer.drawFrame(0, nullptr, frame), S_OK);
+  EXPECT_EQ(renderer.drawFrame(Theme::Light, nullptr, frame), S_OK) << "the frame draws without the image";
+  EXPECT_EQ(renderer.drawFrame(Theme::Light, nullptr, frame), S_OK);
   ASSERT_HRESULT_SUCCEEDED(renderer.resizeTarget(2.0, 1760, 1120));
-  EXPECT_EQ(renderer.drawFrame(0, nullptr, frame), S_OK);
+  EXPECT_EQ(renderer.drawFrame(Theme::Light, nullptr, frame), S_OK);
   ASSERT_HRESULT_SUCCEEDED(renderer.makeTarget(window.handle, 880, 560, false, 1.0));
-  EXPECT_EQ(renderer.drawFrame(0, nullptr, frame), S_OK);
+  EXPECT_EQ(renderer.drawFrame(Theme::Light, nullptr, frame), S_OK);
   EXPECT_EQ(count(theLog().pendingBytes(), "The brand image could not be prepared, so the window draws without it."), 1u)
       << "tried once, never again: not per frame, size or target";
 }

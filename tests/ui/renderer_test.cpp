@@ -238,28 +238,28 @@ TEST_F(MemFonts, TheEmbeddedFontsFillTheThreeWeightSlots) {
 
 // Every primitive once, in every text size and weight.
 void drawEverything(Canvas& c) {
-  c.fillRect({0, 0, 880, 560}, 0);
-  c.fillRoundRect({10, 10, 100, 50}, 6, 5);
-  c.borderedRoundRect({10, 60, 100, 100}, 6, 3, 5);
-  c.strokeRoundRect({10, 110, 100, 150}, 6, 1, 16);
-  c.line({10, 160}, {100, 160}, 1, 7);
+  c.fillRect({0, 0, 880, 560}, Colour::Background);
+  c.fillRoundRect({10, 10, 100, 50}, 6, Colour::Rail);
+  c.borderedRoundRect({10, 60, 100, 100}, 6, Colour::Field, Colour::Rail);
+  c.strokeRoundRect({10, 110, 100, 150}, 6, 1, Colour::Focus);
+  c.line({10, 160}, {100, 160}, 1, Colour::PendingMark);
   const PointF check[] = {{5, 8.2f}, {7, 10.2f}, {11, 6}};
-  c.polyline(check, 3, 1.75f, 22);
-  c.fillCircle({150, 30}, 10, 13);
-  c.strokeCircle({150, 70}, 10, 1.5f, 18);
-  for (float sweep : {90.0f, 360.0f, -135.0f}) c.arc({150, 110}, 10, 37, sweep, 2, 13);
+  c.polyline(check, 3, 1.75f, Colour::Success);
+  c.fillCircle({150, 30}, 10, Colour::Accent);
+  c.strokeCircle({150, 70}, 10, 1.5f, Colour::Track);
+  for (float sweep : {90.0f, 360.0f, -135.0f}) c.arc({150, 110}, 10, 37, sweep, 2, Colour::Accent);
   c.pushClip({200, 0, 700, 400});
   float y = 0;
   for (float size : kTextSizes) {
     for (Weight w : {Weight::Regular, Weight::Medium, Weight::SemiBold}) {
-      c.text(L"Install Zelvan \x00B7 Step 2 of 4", {200, y}, size, w, 9);
+      c.text(L"Install Zelvan \x00B7 Step 2 of 4", {200, y}, size, w, Colour::StrongText);
       y += 16;
     }
   }
-  c.text(L"Browse\x2026", {200, y}, 14, Weight::Regular, 9);
+  c.text(L"Browse\x2026", {200, y}, 14, Weight::Regular, Colour::StrongText);
   c.popClip();
-  c.text(L"View the install log", {200, 500}, 13, Weight::Regular, 13);
-  c.linkUnderline(L"View the install log", {200, 500}, 13, 13);
+  c.text(L"View the install log", {200, 500}, 13, Weight::Regular, Colour::Accent);
+  c.linkUnderline(L"View the install log", {200, 500}, 13, Colour::Accent);
   c.brand({20, 20, 56, 56});
 }
 
@@ -272,7 +272,7 @@ TEST(Renderer, DrawsEveryPrimitiveOnBothKindsOfTarget) {
 #ifdef ZS_TEST_UI_FONTS
   EXPECT_FALSE(renderer.installedFont());
 #endif
-  EXPECT_EQ(renderer.drawFrame(0, nullptr, drawEverything), E_POINTER) << "no target yet";
+  EXPECT_EQ(renderer.drawFrame(Theme::Light, nullptr, drawEverything), E_POINTER) << "no target yet";
 
   HiddenWindow window;
   if (window.handle == nullptr) GTEST_SKIP() << "no display: windows and render targets need one (set DISPLAY)";
@@ -282,16 +282,21 @@ TEST(Renderer, DrawsEveryPrimitiveOnBothKindsOfTarget) {
     ASSERT_HRESULT_SUCCEEDED(renderer.makeTarget(window.handle, 880, 560, false, 1.0));
     EXPECT_TRUE(renderer.hasTarget());
     HDC paintDc = GetDC(window.handle);
-    for (int theme = 0; theme < kThemeCount; ++theme) EXPECT_EQ(renderer.drawFrame(theme, paintDc, drawEverything), S_OK);
+    for (Theme theme : {Theme::Light, Theme::Warm, Theme::Dim, Theme::Dark, Theme::Contrast})
+      EXPECT_EQ(renderer.drawFrame(theme, paintDc, drawEverything), S_OK);
     // A new scale re-makes the line metrics and the brand bitmap.
     ASSERT_HRESULT_SUCCEEDED(renderer.resizeTarget(1.5, 1320, 840));
     EXPECT_EQ(renderer.targetScale(), 1.5);
-    EXPECT_EQ(renderer.drawFrame(3, paintDc, drawEverything), S_OK);
-    EXPECT_EQ(renderer.drawFrame(3, paintDc, [](Canvas& c) { c.popClip(); }), E_FAIL)
+    EXPECT_EQ(renderer.drawFrame(Theme::Dark, paintDc, drawEverything), S_OK);
+    EXPECT_EQ(renderer.drawFrame(Theme::Dark, paintDc, [](Canvas& c) { c.popClip(); }), E_FAIL)
         << "a clip popped that was never pushed fails the frame";
-    EXPECT_EQ(renderer.drawFrame(3, paintDc, [](Canvas& c) { c.pushClip({0, 0, 10, 10}); }), E_FAIL)
+    EXPECT_EQ(renderer.drawFrame(Theme::Dark, paintDc,
+                                 [](Canvas& c) {
+                                   c.pushClip({0, 0, 10, 10});
+                                 }),
+              E_FAIL)
         << "a clip left pushed fails the frame, which still ends";
-    EXPECT_EQ(renderer.drawFrame(3, paintDc, drawEverything), S_OK) << "and the next frame draws";
+    EXPECT_EQ(renderer.drawFrame(Theme::Dark, paintDc, drawEverything), S_OK) << "and the next frame draws";
     ReleaseDC(window.handle, paintDc);
     renderer.releaseTarget();
     EXPECT_FALSE(renderer.hasTarget());

@@ -88,23 +88,28 @@ TEST(StepTables, NamesAndDetailsInRangeAndEmptyOutside) {
 }
 
 TEST(ErrorPages, ResultCodesFollowThePages) {
-  const std::pair<int, int> table[] = {{5, 2},  {6, 1},  {17, 1}, {18, 1}, {7, 10}, {8, 4}, {9, 3},
-                                       {10, 9}, {11, 5}, {12, 11}, {13, 6}, {4, 0}, {0, 0}, {14, 0}};
-  for (auto [page, code] : table) EXPECT_EQ(pageResultCode(page), code) << "page " << page;
+  using ui::Page;
+  const std::pair<Page, int> table[] = {{Page::Stopped, 2},       {Page::Failed, 1},          {Page::AlmostDone, 1},
+                                        {Page::CantUninstall, 1}, {Page::Incomplete, 10},     {Page::OldWindows, 4},
+                                        {Page::NoDotNet, 3},      {Page::Damaged, 9},         {Page::NewerInstalled, 5},
+                                        {Page::MsiCopy, 11},      {Page::BadSwitch, 6},       {Page::Ready, 0},
+                                        {Page::Welcome, 0},       {Page::ConfirmUninstall, 0}};
+  for (auto [page, code] : table) EXPECT_EQ(pageResultCode(page), code) << "page " << static_cast<int>(page);
 }
 
 TEST(ErrorPages, PlainTextsAndCaptions) {
-  PlainErrorText bad = plainErrorText(13, L"/bogus");
+  PlainErrorText bad = plainErrorText(ui::Page::BadSwitch, L"/bogus");
   EXPECT_STREQ(bad.caption, L"Can't start");
   EXPECT_EQ(bad.text, L"Setup doesn't recognise this switch: /bogus");
   EXPECT_FALSE(bad.yesNo);
-  PlainErrorText net = plainErrorText(9, L"");
+  PlainErrorText net = plainErrorText(ui::Page::NoDotNet, L"");
   EXPECT_TRUE(net.yesNo);
   EXPECT_NE(net.text.find(L"\r\n\r\nOpen Microsoft's download page?"), std::wstring::npos);
-  EXPECT_EQ(plainErrorText(10, L"").text,
+  EXPECT_EQ(plainErrorText(ui::Page::Damaged, L"").text,
             L"This setup file is damaged. Please download it again. Nothing has been changed.");
-  EXPECT_STREQ(plainErrorText(42, L"x").caption, L"Can't install");
-  EXPECT_EQ(plainErrorText(42, L"x").text, L"");
+  const ui::Page noPage = static_cast<ui::Page>(42);
+  EXPECT_STREQ(plainErrorText(noPage, L"x").caption, L"Can't install");
+  EXPECT_EQ(plainErrorText(noPage, L"x").text, L"");
 }
 
 }  // namespace
@@ -115,18 +120,18 @@ namespace {
 
 TEST(ClosingMessages, OnePerFinalPage) {
   ClosingMessage ready = closingMessage(0, 0, L"", true, L"C:\\Program Files\\Zelvan", L"C:\\log.log");
-  EXPECT_EQ(ready.page, 4);
+  EXPECT_EQ(ready.page, ui::Page::Ready);
   EXPECT_STREQ(ready.caption, L"Zelvan is ready");
   EXPECT_EQ(ready.text, L"Prepared for this PC, so it opens quickly from the first launch.\r\n\r\nInstalled to: "
                         L"C:\\Program Files\\Zelvan");
   EXPECT_EQ(closingMessage(0, 0, L"", false, L"C:\\Z", L"").text.rfind(L"Installed and ready. It couldn't", 0), 0u);
-  EXPECT_EQ(closingMessage(2, 0, L"", false, L"", L"").page, 5);
+  EXPECT_EQ(closingMessage(2, 0, L"", false, L"", L"").page, ui::Page::Stopped);
   ClosingMessage failed = closingMessage(1, 5, L"Zelvan.exe", false, L"", L"C:\\x.log");
-  EXPECT_EQ(failed.page, 6);
+  EXPECT_EQ(failed.page, ui::Page::Failed);
   EXPECT_EQ(failed.text, L"Setup ran into a problem and put everything back the way it was.\r\n\r\nA file is in use: "
                          L"Zelvan.exe.\r\n\r\nThe log is at C:\\x.log");
   ClosingMessage stuck = closingMessage(10, 1, L"C:\\Z", false, L"", L"C:\\x.log");
-  EXPECT_EQ(stuck.page, 7);
+  EXPECT_EQ(stuck.page, ui::Page::Incomplete);
   EXPECT_STREQ(stuck.caption, L"Setup couldn't finish");
 }
 

@@ -13,26 +13,26 @@ std::wstring settings(const std::wstring& theme, const std::wstring& dark = L"",
 }
 
 TEST(ThemeChoice, AnExplicitThemeWinsOverEverything) {
-  EXPECT_EQ(themeFromSettings(settings(L"  Dark \t"), false, false), kThemeDark);
-  EXPECT_EQ(themeFromSettings(settings(L"warm"), true, true), kThemeWarm) << "even over high contrast";
-  EXPECT_EQ(themeFromSettings(settings(L"CONTRAST"), false, false), kThemeContrast);
+  EXPECT_EQ(themeFromSettings(settings(L"  Dark \t"), false, false), Theme::Dark);
+  EXPECT_EQ(themeFromSettings(settings(L"warm"), true, true), Theme::Warm) << "even over high contrast";
+  EXPECT_EQ(themeFromSettings(settings(L"CONTRAST"), false, false), Theme::Contrast);
 }
 
 TEST(ThemeChoice, SystemFollowsWindowsWithTheUsersDarkAndLightChoices) {
-  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"warm"), false, true), kThemeDim);
-  EXPECT_EQ(themeFromSettings(settings(L"system", L"dark", L"warm"), false, true), kThemeDark);
-  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"warm"), false, false), kThemeWarm);
-  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"light"), false, false), kThemeLight);
-  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"warm"), true, true), kThemeContrast);
+  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"warm"), false, true), Theme::Dim);
+  EXPECT_EQ(themeFromSettings(settings(L"system", L"dark", L"warm"), false, true), Theme::Dark);
+  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"warm"), false, false), Theme::Warm);
+  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"light"), false, false), Theme::Light);
+  EXPECT_EQ(themeFromSettings(settings(L"system", L"dim", L"warm"), true, true), Theme::Contrast);
 }
 
 TEST(ThemeChoice, AnythingElseIsTheSystemTheme) {
-  EXPECT_EQ(themeFromSettings(settings(L"purple"), false, true), kThemeDark);
-  EXPECT_EQ(themeFromSettings(settings(L"purple"), true, false), kThemeContrast);
-  EXPECT_EQ(themeFromSettings(L"<Setting key=\"UI_Theme\">dark", false, false), kThemeLight)
+  EXPECT_EQ(themeFromSettings(settings(L"purple"), false, true), Theme::Dark);
+  EXPECT_EQ(themeFromSettings(settings(L"purple"), true, false), Theme::Contrast);
+  EXPECT_EQ(themeFromSettings(L"<Setting key=\"UI_Theme\">dark", false, false), Theme::Light)
       << "a value with no \"<\" after it is empty";
-  EXPECT_EQ(themeFromSettings(L"", false, false), kThemeLight);
-  EXPECT_EQ(themeFromSettings(L"<Setting key=\"ui_theme\">dark</Setting>", false, false), kThemeLight)
+  EXPECT_EQ(themeFromSettings(L"", false, false), Theme::Light);
+  EXPECT_EQ(themeFromSettings(L"<Setting key=\"ui_theme\">dark</Setting>", false, false), Theme::Light)
       << "the key is matched as written";
 }
 
@@ -50,13 +50,13 @@ TEST(ThemeChoice, SettingsFilesDecodeFromEveryEncodingAlike) {
   EXPECT_EQ(decodeSettingsText("\xEF\xBB\xBF" + utf8), text);
   EXPECT_EQ(decodeSettingsText(le), text);
   EXPECT_EQ(decodeSettingsText(be), text);
-  EXPECT_EQ(themeFromSettings(decodeSettingsText(le), false, false), kThemeDim);
+  EXPECT_EQ(themeFromSettings(decodeSettingsText(le), false, false), Theme::Dim);
 }
 
 TEST(ThemeChoice, NamesOfTheThemes) {
-  EXPECT_STREQ(themeName(kThemeLight), L"light");
-  EXPECT_STREQ(themeName(kThemeContrast), L"contrast");
-  EXPECT_STREQ(themeName(9), L"light");
+  EXPECT_STREQ(themeName(Theme::Light), L"light");
+  EXPECT_STREQ(themeName(Theme::Contrast), L"contrast");
+  EXPECT_STREQ(themeName(static_cast<Theme>(9)), L"light");
 }
 
 }  // namespace

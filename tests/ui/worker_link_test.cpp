@@ -46,7 +46,7 @@ TEST(WorkerLink, RepeatedStepReportsPostOneMessage) {
   EXPECT_EQ(got[0].message, kMsgStep);
   EXPECT_EQ(got[1].lParam, 30);
   EXPECT_EQ(stepOf(got[2].wParam), 3);
-  EXPECT_EQ(statusOf(got[2].wParam), kStepDone);
+  EXPECT_EQ(statusOf(got[2].wParam), SlotStatus::Done);
   EXPECT_EQ(got[2].lParam, 100);
   EXPECT_EQ(got[3].message, kMsgCommitted);
   EXPECT_EQ(got[4].message, kMsgRollingBack);
