@@ -7,24 +7,10 @@
 #include <cstddef>
 #include <string_view>
 
+#include "ui/geometry.h"
 #include "ui/palette.h"
 
 namespace zs::ui {
-
-struct PointF {
-  float x = 0;
-  float y = 0;
-};
-
-struct RectF {
-  float left = 0;
-  float top = 0;
-  float right = 0;
-  float bottom = 0;
-  float width() const { return right - left; }
-  float height() const { return bottom - top; }
-  bool contains(float x, float y) const { return x >= left && x < right && y >= top && y < bottom; }
-};
 
 enum class Weight : int { Regular = 0, Medium = 1, SemiBold = 2 };
 

@@ -11,29 +11,10 @@ namespace zs::ui {
 
 namespace {
 
-constexpr float kRailWidth = 232;
 constexpr float kRailPad = 12;
-constexpr float kButtonHeight = 40;
-constexpr float kButtonGap = 8;
-constexpr float kBodyLine = 19.5f;
-constexpr float kSmallLine = 17.39f;
-constexpr float kLicenseLine = 19.2f;
-constexpr float kLicensePadding = 24;  // top and bottom together
-constexpr float kThumbInset = 4;
-constexpr float kThumbWidth = 6;
-constexpr float kMinThumb = 24;
 constexpr float kBrandSize = 36;
-constexpr float kCloseSize = 36;
-constexpr float kFieldHeight = 36;
-constexpr float kToggleWidth = 36;
-constexpr float kToggleHeight = 20;
-constexpr float kAcceptRow = 20;
 constexpr float kAcceptBox = 18;
-constexpr float kAcceptLabelGap = 26;
 constexpr float kMarkBox = 16;
-constexpr float kQuestionLeft = 220;
-constexpr float kQuestionWidth = 440;
-constexpr float kQuestionPad = 20;
 
 const wchar_t* const kPageTitles[kPageCount] = {
     L"Welcome",
@@ -57,86 +38,39 @@ const wchar_t* const kPageTitles[kPageCount] = {
     L"Can't uninstall",
 };
 
-constexpr const wchar_t* kIntro =
-    L"Zelvan will be installed for everyone on this PC. Please read the license agreement.";
-constexpr const wchar_t* kAcceptLabel = L"I accept the license agreement";
 constexpr const wchar_t* kFolderLabel = L"Install folder";
-constexpr const wchar_t* kBrowse = L"Browse\u2026";
 constexpr const wchar_t* kKeepNote = L"Your projects and settings stay as they are.";
 
-// Every length below is in layout units of the frame being drawn; the pixel-dependent parts come
-// from the scale.
-struct Frame {
-  double k = 1;  // device pixels per unit
-  float p = 1;
-  float l11 = 0, l12 = 0, l13 = 0, l15 = 0, l24 = 0;
-  float contentLeft = 0, contentRight = 0, contentTop = 0, contentBottom = 0;
-  float rowTop = 0;
-  float headerTop = 0, titleTop = 0;
-  RectF inner;  // the body's area inside the content card
-};
+// ---- Texts by page ----
 
-Frame frameOf(const UiState& s) {
-  Frame f;
-  double k = f.k = s.scale > 0 ? s.scale : 1.0;
-  f.p = static_cast<float>(onePixel(k));
-  f.l11 = static_cast<float>(lineHeight(11, k));
-  f.l12 = static_cast<float>(lineHeight(12, k));
-  f.l13 = static_cast<float>(lineHeight(13, k));
-  f.l15 = static_cast<float>(lineHeight(15, k));
-  f.l24 = static_cast<float>(lineHeight(24, k));
-  f.contentLeft = f.p + 20 + kRailWidth + 20;
-  f.contentRight = f.contentLeft + (kWindowWidth - 2 * f.p - 40 - kRailWidth - 20);
-  f.headerTop = f.p + kTitleBandHeight + 2;
-  f.titleTop = f.headerTop + f.l12 + 6;
-  f.contentTop = f.titleTop + f.l24 + 14;
-  f.rowTop = kWindowHeight - f.p - 20 - kButtonHeight;
-  f.contentBottom = f.rowTop - 16;
-  float inset = f.p + 16;
-  f.inner = {f.contentLeft + inset, f.contentTop + inset, f.contentRight - inset, f.rowTop - 16 - f.p - 16};
-  return f;
-}
-
-float width(std::wstring_view text, float size) { return static_cast<float>(textWidth(text, size)); }
-
-bool isHigh(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLow(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// One line that fits the width: cut at its end with an ellipsis, or with fromEnd (a path, whose
-// end says most) at its start.
-std::wstring fitLine(std::wstring_view text, float maxWidth, float size, bool fromEnd = false) {
-  if (width(text, size) <= maxWidth) return std::wstring(text);
-  const std::wstring_view ellipsis = L"\u2026";
-  float room = maxWidth - width(ellipsis, size);
-  size_t n = 0;
-  float used = 0;
-  while (n < text.size()) {
-    wchar_t c = fromEnd ? text[text.size() - 1 - n] : text[n];
-    float w = width(std::wstring_view(&c, 1), size);
-    if (used + w > room) break;
-    used += w;
-    ++n;
+// The body paragraphs of the message pages, in order; empty for pages with a body of their own.
+std::vector<std::wstring> messageParagraphs(const UiState& s) {
+  switch (s.page) {
+    case Page::Stopped: return {L"Everything is back the way it was."};
+    case Page::Failed: return {L"Setup ran into a problem and put everything back the way it was."};
+    case Page::Incomplete:
+      return {L"Some changes are still in place. Run this setup again to finish putting things back."};
+    case Page::OldWindows: return {L"Zelvan needs Windows 8.1 or later. Nothing has been changed."};
+    case Page::NoDotNet:
+      return {L"Zelvan needs .NET Framework 4.8, and this PC doesn't have it yet. Nothing has been changed.",
+              L"Install .NET Framework 4.8 from Microsoft, then run this setup again."};
+    case Page::Damaged: return {L"This setup file is damaged. Please download it again. Nothing has been changed."};
+    case Page::NewerInstalled: return {L"A newer version of Zelvan is already installed. Nothing has been changed."};
+    case Page::MsiCopy:
+      return {L"An older Windows Installer copy of Zelvan is on this PC. Remove it in Apps & Features, then run "
+              L"this setup again."};
+    case Page::BadSwitch: return {L"Setup doesn't recognise this switch: " + s.errorDetail};
+    case Page::ConfirmUninstall: return {L"Zelvan will be removed from this PC."};
+    case Page::Removed: return {L"Your projects and settings are still in your Documents folder."};
+    case Page::AlmostDone: return {L"Some files were in use. They'll go the next time you restart."};
+    case Page::CantUninstall:
+      return {L"Setup's record of this install is missing, so nothing was removed. Run the Zelvan setup again to "
+              L"repair it."};
+    default: return {};
   }
-  if (fromEnd) {
-    size_t from = text.size() - n;
-    if (from < text.size() && isLow(text[from])) ++from;  // never the second half of a pair alone
-    return std::wstring(ellipsis) + std::wstring(text.substr(from));
-  }
-  if (n > 0 && isHigh(text[n - 1])) --n;
-  std::wstring out(text.substr(0, n));
-  while (!out.empty() && out.back() == L' ') out.pop_back();
-  return out + std::wstring(ellipsis);
 }
 
-// At most maxLines of the wrapped lines; the last one kept says with an ellipsis that more was cut.
-void capLines(std::vector<std::wstring>& lines, size_t maxLines, float maxWidth, float size) {
-  if (lines.size() <= maxLines) return;
-  lines.resize(maxLines);
-  if (maxLines == 0) return;
-  std::wstring last = lines.back();
-  while (!last.empty() && last.back() == L' ') last.pop_back();
-  lines.back() = fitLine(last + L"\u2026", maxWidth, size);
-}
+// ---- Drawing helpers ----
 
 // Lines one under the other, each centred in its line pitch; none below maxBottom. Returns the
 // top of whatever comes next.
@@ -159,245 +93,9 @@ float paragraph(Canvas& c, const Frame& f, std::wstring_view text, float y, Colo
 
 RectF inflate(const RectF& r, float d) { return {r.left - d, r.top - d, r.right + d, r.bottom + d}; }
 
-void focusRing(Canvas& c, const RectF& r, float radius) { c.strokeRoundRect(inflate(r, 3), radius + 3, 2, Colour::Focus); }
-
-// ---- Texts by page ----
-
-// The body paragraphs of the message pages, in order; empty for pages with a body of their own.
-std::vector<std::wstring> messageParagraphs(const UiState& s) {
-  switch (s.page) {
-    case Page::Stopped: return {L"Everything is back the way it was."};
-    case Page::Failed:
-      return {L"Setup ran into a problem and put everything back the way it was."};
-    case Page::Incomplete:
-      return {L"Some changes are still in place. Run this setup again to finish putting things back."};
-    case Page::OldWindows: return {L"Zelvan needs Windows 8.1 or later. Nothing has been changed."};
-    case Page::NoDotNet:
-      return {L"Zelvan needs .NET Framework 4.8, and this PC doesn't have it yet. Nothing has been changed.",
-              L"Install .NET Framework 4.8 from Microsoft, then run this setup again."};
-    case Page::Damaged: return {L"This setup file is damaged. Please download it again. Nothing has been changed."};
-    case Page::NewerInstalled:
-      return {L"A newer version of Zelvan is already installed. Nothing has been changed."};
-    case Page::MsiCopy:
-      return {L"An older Windows Installer copy of Zelvan is on this PC. Remove it in Apps & Features, then run "
-              L"this setup again."};
-    case Page::BadSwitch: return {L"Setup doesn't recognise this switch: " + s.errorDetail};
-    case Page::ConfirmUninstall: return {L"Zelvan will be removed from this PC."};
-    case Page::Removed: return {L"Your projects and settings are still in your Documents folder."};
-    case Page::AlmostDone: return {L"Some files were in use. They'll go the next time you restart."};
-    case Page::CantUninstall:
-      return {L"Setup's record of this install is missing, so nothing was removed. Run the Zelvan setup again to "
-              L"repair it."};
-    default: return {};
-  }
+void focusRing(Canvas& c, const RectF& r, float radius) {
+  c.strokeRoundRect(inflate(r, 3), radius + 3, 2, Colour::Focus);
 }
-
-bool linkShown(Page page) {
-  switch (page) {
-    case Page::Ready:
-    case Page::Stopped:
-    case Page::Failed:
-    case Page::Incomplete:
-    case Page::NoDotNet:
-    case Page::Removed:
-    case Page::AlmostDone: return true;
-    default: return false;
-  }
-}
-
-const wchar_t* linkText(const UiState& s) {
-  if (s.page == Page::NoDotNet) return L"Open Microsoft's download page";
-  return s.role == Role::Uninstall ? L"View the uninstall log" : L"View the install log";
-}
-
-RectF linkTextRect(const UiState& s, const Frame& f) {
-  float y = f.rowTop + (kButtonHeight - f.l13) / 2;
-  return {f.contentLeft, y, f.contentLeft + width(linkText(s), 13), y + f.l13};
-}
-
-RectF linkHitRect(const UiState& s, const Frame& f) {
-  RectF t = linkTextRect(s, f);
-  return {t.left - 4, f.rowTop + 6, t.right + 4, f.rowTop + kButtonHeight - 6};
-}
-
-// ---- Buttons ----
-
-struct Button {
-  Element element = Element::None;
-  const wchar_t* text = L"";
-  bool primary = false;
-  bool disabled = false;
-  RectF rect;
-};
-
-float buttonWidth(const Button& b, const Frame& f) {
-  return width(b.text, 13) + (b.primary ? 44 : 36 + 2 * f.p);
-}
-
-// Right to left from `right`, so that the last listed ends up rightmost.
-void layoutRow(std::vector<Button>& row, float right, float top, const Frame& f) {
-  float x = right;
-  for (auto it = row.rbegin(); it != row.rend(); ++it) {
-    float w = buttonWidth(*it, f);
-    it->rect = {x - w, top, x, top + kButtonHeight};
-    x -= w + kButtonGap;
-  }
-}
-
-std::vector<Button> pageButtons(const UiState& s, const Frame& f) {
-  std::vector<Button> row;
-  switch (s.page) {
-    case Page::Welcome:
-      row = {{Element::Cancel, L"Cancel", false, false, {}}, {Element::Next, L"Next", true, !s.licenseAccepted, {}}};
-      break;
-    case Page::Options:
-      row = {{Element::Back, L"Back", false, false, {}}, {Element::Install, L"Install", true, false, {}}};
-      break;
-    case Page::Installing: row = {{Element::Cancel, L"Cancel", false, !stopOffered(s), {}}}; break;
-    case Page::RollingBack: row = {{Element::Cancel, L"Cancel", false, true, {}}}; break;
-    case Page::Ready:
-      if (s.noRun)
-        row = {{Element::Close, L"Close", true, false, {}}};
-      else
-        row = {{Element::Close, L"Close", false, false, {}}, {Element::OpenApp, L"Open Zelvan", true, false, {}}};
-      break;
-    case Page::ConfirmUninstall:
-      row = {{Element::Cancel, L"Cancel", false, false, {}}, {Element::Uninstall, L"Uninstall", true, false, {}}};
-      break;
-    case Page::Removing: break;
-    default: row = {{Element::Close, L"Close", true, false, {}}}; break;
-  }
-  layoutRow(row, f.contentRight, f.rowTop, f);
-  return row;
-}
-
-struct QuestionText {
-  const wchar_t* title;
-  const wchar_t* primary;
-  const wchar_t* secondary;  // null: none
-};
-
-QuestionText questionText(Question q) {
-  switch (q) {
-    case Question::AppOpen: return {L"Zelvan is open", L"Close Zelvan", L"Cancel"};
-    case Question::AppDidNotClose: return {L"Zelvan didn't close", L"Try again", L"Cancel"};
-    case Question::Stop: return {L"Stop installing?", L"Stop installing", L"Keep installing"};
-    case Question::FileInUse: return {L"A file is in use", L"Try again", L"Cancel"};
-    default: return {L"Couldn't open that", L"Close", nullptr};
-  }
-}
-
-std::wstring questionBody(const UiState& s) {
-  switch (s.question) {
-    case Question::AppOpen: return L"Setup needs to close Zelvan to continue. Save your work first.";
-    case Question::AppDidNotClose: return L"Save your work and close Zelvan yourself, then try again.";
-    case Question::Stop: return L"Zelvan will be put back the way it was.";
-    case Question::FileInUse: return s.inUseFile + L" is in use. Close whatever is using it, then try again.";
-    default:
-      return L"Setup couldn't start it for you. Zelvan is in the Start menu; the log is at " + s.logPath + L".";
-  }
-}
-
-struct QuestionBox {
-  RectF box;
-  std::vector<std::wstring> lines;
-  float bodyWidth = 0;
-  std::vector<Button> buttons;
-};
-
-QuestionBox questionBox(const UiState& s, const Frame& f) {
-  QuestionBox q;
-  q.bodyWidth = kQuestionWidth - 2 * f.p - 2 * kQuestionPad;
-  q.lines = wrapText(questionBody(s), q.bodyWidth, 13);
-  float fixed = 2 * f.p + 2 * kQuestionPad + f.l15 + 8 + 16 + kButtonHeight;
-  // A body longer than the window keeps as many lines as fit, so the buttons stay reachable.
-  size_t most = static_cast<size_t>(std::max(1.0f, (kWindowHeight - 40 - fixed) / kBodyLine));
-  capLines(q.lines, most, q.bodyWidth, 13);
-  float height = fixed + kBodyLine * static_cast<float>(q.lines.size());
-  float top = (kWindowHeight - height) / 2;
-  q.box = {kQuestionLeft, top, kQuestionLeft + kQuestionWidth, top + height};
-  QuestionText t = questionText(s.question);
-  if (t.secondary) q.buttons.push_back({Element::Secondary, t.secondary, false, false, {}});
-  q.buttons.push_back({Element::Primary, t.primary, true, false, {}});
-  layoutRow(q.buttons, q.box.right - f.p - kQuestionPad, q.box.bottom - f.p - kQuestionPad - kButtonHeight, f);
-  return q;
-}
-
-// ---- Title band ----
-
-RectF closeButtonRect(const Frame& f) {
-  float right = kWindowWidth - f.p - 20;
-  float top = (kTitleBandHeight - kCloseSize) / 2;
-  return {right - kCloseSize, top, right, top + kCloseSize};
-}
-
-// ---- The welcome page ----
-
-struct LicenseLayout {
-  std::vector<std::wstring> intro;
-  RectF box;
-  RectF accept;  // the box and its label
-};
-
-LicenseLayout licenseLayout(const Frame& f) {
-  LicenseLayout l;
-  RectF in = f.inner;
-  l.intro = wrapText(kIntro, in.width(), 13);
-  float boxTop = in.top + kBodyLine * static_cast<float>(l.intro.size()) + 12;
-  float acceptTop = in.bottom - kAcceptRow;
-  l.box = {in.left, boxTop, in.right, acceptTop - 14};
-  l.accept = {in.left, acceptTop, in.left + width(kAcceptLabel, 13) + kAcceptLabelGap, acceptTop + kAcceptRow};
-  return l;
-}
-
-float licenseContentHeight(const UiState& s) {
-  return static_cast<float>(s.licenseLines.size()) * kLicenseLine + kLicensePadding;
-}
-
-// ---- The options page ----
-
-struct TaskRow {
-  size_t index = 0;
-  RectF row;
-  RectF toggle;
-};
-
-constexpr float kTaskRowGap = 12;
-
-struct OptionsLayout {
-  float labelTop = 0;
-  RectF field;
-  Button browse;
-  std::vector<TaskRow> tasks;
-  float noteTop = 0;
-};
-
-OptionsLayout optionsLayout(const UiState& s, const Frame& f) {
-  OptionsLayout o;
-  RectF in = f.inner;
-  o.labelTop = in.top;
-  float fieldTop = in.top + f.l13 + 8;
-  o.browse = {Element::Browse, kBrowse, false, false, {}};
-  float bw = buttonWidth(o.browse, f);
-  o.browse.rect = {in.right - bw, fieldTop, in.right, fieldTop + kFieldHeight};
-  o.field = {in.left, fieldTop, in.right - bw - kButtonGap, fieldTop + kFieldHeight};
-  float y = o.field.bottom + 20;
-  float rowHeight = f.l13 + 2 + kSmallLine;
-  for (size_t i = 0; i < s.tasks.size() && i < static_cast<size_t>(kShownTaskBoxes); ++i) {
-    if (!s.tasks[i].visible) continue;
-    TaskRow t;
-    t.index = i;
-    t.row = {in.left, y, in.right, y + rowHeight};
-    float ty = y + (rowHeight - kToggleHeight) / 2;
-    t.toggle = {in.right - kToggleWidth, ty, in.right, ty + kToggleHeight};
-    o.tasks.push_back(t);
-    y += rowHeight + kTaskRowGap;
-  }
-  o.noteTop = y + 4;
-  return o;
-}
-
-// ---- Drawing helpers ----
 
 void checkMark(Canvas& c, float x, float y, float grow, float strokeWidth, Colour colour) {
   const PointF pts[3] = {{x + 5 * grow, y + 8.2f * grow}, {x + 7 * grow, y + 10.2f * grow}, {x + 11 * grow, y + 6 * grow}};
@@ -421,10 +119,11 @@ void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bo
     c.fillRoundRect(b.rect, radius, pressed ? Colour::AccentPressed : hover ? Colour::AccentHover : Colour::Accent);
     textColour = Colour::Surface;
   } else {
-    c.borderedRoundRect(b.rect, radius, Colour::Border, pressed ? Colour::Rail : hover ? Colour::SubtleFill : Colour::Surface);
+    Colour fill = pressed ? Colour::Rail : hover ? Colour::SubtleFill : Colour::Surface;
+    c.borderedRoundRect(b.rect, radius, Colour::Border, fill);
     textColour = Colour::StrongText;
   }
-  float tw = width(b.text, 13);
+  float tw = widthOf(b.text, 13);
   c.text(b.text, {b.rect.left + (b.rect.width() - tw) / 2, b.rect.top + (b.rect.height() - f.l13) / 2}, 13,
          Weight::Medium, textColour);
 }
@@ -445,7 +144,7 @@ float note(Canvas& c, const Frame& f, std::wstring_view text, float top, Colour 
 }
 
 float badge(Canvas& c, const Frame& f, std::wstring_view text, float top) {
-  float w = width(text, 12) + 20;
+  float w = widthOf(text, 12) + 20;
   RectF r = {f.inner.left, top, f.inner.left + w, top + 24};
   c.fillRoundRect(r, 12, Colour::SuccessFill);
   c.text(text, {r.left + 10, r.top + (24 - f.l12) / 2}, 12, Weight::SemiBold, Colour::Success);
@@ -481,10 +180,11 @@ std::vector<RailEntry> railEntries(const UiState& s) {
                 {L"Finish", L"All done", Stage::Pending}};
       case Page::Removed:
       case Page::AlmostDone:
-        return {{L"Confirm", L"Confirmed", Stage::Done}, {L"Remove", L"Done", Stage::Done}, {L"Finish", L"All done", Stage::Current}};
+        return {{L"Confirm", L"Confirmed", Stage::Done}, {L"Remove", L"Done", Stage::Done},
+                {L"Finish", L"All done", Stage::Current}};
       default:
-        return {{L"Confirm", L"Remove Zelvan from this PC", Stage::Current}, {L"Remove", L"Files and shortcuts", Stage::Pending},
-                {L"Finish", L"All done", Stage::Pending}};
+        return {{L"Confirm", L"Remove Zelvan from this PC", Stage::Current},
+                {L"Remove", L"Files and shortcuts", Stage::Pending}, {L"Finish", L"All done", Stage::Pending}};
     }
   }
   RailEntry welcome = {L"Welcome", L"Accepted", Stage::Done};
@@ -492,11 +192,12 @@ std::vector<RailEntry> railEntries(const UiState& s) {
   RailEntry finish = {L"Finish", L"Ready to open", Stage::Pending};
   switch (s.page) {
     case Page::Options:
-      return {welcome, {L"Options", L"Folder and shortcuts", Stage::Current}, {L"Install", L"Copy and optimize", Stage::Pending},
-              finish};
+      return {welcome, {L"Options", L"Folder and shortcuts", Stage::Current},
+              {L"Install", L"Copy and optimize", Stage::Pending}, finish};
     case Page::Installing:
     case Page::RollingBack: return {welcome, options, {L"Install", L"Copy and optimize", Stage::Current}, finish};
-    case Page::Ready: return {welcome, options, {L"Install", L"Done", Stage::Done}, {L"Finish", L"Ready to open", Stage::Current}};
+    case Page::Ready:
+      return {welcome, options, {L"Install", L"Done", Stage::Done}, {L"Finish", L"Ready to open", Stage::Current}};
     case Page::Stopped: return {welcome, options, {L"Install", L"Stopped", Stage::Current}, finish};
     case Page::Failed:
     case Page::Incomplete: return {welcome, options, {L"Install", L"Failed", Stage::Failed}, finish};
@@ -565,7 +266,8 @@ void drawWindowFrame(Canvas& c, const UiState& s, const Frame& f) {
   const float brandTop = (kTitleBandHeight - kBrandSize) / 2;
   c.brand({headerLeft, brandTop, headerLeft + kBrandSize, brandTop + kBrandSize});
   const wchar_t* title = s.role == Role::Uninstall ? L"Uninstall Zelvan" : L"Install Zelvan";
-  c.text(title, {headerLeft + kBrandSize + 10, (kTitleBandHeight - f.l15) / 2}, 15, Weight::SemiBold, Colour::StrongText);
+  c.text(title, {headerLeft + kBrandSize + 10, (kTitleBandHeight - f.l15) / 2}, 15, Weight::SemiBold,
+         Colour::StrongText);
 
   RectF close = closeButtonRect(f);
   bool live = s.question == Question::None;
@@ -589,7 +291,8 @@ void drawWindowFrame(Canvas& c, const UiState& s, const Frame& f) {
 
   c.text(headerLine(s), {f.contentLeft, f.headerTop}, 12, Weight::Medium, Colour::MutedText);
   c.text(pageTitle(s.page), {f.contentLeft, f.titleTop}, 24, Weight::SemiBold, Colour::StrongText);
-  c.borderedRoundRect({f.contentLeft, f.contentTop, f.contentRight, f.contentBottom}, 10, Colour::Rail, Colour::Surface);
+  c.borderedRoundRect({f.contentLeft, f.contentTop, f.contentRight, f.contentBottom}, 10, Colour::Rail,
+                      Colour::Surface);
 }
 
 // ---- Page bodies ----
@@ -615,7 +318,8 @@ void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
     RectF thumb = licenseThumb(s);
     RectF groove = {thumb.left, l.box.top + kThumbInset, thumb.right, l.box.bottom - kThumbInset};
     c.fillRoundRect(groove, kThumbWidth / 2, Colour::SubtleFill);
-    bool active = s.dragging || (s.question == Question::None && (s.hover == Element::Thumb || s.pressed == Element::Thumb));
+    bool active =
+        s.dragging || (s.question == Question::None && (s.hover == Element::Thumb || s.pressed == Element::Thumb));
     c.fillRoundRect(thumb, kThumbWidth / 2, active ? Colour::MutedText : Colour::PendingMark);
   }
 
@@ -693,10 +397,12 @@ void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
       float top = panel.top + f.p + 12;
       float right = panel.right - f.p - 12;
       busyMark(c, {markLeft + kMarkBox / 2, top + f.l13 / 2}, s.spinnerAngle);
-      c.text(restoring ? L"Restoring the earlier state" : name, {nameLeft, top}, 13, Weight::SemiBold, Colour::StrongText);
+      c.text(restoring ? L"Restoring the earlier state" : name, {nameLeft, top}, 13, Weight::SemiBold,
+             Colour::StrongText);
       if (!restoring && step.percent >= 0) {
         std::wstring percent = std::to_wstring(step.percent) + L"%";
-        c.text(percent, {right - width(percent, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular, Colour::BodyText);
+        c.text(percent, {right - widthOf(percent, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular,
+               Colour::BodyText);
       }
       // The bar and the detail line take the panel's whole width: the longest detail needs it.
       RectF bar = {markLeft, top + f.l13 + 8, right, top + f.l13 + 8 + 6};
@@ -814,8 +520,6 @@ void drawFocus(Canvas& c, const UiState& s) {
 
 }  // namespace
 
-std::vector<std::wstring> licenseLinesOf(const std::wstring& text) { return wrapText(text, 528, 12); }
-
 std::wstring headerLine(const UiState& s) {
   int step = 1;
   if (s.role == Role::Uninstall) {
@@ -841,75 +545,6 @@ const wchar_t* pageTitle(Page page) {
   if (index < 0 || index >= kPageCount) return L"";
   return kPageTitles[index];
 }
-
-std::vector<HitBox> hitBoxes(const UiState& s) {
-  Frame f = frameOf(s);
-  std::vector<HitBox> out;
-  if (s.question != Question::None) {
-    for (const Button& b : questionBox(s, f).buttons) out.push_back({b.element, b.rect});
-    return out;
-  }
-  out.push_back({Element::TitleClose, closeButtonRect(f)});
-  for (const Button& b : pageButtons(s, f))
-    if (!b.disabled) out.push_back({b.element, b.rect});
-  if (linkShown(s.page)) out.push_back({Element::Link, linkHitRect(s, f)});
-  if (s.page == Page::Welcome) {
-    LicenseLayout l = licenseLayout(f);
-    out.push_back({Element::LicenseBox, l.box});
-    if (licenseMaxScroll(s) > 0) out.push_back({Element::Thumb, licenseThumb(s)});
-    out.push_back({Element::Accept, l.accept});
-  } else if (s.page == Page::Options) {
-    OptionsLayout o = optionsLayout(s, f);
-    out.push_back({Element::Folder, o.field});
-    out.push_back({Element::Browse, o.browse.rect});
-    for (const TaskRow& t : o.tasks) out.push_back({taskBox(t.index), t.toggle});
-  }
-  return out;
-}
-
-Element hitTest(const UiState& s, float x, float y) {
-  Element hit = Element::None;
-  for (const HitBox& h : hitBoxes(s))
-    if (h.rect.contains(x, y)) hit = h.element;
-  return hit;
-}
-
-RectF folderField(const UiState& s) { return optionsLayout(s, frameOf(s)).field; }
-
-float folderBaseline(const UiState& s) {
-  Frame f = frameOf(s);
-  RectF field = optionsLayout(s, f).field;
-  return field.top + (kFieldHeight - f.l13) / 2 + static_cast<float>(fontAscent(13, f.k));
-}
-
-RectF licenseBox(const UiState& s) { return licenseLayout(frameOf(s)).box; }
-
-int32_t licenseMaxScroll(const UiState& s) {
-  float range = licenseContentHeight(s) - licenseBox(s).height();
-  return range > 0 ? static_cast<int32_t>(std::ceil(range - 0.001f)) : 0;
-}
-
-RectF licenseTrack(const UiState& s) {
-  RectF box = licenseBox(s);
-  RectF thumb = licenseThumb(s);
-  return {thumb.left - 2, box.top + kThumbInset, box.right, box.bottom - kThumbInset};
-}
-
-RectF licenseThumb(const UiState& s) {
-  Frame f = frameOf(s);
-  RectF box = licenseBox(s);
-  float content = licenseContentHeight(s);
-  float track = box.height() - 2 * kThumbInset;
-  // The part of the content in view (the box less its padding above and below) sets the thumb.
-  float height = std::min(track, std::max(kMinThumb, (box.height() - kLicensePadding) * track / content));
-  int32_t max = licenseMaxScroll(s);
-  float top = box.top + kThumbInset;
-  if (max > 0) top += (track - height) * static_cast<float>(std::clamp(s.licenseScroll, 0, max)) / static_cast<float>(max);
-  float right = box.right - f.p - kThumbInset;
-  return {right - kThumbWidth, top, right, top + height};
-}
-
-float licenseFreeTrack(const UiState& s) { return licenseTrack(s).height() - licenseThumb(s).height(); }
 
 void drawPage(Canvas& canvas, const UiState& s) {
   Frame f = frameOf(s);

@@ -10,7 +10,7 @@ namespace zs::ui {
 inline constexpr int kPaletteEntries = 84;
 inline constexpr int kThemeCount = 5;
 
-// The entries the window draws with, named by the part each plays; the value is the entry's place
+// The entries the window draws with, named for what each is used for; the value is the entry's place
 // in a theme's table.
 enum class Colour : int {
   Background = 0,

@@ -24,6 +24,7 @@
 #include "script/install_folder.h"
 #include "platform/known_folders.h"
 #include "base/paths.h"
+#include "ui/page_layout.h"
 #include "ui/pages.h"
 #include "ui/palette.h"
 #include "ui/plain_messages.h"

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "base/log.h"
-#include "ui/pages.h"
+#include "ui/page_layout.h"
 #include "ui/setup_window.h"
 #include "ui/ui_state.h"
 

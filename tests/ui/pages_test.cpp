@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/page_layout.h"
 #include "ui/printed_codes.h"
 #include "ui/silent_sink.h"
 #include "ui/text_layout.h"
@@ -298,18 +299,9 @@ bool overlaps(const RectF& a, const RectF& b) {
 
 bool isButton(Element e) {
   switch (e) {
-    case Element::Close:
-    case Element::Cancel:
-    case Element::Next:
-    case Element::Browse:
-    case Element::Back:
-    case Element::Install:
-    case Element::Link:
-    case Element::OpenApp:
-    case Element::Uninstall:
-    case Element::Secondary:
-    case Element::Primary:
-    case Element::TitleClose: return true;
+    case Element::Close: case Element::Cancel: case Element::Next: case Element::Browse: case Element::Back:
+    case Element::Install: case Element::Link: case Element::OpenApp: case Element::Uninstall: case Element::Secondary:
+    case Element::Primary: case Element::TitleClose: return true;
     default: return false;
   }
 }
