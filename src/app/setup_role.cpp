@@ -114,9 +114,14 @@ std::optional<Refusal> windowsIsRecentEnough(SetupChecks& c) {
 
 std::optional<Refusal> noOtherSetupRuns(SetupChecks& c) {
   c.lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
-  if (!c.lock.otherRunning) return std::nullopt;
-  logLine(L"Another setup is running.");
-  if (!c.switches.silent) bringWindowForward(kSetupWindowClass);
+  if (c.lock.otherRunning) {
+    logLine(L"Another setup is running.");
+    if (!c.switches.silent) bringWindowForward(kSetupWindowClass);
+    return Refusal{std::nullopt, ExitCode::OtherSetup, {}};
+  }
+  if (c.lock.held()) return std::nullopt;
+  // Without the lock a second setup or uninstaller could work on the same files at the same time.
+  logWinError(L"Could not take the lock that keeps a second setup from running", c.lock.error);
   return Refusal{std::nullopt, ExitCode::OtherSetup, {}};
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace zs {
@@ -86,28 +87,60 @@ std::wstring Log::fileNameFor(const SYSTEMTIME& t) const {
                 static_cast<unsigned>(t.wSecond));
 }
 
+namespace {
+HANDLE openLogFile(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+}  // namespace
+
 void Log::open() {
   if (isOpen()) return;
   std::wstring path = config_.logPath;
-  if (path.empty()) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  bool givenTooLong = false;
+  DWORD givenError = 0;
+  std::string notes;
+  if (!path.empty()) {
+    givenTooLong = !isWithinPathLimits(path);
+    if (!givenTooLong && (h = openLogFile(path)) == INVALID_HANDLE_VALUE) givenError = GetLastError();
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    // A /log= path that cannot be written must not leave the run without a log: the default
+    // place takes it, and the log says why.
+    std::wstring given = path;
     std::wstring folder;
-    if (!config_.folder || !config_.folder(folder)) return;  // lines stay in memory
+    if (!config_.folder || !config_.folder(folder)) {  // lines stay in memory
+      if (givenTooLong) line(L"The /log= path is longer than Windows allows.");
+      if (givenError != 0) windowsError(L"Could not open the log", givenError);
+      return;
+    }
     SYSTEMTIME t;
     GetLocalTime(&t);
     path = folder + L"\\" + fileNameFor(t);
-  }
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    windowsError(L"Could not open the log", GetLastError());
-    return;
+    h = openLogFile(path);
+    if (h == INVALID_HANDLE_VALUE) {
+      windowsError(L"Could not open the log", GetLastError());
+      return;
+    }
+    // The notes open the file, so that its last line stays the exit code.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    if (givenTooLong) {
+      notes = wideToUtf8(stampLine(
+          now, L"The /log= path is longer than Windows allows, so the log is in the default place instead."));
+    }
+    if (givenError != 0) {
+      notes = wideToUtf8(stampLine(now, windowsErrorText(L"Could not open the log at " + given, givenError))) +
+              wideToUtf8(stampLine(now, L"The log is in the default place instead."));
+    }
   }
   LARGE_INTEGER zero{};
   SetFilePointerEx(h, zero, nullptr, FILE_END);
   std::lock_guard<std::mutex> guard(lock_);
   file_ = h;
   openPath_ = path;
-  std::string first = "\xEF\xBB\xBF" + pending_;
+  std::string first = "\xEF\xBB\xBF" + notes + pending_;
   pending_.clear();
   DWORD written = 0;
   WriteFile(file_, first.data(), static_cast<DWORD>(first.size()), &written, nullptr);

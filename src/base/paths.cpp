@@ -101,11 +101,22 @@ bool hasControlChar(std::wstring_view text) {
   return false;
 }
 
+bool isWithinPathLimits(std::wstring_view path) {
+  if (path.size() > kMaxPathChars) return false;
+  size_t run = 0;
+  for (wchar_t c : path) {
+    run = (c == L'\\' || c == L'/') ? 0 : run + 1;
+    if (run > kMaxPathComponentChars) return false;
+  }
+  return true;
+}
+
 bool hasWildcard(std::wstring_view text) { return text.find_first_of(L"*?") != std::wstring_view::npos; }
 
 bool isRelativePathOk(std::wstring_view path, bool wildcardLastComponent) {
   if (path.empty() || path.front() == L'\\') return false;
   if (path.find_first_of(L"/:") != std::wstring_view::npos || hasControlChar(path)) return false;
+  if (!isWithinPathLimits(path)) return false;
   size_t start = 0;
   while (true) {
     size_t cut = path.find(L'\\', start);
@@ -162,9 +173,11 @@ std::wstring trimTrailingSlashes(std::wstring_view path) {
 }
 
 std::wstring normalizePathWith(std::wstring_view path, const PathQueries& queries) {
-  if (path.empty() || hasControlChar(path)) return {};
+  if (path.empty() || hasControlChar(path) || !isWithinPathLimits(path)) return {};
   std::wstring full;
   if (!queries.fullPath || !queries.fullPath(std::wstring(path), full) || full.empty()) return {};
+  // A relative path joined to the current folder may have grown past the limits.
+  if (!isWithinPathLimits(full)) return {};
   full = trimTrailingSlashes(full);
 
   std::wstring current = full;
@@ -314,7 +327,7 @@ bool isDrivePath(std::wstring_view path) {
 }
 
 bool hasBadPathChars(std::wstring_view path) {
-  if (hasControlChar(path)) return true;
+  if (hasControlChar(path) || !isWithinPathLimits(path)) return true;
   for (size_t i = 0; i < path.size(); ++i) {
     wchar_t c = path[i];
     if (c == L'"' || c == L'*' || c == L'<' || c == L'>' || c == L'?' || c == L'|') return true;

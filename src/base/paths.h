@@ -37,12 +37,20 @@ std::wstring expandPaths(std::wstring_view value, const VariableTable& table);
 // the "\" (empty for the bare variable).
 bool isUnderVariable(std::wstring_view value, std::wstring_view name, std::wstring* rest = nullptr);
 
+// Windows limits: a component (the text between two "\") is at most 255 characters, a whole path
+// at most 32,767. Longer text is refused before any system call sees it: some file-system calls
+// copy a component into a fixed buffer and do not survive a longer one.
+inline constexpr size_t kMaxPathComponentChars = 255;
+inline constexpr size_t kMaxPathChars = 32767;
+// True when path is within both limits ("\" and "/" both separate components).
+bool isWithinPathLimits(std::wstring_view path);
+
 // U+0000 to U+001F and U+007F. No path read from stored text may hold one: Windows cuts a path at
 // a NUL, so the text that was checked would not be the path that is used.
 bool hasControlChar(std::wstring_view text);
 
 // The relative path rule: non-empty components separated by single "\", none "." or "..", none
-// ending in "." or a space, none a reserved device name, no "/", ":", control characters, '"',
+// ending in "." or a space, none a reserved device name, none over the Windows limits, no "/", ":", control characters, '"',
 // "<", ">" or "|"; "*" and "?" only in the last component and only when wildcards are allowed.
 bool isRelativePathOk(std::wstring_view path, bool wildcardLastComponent);
 
@@ -70,7 +78,8 @@ struct PathQueries {
 // The full path in long-name form without a trailing "\": the part that exists gets the spelling
 // on disk, the part that does not stays as given. On Windows it asks the file system; the host
 // build resolves "." and ".." as text and keeps the spelling as given.
-// Empty for a path that cannot be made full and for one holding a control character: never the
+// Empty for a path that cannot be made full, one beyond the Windows limits (asked of nothing) and
+// one holding a control character: never the
 // raw text, whose "." and ".." would still be there for a text-only test to be fooled by.
 std::wstring normalizePath(std::wstring_view path);
 // The same with the file-system questions supplied by the caller (tests, other platforms).
@@ -84,7 +93,7 @@ bool isSameOrInside(std::wstring_view path, std::wstring_view folder);
 bool isDrivePath(std::wstring_view path);
 
 // For absolute paths typed by a user or read from a record: true when the path holds a character
-// or component that no folder may have.
+// or component that no folder may have, or is beyond the Windows limits.
 bool hasBadPathChars(std::wstring_view path);
 
 }  // namespace zs

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace zs {
@@ -52,8 +53,11 @@ bool matches(std::wstring_view arg, const SwitchDef& def, std::wstring_view& val
 }
 
 std::wstring absoluteLogPath(std::wstring_view value, std::wstring_view startDir) {
+  // No Windows path can have it; the log refuses it when it opens and says so.
+  if (!isWithinPathLimits(value)) return std::wstring(value);
   bool absolute = value.size() >= 2 && (value[1] == L':' || value[0] == L'\\');
   std::wstring joined = absolute ? std::wstring(value) : std::wstring(startDir) + L"\\" + std::wstring(value);
+  if (!isWithinPathLimits(joined)) return std::wstring(value);
   constexpr DWORD kCapacity = 4096;
   std::wstring full(kCapacity, L'\0');
   DWORD n = GetFullPathNameW(joined.c_str(), kCapacity, full.data(), nullptr);
@@ -134,7 +138,12 @@ SwitchSet parseSwitches(const std::vector<std::wstring>& args, std::wstring_view
         case Id::Log: s.logPath = absoluteLogPath(value, startDir); break;
         case Id::Tasks: {
           s.tasksGiven = true;
-          for (std::wstring& name : splitTrimmed(value, L',')) s.tasks.push_back(std::move(name));
+          // A repeated name adds nothing but length to what is stored; the first spelling stays.
+          for (std::wstring& name : splitTrimmed(value, L',')) {
+            bool seen = false;
+            for (const std::wstring& kept : s.tasks) seen = seen || equalsNoCase(kept, name);
+            if (!seen) s.tasks.push_back(std::move(name));
+          }
           break;
         }
         case Id::Run:
@@ -142,7 +151,12 @@ SwitchSet parseSwitches(const std::vector<std::wstring>& args, std::wstring_view
           echoed = false;
           break;
         case Id::App:
-          s.appHint = value;
+          // The copy's hint names a folder; a value no Windows path can have is not one.
+          if (isWithinPathLimits(value)) {
+            s.appHint = value;
+          } else if (s.badSwitch.empty()) {
+            s.badSwitch = arg;
+          }
           echoed = false;
           break;
       }

@@ -145,6 +145,38 @@ HANDLE openForAttributes(const std::wstring& path, DWORD access) {
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+bool finalPathOf(const std::wstring& path, FinalPath& out, DWORD* error) {
+  auto fail = [error](DWORD code) {
+    if (error != nullptr) *error = code;
+    return false;
+  };
+  UniqueHandle h(openForAttributes(path, FILE_READ_ATTRIBUTES));
+  if (!h) return fail(GetLastError());
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h.get(), &info)) return fail(GetLastError());
+  std::wstring text(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD n = GetFinalPathNameByHandleW(h.get(), text.data(), static_cast<DWORD>(text.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return fail(GetLastError());
+    if (n < text.size()) {
+      text.resize(n);
+      constexpr std::wstring_view kLocal = L"\\\\?\\";
+      constexpr std::wstring_view kUnc = L"\\\\?\\UNC\\";
+      if (text.compare(0, kUnc.size(), kUnc) == 0) {
+        text = L"\\\\" + text.substr(kUnc.size());
+      } else if (text.compare(0, kLocal.size(), kLocal) == 0) {
+        text.erase(0, kLocal.size());
+      }
+      out.path = std::move(text);
+      out.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      return true;
+    }
+    text.assign(n, L'\0');
+  }
+  return fail(ERROR_INSUFFICIENT_BUFFER);
+}
+
 bool isLink(const std::wstring& path) {
   DWORD a = GetFileAttributesW(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return false;

@@ -40,6 +40,15 @@ bool isDirectory(const std::wstring& path);
 HANDLE openForAttributes(const std::wstring& path, DWORD access);
 
 bool isLink(const std::wstring& path);
+
+// What Windows resolves an existing file or folder to, opened without following a link at its
+// end: the final path in drive-letter form (GetFinalPathNameByHandleW, without its "\\?\"), and
+// whether it is a folder. False with the Windows error when it cannot be opened or asked.
+struct FinalPath {
+  std::wstring path;
+  bool isDirectory = false;
+};
+bool finalPathOf(const std::wstring& path, FinalPath& out, DWORD* error = nullptr);
 // True when no link lies between `folder` (not itself tested) and `path`.
 bool noLinkBelow(const std::wstring& folder, const std::wstring& path);
 

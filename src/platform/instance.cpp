@@ -13,7 +13,7 @@ InstanceLock acquireInstanceMutex(const std::wstring& name) {
   } else if (h == nullptr && error == ERROR_ACCESS_DENIED) {
     lock.otherRunning = true;
   } else if (h == nullptr) {
-    lock.error = error;
+    lock.error = error != 0 ? error : ERROR_INVALID_HANDLE;
   } else {
     lock.handle = h;
   }

@@ -75,6 +75,12 @@ KnownFolders resolveKnownFolders() {
   std::wstring programData = knownFolderPath(FOLDERID_ProgramData, nullptr);
   if (!programData.empty()) f.setupdata = normalizePath(programData + L"\\ZelvanSetup");
   f.userProfiles = knownFolderPath(FOLDERID_UserProfiles, nullptr);
+  for (const GUID* id : {&FOLDERID_Public, &FOLDERID_PublicDocuments, &FOLDERID_PublicDesktop,
+                         &FOLDERID_PublicDownloads, &FOLDERID_PublicMusic, &FOLDERID_PublicPictures,
+                         &FOLDERID_PublicVideos}) {
+    std::wstring folder = knownFolderPath(*id, nullptr);
+    if (!folder.empty()) f.publicFolders.push_back(std::move(folder));
+  }
   resolveUserFolders(f);
   return f;
 }

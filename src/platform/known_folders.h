@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/paths.h"
 
@@ -22,6 +23,10 @@ struct KnownFolders {
   std::wstring setupdata;     // {setupdata}: ProgramData\ZelvanSetup
   std::wstring userProfiles;  // the folder that holds all profiles
   std::wstring profile;       // the signed-in user's profile
+  // The public profile and the folders in it (documents, desktop, downloads, music, pictures,
+  // videos): shared by every account, so never an install folder. Those the shell could not give
+  // are left out.
+  std::vector<std::wstring> publicFolders;
   bool userFoldersKnown = false;  // docs and appdata both found with the user's token
 };
 

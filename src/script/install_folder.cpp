@@ -19,9 +19,32 @@ constexpr const wchar_t* kMessages[] = {
     L"Zelvan can't be installed there. Choose another folder.",
     L"That drive isn't available. Choose another folder.",
     L"That's where Zelvan keeps your projects. Choose another folder.",
+    L"",  // the free-space sentence names the drive and the size
+    L"That's a file, not a folder. Choose a folder.",
 };
 
 FolderVerdict refuse(FolderRefusal code) { return FolderVerdict{code, kMessages[static_cast<int32_t>(code)]}; }
+
+// Why the text after the drive root cannot name a folder, in the sentence that says so; empty when
+// it can. Asked only after the length rule, so no component is over the Windows limit here.
+const wchar_t* nameFault(std::wstring_view path) {
+  if (hasControlChar(path)) return L"A folder name can't contain control characters such as tabs or line breaks.";
+  if (path.find_first_of(L"\"*<>?|") != std::wstring_view::npos) return kMessages[3];
+  if (path.find_first_of(L":/", 2) != std::wstring_view::npos) return L"A folder name can't contain : or /";
+  size_t start = 3;
+  while (start < path.size()) {
+    size_t cut = path.find(L'\\', start);
+    std::wstring_view comp = path.substr(start, cut == std::wstring_view::npos ? std::wstring_view::npos : cut - start);
+    if (comp.empty()) return L"A folder path can't have two \\ in a row.";
+    if (comp == L"." || comp == L"..") return L"Enter the folder's path without . or .. in it.";
+    if (comp.back() == L'.' || comp.back() == L' ') return L"A folder name can't end in a dot or a space.";
+    if (isReservedDeviceName(comp)) return L"A folder name can't be a device name such as CON, NUL, COM1 or LPT1.";
+    if (cut == std::wstring_view::npos) break;
+    start = cut + 1;
+  }
+  // Whatever else the shared path rule refuses.
+  return hasBadPathChars(path) ? kMessages[3] : nullptr;
+}
 
 // What every rule looks at: outer white space gone, then trailing "\" while longer than a drive root.
 std::wstring cleaned(std::wstring_view folder) { return trimTrailingSlashes(trimWhite(folder)); }
@@ -59,11 +82,40 @@ VolumeQueries systemVolumeQueries() {
   return q;
 }
 
-bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders) {
-  std::wstring text = cleaned(folder);  // "C:\\" is a drive root too
-  if (text.size() <= 3) return true;
-  std::wstring path = normalizePath(text);
-  if (path.empty()) return true;  // no full path: nothing below could be judged
+namespace {
+
+// The path as Windows resolves it: the final path of its nearest existing part, then the rest as
+// written. The text itself when nothing of it can be opened (no such drive).
+std::wstring resolvedForm(const std::wstring& path) {
+  std::wstring current = path;
+  std::wstring rest;
+  while (current.size() >= 3) {
+    FinalPath found;
+    if (finalPathOf(current, found)) {
+      std::wstring resolved = trimTrailingSlashes(found.path);
+      if (rest.empty()) return resolved;
+      if (resolved.back() != L'\\') resolved.push_back(L'\\');
+      return resolved + rest;
+    }
+    size_t cut = current.rfind(L'\\');
+    if (cut == std::wstring::npos || cut < 2 || current.size() <= 3) break;
+    rest = rest.empty() ? current.substr(cut + 1) : current.substr(cut + 1) + L"\\" + rest;
+    current.resize(cut == 2 ? 3 : cut);
+  }
+  return path;
+}
+
+// The nearest existing part of the path is a file: nothing can be created below it.
+bool endsInFile(const std::wstring& path) {
+  for (std::wstring current = path; current.size() > 3; current = parentPath(current)) {
+    FinalPath found;
+    if (finalPathOf(current, found)) return !found.isDirectory;
+  }
+  return false;
+}
+
+bool isOneOfTheForbidden(const std::wstring& path, const KnownFolders& folders) {
+  if (path.size() <= 3) return true;  // a drive root
   if (!folders.win.empty() && isSameOrInside(path, folders.win)) return true;
   if (sameFolder(path, folders.pf) || sameFolder(path, folders.pf32)) return true;
   if (sameFolder(path, parentOf(folders.setupdata))) return true;
@@ -72,6 +124,36 @@ bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders) {
     return true;
   }
   if (sameFolder(path, folders.programs) || sameFolder(path, folders.desktop)) return true;
+  for (const std::wstring& shared : folders.publicFolders) {
+    if (sameFolder(path, shared)) return true;
+  }
+  return false;
+}
+
+// The same folders as Windows resolves them: a known folder may itself be reached through a link.
+KnownFolders resolvedFolders(const KnownFolders& folders) {
+  KnownFolders r = folders;
+  for (std::wstring* p : {&r.pf, &r.pf32, &r.programs, &r.desktop, &r.docs, &r.appdata, &r.win, &r.setupdata,
+                          &r.userProfiles, &r.profile}) {
+    if (!p->empty()) *p = resolvedForm(*p);
+  }
+  for (std::wstring& p : r.publicFolders) p = resolvedForm(p);
+  return r;
+}
+
+}  // namespace
+
+bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders) {
+  std::wstring text = cleaned(folder);  // "C:\\" is a drive root too
+  if (text.size() <= 3) return true;
+  std::wstring path = normalizePath(text);
+  if (path.empty()) return true;  // no full path: nothing below could be judged
+  if (isOneOfTheForbidden(path, folders)) return true;
+  // Text comparisons miss another spelling of the same folder (another drive mapped onto it, a
+  // link above it): compare what Windows resolves both sides to as well.
+  std::wstring resolved = resolvedForm(path);
+  if (!equalsNoCase(resolved, path) && isOneOfTheForbidden(resolved, folders)) return true;
+  if (isOneOfTheForbidden(resolved, resolvedFolders(folders))) return true;
   return isLink(path);
 }
 
@@ -100,9 +182,11 @@ FolderVerdict checkInstallFolderWith(std::wstring_view folder, const KnownFolder
   std::wstring text = cleaned(folder);
   if (text.empty()) return refuse(FolderRefusal::Empty);
   if (!isDrivePath(text)) return refuse(FolderRefusal::NotFullPath);
-  if (hasBadPathChars(text)) return refuse(FolderRefusal::BadCharacters);
+  // Length first: an overlong component is a length problem, and nothing else may see it.
   if (text.size() > kMaxInstallFolderChars) return refuse(FolderRefusal::TooLong);
+  if (const wchar_t* why = nameFault(text)) return FolderVerdict{FolderRefusal::BadCharacters, why};
   if (isForbiddenFolder(text, folders)) return refuse(FolderRefusal::ForbiddenPlace);
+  if (endsInFile(normalizePath(text))) return refuse(FolderRefusal::NotAFolder);
 
   std::wstring root = text.substr(0, 3);
   unsigned type = volume.driveType ? volume.driveType(root) : DRIVE_FIXED;

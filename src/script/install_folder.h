@@ -24,6 +24,7 @@ enum class FolderRefusal : int32_t {
   DriveUnavailable = 6,  // no such drive, a network, optical or read-only one
   ProjectsFolder = 7,    // where Zelvan keeps the user's projects, or the setup's own data
   NotEnoughSpace = 8,
+  NotAFolder = 9,        // the path, or a folder on the way to it, is a file
 };
 
 struct FolderVerdict {

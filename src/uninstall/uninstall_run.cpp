@@ -327,6 +327,10 @@ UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, unin
     if (!s.silent) bringWindowForward(kSetupWindowClass);
     return UninstallExit::OtherSetup;
   }
+  if (!lock.held()) {
+    logWinError(L"Could not take the lock that keeps a second setup from running", lock.error);
+    return UninstallExit::OtherSetup;
+  }
   // The handle stays open until the process ends.
 
   std::wstring setupData;

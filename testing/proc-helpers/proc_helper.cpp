@@ -169,6 +169,17 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(h);
     return rc;
   }
+  // Takes a kernel object name with an event, so that a mutex of that name cannot be made; then
+  // writes the ready file and waits to be killed.
+  if (role == L"squat" && argc > 3) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, argv[2]);
+    if (event == nullptr) return 5;
+    FILE* f = _wfopen(argv[3], L"w");
+    if (f == nullptr) return 1;
+    std::fclose(f);
+    WaitForSingleObject(event, INFINITE);
+    return 0;
+  }
   std::fprintf(stderr, "unknown role\n");
   return 2;
 }

@@ -62,7 +62,12 @@ class Startup(ScenarioTest):
         result = self.prefix.run(DAMAGED, ["/silent", "/log=C:\\nowhere\\run.log", "/bogus"])
         self.assertEqual(result.code, 6)
         self.assertFalse(os.path.exists(self.prefix.host_path("C:\\nowhere")))
-        self.assertEqual(self.prefix.logs(), [])
+        # The run still leaves its log, in the default place, and says why it is there.
+        lines = self.only_log().lines
+        self.assertTrue(lines[0].startswith("Could not open the log at C:\\nowhere\\run.log: Windows error 3: "),
+                        lines)
+        self.assertEqual(lines[1], "The log is in the default place instead.")
+        self.assertEqual(lines[-1], "Exit code 6")
 
     def test_uninstaller_refuses_install_switches(self):
         exe = self.place(STUB, "C:\\Program Files\\Zelvan", "ZelvanUninstall.exe")
@@ -106,6 +111,26 @@ class Startup(ScenarioTest):
             self.assertInOrder(self.only_log().lines, ["Another setup is running.", "Exit code 12"])
         finally:
             first.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+
+    def test_both_roles_stop_when_the_single_instance_lock_cannot_be_taken(self):
+        # An event that holds the lock's name makes creating the mutex fail with error 6.
+        ready = self.prefix.host_path("C:\\squat-ready")
+        helper = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
+        holder = self.prefix.start(helper, ["squat", "Global\\ZelvanSetup-3F6A1C2E-7B44-4D19-9E0B-5C2D8A61F0B7",
+                                            "C:\\squat-ready"])
+        uninstaller = self.place(STUB, "C:\\Tools", "ZelvanUninstall.exe")
+        try:
+            self.assertTrue(wait_for(lambda: os.path.exists(ready), timeout=60), "the name was not taken")
+            for exe, prefix in ((DAMAGED, "Zelvan-Setup"), (uninstaller, "Zelvan-Uninstall")):
+                result = self.prefix.run(exe, ["/silent"])
+                self.assertEqual(result.code, 12, exe)
+                lines = self.only_log(prefix).lines
+                self.assertTrue(lines[-2].startswith("Could not take the lock that keeps a second setup from "
+                                                     "running: Windows error 6: "), lines)
+                self.assertEqual(lines[-1], "Exit code 12")
+        finally:
+            holder.kill()
             subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
 
     def test_bad_switch_in_an_interactive_run_shows_a_page_and_writes_no_log(self):

@@ -131,6 +131,41 @@ TEST(Log, AFolderThatDoesNotExistLeavesTheRunWithoutAFile) {
   EXPECT_EQ(kept[2].rfind("Could not open the log: Windows error 3: ", 0), 0u) << kept[2];
 }
 
+// A /log= path that cannot be written, or that no Windows path can be, must not end a silent run
+// without any log: the default place takes it, and the log says so.
+TEST(Log, AnUnusableLogPathFallsBackToTheDefaultPlaceAndSaysSo) {
+  TempFolder dir;
+  TempFolder fallback;
+  struct Case {
+    std::wstring path;
+    std::vector<std::string> lines;  // "" stands for the line with the Windows error
+  };
+  const Case cases[] = {
+      {dir / L"missing\\run.log", {"", "The log is in the default place instead.", "goes on", "Exit code 0"}},
+      {dir / (std::wstring(300, L'a') + L".log"),
+       {"The /log= path is longer than Windows allows, so the log is in the default place instead.", "goes on",
+        "Exit code 0"}},
+  };
+  for (const Case& c : cases) {
+    Log log({c.path, true, folderAt(fallback.path())});
+    log.line(L"goes on");
+    EXPECT_EQ(log.finish(0), 0);
+    std::wstring opened = log.openPath();
+    ASSERT_EQ(opened.rfind(fallback.path() + L"\\Zelvan-Setup-", 0), 0u) << opened;
+    std::vector<std::string> lines = messages(readBytes(opened).substr(3));
+    ASSERT_EQ(lines.size(), c.lines.size());
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+      if (c.lines[i].empty()) {
+        EXPECT_EQ(lines[i].rfind("Could not open the log at ", 0), 0u) << lines[i];
+        EXPECT_NE(lines[i].find(": Windows error 3: "), std::string::npos) << lines[i];
+      } else {
+        EXPECT_EQ(lines[i], c.lines[i]);
+      }
+    }
+    DeleteFileW(opened.c_str());
+  }
+}
+
 TEST(Log, ANoFolderProviderKeepsLinesInMemory) {
   Log log({L"", true, [](std::wstring&) { return false; }});
   log.line(L"kept");

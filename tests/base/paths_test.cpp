@@ -253,6 +253,39 @@ TEST(PathNormalize, WhatCannotBeMadeFullGivesNothing) {
   EXPECT_TRUE(hasBadPathChars(L"C:\\a\x7f"));
 }
 
+// A component over 255 characters, or a path over 32,767, is refused by every helper the readers
+// use, and normalising one asks the file system nothing (a long enough component kills the
+// process inside the system call under Wine).
+TEST(PathRules, PathsBeyondTheWindowsLimitsAreRefusedBeforeAnySystemCall) {
+  const std::wstring longest(255, L'a');
+  const std::wstring tooLong(256, L'a');
+  const std::wstring huge(1000, L'a');
+  std::wstring tooManyChars = L"C:";
+  while (tooManyChars.size() <= kMaxPathChars + 3) tooManyChars += L"\\" + longest;
+
+  EXPECT_TRUE(isRelativePathOk(L"x\\" + longest, false));
+  EXPECT_FALSE(hasBadPathChars(L"C:\\" + longest));
+  int asked = 0;
+  PathQueries counting;
+  counting.fullPath = [&asked](const std::wstring& p, std::wstring& full) {
+    ++asked;
+    full = p;
+    return true;
+  };
+  counting.longPath = [&asked](const std::wstring& p, std::wstring& longForm) {
+    ++asked;
+    longForm = p;
+    return true;
+  };
+  for (const std::wstring& bad : {L"x\\" + tooLong, huge + L"\\y.lnk", L"a/" + huge, tooManyChars.substr(3)}) {
+    EXPECT_FALSE(isRelativePathOk(bad, false)) << bad.size();
+    EXPECT_TRUE(hasBadPathChars(L"C:\\" + bad)) << bad.size();
+    EXPECT_EQ(normalizePathWith(L"C:\\" + bad, counting), L"") << bad.size();
+  }
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(normalizePath(L"C:\\" + huge + L"\\Zelvan.lnk"), L"");
+}
+
 #ifndef _WIN32
 TEST(PathNormalize, HostResolvesDotsAsText) {
   EXPECT_EQ(normalizePath(L"C:\\a\\.\\b\\..\\c\\\\"), L"C:\\a\\c");

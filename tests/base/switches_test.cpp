@@ -54,6 +54,24 @@ TEST(Switches, TasksAreSplitTrimmedAndAddUp) {
       << "only the five white-space characters are trimmed";
 }
 
+// Two thousand repeats of one name once made a registry value of 24 KB.
+TEST(Switches, RepeatedTaskNamesAreKeptOnceInTheirFirstSpelling) {
+  std::vector<std::wstring> args = {L"/tasks=DesktopIcon,fileassoc,desktopicon"};
+  for (int i = 0; i < 2000; ++i) args.push_back(L"/tasks=FILEASSOC,desktopICON");
+  EXPECT_EQ(parse(args).tasks, (std::vector<std::wstring>{L"DesktopIcon", L"fileassoc"}));
+}
+
+// The copy's folder hint names a folder; one with a component no Windows path can have is refused
+// as a bad switch before anything asks the file system about it.
+TEST(Switches, AnAppHintBeyondTheWindowsPathLimitsIsABadSwitch) {
+  const std::wstring overlong = L"/app=C:\\" + std::wstring(1000, L'a');
+  SwitchSet s = parse({L"/silent", overlong, L"/bogus"});
+  EXPECT_EQ(s.badSwitch, overlong);
+  EXPECT_TRUE(s.appHint.empty());
+  EXPECT_EQ(s.switchText, L" /silent /bogus");
+  EXPECT_EQ(parse({L"/app=C:\\" + std::wstring(255, L'a')}).appHint, L"C:\\" + std::wstring(255, L'a'));
+}
+
 TEST(Switches, LogPathIsMadeAbsoluteAgainstTheStartFolder) {
   EXPECT_EQ(parse({L"/log=run.log"}, L"C:\\Temp").logPath, L"C:\\Temp\\run.log");
   EXPECT_EQ(parse({L"/log=..\\up.log"}, L"C:\\Temp\\Sub").logPath, L"C:\\Temp\\up.log");

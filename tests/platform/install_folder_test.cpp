@@ -61,6 +61,72 @@ TEST(InstallFolder, TextRules) {
   EXPECT_EQ(checkInstallFolder(L"", knownFolders(), 0).message, L"Choose a folder to install to.");
 }
 
+// A name no folder can have is refused with the sentence that says why, not with the one about
+// characters it does not hold.
+TEST(InstallFolder, EachBadNameIsRefusedWithItsOwnReason) {
+  struct Case {
+    std::wstring folder;
+    std::wstring message;
+  };
+  const Case cases[] = {
+      {L"C:\\Apps\\..\\Windows", L"Enter the folder's path without . or .. in it."},
+      {L"C:\\Apps\\.\\Zelvan", L"Enter the folder's path without . or .. in it."},
+      {L"C:\\Apps\\con", L"A folder name can't be a device name such as CON, NUL, COM1 or LPT1."},
+      {L"C:\\Apps\\nul.txt\\x", L"A folder name can't be a device name such as CON, NUL, COM1 or LPT1."},
+      {L"C:\\Apps\\a.\\b", L"A folder name can't end in a dot or a space."},
+      {L"C:\\Apps\\Zelvan.", L"A folder name can't end in a dot or a space."},
+      {L"C:\\Apps\\a\tb", L"A folder name can't contain control characters such as tabs or line breaks."},
+      {L"C:\\Apps\\a\x01", L"A folder name can't contain control characters such as tabs or line breaks."},
+      {L"C:\\Apps\\x:y", L"A folder name can't contain : or /"},
+      {L"C:\\Apps\\a\\\\b", L"A folder path can't have two \\ in a row."},
+      {L"C:\\Apps\\a?b", L"A folder name can't contain * ? \" < > |"},
+  };
+  for (const Case& c : cases) {
+    FolderVerdict v = checkInstallFolder(c.folder, knownFolders(), 0);
+    EXPECT_EQ(v.code, FolderRefusal::BadCharacters) << c.folder;
+    EXPECT_EQ(v.message, c.message) << c.folder;
+  }
+  // A component over the Windows limit is a length problem, found before anything else looks.
+  EXPECT_EQ(code(L"C:\\" + std::wstring(1000, L'a') + L"\\Zelvan"), 4);
+}
+
+// A file where the folder should be, or on the way to it: nothing can be created there.
+TEST(InstallFolder, AnExistingFileIsNotAFolder) {
+  TempFolder dir;
+  ASSERT_TRUE(test::writeText(dir / L"iexplore.exe", "MZ"));
+  for (const std::wstring& folder : {dir / L"iexplore.exe", dir / L"iexplore.exe\\Zelvan\\2.5"}) {
+    FolderVerdict v = checkInstallFolder(folder, knownFolders(), 0);
+    EXPECT_EQ(v.code, FolderRefusal::NotAFolder) << folder;
+    EXPECT_EQ(v.message, L"That's a file, not a folder. Choose a folder.") << folder;
+  }
+  EXPECT_EQ(code(dir / L"Zelvan"), 0);
+}
+
+// Compared as Windows resolves it: another spelling of the Windows folder is still the Windows
+// folder, and the public profile's folders belong to every account.
+TEST(InstallFolder, ForbiddenFoldersAreJudgedByWhatWindowsResolves) {
+  for (const wchar_t* shared : {L"C:\\Users\\Public", L"C:\\Users\\Public\\Documents", L"C:\\Users\\Public\\Desktop"}) {
+    EXPECT_EQ(code(shared), 5) << shared;
+  }
+  EXPECT_EQ(code(L"C:\\Users\\Public\\Documents\\Zelvan"), 0);
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) GTEST_SKIP() << "not under Wine: no second drive onto the same files";
+  // Wine's Z: drive is the Unix root, so Z:\<prefix>\drive_c\windows is the Windows folder again.
+  char* unix = unixName(knownFolders().win.c_str());
+  ASSERT_NE(unix, nullptr);
+  std::wstring other = L"Z:";
+  for (const char* p = unix; *p != 0; ++p) other += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  HeapFree(GetProcessHeap(), 0, unix);
+  // Wine names the drive's own link ("dosdevices\\c:"); the folder it points at has no colon.
+  const std::wstring driveLink = L"\\dosdevices\\c:";
+  if (size_t at = other.find(driveLink); at != std::wstring::npos) other.replace(at, driveLink.size(), L"\\drive_c");
+  ASSERT_TRUE(isDirectory(other)) << other;
+  EXPECT_EQ(code(other), 5) << other;
+  EXPECT_EQ(code(other + L"\\Zelvan"), 5) << other;
+}
+
 TEST(InstallFolder, TrimmedBeforeChecking) {
   EXPECT_EQ(code(L"   C:\\zs-apps-not-there\\Zelvan\\\\  "), 0);
   EXPECT_EQ(code(L"  " + knownFolders().pf + L"\\\\ "), 5);  // equal to {pf} once trimmed
