@@ -14,6 +14,13 @@
 namespace zs::test {
 namespace {
 
+// A path on C: of exactly `chars` characters whose folder names stay within the 255 Windows allows.
+std::wstring pathOfLength(size_t chars) {
+  std::wstring path = L"C:";
+  while (chars - path.size() > 202) path += L"\\" + std::wstring(200, L'a');
+  return path + L"\\" + std::wstring(chars - path.size() - 1, L'a');
+}
+
 bool passesAt(const std::wstring& line, int32_t number) {
   return recordPassesCheck(parseJournalLine(wideToUtf8(line), number), sampleScope());
 }
@@ -62,8 +69,8 @@ TEST(RecordCheck, EveryFieldIsWhatTheUndoCanActOn) {
       {L"DIRNEW\t" + std::wstring(1, L'\0') + L":\\Zelvan", 3, false},
       {L"DIRNEW\t\x7f:\\Zelvan", 3, false},
       {L"DIRNEW\t\\:\\Zelvan", 3, false},
-      {L"DIRNEW\tC:\\" + std::wstring(kMaxJournalPathChars - 3, L'a'), 3, true},
-      {L"DIRNEW\tC:\\" + std::wstring(kMaxJournalPathChars - 2, L'a'), 3, false},
+      {L"DIRNEW\t" + pathOfLength(kMaxJournalPathChars), 3, true},
+      {L"DIRNEW\t" + pathOfLength(kMaxJournalPathChars + 1), 3, false},
       // SEEDNEW: the digest is 64 hexadecimal digits, either case.
       {L"SEEDNEW\tC:\\Users\\pat\\Documents\\a.json\t" + digest, 3, true},
       {L"SEEDNEW\tC:\\Users\\pat\\Documents\\a.json\t" + std::wstring(64, L'F'), 3, true},
