@@ -124,8 +124,7 @@ void Log::open() {
       return;
     }
     // The notes open the file, so that its last line stays the exit code.
-    SYSTEMTIME now;
-    GetLocalTime(&now);
+    const SYSTEMTIME& now = t;
     if (givenTooLong) {
       notes = wideToUtf8(stampLine(
           now, L"The /log= path is longer than Windows allows, so the log is in the default place instead."));

@@ -23,8 +23,8 @@ FolderCheck checkFolderBeforeInstall(const std::wstring& typed, const InstallSou
 
 std::wstring installFolderOf(const std::wstring& typed) { return normalizePath(trimWhite(typed)); }
 
-std::vector<AppProcess> runningAppProcesses(const SetupScript& script, const std::wstring& folder,
-                                            const ExistingInstall& existing) {
+std::vector<AppProcess> runningAppProcesses(const InstallSources& sources, const std::wstring& folder) {
+  const ExistingInstall& existing = sources.existing;
   std::vector<std::wstring> candidates;
   if (pathExists(folder)) candidates.push_back(folder);
   if (existing.usable() && !equalsNoCase(existing.folder, folder) && pathExists(existing.folder))
@@ -32,16 +32,12 @@ std::vector<AppProcess> runningAppProcesses(const SetupScript& script, const std
   if (candidates.empty()) return {};
   std::vector<std::wstring> files;
   for (const std::wstring& candidate : candidates) {
-    for (const FileEntry& f : script.files) {
+    for (const FileEntry& f : sources.payload->script.files) {
       std::wstring rest;
       if (!f.seed && isUnderVariable(f.dest, L"app", &rest)) files.push_back(candidate + L"\\" + rest);
     }
   }
   return findAppProcesses(files, candidates);
-}
-
-std::vector<AppProcess> runningAppProcesses(const InstallSources& sources, const std::wstring& folder) {
-  return runningAppProcesses(sources.payload->script, folder, sources.existing);
 }
 
 InstallRequest beginInstall(const InstallSources& sources, const std::wstring& folder,

@@ -43,8 +43,6 @@ std::wstring installFolderOf(const std::wstring& typed);
 
 // The running Zelvan processes that hold program files in the folder, or in the old install's
 // folder when that differs.
-std::vector<AppProcess> runningAppProcesses(const SetupScript& script, const std::wstring& folder,
-                                            const ExistingInstall& existing);
 std::vector<AppProcess> runningAppProcesses(const InstallSources& sources, const std::wstring& folder);
 
 // The transaction's request for what was chosen. Opens the run's log file: from here on the

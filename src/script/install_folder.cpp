@@ -28,8 +28,9 @@ FolderVerdict refuse(FolderRefusal code) { return FolderVerdict{code, kMessages[
 // Why the text after the drive root cannot name a folder, in the sentence that says so; empty when
 // it can. Asked only after the length rule, so no component is over the Windows limit here.
 const wchar_t* nameFault(std::wstring_view path) {
+  const wchar_t* badCharacters = kMessages[static_cast<int32_t>(FolderRefusal::BadCharacters)];
   if (hasControlChar(path)) return L"A folder name can't contain control characters such as tabs or line breaks.";
-  if (path.find_first_of(L"\"*<>?|") != std::wstring_view::npos) return kMessages[3];
+  if (path.find_first_of(L"\"*<>?|") != std::wstring_view::npos) return badCharacters;
   if (path.find_first_of(L":/", 2) != std::wstring_view::npos) return L"A folder name can't contain : or /";
   size_t start = 3;
   while (start < path.size()) {
@@ -43,7 +44,7 @@ const wchar_t* nameFault(std::wstring_view path) {
     start = cut + 1;
   }
   // Whatever else the shared path rule refuses.
-  return hasBadPathChars(path) ? kMessages[3] : nullptr;
+  return hasBadPathChars(path) ? badCharacters : nullptr;
 }
 
 // What every rule looks at: outer white space gone, then trailing "\" while longer than a drive root.
@@ -151,9 +152,7 @@ bool isForbiddenFolder(std::wstring_view folder, const KnownFolders& folders) {
   if (isOneOfTheForbidden(path, folders)) return true;
   // Text comparisons miss another spelling of the same folder (another drive mapped onto it, a
   // link above it): compare what Windows resolves both sides to as well.
-  std::wstring resolved = resolvedForm(path);
-  if (!equalsNoCase(resolved, path) && isOneOfTheForbidden(resolved, folders)) return true;
-  if (isOneOfTheForbidden(resolved, resolvedFolders(folders))) return true;
+  if (isOneOfTheForbidden(resolvedForm(path), resolvedFolders(folders))) return true;
   return isLink(path);
 }
 
