@@ -6,8 +6,9 @@
 # (tests/install/peer_bench.py says how it measures).
 #
 #   scripts/bench.sh
-# Environment: ZS_BUILD_DIR (build), ZS_BENCH_WORK (/tmp/zs-bench), ZS_BENCH_ROUNDS (3),
-# ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the builder's --jobs).
+# Environment: ZS_BUILD_DIR (build), ZS_BENCH_WORK (/tmp/zs-bench), ZS_BENCH_ROUNDS (5),
+# ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the builder's --jobs),
+# ZS_BENCH_CORPORA (binaries,source).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZS_BUILD_DIR:-$root/build}

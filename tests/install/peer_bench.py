@@ -1,20 +1,25 @@
 """Install and uninstall benchmark against two conventional installers (run by hand, never by
 ctest; scripts/bench.sh prepares and runs it).
 
-A corpus of real files from this machine (Wine's PE DLLs and Debian's documentation, a fixed
-selection) goes into three setups: ours (the sample product plus the corpus), an NSIS installer of
+Two corpora of real files from this machine, each a fixed selection: "binaries" (Wine's PE DLLs and
+Debian's documentation, about 2,000 files and 180 MB) and "source" (C headers and Python modules,
+about 2,000 files, far more compressible), because the ratio to the peers depends on the kind of
+files. Each goes into three setups: ours (the sample product plus the corpus), an NSIS installer of
 the same files (solid LZMA, 64 MB dictionary) and a Windows Installer package made by wixl (MSZIP
 cabinet). Both peers come from Debian packages and are used here only. Each round installs and
-uninstalls each of the three in a fresh prefix, interleaved; medians are printed, wall and net of a
-trivial program's start, with the ratios to each peer, the setup sizes, our peak memory, the
+uninstalls each of the three of each corpus in a fresh prefix, interleaved. Every program, the
+peers', ours and a trivial program alike, is timed by one clock (bench_clock): from its start to the
+end of the prefix's Wine session, with its own process end reported apart. Medians are printed,
+wall and net of the trivial program, with the ratios to each peer, the setup sizes, our peak memory, the
 built-in LZMS decoder's speed on one core and on all, the builder's time, and our block's size
 against wimlib's LZMS at its best level with 64 MiB chunks on the same files.
 
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=... \\
       PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/peer_bench.py
-Environment: ZS_BENCH_ROUNDS (3), ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the
-builder's --jobs, default: its own).
+Environment: ZS_BENCH_ROUNDS (5), ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the
+builder's --jobs, default: its own), ZS_BENCH_CORPORA ("binaries,source").
 """
+import collections
 import hashlib
 import os
 import re
@@ -26,10 +31,12 @@ import time
 import xml.sax.saxutils
 
 from harness import BIN_DIR, SOURCE_DIR, WORK_DIR, Prefix
+from bench_clock import timed
 from install_bench import measure
-from uninstall_bench import OURS, PEER, nsis_script, timed_until_gone, trivial_start
+from uninstall_bench import OURS, PEER, nsis_script, timed_uninstall, trivial_start
 
-ROUNDS = int(os.environ.get("ZS_BENCH_ROUNDS", "3"))
+ROUNDS = int(os.environ.get("ZS_BENCH_ROUNDS", "5"))
+CORPORA = os.environ.get("ZS_BENCH_CORPORA", "binaries,source").split(",")
 FILES = int(os.environ.get("ZS_BENCH_FILES", "2000"))
 TOTAL_MB = int(os.environ.get("ZS_BENCH_MB", "180"))
 JOBS = os.environ.get("ZS_BENCH_JOBS", "")
@@ -37,6 +44,8 @@ JOBS = os.environ.get("ZS_BENCH_JOBS", "")
 DLL_ROOTS = [("wine32", "/usr/lib/i386-linux-gnu/wine/i386-windows"),
              ("wine64", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")]
 DOC_ROOT = ("doc", "/usr/share/doc")
+SOURCE_ROOTS = [("include", "/usr/include"), ("python", "/usr/lib/python3.11")]
+SOURCE_SUFFIXES = (".h", ".py")
 MSI_FOLDER = "C:\\Program Files\\ZelvanMsi"
 # Uninstalls are timed until this folder of each install is gone (ours and NSIS's hand over to a
 # copy of themselves and end at once).
@@ -97,6 +106,21 @@ def select_corpus():
         if len(chosen) >= FILES:
             break
         take(entry)
+    return chosen, total
+
+
+def select_source():
+    """FILES source files (C headers and Python modules), hash-ordered as the binaries are."""
+    chosen, seen, total = [], set(), 0
+    entries = sorted(e for label, root in SOURCE_ROOTS for e in candidates(label, root)
+                     if e[1].endswith(SOURCE_SUFFIXES) and "__pycache__" not in e[1])
+    for entry in entries:
+        if len(chosen) >= FILES:
+            break
+        if entry[1].lower() not in seen:
+            seen.add(entry[1].lower())
+            chosen.append(entry)
+            total += entry[3]
     return chosen, total
 
 
@@ -243,53 +267,104 @@ def staging_seconds(prefix):
 
 
 def trivial_round(round_, results):
-    """A trivial program as the first run in a fresh prefix (what an install pays for Wine's start)
-    and once more after Wine has shut down (what an uninstall pays)."""
+    """A trivial program as the first run in a fresh prefix (what an install pays for Wine's start
+    and end) and once more in the same prefix after Wine has shut down (what an uninstall pays)."""
     prefix = Prefix(f"peerbench-trivial-{round_}")
     try:
-        results["trivial.first"].append(trivial_start(prefix))
-        subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False)
-        results["trivial.again"].append(trivial_start(prefix))
+        for key in ("trivial.first", "trivial.again"):
+            timing = trivial_start(prefix)
+            results[key].append(timing.session_end)
+            results[key + ".process"].append(timing.process_end)
     finally:
         prefix.remove()
 
 
-def run_round(kind, work, round_, results):
-    prefix = Prefix(f"peerbench-{kind}-{round_}")
+def run_round(corpus, kind, work, round_, results):
+    """Installs and uninstalls one setup of one corpus in a fresh prefix."""
+    prefix = Prefix(f"peerbench-{corpus}-{kind}-{round_}")
+    key = f"{corpus}.{kind}"
     try:
         exe = os.path.join(prefix.drive_c, f"{kind}.{'msi' if kind == 'msi' else 'exe'}")
         shutil.copy(os.path.join(work, os.path.basename(exe)), exe)
         if kind == "ours":
-            code, seconds, rss, anon, records = measure(prefix, exe)
-            results["records"].append(records)
-            results["rss"].append(rss)
-            results["anon"].append(anon)
+            code, timing, rss, anon, records = measure(prefix, exe)
+            results[f"{corpus}.records"].append(records)
+            results[f"{corpus}.rss"].append(rss)
+            results[f"{corpus}.anon"].append(anon)
             phases = staging_seconds(prefix)
             if phases:
-                results["staging"].append(phases[0])
-                results["placing"].append(phases[1])
-        else:
-            start = time.monotonic()
-            if kind == "nsis":
-                code = prefix.run(exe, ["/S"], timeout=900).code
-            else:
-                code = prefix.run("msiexec", ["/i", "C:\\msi.msi", "/qn"], timeout=900).code
-            seconds = time.monotonic() - start
-        subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False)
-        if code != 0:
-            raise AssertionError(f"{kind} install exited {code}")
-        results[f"{kind}.install"].append(seconds)
-        if kind == "ours":
-            seconds = timed_until_gone(prefix, OURS + "\\ZelvanUninstall.exe", ["/silent"], OURS + CORPUS)
+                results[f"{corpus}.staging"].append(phases[0])
+                results[f"{corpus}.placing"].append(phases[1])
         elif kind == "nsis":
-            seconds = timed_until_gone(prefix, PEER + "\\uninst.exe", ["/S"], PEER + CORPUS)
+            timing = timed(prefix, exe, ["/S"])
         else:
-            seconds = timed_until_gone(prefix, "msiexec", ["/x", "C:\\msi.msi", "/qn"], MSI_FOLDER + CORPUS)
-        results[f"{kind}.uninstall"].append(seconds)
-        print(f"round {round_ + 1}, {kind}: install {results[f'{kind}.install'][-1]:.2f} s, "
-              f"uninstall {seconds:.2f} s", flush=True)
+            timing = timed(prefix, "msiexec", ["/i", "C:\\msi.msi", "/qn"])
+        if timing.code != 0:
+            raise AssertionError(f"{kind} install exited {timing.code}")
+        results[f"{key}.install"].append(timing.session_end)
+        results[f"{key}.install.process"].append(timing.process_end)
+        if kind == "ours":
+            timing = timed_uninstall(prefix, OURS + "\\ZelvanUninstall.exe", ["/silent"], OURS + CORPUS)
+        elif kind == "nsis":
+            timing = timed_uninstall(prefix, PEER + "\\uninst.exe", ["/S"], PEER + CORPUS)
+        else:
+            timing = timed_uninstall(prefix, "msiexec", ["/x", "C:\\msi.msi", "/qn"], MSI_FOLDER + CORPUS)
+        results[f"{key}.uninstall"].append(timing.session_end)
+        print(f"round {round_ + 1}, {corpus}, {kind}: install {results[f'{key}.install'][-1]:.2f} s, "
+              f"uninstall {timing.session_end:.2f} s", flush=True)
     finally:
         prefix.remove()
+
+
+def build_corpus(name, corpus, work, builder):
+    """The three setups of one corpus in work; returns what the report needs of the build."""
+    os.makedirs(work, exist_ok=True)
+    app, payload, build_seconds, stub_size, reference_block = build_ours(work, corpus, builder)
+    with open(os.path.join(work, "peer.nsi"), "w") as f:
+        f.write(nsis_script(app, os.path.join(work, "nsis.exe")))
+    start = time.monotonic()
+    subprocess.run(["makensis", "-V1", os.path.join(work, "peer.nsi")], check=True)
+    makensis_seconds = time.monotonic() - start
+    with open(os.path.join(work, "msi.wxs"), "w") as f:
+        f.write(wxs(app))
+    subprocess.run(["wixl", "-a", "x64", "-o", os.path.join(work, "msi.msi"), os.path.join(work, "msi.wxs")],
+                   cwd=app, check=True)
+    print(f"{name}: builder {build_seconds:.1f} s, makensis {makensis_seconds:.1f} s", flush=True)
+    sizes = {k: os.path.getsize(os.path.join(work, f"{k}.{'msi' if k == 'msi' else 'exe'}"))
+             for k in ("ours", "nsis", "msi")}
+    return {"payload": payload, "build": build_seconds, "makensis": makensis_seconds, "stub": stub_size,
+            "reference": reference_block, "sizes": sizes}
+
+
+def ratio(ours, theirs):
+    """A ratio of two net times; a peer whose net time is within the baseline's noise has none."""
+    return f"{ours / theirs:.2f}" if theirs >= 0.1 else "n/a (the peer's net time is under 0.1 s)"
+
+
+def report(name, files, corpus_bytes, built, med):
+    trivial = med["trivial.first"]
+    again = med["trivial.again"]
+    print(f"\n{name}: {files} files, {corpus_bytes / 1e6:.1f} MB (ours adds the sample's files)")
+    print("| | setup file | install, wall | install, net | to its own end | uninstall, wall | uninstall, net |")
+    print("|---|---|---|---|---|---|---|")
+    labels = {"nsis": "NSIS 3, solid LZMA, 64 MB dictionary", "msi": "Windows Installer package (wixl, MSZIP)",
+              "ours": "ZelvanSetup.exe"}
+    for kind in ("nsis", "msi", "ours"):
+        i, u = med[f"{name}.{kind}.install"], med[f"{name}.{kind}.uninstall"]
+        print(f"| {labels[kind]} | {built['sizes'][kind] / 1e6:.1f} MB | {i:.2f} s | {i - trivial:.2f} s | "
+              f"{med[f'{name}.{kind}.install.process']:.2f} s | {u:.2f} s | {u - again:.2f} s |")
+    net = {k: med[f"{name}.{k}.install"] - trivial for k in ("ours", "nsis", "msi")}
+    unnet = {k: med[f"{name}.{k}.uninstall"] - again for k in ("ours", "nsis", "msi")}
+    for peer in ("nsis", "msi"):
+        print(f"ours / {peer}: install net {ratio(net['ours'], net[peer])}, uninstall net "
+              f"{ratio(unnet['ours'], unnet[peer])}")
+    print(f"ours / the faster peer: install net {ratio(net['ours'], min(net['nsis'], net['msi']))}")
+    print(f"builder {built['build']:.1f} s against makensis {built['makensis']:.1f} s: "
+          f"{built['build'] / max(built['makensis'], 1e-3):.2f}")
+    if f"{name}.staging" in med:
+        print(f"ours, from the log: staging {med[f'{name}.staging']:.2f} s, placing {med[f'{name}.placing']:.2f} s")
+    print(f"ours, peak memory: {med[f'{name}.rss']:.0f} MB resident, of which {med[f'{name}.anon']:.0f} MB "
+          f"anonymous (the rest is mostly the mapped setup file)")
 
 
 def main():
@@ -299,67 +374,47 @@ def main():
     os.makedirs(WORK_DIR, exist_ok=True)
     work = tempfile.mkdtemp(prefix="zs-peerbench-", dir=WORK_DIR)
     builder = Prefix("peerbench-builder")
+    corpora, built = {}, {}
     try:
-        corpus, corpus_bytes = select_corpus()
-        print(f"corpus: {len(corpus)} files, {corpus_bytes / 1e6:.1f} MB", flush=True)
-        app, payload, build_seconds, stub_size, reference_block = build_ours(work, corpus, builder)
-        print(f"builder: {build_seconds:.1f} s", flush=True)
-        with open(os.path.join(work, "peer.nsi"), "w") as f:
-            f.write(nsis_script(app, os.path.join(work, "nsis.exe")))
-        subprocess.run(["makensis", "-V1", os.path.join(work, "peer.nsi")], check=True)
-        with open(os.path.join(work, "msi.wxs"), "w") as f:
-            f.write(wxs(app))
-        subprocess.run(["wixl", "-a", "x64", "-o", os.path.join(work, "msi.msi"), os.path.join(work, "msi.wxs")],
-                       cwd=app, check=True)
+        for name in CORPORA:
+            corpora[name] = select_corpus() if name == "binaries" else select_source()
+            print(f"{name} corpus: {len(corpora[name][0])} files, {corpora[name][1] / 1e6:.1f} MB", flush=True)
+            built[name] = build_corpus(name, corpora[name][0], os.path.join(work, name), builder)
+        first = built[CORPORA[0]]
         block = os.path.join(builder.drive_c, "block.lzms")
-        block_bytes, block_plain = block_of(payload, block)
+        block_bytes, block_plain = block_of(first["payload"], block)
         speed_one = decoder_speed(builder, block, 1)
         speed_all = decoder_speed(builder, block, 0)
         flushes = flush_costs(builder)
     finally:
         builder.remove()
 
-    results = {k: [] for k in ("trivial.first", "trivial.again", "records", "rss", "anon", "staging", "placing", "ours.install", "ours.uninstall",
-                               "nsis.install", "nsis.uninstall", "msi.install", "msi.uninstall")}
+    results = collections.defaultdict(list)
     try:
         for round_ in range(ROUNDS):
             trivial_round(round_, results)
-            for kind in ("ours", "nsis", "msi"):
-                run_round(kind, work, round_, results)
-        sizes = {k: os.path.getsize(os.path.join(work, f"{k}.{'msi' if k == 'msi' else 'exe'}"))
-                 for k in ("ours", "nsis", "msi")}
+            for name in CORPORA:
+                for kind in ("ours", "nsis", "msi"):
+                    run_round(name, kind, os.path.join(work, name), round_, results)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
     med = {k: statistics.median(v) for k, v in results.items() if v}
-    trivial = med["trivial.first"]
-    print(f"\n{len(corpus)} files, {corpus_bytes / 1e6:.1f} MB (ours adds the sample's files); "
-          f"medians of {ROUNDS} interleaved rounds, each in a fresh prefix. A trivial program takes "
-          f"{trivial:.2f} s as a fresh prefix's first run (\"net\" subtracts it) and "
-          f"{med['trivial.again']:.2f} s after that. Uninstalls are timed until the corpus folder is gone.")
-    print("| | setup file | install, wall | install, net | uninstall, wall |")
-    print("|---|---|---|---|---|")
-    labels = {"nsis": "NSIS 3, solid LZMA, 64 MB dictionary", "msi": "Windows Installer package (wixl, MSZIP)",
-              "ours": "ZelvanSetup.exe"}
-    for kind in ("nsis", "msi", "ours"):
-        i, u = med[f"{kind}.install"], med[f"{kind}.uninstall"]
-        print(f"| {labels[kind]} | {sizes[kind] / 1e6:.1f} MB | {i:.2f} s | {i - trivial:.2f} s | {u:.2f} s |")
-    for peer in ("nsis", "msi"):
-        ours, theirs = med["ours.install"] - trivial, max(med[f"{peer}.install"] - trivial, 1e-3)
-        print(f"ours / {peer}: install net {ours / theirs:.2f}, install wall "
-              f"{med['ours.install'] / med[f'{peer}.install']:.2f}, uninstall wall "
-              f"{med['ours.uninstall'] / med[f'{peer}.uninstall']:.2f}")
-    if "staging" in med:
-        print(f"ours, from the log: staging {med['staging']:.2f} s, placing {med['placing']:.2f} s")
-    print(f"ours, peak memory: {med['rss']:.0f} MB resident, of which {med['anon']:.0f} MB anonymous (the rest is "
-          f"mostly the mapped setup file); the uncompressed block + 64 MB is {block_plain / 1e6 + 64:.0f} MB")
-    print(f"built-in LZMS decoder (32-bit, under Wine), {block_bytes / 1e6:.1f} MB block: "
-          f"{speed_one:.1f} MB/s on one core, {speed_all:.1f} MB/s on all ({os.cpu_count()})")
-    print(f"builder: {build_seconds:.1f} s; stub without payload: {stub_size / 1e6:.2f} MB")
+    print(f"\nMedians of {ROUNDS} interleaved rounds, each install in a fresh prefix. Every time runs from the "
+          f"program's start to the end of the prefix's Wine session (wineserver -w), ours and the peers' alike; "
+          f"a trivial program takes {med['trivial.first']:.2f} s that way as a fresh prefix's first run (install "
+          f"\"net\" subtracts it; {med['trivial.first.process']:.2f} s to its own end) and "
+          f"{med['trivial.again']:.2f} s after Wine has shut down once (uninstall \"net\" subtracts that).")
+    for name in CORPORA:
+        report(name, len(corpora[name][0]), corpora[name][1], built[name], med)
+    print(f"\nbuilt-in LZMS decoder (32-bit, under Wine), {block_bytes / 1e6:.1f} MB block of {CORPORA[0]}: "
+          f"{speed_one:.1f} MB/s on one core, {speed_all:.1f} MB/s on all ({os.cpu_count()}); "
+          f"uncompressed block + 64 MB = {block_plain / 1e6 + 64:.0f} MB (the peak memory limit)")
+    print(f"stub without payload: {first['stub'] / 1e6:.2f} MB")
     print(f"block: {block_bytes:,} bytes; wimlib's LZMS at level 100 with 64 MiB chunks, same files in the same "
-          f"order: {reference_block:,} bytes ({(block_bytes / reference_block - 1) * 100:+.2f} %)")
-    print(f"flushes of our install: at least {med['records']:.0f} journal records (one flush each) and "
-          f"{len(corpus)} or more staged files (one each); one flush here costs:")
+          f"order: {first['reference']:,} bytes ({(block_bytes / first['reference'] - 1) * 100:+.2f} %)")
+    print(f"flushes of our install ({CORPORA[0]}): at least {med[CORPORA[0] + '.records']:.0f} journal records "
+          f"(one flush each) and {len(corpora[CORPORA[0]][0])} or more staged files (one each); one flush here costs:")
     for line in flushes:
         print(f"  {line}")
 

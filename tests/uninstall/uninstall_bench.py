@@ -1,9 +1,10 @@
 """Uninstall benchmark (run by hand, never by ctest): the 2,000-file, 200 MB install of the install
 benchmark is removed by our uninstaller and, beside it in the same run and under the same Wine, the
 same files by a conventional installer's uninstaller (an NSIS script that deletes file by file, as
-ours does). Both are started the way Apps & Features starts them, both hand over to a copy of
-themselves and end at once, so each is timed from its start until its install folder is gone.
-A trivial program's start is measured too; "net" subtracts it. Rounds are interleaved, each in
+ours does). Both are started the way Apps & Features starts them and both hand over to a copy of
+themselves, so each is timed from its start to the end of the prefix's Wine session (bench_clock,
+the same clock as every benchmarked program), and its install folder must be gone by then. A
+trivial program is timed the same way; "net" subtracts it. Rounds are interleaved, each in
 fresh prefixes; medians are printed.
 
     apt-get install nsis    # the peer, for this benchmark only
@@ -14,10 +15,9 @@ fresh prefixes; medians are printed.
 import os
 import shutil
 import statistics
-import subprocess
 import tempfile
-import time
 
+from bench_clock import timed
 from harness import BIN_DIR, SOURCE_DIR, WORK_DIR, Prefix, make_setup
 from install_bench import FILES, TOTAL_MB, add_files
 
@@ -52,24 +52,17 @@ def nsis_script(app_folder, out_exe):
     return "\n".join(lines) + "\n"
 
 
-def timed_until_gone(prefix, exe, args, folder):
-    host = prefix.host_path(folder)
-    start = time.monotonic()
-    proc = prefix.start(exe, args)
-    while os.path.exists(host):
-        if time.monotonic() - start > 600:
-            raise AssertionError(f"{folder} was not removed")
-        time.sleep(0.005)
-    seconds = time.monotonic() - start
-    proc.wait()
-    subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False)
-    return seconds
+def timed_uninstall(prefix, exe, args, folder):
+    """Times an uninstaller as every benchmarked program is timed (bench_clock): its session end
+    covers the copy it hands over to. The folder must be gone by then."""
+    timing = timed(prefix, exe, args)
+    if os.path.exists(prefix.host_path(folder)):
+        raise AssertionError(f"{folder} was not removed")
+    return timing
 
 
 def trivial_start(prefix):
-    start = time.monotonic()
-    prefix.run(HELPER, ["exit", "0"])
-    return time.monotonic() - start
+    return timed(prefix, HELPER, ["exit", "0"])
 
 
 def main():
@@ -96,31 +89,33 @@ def main():
     finally:
         builder.remove()
 
-    results = {"ours": [], "peer": [], "trivial": []}
+    results = {"ours": [], "peer": [], "trivial": [], "trivial process": []}
     for round_ in range(ROUNDS):
         for kind in ("ours", "peer"):
             prefix = Prefix(f"unbench-{kind}-{round_}")
             try:
                 exe = os.path.join(prefix.drive_c, f"{kind}.exe")
                 shutil.copy(os.path.join(work, f"{kind}.exe"), exe)
-                code = prefix.run(exe, ["/silent"] if kind == "ours" else ["/S"], timeout=900).code
-                subprocess.run(["wineserver", "-w"], env=prefix.env(), check=False)
+                code = timed(prefix, exe, ["/silent"] if kind == "ours" else ["/S"]).code
                 if code != 0:
                     raise AssertionError(f"{kind} install exited {code}")
-                results["trivial"].append(trivial_start(prefix))
+                trivial = trivial_start(prefix)
+                results["trivial"].append(trivial.session_end)
+                results["trivial process"].append(trivial.process_end)
                 if kind == "ours":
-                    seconds = timed_until_gone(prefix, OURS + "\\ZelvanUninstall.exe", ["/silent"], OURS)
+                    timing = timed_uninstall(prefix, OURS + "\\ZelvanUninstall.exe", ["/silent"], OURS)
                 else:
-                    seconds = timed_until_gone(prefix, PEER + "\\uninst.exe", ["/S"], PEER)
-                results[kind].append(seconds)
-                print(f"round {round_ + 1}, {kind}: {seconds:.2f} s", flush=True)
+                    timing = timed_uninstall(prefix, PEER + "\\uninst.exe", ["/S"], PEER)
+                results[kind].append(timing.session_end)
+                print(f"round {round_ + 1}, {kind}: {timing.session_end:.2f} s", flush=True)
             finally:
                 prefix.remove()
     shutil.rmtree(work, ignore_errors=True)
 
     trivial = statistics.median(results["trivial"])
     print(f"\nUninstall of {FILES} extra files, {TOTAL_MB} MB; medians of {ROUNDS} interleaved rounds")
-    print(f"  trivial program start: {trivial:.2f} s")
+    print(f"  trivial program: {trivial:.2f} s to the end of Wine's session, "
+          f"{statistics.median(results['trivial process']):.2f} s to its own end")
     for kind, label in (("ours", "ZelvanUninstall.exe"), ("peer", "NSIS uninstaller")):
         wall = statistics.median(results[kind])
         print(f"  {label:22} wall {wall:.2f} s, net {wall - trivial:.2f} s")
