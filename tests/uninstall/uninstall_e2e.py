@@ -341,8 +341,11 @@ class Uninstall(ScenarioTest):
         self.assertEqual(without_copy_traces(installed).differences(without_copy_traces(self.prefix.snapshot())), [])
 
         person = self.prefix.start(UNINSTALLER)
-        box = x_window("Uninstall Zelvan")
-        self.assertIsNotNone(box, "no confirmation was shown")
+        # A second Wine session starts here (it also runs the first copy's deletes at restart); on
+        # a loaded two-core runner that has once taken over a minute.
+        box = x_window("Uninstall Zelvan", timeout=150)
+        self.assertIsNotNone(box, "no confirmation was shown the second time; windows: "
+                             f"{x_window_titles()}; logs: {uninstall_runs(self.prefix)}")
         x_keys(box, "Return")
         done = x_window("Zelvan is removed")
         self.assertIsNotNone(done, "no end message was shown")
