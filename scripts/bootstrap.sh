@@ -11,6 +11,8 @@ packages=(
   xvfb xauth x11-apps x11-utils xdotool imagemagick
   googletest
   libwim-dev xz-utils
+  # Test-only: the signed-release scenario signs and verifies with these.
+  osslsigncode openssl
   fonts-jetbrains-mono
   libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libxcomposite1:i386
 )

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "lzms_encoder.h"
 #include "payload/lzms/buffer_format.h"
 
 namespace zs::standin {
@@ -61,6 +62,36 @@ Outcome decompressBuffer(lzms::ChunkDecoder& chunks, const uint8_t* in, size_t i
     done += plain;
   }
   return at == end ? Outcome::Ok : Outcome::BadData;
+}
+
+uint64_t compressedBound(uint64_t size, uint64_t chunkSize) {
+  const uint64_t chunks = chunkSize == 0 ? 0 : (size + chunkSize - 1) / chunkSize;
+  return kHeaderSize + 4 * chunks + size;
+}
+
+std::vector<uint8_t> compressBuffer(const uint8_t* in, size_t size, uint32_t chunkSize) {
+  std::vector<uint8_t> out(kHeaderSize);
+  std::memcpy(out.data(), kLead, kCheckAt);
+  out[7] = kLzms;
+  const uint64_t field = size < chunkSize ? size : chunkSize;
+  for (int i = 0; i < 8; ++i) {
+    out[8 + i] = static_cast<uint8_t>(static_cast<uint64_t>(size) >> (8 * i));
+    out[16 + i] = static_cast<uint8_t>(field >> (8 * i));
+  }
+  out[kCheckAt] = static_cast<uint8_t>(lzms::crc32(lzms::crc32(0, out.data(), kCheckAt), out.data() + kCheckAt + 1,
+                                                   kHeaderSize - kCheckAt - 1));
+  for (size_t done = 0; done < size;) {
+    const size_t plain = size - done < chunkSize ? size - done : chunkSize;
+    const std::vector<uint8_t> coded = encodeLzmsChunk(in + done, plain);
+    // A chunk as long as its output reads as stored, so a coded one must come out shorter.
+    const bool store = coded.size() >= plain;
+    const uint8_t* bytes = store ? in + done : coded.data();
+    const size_t length = store ? plain : coded.size();
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    out.insert(out.end(), bytes, bytes + length);
+    done += plain;
+  }
+  return out;
 }
 
 }  // namespace zs::standin

@@ -1,5 +1,6 @@
-// What cabinet.dll's Decompress does with a buffer-mode LZMS buffer, written from what is published
-// about the format rather than from the setup's own reader, so that the two check each other.
+// What cabinet.dll's Decompress does with a buffer-mode LZMS buffer, and what Compress writes,
+// written from what is published about the format rather than from the setup's own reader, so
+// that the two check each other.
 //
 // Established (two sources agree, or Windows-made bytes show it):
 //   - the 24-byte header: 0A 51 E5 C0 18 00, a check byte (low 8 bits of the zlib CRC-32 over
@@ -22,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "payload/lzms/lzms_decoder.h"
 
@@ -37,5 +39,15 @@ enum class Outcome {
 // sound; with no output buffer only the header is read.
 Outcome decompressBuffer(lzms::ChunkDecoder& chunks, const uint8_t* in, size_t inSize, uint8_t* out,
                          size_t capacity, uint64_t& total);
+
+// The most bytes compressBuffer writes for `size` bytes in chunks of `chunkSize`: every chunk
+// stored.
+uint64_t compressedBound(uint64_t size, uint64_t chunkSize);
+
+// What Compress writes in buffer mode: the header, then each chunk of `chunkSize` bytes (the last
+// one shorter) coded by the literal LZMS encoder, or stored as it is when coding does not make it
+// shorter. The header's chunk field is the smaller of the total and the chunk size; an empty input
+// is the header alone. `chunkSize` is 65,536 to 67,108,864, the range the API accepts.
+std::vector<uint8_t> compressBuffer(const uint8_t* in, size_t size, uint32_t chunkSize);
 
 }  // namespace zs::standin

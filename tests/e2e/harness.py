@@ -409,10 +409,11 @@ def _snapshot(prefix):
 Prefix.snapshot = _snapshot
 
 
-def make_setup(prefix, out_exe, defines=(), modify=None, stub=None):
+def make_setup(prefix, out_exe, defines=(), modify=None, stub=None, sign=False):
     """Makes a setup from the sample product, optionally changed first: copies examples/zelvan,
     lets modify(folder) change it, builds the payload with zsbuild and puts it into a copy of the
-    stub with zsresource (run under Wine in the given prefix)."""
+    stub with zsresource (run under Wine in the given prefix); with sign, zsbuild --sign then runs
+    the script's Sign command on the finished setup, as the build does."""
     import tempfile
     work = tempfile.mkdtemp(prefix="zs-sample-", dir=WORK_DIR)
     try:
@@ -432,6 +433,8 @@ def make_setup(prefix, out_exe, defines=(), modify=None, stub=None):
         proc = prefix.run(tool, [stub, payload, out_exe])
         if proc.code != 0 or not os.path.exists(out_exe):
             raise AssertionError(f"zsresource failed: {proc.stderr!r}")
+        if sign:
+            subprocess.run(args[:1] + ["--sign", args[1], out_exe] + args[6:], check=True, capture_output=True)
         return out_exe
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -280,6 +280,58 @@ TEST_F(BuilderTest, BadInputNamesTheFileAndLine) {
   EXPECT_NE(message.find("setup.zss:22: ZS17 duplicate [Setup] key 'AppName'"), std::string::npos) << message;
 }
 
+// The uninstaller that goes into the block is a copy of the stub that the script's Sign command
+// has signed: the block, its file line and its digest hold the signed bytes, the stub itself stays
+// as it was, and the copy is gone afterwards. A Sign command that fails, or leaves the copy as it
+// was, stops the build before anything is written.
+TEST_F(BuilderTest, SignLineSignsTheUninstallerCopy) {
+  const std::string stub = read(dir_ / "stub.exe");
+  struct Case {
+    std::string sign;        // the Sign line's command
+    std::string uninstaller;  // the uninstaller's bytes in the block; empty when the build must fail
+    std::string message;     // part of the failure's message
+  };
+  const Case cases[] = {
+      {"sh -c 'printf \" signature\" >> \"$1\"' sign {file}", stub + " signature", ""},
+      {"sh -c 'printf %s \"$1\" | grep -q \"\\.exe$\" && printf \"!\" >> \"$1\"' sign {file}", stub + "!", ""},
+      {"sh -c 'exit 3' sign {file}", "", "the Sign command failed"},
+      {"true {file}", "", "the Sign command left the uninstaller as it was"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ / "payload.bin");
+    std::string message;
+    const bool built = build(script(kGoodFiles, "Sign = " + c.sign + "\n"), message);
+    EXPECT_EQ(read(dir_ / "stub.exe"), stub) << "the build's own stub is never signed: " << c.sign;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_))
+      EXPECT_EQ(entry.path().filename().string().find("ZelvanUninstall"), std::string::npos) << "left behind: " << entry.path();
+    if (c.uninstaller.empty()) {
+      EXPECT_FALSE(built) << c.sign;
+      EXPECT_NE(message.find(c.message), std::string::npos) << message;
+      EXPECT_FALSE(fs::exists(dir_ / "payload.bin")) << c.sign;
+      continue;
+    }
+    ASSERT_TRUE(built) << message;
+    const std::string payload = read(dir_ / "payload.bin");
+    PayloadHeader h;
+    ASSERT_TRUE(readPayloadHeader(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), h));
+    SetupScript parsed;
+    ScriptError error;
+    ASSERT_TRUE(parseSetupScript(payload.substr(kPayloadHeaderSize, h.scriptLength), parsed, error));
+    const FileEntry& last = parsed.files.back();
+    ASSERT_EQ(last.dest, L"{app}\\ZelvanUninstall.exe");
+    const std::string block = payload.substr(kPayloadHeaderSize + h.scriptLength + h.licenseLength);
+    std::vector<uint8_t> plain(h.uncompressedSize);
+    uint64_t needed = 0;
+    lzms::BufferDecoder decoder;
+    ASSERT_EQ(decoder.decompress(reinterpret_cast<const uint8_t*>(block.data()), block.size(), plain.data(),
+                                 plain.size(), needed), lzms::BufferResult::Ok);
+    EXPECT_EQ(std::string(plain.begin() + static_cast<long>(last.off), plain.end()), c.uninstaller);
+    uint8_t digest[32];
+    build::sha256Portable(plain.data() + last.off, last.size, digest);
+    EXPECT_TRUE(digestEqualsHex(digest, last.sha));
+  }
+}
+
 TEST_F(BuilderTest, RefusesMoreThan512MiB) {
   // Sparse files: big on paper, nothing on disk.
   fs::resize_file(dir_ / "stub.exe", 17);

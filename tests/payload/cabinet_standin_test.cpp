@@ -1,6 +1,7 @@
 // The cabinet.dll stand-in, in the prefix it is installed in: loaded the way the setup loads
-// cabinet.dll, it refuses what Microsoft documents as refused, and it leaves cabinet.dll's other
-// exports (which msi.dll imports) working through Wine's own copy.
+// cabinet.dll, it refuses what Microsoft documents as refused, its compressor's output goes back
+// through its decompressor, and it leaves cabinet.dll's other exports (which msi.dll imports)
+// working through Wine's own copy.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <compressapi.h>
@@ -31,6 +32,15 @@ struct Api {
   decltype(&CreateDecompressor) create = exported<decltype(&CreateDecompressor)>(cabinet(), "CreateDecompressor");
   decltype(&Decompress) decompress = exported<decltype(&Decompress)>(cabinet(), "Decompress");
   decltype(&CloseDecompressor) close = exported<decltype(&CloseDecompressor)>(cabinet(), "CloseDecompressor");
+};
+
+struct CompressorApi {
+  decltype(&CreateCompressor) create = exported<decltype(&CreateCompressor)>(cabinet(), "CreateCompressor");
+  decltype(&SetCompressorInformation) set =
+      exported<decltype(&SetCompressorInformation)>(cabinet(), "SetCompressorInformation");
+  decltype(&Compress) compress = exported<decltype(&Compress)>(cabinet(), "Compress");
+  decltype(&CloseCompressor) close = exported<decltype(&CloseCompressor)>(cabinet(), "CloseCompressor");
+  DWORD(WINAPI* openCount)() = exported<DWORD(WINAPI*)()>(cabinet(), "ZsOpenCompressors");
 };
 
 Bytes resourceBytes(const wchar_t* name) {
@@ -110,6 +120,86 @@ TEST(CabinetStandin, BlockModeDecodesOneRawChunk) {
   SetLastError(0);
   EXPECT_FALSE(api.decompress(handle, const_cast<uint8_t*>(block.data()), block.size(), out.data(), out.size(), &written));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << "a closed handle";
+}
+
+// The compressor in buffer mode, as a caller of the documented contract uses it: the block size
+// set, the size asked with no buffer, then the call that fills a buffer of that size. What it
+// writes decompresses to the input; its refusals are the documented ones.
+TEST(CabinetStandin, CompressorFollowsTheBufferModeContract) {
+  const CompressorApi api;
+  const Api back;
+  ASSERT_NE(api.create, nullptr) << "the stand-in has no compressor";
+  ASSERT_NE(api.set, nullptr);
+  ASSERT_NE(api.compress, nullptr);
+  ASSERT_NE(api.close, nullptr);
+  ASSERT_NE(api.openCount, nullptr);
+  const DWORD openBefore = api.openCount();
+
+  COMPRESSOR_HANDLE c = nullptr;
+  SetLastError(0);
+  EXPECT_FALSE(api.create(COMPRESS_ALGORITHM_XPRESS, nullptr, &c));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  ASSERT_TRUE(api.create(COMPRESS_ALGORITHM_LZMS, nullptr, &c)) << GetLastError();
+
+  const struct {
+    COMPRESS_INFORMATION_CLASS what;
+    DWORD value;
+    SIZE_T size;
+    bool taken;
+  } settings[] = {
+      {COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, 65535, sizeof(DWORD), false},
+      {COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, 67108865, sizeof(DWORD), false},
+      {COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, 65536, 2, false},
+      {COMPRESS_INFORMATION_CLASS_LEVEL, 1, sizeof(DWORD), false},
+      {COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, 67108864, sizeof(DWORD), true},
+      {COMPRESS_INFORMATION_CLASS_BLOCK_SIZE, 65536, sizeof(DWORD), true},
+  };
+  for (const auto& s : settings) {
+    SetLastError(0);
+    DWORD value = s.value;
+    EXPECT_EQ(api.set(c, s.what, &value, s.size) != FALSE, s.taken) << s.value;
+    if (!s.taken) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << s.value;
+    }
+  }
+
+  Bytes plain = resourceBytes(L"PLAIN_MIXED");
+  ASSERT_GT(plain.size(), 2u * 65536) << "several chunks of 64 KiB";
+  SIZE_T needed = 0;
+  SetLastError(0);
+  EXPECT_FALSE(api.compress(c, plain.data(), plain.size(), nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  ASSERT_GT(needed, plain.size()) << "room for every chunk stored";
+  Bytes packed(needed);
+  SIZE_T written = 0;
+  SetLastError(0);
+  EXPECT_FALSE(api.compress(c, plain.data(), plain.size(), packed.data(), 30, &written)) << "a buffer too small";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(written, needed);
+  ASSERT_TRUE(api.compress(c, plain.data(), plain.size(), packed.data(), packed.size(), &written)) << GetLastError();
+  ASSERT_LT(written, plain.size()) << "the mixed data shrinks";
+  packed.resize(written);
+  EXPECT_EQ(Bytes(packed.begin(), packed.begin() + 4), (Bytes{0x0A, 0x51, 0xE5, 0xC0}));
+
+  DECOMPRESSOR_HANDLE d = nullptr;
+  ASSERT_TRUE(back.create(COMPRESS_ALGORITHM_LZMS, nullptr, &d));
+  SetLastError(0);
+  EXPECT_FALSE(api.compress(reinterpret_cast<COMPRESSOR_HANDLE>(d), plain.data(), plain.size(), packed.data(),
+                            packed.size(), &written)) << "a decompressor's handle";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  Bytes out(plain.size());
+  SIZE_T size = 0;
+  ASSERT_TRUE(back.decompress(d, packed.data(), packed.size(), out.data(), out.size(), &size)) << GetLastError();
+  EXPECT_EQ(size, plain.size());
+  EXPECT_TRUE(out == plain);
+  EXPECT_TRUE(back.close(d));
+
+  EXPECT_TRUE(api.close(c));
+  SetLastError(0);
+  EXPECT_FALSE(api.compress(c, plain.data(), plain.size(), packed.data(), packed.size(), &written)) << "closed";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(api.close(c)) << "closed twice";
+  EXPECT_EQ(api.openCount(), openBefore);
 }
 
 // msi.dll imports FDICreate, FDICopy and FDIDestroy from cabinet.dll: they must still work.

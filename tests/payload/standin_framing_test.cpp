@@ -1,11 +1,15 @@
 // The cabinet.dll stand-in's reading of the Compression API's buffer format, natively: it reads
 // what the builder's compressor writes, and on damaged framing it comes to the same verdict as the
-// setup's own decoder (the two are written apart, from what is published about the format).
+// setup's own decoder (the two are written apart, from what is published about the format). What
+// its compressor writes reads back through the setup's decoder, its own and wimlib's.
 #include <gtest/gtest.h>
+
+#include <wimlib.h>
 
 #include <functional>
 
 #include "buffer_mode.h"
+#include "lzms_encoder.h"
 #include "lzms_compress.h"
 #include "lzms_test_data.h"
 #include "payload/lzms/buffer_format.h"
@@ -14,6 +18,8 @@ namespace zs::test {
 namespace {
 
 using standin::Outcome;
+
+constexpr size_t kMaxTranslatedSample = 1 << 18;
 
 Bytes compressed(const Bytes& plain, uint64_t chunkSize) {
   std::vector<uint8_t> out;
@@ -125,6 +131,89 @@ TEST(StandinFraming, DamagedFramingGetsTheSameVerdictAsTheSetupsDecoder) {
   Bytes out;
   EXPECT_EQ(standinReads(block, small.size(), total, out), Outcome::Ok);
   EXPECT_TRUE(out == small);
+}
+
+// Raw chunks as wimlib's own LZMS decoder reads them.
+Bytes wimlibDecodes(const Bytes& chunk, size_t size) {
+  wimlib_decompressor* d = nullptr;
+  EXPECT_EQ(wimlib_create_decompressor(WIMLIB_COMPRESSION_TYPE_LZMS, size, &d), 0);
+  Bytes out(size);
+  const int failed = wimlib_decompress(chunk.data(), chunk.size(), out.data(), size, d);
+  wimlib_free_decompressor(d);
+  return failed == 0 ? out : Bytes();
+}
+
+// The x86 code that the translation works on: the machine's 32-bit Windows DLLs, else ELF programs.
+Bytes machineCode(size_t limit) {
+  Bytes code = machineCorpus(kPeFiles, limit);
+  if (code.size() < limit) code = machineCorpus(kElfFiles, limit);
+  return code.size() > limit ? Bytes(code.begin(), code.begin() + static_cast<long>(limit)) : code;
+}
+
+TEST(StandinCompressor, WritesWhatEveryDecoderReadsBack) {
+  const uint32_t kChunk = 65536;
+  const struct {
+    const char* what;
+    Bytes plain;
+    double atMost;  // the largest block, as a share of the input; 0 when it may grow
+  } cases[] = {
+      {"empty", {}, 0},
+      {"one byte", {0x42}, 0},
+      {"eighteen bytes, the shortest the x86 translation touches", Bytes{0x90, 0xE8, 0x10, 0, 0, 0, 0x90, 0xE8, 0x20, 0, 0, 0, 1, 2, 3, 4, 5, 6}, 0},
+      {"text over several chunks, the last one short", pseudoText(3 * kChunk + 7, 2), 0.75},
+      {"random bytes: stored chunks", randomBytes(2 * kChunk + 100, 3), 1.001},
+      {"one repeated letter", repeatedPattern(5 * kChunk, "a"), 0.15},
+      {"counting words", countingWords(kChunk + 5), 0.95},
+      {"x86 code", machineCode(3 * kChunk), 0.95},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes block = standin::compressBuffer(c.plain.data(), c.plain.size(), kChunk);
+    EXPECT_LE(block.size(), standin::compressedBound(c.plain.size(), kChunk));
+    if (c.atMost > 0) {
+      EXPECT_LE(block.size(), c.atMost * c.plain.size());
+    }
+
+    uint64_t total = 0;
+    Bytes out;
+    ASSERT_EQ(standinReads(block, c.plain.size(), total, out), Outcome::Ok);
+    EXPECT_TRUE(out == c.plain) << "the stand-in's own decompressor";
+
+    lzms::BufferDecoder setups;
+    Bytes theirs(c.plain.size() + 1);
+    uint64_t needed = 0;
+    ASSERT_EQ(setups.decompress(block.data(), block.size(), theirs.data(), c.plain.size(), needed), lzms::BufferResult::Ok);
+    theirs.resize(c.plain.size());
+    EXPECT_TRUE(theirs == c.plain) << "the setup's decoder";
+
+    // Each chunk alone, as a raw LZMS stream, through wimlib (whose decompressor crashes when made
+    // for outputs of 1 or 2 bytes, so those are left to the other two).
+    for (size_t done = 0; c.plain.size() >= 3 && done < c.plain.size(); done += kChunk) {
+      const size_t plain = std::min<size_t>(kChunk, c.plain.size() - done);
+      if (plain < 3) continue;
+      const Bytes chunk = standin::encodeLzmsChunk(c.plain.data() + done, plain);
+      const Bytes back = wimlibDecodes(chunk, plain);
+      EXPECT_TRUE(back == Bytes(c.plain.begin() + static_cast<long>(done), c.plain.begin() + static_cast<long>(done + plain)))
+          << "wimlib, chunk at " << done;
+    }
+  }
+}
+
+// The translation only turns relative operands into absolute ones where it finds x86 code; the
+// decoders undo it, so a translation that did nothing would fail the round trip above on code.
+TEST(StandinCompressor, TranslatesX86CallsAndNothingElse) {
+  Bytes code = machineCode(kMaxTranslatedSample);
+  Bytes translated = code;
+  standin::translateX86(translated.data(), translated.size());
+  EXPECT_NE(translated, code) << "x86 code is translated";
+  Bytes text = pseudoText(65536, 9);
+  Bytes same = text;
+  standin::translateX86(same.data(), same.size());
+  EXPECT_EQ(same, text) << "text has no 0xE8, 0xFF 0x15 or REX.W opcode to translate";
+  Bytes shortCall = {0x90, 0xE8, 1, 2, 3, 4, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90};
+  Bytes untouched = shortCall;
+  standin::translateX86(untouched.data(), untouched.size());
+  EXPECT_EQ(untouched, shortCall) << "17 bytes or fewer are never translated";
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* kUninstallerName = "ZelvanUninstall.exe";
+
 // The licence as the setup shows it: UTF-8 without a byte-order mark, CR LF line ends.
 bool normaliseLicence(const std::string& in, std::string& out) {
   std::string_view text(in);
@@ -121,6 +123,80 @@ bool selfCheck(const std::string& payload, const std::vector<uint8_t>& packed, c
   return true;
 }
 
+// The Sign command with {file} replaced by the file's quoted path, run through the shell.
+bool runSignCommand(const std::string& sign, const fs::path& file, std::string& message) {
+  std::string command;
+  // Built up in steps: GCC 12 warns falsely (-Wrestrict) on "\"" + text + "\"" here.
+  std::string quoted = "\"";
+  quoted += pathText(file);
+  quoted += '"';
+  for (size_t i = 0; i < sign.size();) {
+    if (sign.compare(i, 6, "{file}") == 0) {
+      command += quoted;
+      i += 6;
+    } else {
+      command.push_back(sign[i++]);
+    }
+  }
+  const int status = std::system(command.c_str());
+  if (status != 0) {
+    message = "the Sign command failed (status " + std::to_string(status) + "): " + command;
+    return false;
+  }
+  return true;
+}
+
+// The uninstaller that goes into the block when the script signs: a copy of the stub, signed by the
+// script's Sign command, so that the installed uninstaller carries the same signature as the setup.
+// The build's own stub is never touched (other setups are made from it). The copy keeps the name
+// ZelvanUninstall.exe, since signing tools tell a program by its name, and is removed when the
+// build is done with it.
+class SignedUninstaller {
+ public:
+  SignedUninstaller() = default;
+  SignedUninstaller(const SignedUninstaller&) = delete;
+  SignedUninstaller& operator=(const SignedUninstaller&) = delete;
+  ~SignedUninstaller() {
+    std::error_code ec;
+    if (!folder_.empty()) fs::remove_all(folder_, ec);
+  }
+
+  bool make(const std::string& sign, const fs::path& stub, const fs::path& payloadOut, std::string& message) {
+    std::string original;
+    if (!readWhole(stub, original)) {
+      message = pathText(stub) + ": the setup stub cannot be read";
+      return false;
+    }
+    folder_ = payloadOut;
+    folder_ += ".signing";
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+    fs::create_directories(folder_, ec);
+    path_ = folder_ / kUninstallerName;
+    if (ec || !writeWhole(path_, original, message)) {
+      message = pathText(path_) + ": the copy of the stub to sign cannot be written";
+      return false;
+    }
+    if (!runSignCommand(sign, path_, message)) return false;
+    std::string signedBytes;
+    if (!readWhole(path_, signedBytes)) {
+      message = pathText(path_) + ": the signed uninstaller cannot be read";
+      return false;
+    }
+    if (signedBytes == original) {
+      message = "the Sign command left the uninstaller as it was: " + sign;
+      return false;
+    }
+    return true;
+  }
+
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path folder_;
+  fs::path path_;
+};
+
 }  // namespace
 
 // The order of the stages is the order in which faults are reported: a script with several
@@ -149,11 +225,26 @@ bool buildPayload(const BuildOptions& options, BuildReport& report, std::string&
   std::string block;
   if (!readBlock(files, block, fault)) return at(fault);
 
-  const EmbeddedScript script = embedScript(source, files, hasUninstaller);
+  EmbeddedScript script = embedScript(source, files, hasUninstaller);
   SetupScript parsed;
   if (!checkEmbeddedScript(script, parsed, fault)) return at(fault);
   std::string licence;
   if (!readLicence(source, scriptFolder, licence, fault)) return at(fault);
+
+  // Signed only once the script and its files are known to be sound (a signing service may count
+  // or time-stamp each call); the uninstaller is the block's last file, so only it is read again.
+  SignedUninstaller signedUninstaller;
+  if (hasUninstaller && !source.sign.empty()) {
+    if (!signedUninstaller.make(source.sign, options.stub, options.payloadOut, message)) return false;
+    std::vector<BlockFile> uninstaller{files.back()};
+    uninstaller.front().path = signedUninstaller.path();
+    block.resize(files.back().off);
+    if (!readBlock(uninstaller, block, fault)) return at(fault);
+    files.back() = uninstaller.front();
+    script = embedScript(source, files, hasUninstaller);
+    parsed = SetupScript{};
+    if (!checkEmbeddedScript(script, parsed, fault)) return at(fault);
+  }
 
   std::vector<uint8_t> packed;
   if (!compressBlock(block, options, packed, message)) return false;
@@ -182,26 +273,7 @@ bool signFile(const fs::path& scriptPath, const fs::path& file,
     message = pathText(scriptPath) + ":" + std::to_string(fault.line) + ": " + fault.text;
     return false;
   }
-  if (source.sign.empty()) return true;
-  std::string command;
-  // Built up in steps: GCC 12 warns falsely (-Wrestrict) on "\"" + text + "\"" here.
-  std::string quoted = "\"";
-  quoted += pathText(file);
-  quoted += '"';
-  for (size_t i = 0; i < source.sign.size();) {
-    if (source.sign.compare(i, 6, "{file}") == 0) {
-      command += quoted;
-      i += 6;
-    } else {
-      command.push_back(source.sign[i++]);
-    }
-  }
-  const int status = std::system(command.c_str());
-  if (status != 0) {
-    message = "the Sign command failed (status " + std::to_string(status) + "): " + command;
-    return false;
-  }
-  return true;
+  return source.sign.empty() || runSignCommand(source.sign, file, message);
 }
 
 }  // namespace zs::build
