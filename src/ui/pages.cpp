@@ -153,15 +153,6 @@ float badge(Canvas& c, const Frame& f, std::wstring_view text, float top) {
 
 // ---- The frame ----
 
-// Where a stage of the run stands, as its entry in the rail shows it.
-enum class Stage : int { Current = 0, Pending = 1, Done = 2, Failed = 3 };
-
-struct RailEntry {
-  const wchar_t* name;
-  const wchar_t* sub;
-  Stage state;
-};
-
 Colour stageColour(Stage state) {
   switch (state) {
     case Stage::Current: return Colour::BodyText;
@@ -171,6 +162,8 @@ Colour stageColour(Stage state) {
   }
   return Colour::BodyText;
 }
+
+}  // namespace
 
 std::vector<RailEntry> railEntries(const UiState& s) {
   if (s.role == Role::Uninstall) {
@@ -206,6 +199,8 @@ std::vector<RailEntry> railEntries(const UiState& s) {
               {L"Install", L"Copy and optimize", Stage::Pending}, finish};
   }
 }
+
+namespace {
 
 void drawRailMark(Canvas& c, PointF centre, Stage state, float p) {
   const float r = 9;

@@ -1,0 +1,138 @@
+// zs-a11y-client: what a screen reader sees of a top-level window, for tests.
+//
+//   zs-a11y-client tree TITLE           prints the client object and each child, one a line:
+//                                       id, role, state bits, name, value, description, default
+//                                       action and location, separated by tabs
+//   zs-a11y-client do TITLE NAME [N]    the default action of the N-th (from 1) child named NAME
+//   zs-a11y-client focus TITLE NAME     takes the focus to the child named NAME
+//
+// Exit code 0 on success, 2 when the window is not there, 3 when no such child, 4 when a call
+// fails. Only AccessibleObjectFromWindow and IAccessible are used, as by any MSAA client.
+#include <windows.h>
+#include <oleacc.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+void out(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Tabs and line ends inside a property would break the line format.
+std::wstring clean(BSTR b) {
+  std::wstring s = b != nullptr ? std::wstring(b, SysStringLen(b)) : L"";
+  for (wchar_t& c : s)
+    if (c == L'\t') c = L' ';
+    else if (c == L'\n') c = 0x2424;  // a visible stand-in for a line break
+    else if (c == L'\r') c = L' ';
+  return s;
+}
+
+std::wstring property(IAccessible* a, LONG id, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*)) {
+  VARIANT child;
+  child.vt = VT_I4;
+  child.lVal = id;
+  BSTR b = nullptr;
+  std::wstring s;
+  if (SUCCEEDED((a->*get)(child, &b))) s = clean(b);
+  SysFreeString(b);
+  return s;
+}
+
+LONG number(IAccessible* a, LONG id, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*)) {
+  VARIANT child;
+  child.vt = VT_I4;
+  child.lVal = id;
+  VARIANT v;
+  VariantInit(&v);
+  if (FAILED((a->*get)(child, &v)) || v.vt != VT_I4) return -1;
+  return v.lVal;
+}
+
+std::wstring line(IAccessible* a, LONG id) {
+  VARIANT child;
+  child.vt = VT_I4;
+  child.lVal = id;
+  LONG x = 0, y = 0, w = 0, h = 0;
+  a->accLocation(&x, &y, &w, &h, child);
+  wchar_t head[64];
+  swprintf(head, 64, L"%ld\t0x%lx\t0x%lx\t", id, number(a, id, &IAccessible::get_accRole),
+           number(a, id, &IAccessible::get_accState));
+  wchar_t where[64];
+  swprintf(where, 64, L"%ld,%ld,%ld,%ld", x, y, w, h);
+  return head + property(a, id, &IAccessible::get_accName) + L"\t" + property(a, id, &IAccessible::get_accValue) +
+         L"\t" + property(a, id, &IAccessible::get_accDescription) + L"\t" +
+         property(a, id, &IAccessible::get_accDefaultAction) + L"\t" + where + L"\n";
+}
+
+// The id of the n-th child with the name; 0 when there is none.
+LONG childNamed(IAccessible* a, const std::wstring& name, long nth) {
+  LONG count = 0;
+  if (FAILED(a->get_accChildCount(&count))) return 0;
+  for (LONG id = 1; id <= count; ++id)
+    if (property(a, id, &IAccessible::get_accName) == name && --nth == 0) return id;
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) {
+    out(L"usage: zs-a11y-client tree|do|focus TITLE [NAME [N]]\n");
+    return 1;
+  }
+  std::wstring command = argv[1];
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  HWND window = FindWindowW(nullptr, argv[2]);
+  if (window == nullptr) {
+    out(L"no window\n");
+    return 2;
+  }
+  IAccessible* a = nullptr;
+  HRESULT hr = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                          reinterpret_cast<void**>(&a));
+  if (FAILED(hr) || a == nullptr) {
+    wchar_t text[80];
+    swprintf(text, 80, L"AccessibleObjectFromWindow failed: 0x%08lx\n", static_cast<unsigned long>(hr));
+    out(text);
+    return 4;
+  }
+  int code = 0;
+  if (command == L"tree") {
+    LONG count = 0;
+    hr = a->get_accChildCount(&count);
+    std::wstring all = line(a, CHILDID_SELF);
+    for (LONG id = 1; SUCCEEDED(hr) && id <= count; ++id) all += line(a, id);
+    out(all);
+    if (FAILED(hr)) code = 4;
+  } else if (argc >= 4 && (command == L"do" || command == L"focus")) {
+    LONG id = childNamed(a, argv[3], argc >= 5 ? wcstol(argv[4], nullptr, 10) : 1);
+    if (id == 0) {
+      out(L"no such child\n");
+      code = 3;
+    } else {
+      VARIANT child;
+      child.vt = VT_I4;
+      child.lVal = id;
+      hr = command == L"do" ? a->accDoDefaultAction(child) : a->accSelect(SELFLAG_TAKEFOCUS, child);
+      if (FAILED(hr)) {
+        wchar_t text[80];
+        swprintf(text, 80, L"the call failed: 0x%08lx\n", static_cast<unsigned long>(hr));
+        out(text);
+        code = 4;
+      }
+    }
+  } else {
+    out(L"unknown command\n");
+    code = 1;
+  }
+  a->Release();
+  CoUninitialize();
+  return code;
+}
