@@ -233,7 +233,7 @@ void drawRail(Canvas& c, const UiState& s, const Frame& f) {
     std::vector<std::wstring> sub = wrapText(e.sub, textWidth, 11);
     float height = 10 + f.l13 + 2 + f.l11 * static_cast<float>(sub.size()) + 10;
     RectF r = {left, y, right, y + height};
-    if (e.state == Stage::Current) c.fillRoundRect(r, 8, Colour::Focus);
+    if (e.state == Stage::Current) c.fillRoundRect(r, 8, Colour::CurrentStage);
     PointF centre = {left + kRailPad + 9, y + 10 + f.l13 / 2};
     marks.push_back(centre);
     drawRailMark(c, centre, e.state, f.p);

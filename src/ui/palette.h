@@ -27,12 +27,13 @@ enum class Colour : int {
   Accent = 13,
   AccentHover = 14,
   AccentPressed = 15,
-  Focus = 16,
+  Focus = 16,  // the keyboard focus, drawn around what has it
   Track = 18,
   Success = 22,
   SuccessFill = 23,
   Error = 28,
   ErrorFill = 29,
+  CurrentStage = 34,  // the rail's current stage: a soft tint that its texts stay readable on
   CloseHover = 42,
   Shadow = 45,
   Dim = 46,
