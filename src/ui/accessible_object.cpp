@@ -100,26 +100,12 @@ class AccessibleClient final : public IAccessible {
                 [this](const AccessibleNode* n) { return n ? n->description : accessibleWindowDescription(*state_); });
   }
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* out) override {
-    if (out == nullptr) return E_POINTER;
-    VariantInit(out);
-    std::vector<AccessibleNode> nodes;
-    const AccessibleNode* n = nullptr;
-    HRESULT hr = node(child, nodes, n);
-    if (FAILED(hr)) return hr;
-    out->vt = VT_I4;
-    out->lVal = static_cast<LONG>(n ? n->role : AccessibleRole::Client);
-    return S_OK;
+    return number(child, out, [](const AccessibleNode* n) { return static_cast<LONG>(n ? n->role : AccessibleRole::Client); });
   }
   HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* out) override {
-    if (out == nullptr) return E_POINTER;
-    VariantInit(out);
-    std::vector<AccessibleNode> nodes;
-    const AccessibleNode* n = nullptr;
-    HRESULT hr = node(child, nodes, n);
-    if (FAILED(hr)) return hr;
-    out->vt = VT_I4;
-    out->lVal = n ? stateBits(n->states) : (STATE_SYSTEM_FOCUSABLE | (GetFocus() == window_ ? STATE_SYSTEM_FOCUSED : 0));
-    return S_OK;
+    return number(child, out, [this](const AccessibleNode* n) {
+      return n ? stateBits(n->states) : STATE_SYSTEM_FOCUSABLE | (GetFocus() == window_ ? STATE_SYSTEM_FOCUSED : 0);
+    });
   }
   HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT, BSTR* out) override { return none(out); }
   HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, LONG* topic) override {
@@ -256,6 +242,18 @@ class AccessibleClient final : public IAccessible {
     if (FAILED(hr)) return hr;
     *out = textOrNull(read(n));
     return *out != nullptr ? S_OK : S_FALSE;
+  }
+  template <typename Read>
+  HRESULT number(const VARIANT& child, VARIANT* out, Read read) const {
+    if (out == nullptr) return E_POINTER;
+    VariantInit(out);
+    std::vector<AccessibleNode> nodes;
+    const AccessibleNode* n = nullptr;
+    HRESULT hr = node(child, nodes, n);
+    if (FAILED(hr)) return hr;
+    out->vt = VT_I4;
+    out->lVal = static_cast<LONG>(read(n));
+    return S_OK;
   }
   HRESULT none(BSTR* out) const {
     if (out == nullptr) return E_POINTER;

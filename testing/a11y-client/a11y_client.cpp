@@ -4,7 +4,8 @@
 //                                       id, role, state bits, name, value, description, default
 //                                       action and location, separated by tabs
 //   zs-a11y-client do TITLE NAME [N]    the default action of the N-th (from 1) child named NAME
-//   zs-a11y-client focus TITLE NAME     takes the focus to the child named NAME
+//                                       among those that have one
+//   zs-a11y-client focus TITLE NAME [N] takes the focus to the N-th focusable child named NAME
 //
 // Exit code 0 on success, 2 when the window is not there, 3 when no such child, 4 when a call
 // fails. Only AccessibleObjectFromWindow and IAccessible are used, as by any MSAA client.
@@ -71,12 +72,17 @@ std::wstring line(IAccessible* a, LONG id) {
          property(a, id, &IAccessible::get_accDefaultAction) + L"\t" + where + L"\n";
 }
 
-// The id of the n-th child with the name; 0 when there is none.
-LONG childNamed(IAccessible* a, const std::wstring& name, long nth) {
+// The id of the n-th child with the name that can be acted on (it has a default action, or for
+// the focus, it is focusable); 0 when there is none.
+LONG childNamed(IAccessible* a, const std::wstring& name, long nth, bool toFocus) {
   LONG count = 0;
   if (FAILED(a->get_accChildCount(&count))) return 0;
-  for (LONG id = 1; id <= count; ++id)
-    if (property(a, id, &IAccessible::get_accName) == name && --nth == 0) return id;
+  for (LONG id = 1; id <= count; ++id) {
+    if (property(a, id, &IAccessible::get_accName) != name) continue;
+    bool usable = toFocus ? (number(a, id, &IAccessible::get_accState) & STATE_SYSTEM_FOCUSABLE) != 0
+                          : !property(a, id, &IAccessible::get_accDefaultAction).empty();
+    if (usable && --nth == 0) return id;
+  }
   return 0;
 }
 
@@ -105,14 +111,23 @@ int wmain(int argc, wchar_t** argv) {
   }
   int code = 0;
   if (command == L"tree") {
-    LONG count = 0;
-    hr = a->get_accChildCount(&count);
-    std::wstring all = line(a, CHILDID_SELF);
-    for (LONG id = 1; SUCCEEDED(hr) && id <= count; ++id) all += line(a, id);
+    // The window may change page while it is read: read again until the page and the number of
+    // children are the same before and after.
+    std::wstring all;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      LONG count = 0, after = -1;
+      std::wstring before = property(a, CHILDID_SELF, &IAccessible::get_accName);
+      hr = a->get_accChildCount(&count);
+      all = line(a, CHILDID_SELF);
+      for (LONG id = 1; SUCCEEDED(hr) && id <= count; ++id) all += line(a, id);
+      if (FAILED(hr) || FAILED(a->get_accChildCount(&after))) break;
+      if (after == count && property(a, CHILDID_SELF, &IAccessible::get_accName) == before) break;
+      Sleep(100);
+    }
     out(all);
     if (FAILED(hr)) code = 4;
   } else if (argc >= 4 && (command == L"do" || command == L"focus")) {
-    LONG id = childNamed(a, argv[3], argc >= 5 ? wcstol(argv[4], nullptr, 10) : 1);
+    LONG id = childNamed(a, argv[3], argc >= 5 ? wcstol(argv[4], nullptr, 10) : 1, command == L"focus");
     if (id == 0) {
       out(L"no such child\n");
       code = 3;
