@@ -6,6 +6,10 @@
 //   zs-a11y-client do TITLE NAME [N]    the default action of the N-th (from 1) child named NAME
 //                                       among those that have one
 //   zs-a11y-client focus TITLE NAME [N] takes the focus to the N-th focusable child named NAME
+//   zs-a11y-client events TITLE MS      listens to the window's events for MS milliseconds, as a
+//                                       screen reader does (out of context): prints "listening",
+//                                       then a line per event: event, object, child and the name
+//                                       of what it is about
 //
 // Exit code 0 on success, 2 when the window is not there, 3 when no such child, 4 when a call
 // fails. Only AccessibleObjectFromWindow and IAccessible are used, as by any MSAA client.
@@ -86,6 +90,45 @@ LONG childNamed(IAccessible* a, const std::wstring& name, long nth, bool toFocus
   return 0;
 }
 
+// The events of one window's process, with the name of what each is about, read back through
+// AccessibleObjectFromEvent as a reader does.
+HWND g_listened = nullptr;
+
+void CALLBACK onEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD) {
+  if (window != g_listened || object != OBJID_CLIENT) return;
+  IAccessible* about = nullptr;
+  VARIANT which;
+  VariantInit(&which);
+  std::wstring name;
+  if (SUCCEEDED(AccessibleObjectFromEvent(window, static_cast<DWORD>(object), static_cast<DWORD>(child), &about,
+                                          &which)) && about != nullptr) {
+    BSTR b = nullptr;
+    if (SUCCEEDED(about->get_accName(which, &b))) name = clean(b);
+    SysFreeString(b);
+    about->Release();
+  }
+  wchar_t head[64];
+  swprintf(head, 64, L"0x%04lx\t%ld\t%ld\t", event, object, child);
+  out(head + name + L"\n");
+}
+
+int listen(HWND window, DWORD ms) {
+  g_listened = window;
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  HWINEVENTHOOK hook = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, onEvent, process, 0, WINEVENT_OUTOFCONTEXT);
+  if (hook == nullptr) return 4;
+  out(L"listening\n");
+  ULONGLONG end = GetTickCount64() + ms;
+  while (GetTickCount64() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  UnhookWinEvent(hook);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -99,6 +142,11 @@ int wmain(int argc, wchar_t** argv) {
   if (window == nullptr) {
     out(L"no window\n");
     return 2;
+  }
+  if (command == L"events") {
+    int code = listen(window, argc >= 4 ? wcstoul(argv[3], nullptr, 10) : 5000);
+    CoUninitialize();
+    return code;
   }
   IAccessible* a = nullptr;
   HRESULT hr = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,

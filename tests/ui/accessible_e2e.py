@@ -1,7 +1,8 @@
 """The drawn window as a screen reader gets it, under a private Xvfb.
 
 A separate test-only program, zs-a11y-client.exe, reads the window's MSAA tree from another process
-(AccessibleObjectFromWindow and IAccessible alone) and carries out default actions. Through it alone
+(AccessibleObjectFromWindow and IAccessible alone), carries out default actions and listens to the
+window's events as a screen reader does. Through it alone
 an install is done (accept, Next, Install, Close) and then an uninstall (Uninstall, the question
 "Zelvan is open" answered with "Close Zelvan", Close), and every page met is checked for its names,
 roles and states."""
@@ -20,6 +21,8 @@ CLIENT_ROLE, DIALOG, LINK, LIST, LIST_ITEM, STATIC, TEXT, PUSH, CHECK, PROGRESS 
     0x0A, 0x12, 0x1E, 0x21, 0x22, 0x29, 0x2A, 0x2B, 0x2C, 0x30)
 UNAVAILABLE, SELECTED, FOCUSED, CHECKED, READONLY, DEFAULT, FOCUSABLE = (
     0x1, 0x2, 0x4, 0x10, 0x40, 0x100, 0x100000)
+
+EVENT_DIALOGSTART, EVENT_FOCUS, EVENT_NAMECHANGE = 0x0010, 0x8005, 0x800C
 
 xserver = None
 
@@ -96,6 +99,19 @@ class ScreenReader(ScenarioTest):
         code, out = self.client("do", title, name, str(n))
         self.assertEqual(code, 0, f"default action of {name!r}: {out}")
 
+    def listen(self, title, ms):
+        """The client listening to the window's events from now on, as a reader does."""
+        proc = subprocess.Popen(["wine", CLIENT, "events", title, str(ms)], cwd=self.prefix.drive_c,
+                                env=self.prefix.env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        self.assertEqual(proc.stdout.readline().decode().strip(), "listening")
+        return proc
+
+    def heard(self, listener):
+        """(event, child, name) of each event the listener heard."""
+        out = listener.communicate(timeout=60)[0].decode("utf-8", errors="replace")
+        return [(int(e, 16), int(c), n) for e, _, c, n in (l.split("\t") for l in out.splitlines() if l)]
+
     def start(self, exe, *args, title):
         proc = self.prefix.start(exe, list(args))
         self.addCleanup(lambda: (proc.poll() is None and proc.kill(),
@@ -126,8 +142,13 @@ class ScreenReader(ScenarioTest):
         self.assertTrue(ticked.find("Next", PUSH).has(DEFAULT))
         self.assertFalse(ticked.find("Next", PUSH).has(UNAVAILABLE))
 
+        listener = self.listen(title, 3000)
         self.act(title, "Next")
         options = self.page(title, "Options")
+        # A reader hears the new page by the window's name and the focus landing on Install.
+        heard = self.heard(listener)
+        self.assertIn((EVENT_NAMECHANGE, 0, "Options"), heard)
+        self.assertIn((EVENT_FOCUS, options.find("Install", PUSH).id, "Install"), heard)
         self.assertEqual(options.window.description, "Setup \u00b7 Step 2 of 4")
         self.assertEqual(options.find("Install folder", TEXT).value, PF)
         self.assertTrue(options.find("Install", PUSH).has(FOCUSED | DEFAULT))
@@ -157,6 +178,7 @@ class ScreenReader(ScenarioTest):
         self.assertEqual(confirm.window.description, "Uninstall \u00b7 Step 1 of 3")
         self.assertTrue(confirm.find("Uninstall", PUSH).has(FOCUSED | DEFAULT))
         self.assertIsNotNone(confirm.find("Cancel", PUSH))
+        listener = self.listen(title, 6000)
         self.act(title, "Uninstall")
         asked = []
         self.assertTrue(wait_for(lambda: bool(asked.append(self.tree(title)) or
@@ -167,6 +189,9 @@ class ScreenReader(ScenarioTest):
         self.assertIn("Save your work first.", question.children[0].description)
         self.assertEqual(question.names(PUSH), ["Cancel", "Close Zelvan"])
         self.assertTrue(question.find("Close Zelvan", PUSH).has(FOCUSED | DEFAULT))
+        heard = self.heard(listener)
+        self.assertIn((EVENT_DIALOGSTART, 1, "Zelvan is open"), heard)
+        self.assertIn((EVENT_FOCUS, question.find("Close Zelvan", PUSH).id, "Close Zelvan"), heard)
         self.act(title, "Close Zelvan")
         removed = self.page(title, "Zelvan is removed", timeout=120)
         self.assertEqual(removed.window.description, "Uninstall \u00b7 Step 3 of 3")
