@@ -6,6 +6,7 @@
 //   zs-a11y-client do TITLE NAME [N]    the default action of the N-th (from 1) child named NAME
 //                                       among those that have one
 //   zs-a11y-client focus TITLE NAME [N] takes the focus to the N-th focusable child named NAME
+//   zs-a11y-client controls TITLE       the same for each visible child window (a standard control)
 //   zs-a11y-client events TITLE MS      listens to the window's events for MS milliseconds, as a
 //                                       screen reader does (out of context): prints "listening",
 //                                       then a line per event: event, object, child and the name
@@ -60,20 +61,35 @@ LONG number(IAccessible* a, LONG id, HRESULT (STDMETHODCALLTYPE IAccessible::*ge
   return v.lVal;
 }
 
-std::wstring line(IAccessible* a, LONG id) {
+std::wstring line(IAccessible* parent, LONG index) {
+  // A child that is an object of its own (a standard control's window) answers for itself.
+  IAccessible* a = parent;
+  LONG id = index;
   VARIANT child;
   child.vt = VT_I4;
-  child.lVal = id;
+  child.lVal = index;
+  IDispatch* own = nullptr;
+  IAccessible* ownAccessible = nullptr;
+  if (index != CHILDID_SELF && parent->get_accChild(child, &own) == S_OK && own != nullptr &&
+      SUCCEEDED(own->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&ownAccessible)))) {
+    a = ownAccessible;
+    id = CHILDID_SELF;
+    child.lVal = CHILDID_SELF;
+  }
+  if (own != nullptr) own->Release();
   LONG x = 0, y = 0, w = 0, h = 0;
   a->accLocation(&x, &y, &w, &h, child);
   wchar_t head[64];
-  swprintf(head, 64, L"%ld\t0x%lx\t0x%lx\t", id, number(a, id, &IAccessible::get_accRole),
+  swprintf(head, 64, L"%ld\t0x%lx\t0x%lx\t", index, number(a, id, &IAccessible::get_accRole),
            number(a, id, &IAccessible::get_accState));
   wchar_t where[64];
   swprintf(where, 64, L"%ld,%ld,%ld,%ld", x, y, w, h);
-  return head + property(a, id, &IAccessible::get_accName) + L"\t" + property(a, id, &IAccessible::get_accValue) +
-         L"\t" + property(a, id, &IAccessible::get_accDescription) + L"\t" +
-         property(a, id, &IAccessible::get_accDefaultAction) + L"\t" + where + L"\n";
+  std::wstring text = head + property(a, id, &IAccessible::get_accName) + L"\t" +
+                      property(a, id, &IAccessible::get_accValue) + L"\t" +
+                      property(a, id, &IAccessible::get_accDescription) + L"\t" +
+                      property(a, id, &IAccessible::get_accDefaultAction) + L"\t" + where + L"\n";
+  if (ownAccessible != nullptr) ownAccessible->Release();
+  return text;
 }
 
 // The id of the n-th child with the name that can be acted on (it has a default action, or for
@@ -129,6 +145,17 @@ int listen(HWND window, DWORD ms) {
   return 0;
 }
 
+BOOL CALLBACK addControl(HWND control, LPARAM all) {
+  if (!IsWindowVisible(control)) return TRUE;
+  IAccessible* a = nullptr;
+  if (SUCCEEDED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                           reinterpret_cast<void**>(&a))) && a != nullptr) {
+    *reinterpret_cast<std::wstring*>(all) += line(a, CHILDID_SELF);
+    a->Release();
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -142,6 +169,13 @@ int wmain(int argc, wchar_t** argv) {
   if (window == nullptr) {
     out(L"no window\n");
     return 2;
+  }
+  if (command == L"controls") {
+    std::wstring all;
+    EnumChildWindows(window, addControl, reinterpret_cast<LPARAM>(&all));
+    out(all);
+    CoUninitialize();
+    return 0;
   }
   if (command == L"events") {
     int code = listen(window, argc >= 4 ? wcstoul(argv[3], nullptr, 10) : 5000);

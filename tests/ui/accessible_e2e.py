@@ -5,7 +5,7 @@ A separate test-only program, zs-a11y-client.exe, reads the window's MSAA tree f
 window's events as a screen reader does. Through it alone
 an install is done (accept, Next, Install, Close) and then an uninstall (Uninstall, the question
 "Zelvan is open" answered with "Close Zelvan", Close), and every page met is checked for its names,
-roles and states."""
+roles and states. Plain mode's standard controls carry the same names."""
 import os
 import subprocess
 import time
@@ -201,6 +201,24 @@ class ScreenReader(ScenarioTest):
         subprocess.run(["wineserver", "-w"], env=self.prefix.env(), check=False, timeout=180)
         self.assertFalse(os.path.exists(self.prefix.host_path(PF + "\\Zelvan.exe")))
         self.assertIn("Exit code 0", LogFile(self.prefix.logs("Zelvan-Uninstall")[-1]).lines)
+
+    def test_plain_mode_controls_carry_the_drawn_window_names(self):
+        # Without Direct2D the setup shows its standard controls, which Windows' own objects name.
+        self.prefix.overrides = "d2d1="
+        proc = self.start(SETUP, "/norun", title="Install Zelvan")
+        time.sleep(1.0)
+        proc_code, out = self.client("controls", "Install Zelvan")
+        self.assertEqual(proc_code, 0, out)
+        controls = Tree("0\t0xa\t0x0\t\t\t\t\t0,0,0,0\n" + out).children
+        names = [c.name for c in controls]
+        for name in ["License agreement", "I accept the license agreement", "Install folder", "Browse\u2026",
+                     "Cancel", "Install"]:
+            self.assertIn(name, names)
+        licence = [c for c in controls if c.name == "License agreement"][0]
+        self.assertEqual(licence.role, TEXT)
+        self.assertTrue(licence.has(READONLY) and licence.value, "the licence box reads as its text")
+        folder = [c for c in controls if c.name == "Install folder" and c.role == TEXT][0]
+        self.assertEqual(folder.value, PF)
 
 
 if __name__ == "__main__":
