@@ -298,7 +298,7 @@ void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
             Colour::BodyText);
 
   bool focused = s.question == Question::None && s.focus == Element::LicenseBox;
-  c.borderedRoundRect(l.box, 6, focused ? Colour::Focus : Colour::Field, Colour::Rail);
+  c.borderedRoundRect(l.box, 6, focused ? Colour::Focus : Colour::ControlEdge, Colour::Rail);
   c.pushClip(inflate(l.box, -f.p));
   float scroll = static_cast<float>(std::clamp(s.licenseScroll, 0, licenseMaxScroll(s)));
   float offset = (kLicenseLine - f.l12) / 2;
@@ -335,7 +335,8 @@ void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   bool live = s.question == Question::None;
   c.text(kFolderLabel, {f.inner.left, o.labelTop}, 13, Weight::Medium, Colour::StrongText);
   // Filled like the real folder box, so that the box sits in the field without a seam.
-  c.borderedRoundRect(o.field, 6, live && s.focus == Element::Folder ? Colour::Focus : Colour::Field, Colour::Field);
+  c.borderedRoundRect(o.field, 6, live && s.focus == Element::Folder ? Colour::Focus : Colour::ControlEdge,
+                    Colour::Field);
   if (!s.editShown) {
     float x = o.field.left + 12;
     std::wstring shown = fitLine(s.folder, o.field.right - 12 - x, 13, true);

@@ -20,6 +20,7 @@ enum class Colour : int {
   Rail = 5,
   SubtleFill = 6,
   PendingMark = 7,
+  ControlEdge = 7,  // the edge of a field or an unticked box: 3:1 against the card at least
   Border = 8,
   StrongText = 9,
   BodyText = 11,

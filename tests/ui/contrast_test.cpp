@@ -1,7 +1,7 @@
 // Colours that everyone can see: every text a page draws against what is under it, the focus
-// ring against what surrounds it, and the marks that tell a check box's or switch's state against
-// their background, in every theme, worked out from the palette and from the drawing itself.
-// Text needs 4.5:1 (3:1 from size 18 on), the ring and the marks 3:1; the contrast theme's text
+// ring against what surrounds it, and the fields' boundaries and the marks that tell a check box's
+// or switch's state against their background, in every theme, worked out from the palette and from the drawing itself.
+// Text needs 4.5:1 (3:1 from size 18 on), the ring, the boundaries and the marks 3:1; the contrast theme's text
 // aims at 7:1. Disabled buttons and the page dimmed under a question are exempt, as they cannot be
 // used.
 #include <gtest/gtest.h>
@@ -207,11 +207,17 @@ TEST(Contrast, EveryDrawnPairMeetsTheLevelInEveryTheme) {
         judge(theme, "focus", r.colour, c.fills, r.fillsBefore, r.rect.left + 1.5f, y, 3.0);
         judge(theme, "focus", r.colour, c.fills, r.fillsBefore, r.rect.left - 1, y, 3.0);
       }
-      // The accept box and the task switches: the first shape inside each tells its state.
+      // The fields, the accept box and the task switches: the first shape inside each is its
+      // boundary, or tells its state.
       std::vector<RectF> boxes;
-      if (s.question == Question::None && s.page == Page::Welcome) boxes.push_back(licenseLayout(f).accept);
-      if (s.question == Question::None && s.page == Page::Options)
+      if (s.question == Question::None && s.page == Page::Welcome) {
+        boxes.push_back(licenseLayout(f).box);
+        boxes.push_back(licenseLayout(f).accept);
+      }
+      if (s.question == Question::None && s.page == Page::Options) {
+        boxes.push_back(optionsLayout(s, f).field);
         for (const TaskRow& t : optionsLayout(s, f).tasks) boxes.push_back(t.toggle);
+      }
       for (const RectF& box : boxes)
         for (const auto& o : c.outlines)
           if (o.rect.left >= box.left - 0.01f && o.rect.right <= box.right + 0.01f && o.rect.top >= box.top - 0.01f &&
