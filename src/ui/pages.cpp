@@ -153,15 +153,6 @@ float badge(Canvas& c, const Frame& f, std::wstring_view text, float top) {
 
 // ---- The frame ----
 
-// Where a stage of the run stands, as its entry in the rail shows it.
-enum class Stage : int { Current = 0, Pending = 1, Done = 2, Failed = 3 };
-
-struct RailEntry {
-  const wchar_t* name;
-  const wchar_t* sub;
-  Stage state;
-};
-
 Colour stageColour(Stage state) {
   switch (state) {
     case Stage::Current: return Colour::BodyText;
@@ -171,6 +162,8 @@ Colour stageColour(Stage state) {
   }
   return Colour::BodyText;
 }
+
+}  // namespace
 
 std::vector<RailEntry> railEntries(const UiState& s) {
   if (s.role == Role::Uninstall) {
@@ -207,6 +200,8 @@ std::vector<RailEntry> railEntries(const UiState& s) {
   }
 }
 
+namespace {
+
 void drawRailMark(Canvas& c, PointF centre, Stage state, float p) {
   const float r = 9;
   switch (state) {
@@ -238,7 +233,7 @@ void drawRail(Canvas& c, const UiState& s, const Frame& f) {
     std::vector<std::wstring> sub = wrapText(e.sub, textWidth, 11);
     float height = 10 + f.l13 + 2 + f.l11 * static_cast<float>(sub.size()) + 10;
     RectF r = {left, y, right, y + height};
-    if (e.state == Stage::Current) c.fillRoundRect(r, 8, Colour::Focus);
+    if (e.state == Stage::Current) c.fillRoundRect(r, 8, Colour::CurrentStage);
     PointF centre = {left + kRailPad + 9, y + 10 + f.l13 / 2};
     marks.push_back(centre);
     drawRailMark(c, centre, e.state, f.p);
@@ -303,7 +298,7 @@ void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
             Colour::BodyText);
 
   bool focused = s.question == Question::None && s.focus == Element::LicenseBox;
-  c.borderedRoundRect(l.box, 6, focused ? Colour::Focus : Colour::Field, Colour::Rail);
+  c.borderedRoundRect(l.box, 6, focused ? Colour::Focus : Colour::ControlEdge, Colour::Rail);
   c.pushClip(inflate(l.box, -f.p));
   float scroll = static_cast<float>(std::clamp(s.licenseScroll, 0, licenseMaxScroll(s)));
   float offset = (kLicenseLine - f.l12) / 2;
@@ -340,7 +335,8 @@ void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   bool live = s.question == Question::None;
   c.text(kFolderLabel, {f.inner.left, o.labelTop}, 13, Weight::Medium, Colour::StrongText);
   // Filled like the real folder box, so that the box sits in the field without a seam.
-  c.borderedRoundRect(o.field, 6, live && s.focus == Element::Folder ? Colour::Focus : Colour::Field, Colour::Field);
+  c.borderedRoundRect(o.field, 6, live && s.focus == Element::Folder ? Colour::Focus : Colour::ControlEdge,
+                    Colour::Field);
   if (!s.editShown) {
     float x = o.field.left + 12;
     std::wstring shown = fitLine(s.folder, o.field.right - 12 - x, 13, true);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ui/canvas.h"
 #include "ui/page_layout.h"
@@ -15,6 +16,17 @@ namespace zs::ui {
 // The header line: "Setup · Step 2 of 4" and the like.
 std::wstring headerLine(const UiState& s);
 const wchar_t* pageTitle(Page page);
+
+// Where a stage of the run stands, as its entry in the rail shows it.
+enum class Stage : int { Current = 0, Pending = 1, Done = 2, Failed = 3 };
+
+struct RailEntry {
+  const wchar_t* name;
+  const wchar_t* sub;
+  Stage state;
+};
+// The rail's entries for the state's role and page, top to bottom.
+std::vector<RailEntry> railEntries(const UiState& s);
 
 // Draws the whole frame of the state.
 void drawPage(Canvas& canvas, const UiState& s);

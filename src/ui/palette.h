@@ -20,6 +20,7 @@ enum class Colour : int {
   Rail = 5,
   SubtleFill = 6,
   PendingMark = 7,
+  ControlEdge = 7,  // the edge of a field or an unticked box: 3:1 against the card at least
   Border = 8,
   StrongText = 9,
   BodyText = 11,
@@ -27,12 +28,13 @@ enum class Colour : int {
   Accent = 13,
   AccentHover = 14,
   AccentPressed = 15,
-  Focus = 16,
+  Focus = 16,  // the keyboard focus, drawn around what has it
   Track = 18,
   Success = 22,
   SuccessFill = 23,
   Error = 28,
   ErrorFill = 29,
+  CurrentStage = 34,  // the rail's current stage: a soft tint that its texts stay readable on
   CloseHover = 42,
   Shadow = 45,
   Dim = 46,

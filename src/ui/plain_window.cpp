@@ -34,6 +34,7 @@ constexpr int kIdInstall = 105;
 constexpr int kIdProgress = 106;
 constexpr int kIdStatus = 107;
 constexpr int kIdFolderLabel = 108;
+constexpr int kIdLicenseLabel = 109;
 constexpr int kIdFirstTask = 120;
 
 constexpr int kFolderChars = 1024;
@@ -115,6 +116,9 @@ HWND PlainWindow::child(const wchar_t* cls, const wchar_t* text, DWORD style, in
 void PlainWindow::createControls() {
   const Payload& payload = *run_.payload;
   std::wstring license = licenseBoxText(payload.licence, static_cast<size_t>(payload.licenceLength));
+  // Screen readers name a box after the label before it; the licence box's label is not shown,
+  // as the drawn window's licence box has none either, but gives it the drawn window's name.
+  child(L"STATIC", L"License agreement", 0, kIdLicenseLabel, 12, 12, 600, 18);
   pageControls_.push_back(child(L"EDIT", license.c_str(),
                                 WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_READONLY | ES_MULTILINE |
                                     ES_AUTOVSCROLL,

@@ -24,6 +24,7 @@
 #include "script/install_folder.h"
 #include "platform/known_folders.h"
 #include "base/paths.h"
+#include "ui/accessible_object.h"
 #include "ui/page_layout.h"
 #include "ui/pages.h"
 #include "ui/palette.h"
@@ -315,7 +316,9 @@ void SetupWindow::storeAnswer(Answer answer) {
 }
 
 void SetupWindow::invalidate() {
-  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+  if (window_ == nullptr) return;
+  InvalidateRect(window_, nullptr, FALSE);
+  accessibility_.stateShown(window_, state_);
 }
 
 void SetupWindow::layout() {
@@ -794,6 +797,10 @@ LRESULT SetupWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
     case kMsgStateChange:
     case kMsgToPlain:
     case kMsgClose: return callerMessage(window, message, w, l);
+    case WM_GETOBJECT: return accessibility_.answer(window, w, l, state_);
+    case kMsgAccessibleAction:
+      if (!destroyed_) carryOut(accessibleRequest(state_, w, l));
+      return 0;
     default: return DefWindowProcW(window, message, w, l);
   }
 }
@@ -802,6 +809,7 @@ LRESULT SetupWindow::lifecycleMessage(HWND window, UINT message, WPARAM w) {
   switch (message) {
     case WM_DESTROY:
       destroyed_ = true;
+      accessibility_.disconnect();
       if (timerOn_) KillTimer(window, kAnimationTimer);
       timerOn_ = false;
       if (renderer_ != nullptr) renderer_->releaseTarget();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/app_processes.h"
+#include "ui/accessible_object.h"
 #include "ui/canvas.h"
 #include "ui/ui_state.h"
 
@@ -150,6 +151,7 @@ class SetupWindow {
   unsigned long long createMs_ = 0;
   Question lastQuestion_ = Question::None;
   double scaleOfTarget_ = 0;
+  WindowAccessibility accessibility_;
 };
 
 // The install wizard on the main thread. Falls back to plain mode when the window cannot be had
