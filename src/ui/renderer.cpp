@@ -108,9 +108,11 @@ struct RenderState {
 
 struct Renderer::Impl : RenderState {};
 
-// Consolas keeps the monospaced look; Segoe UI is on every Windows. Where neither is installed
-// (Wine ships neither) the system's message font, Tahoma, or else the first family installed is
-// taken, so that text never disappears for want of a font.
+// The layout measures every text as monospaced, so the installed monospaced families come first:
+// a proportional font breaks lines early and leaves gaps. Consolas, Lucida Console and Courier New
+// come with Windows; Liberation Mono and DejaVu Sans Mono are what a Wine prefix usually sees.
+// Only then Segoe UI (on every Windows), the system's message font, Tahoma, or else the first
+// family installed, so that text never disappears for want of a font.
 void RenderState::useInstalledFont() {
   Com<IDWriteFontCollection> system;
   const bool haveSystem = SUCCEEDED(dwrite->GetSystemFontCollection(system.put(), FALSE));
@@ -127,7 +129,8 @@ void RenderState::useInstalledFont() {
                                                                                      : nullptr;
   std::wstring family = L"Segoe UI";
   bool found = false;
-  for (const wchar_t* candidate : {L"Consolas", L"Segoe UI", messageFont, L"Tahoma"}) {
+  for (const wchar_t* candidate : {L"Consolas", L"Lucida Console", L"Courier New", L"Liberation Mono",
+                                   L"DejaVu Sans Mono", L"Segoe UI", messageFont, L"Tahoma"}) {
     if (installedFamily(candidate)) {
       family = candidate;
       found = true;

@@ -97,7 +97,7 @@ bool animationsOn() {
 }
 
 bool timerNeeded(const UiState& s) {
-  if (s.page == Page::RollingBack) return true;
+  if (s.page == Page::RollingBack || (s.page == Page::Options && s.closingApp)) return true;
   if (s.page != Page::Installing && s.page != Page::Removing) return false;
   int slots = s.role == Role::Uninstall ? kUninstallStepCount : kInstallStepCount;
   for (int i = 0; i < slots; ++i)
@@ -150,6 +150,7 @@ SetupWindow::~SetupWindow() {
   if (readyEvent_ != nullptr) CloseHandle(readyEvent_);
   if (answerEvent_ != nullptr) CloseHandle(answerEvent_);
   if (embeddedFont_ != nullptr) RemoveFontMemResourceEx(embeddedFont_);
+  releaseBackgroundBrush();
 }
 
 bool SetupWindow::create(std::wstring& reason) {
@@ -187,6 +188,10 @@ bool SetupWindow::create(std::wstring& reason) {
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  // The theme's background from the first moment: the first Direct2D frame can take most of a
+  // second (the graphics stack starts), and a window without a brush shows black until then.
+  backgroundBrush_ = CreateSolidBrush(paletteColourRef(state_.theme, Colour::Background));
+  wc.hbrBackground = backgroundBrush_;
   wc.lpszClassName = kSetupWindowClass;
   classRegistered_ = RegisterClassExW(&wc) != 0;
 
@@ -194,15 +199,22 @@ bool SetupWindow::create(std::wstring& reason) {
   int height = scaledPixels(kWindowHeight, state_.scale);
   int x = work.left + ((work.right - work.left) - width) / 2;
   int y = work.top + ((work.bottom - work.top) - height) / 2;
-  ULONGLONG before = GetTickCount64();
+  // The performance counter: the tick count moves in steps of 10 to 16 ms, as long as the call.
+  LARGE_INTEGER frequency{}, before{}, after{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
   window_ = CreateWindowExW(
       0, kSetupWindowClass, state_.role == Role::Uninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
       WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, width, height, nullptr, nullptr, instance, this);
-  createMs_ = GetTickCount64() - before;
+  QueryPerformanceCounter(&after);
+  createMs_ = frequency.QuadPart > 0
+                  ? static_cast<unsigned long long>((after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart)
+                  : 0;
   if (window_ == nullptr) {
     logWinError(L"The window could not be created", GetLastError());
     if (classRegistered_) UnregisterClassW(kSetupWindowClass, instance);
     classRegistered_ = false;
+    releaseBackgroundBrush();
     reason = L"CreateWindowEx";
     return false;
   }
@@ -248,6 +260,7 @@ void SetupWindow::runLoop() {
   renderer_.reset();
   if (classRegistered_) UnregisterClassW(kSetupWindowClass, GetModuleHandleW(nullptr));
   classRegistered_ = false;
+  releaseBackgroundBrush();
   if (comInitialised_) CoUninitialize();
   comInitialised_ = false;
 }
@@ -282,7 +295,8 @@ bool SetupWindow::startThread() {
 
 void SetupWindow::closeAndWait() {
   if (thread_ == nullptr) return;
-  if (running() && window_ != nullptr) PostMessageW(window_, kMsgClose, 0, 0);
+  HWND window = window_.load();
+  if (running() && window != nullptr) PostMessageW(window, kMsgClose, 0, 0);
   WaitForSingleObject(thread_, INFINITE);
 }
 
@@ -291,15 +305,17 @@ void SetupWindow::waitForEnd() {
 }
 
 void SetupWindow::postChange(const std::function<void(UiState&)>& change) {
-  if (!running()) return;
-  SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
+  HWND window = window_.load();
+  if (!running() || window == nullptr) return;
+  SendMessageW(window, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
 }
 
 Answer SetupWindow::ask(const std::function<void(UiState&)>& change) {
-  if (!running()) return Answer::Unavailable;
+  HWND window = window_.load();
+  if (!running() || window == nullptr) return Answer::Unavailable;
   ResetEvent(answerEvent_);
   answerAwaited_.store(true);
-  SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
+  SendMessageW(window, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
   // The window may end without having seen the change; its thread's end answers then.
   HANDLE waits[2] = {answerEvent_, thread_};
   DWORD got = WaitForMultipleObjects(thread_ != nullptr ? 2 : 1, waits, FALSE, INFINITE);
@@ -318,9 +334,26 @@ void SetupWindow::invalidate() {
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
+// After the class that uses it is gone.
+void SetupWindow::releaseBackgroundBrush() {
+  if (backgroundBrush_ != nullptr) DeleteObject(backgroundBrush_);
+  backgroundBrush_ = nullptr;
+}
+
+// The turning marks alone: a whole frame 30 times a second costs a core under Wine.
+void SetupWindow::invalidateBusyMarks() {
+  if (window_ == nullptr) return;
+  const double k = state_.scale;
+  for (const RectF& r : busyMarkAreas(state_)) {
+    RECT pixels{static_cast<LONG>(std::floor(r.left * k)), static_cast<LONG>(std::floor(r.top * k)),
+                static_cast<LONG>(std::ceil(r.right * k)), static_cast<LONG>(std::ceil(r.bottom * k))};
+    InvalidateRect(window_, &pixels, FALSE);
+  }
+}
+
 void SetupWindow::layout() {
   lastQuestion_ = state_.question;
-  showFolderBox(state_.page == Page::Options && state_.question == Question::None);
+  showFolderBox(state_.page == Page::Options && state_.question == Question::None && !state_.closingApp);
   updateTimer();
   invalidate();
   moveKeyboardFocus();
@@ -384,10 +417,9 @@ void SetupWindow::placeFolderBox() {
     SelectObject(dc, old);
     ReleaseDC(folderBox_, dc);
   }
-  RectF field = folderField(state_);
-  double border = onePixel(k);
-  int left = scaledPixels(field.left + border + 10, k);
-  int width = scaledPixels(field.width() - 2 * border - 20, k);
+  RectF span = folderTextSpan(frameOf(state_), folderField(state_));
+  int left = scaledPixels(span.left, k);
+  int width = scaledPixels(span.width(), k);
   int top = scaledPixels(folderBaseline(state_), k) - ascent;
   SetWindowPos(folderBox_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -446,7 +478,11 @@ void SetupWindow::paint() {
     HRESULT hr = S_OK;
     if (renderer_->hasTarget() && scaleOfTarget_ != state_.scale) {
       hr = renderer_->resizeTarget(state_.scale, width, height);
-      if (SUCCEEDED(hr)) scaleOfTarget_ = state_.scale;
+      // A target that could not follow is never drawn on: a new one is made below.
+      if (SUCCEEDED(hr))
+        scaleOfTarget_ = state_.scale;
+      else
+        renderer_->releaseTarget();
     }
     if (!renderer_->hasTarget()) {
       hr = renderer_->makeTarget(window_, width, height, software_, state_.scale);
@@ -461,7 +497,7 @@ void SetupWindow::paint() {
       }
       scaleOfTarget_ = state_.scale;
     }
-    hr = renderer_->drawFrame(state_.theme, dc, [this](Canvas& canvas) { drawPage(canvas, state_); });
+    hr = drawFrameCaught(dc, ps.rcPaint);
     if (SUCCEEDED(hr)) {
       drawn = true;
       break;
@@ -487,6 +523,27 @@ void SetupWindow::paint() {
     InvalidateRect(folderBox_, nullptr, TRUE);
     UpdateWindow(folderBox_);
   }
+}
+
+// An exception from the page code must not leave the window procedure: it counts as a failed
+// frame, and the paint ladder takes its next step.
+HRESULT SetupWindow::drawFrameCaught(HDC dc, const RECT& dirty) {
+  // Only what needs painting is drawn.
+  const double k = state_.scale;
+  const RectF clip{static_cast<float>(dirty.left / k), static_cast<float>(dirty.top / k),
+                   static_cast<float>(dirty.right / k), static_cast<float>(dirty.bottom / k)};
+  try {
+    return renderer_->drawFrame(state_.theme, dc, [&](Canvas& canvas) {
+      canvas.pushClip(clip);
+      drawPage(canvas, state_);
+      canvas.popClip();
+    });
+  } catch (const std::exception& e) {
+    logf(L"Drawing the frame threw: %hs.", e.what());
+  } catch (...) {
+    logLine(L"Drawing the frame threw.");
+  }
+  return E_UNEXPECTED;
 }
 
 void SetupWindow::moveToPlain(const std::wstring& reason) {
@@ -636,6 +693,9 @@ void SetupWindow::carryOut(Action action) {
         storeAnswer(Answer::No);
       break;
   }
+  // The worker's question waited behind the one just answered.
+  if (link_ != nullptr && link_->waiting() && state_.question == Question::None)
+    takeFileInUse(state_, link_->questionText());
   if (window_ != nullptr && !destroyed_) layout();
 }
 
@@ -734,6 +794,8 @@ void SetupWindow::dpiChanged(UINT dpi, const RECT& suggested) {
   if (renderer_ != nullptr && renderer_->hasTarget()) {
     if (SUCCEEDED(renderer_->resizeTarget(state_.scale, static_cast<UINT>(width), static_cast<UINT>(height))))
       scaleOfTarget_ = state_.scale;
+    else
+      renderer_->releaseTarget();
   }
   invalidate();
 }
@@ -824,17 +886,28 @@ LRESULT SetupWindow::lifecycleMessage(HWND window, UINT message, WPARAM w) {
 LRESULT SetupWindow::displayMessage(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_PAINT: paint(); break;
-    case WM_ERASEBKGND: return 1;
+    case WM_ERASEBKGND:
+      // Only the first showing asks for it (repaints never erase): the background until the
+      // first frame is drawn over it.
+      if (backgroundBrush_ != nullptr && renderer_ != nullptr && firstFrame_) {
+        RECT client{};
+        GetClientRect(window_, &client);
+        FillRect(reinterpret_cast<HDC>(w), &client, backgroundBrush_);
+      }
+      return 1;
     case WM_SIZE:
       if (w != SIZE_MINIMIZED && renderer_ != nullptr && renderer_->hasTarget()) {
-        if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l)))) scaleOfTarget_ = state_.scale;
+        if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l))))
+          scaleOfTarget_ = state_.scale;
+        else
+          renderer_->releaseTarget();  // the next paint makes a new one, or steps down the ladder
       }
       break;
     case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); break;
     case WM_TIMER:
       if (w == kAnimationTimer) {
         state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
-        invalidate();
+        invalidateBusyMarks();
       }
       break;
   }

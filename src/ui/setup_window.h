@@ -82,6 +82,7 @@ class SetupWindow {
   static DWORD WINAPI threadMain(void* self);
   void layout();
   void paint();
+  HRESULT drawFrameCaught(HDC dc, const RECT& dirty);
   void moveToPlain(const std::wstring& reason);
   void carryOut(Action action);
   // One function per kind of message.
@@ -116,6 +117,8 @@ class SetupWindow {
   std::wstring installFolder() const;
   std::vector<AppProcess> appProcesses() const;
   void invalidate();
+  void invalidateBusyMarks();
+  void releaseBackgroundBrush();
 
   UiState state_;
   const InstallSources* run_;
@@ -124,11 +127,13 @@ class SetupWindow {
   std::wstring plainReason_;
   bool movedToPlain_ = false;
   bool destroyed_ = false;
-  HWND window_ = nullptr;
+  // Written by the window thread, read by callers on other threads.
+  std::atomic<HWND> window_{nullptr};
   HWND folderBox_ = nullptr;
   WNDPROC folderBoxProc_ = nullptr;
   HFONT folderFont_ = nullptr;
   HBRUSH folderBrush_ = nullptr;
+  HBRUSH backgroundBrush_ = nullptr;
   HANDLE embeddedFont_ = nullptr;
   bool folderBoxTried_ = false;
   HANDLE answerEvent_ = nullptr;
