@@ -38,6 +38,7 @@ namespace zs::ui {
 namespace {
 
 constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT_PTR kFirstFrameTimer = 2;
 constexpr UINT kAnimationMs = 33;
 constexpr int kFolderBoxId = 1;
 constexpr int kFolderChars = 1024;
@@ -469,6 +470,17 @@ void SetupWindow::paint() {
   painting_ = true;
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(window_, &ps);
+  // The first render target takes most of a second to make (the graphics stack starts). The
+  // theme's background is shown first, and the frame follows once the loop has let it reach the
+  // screen: a paint that fills and goes on in the same call shows black until the frame is done.
+  if (firstFrame_ && !renderer_->hasTarget() && !backgroundShown_ && backgroundBrush_ != nullptr) {
+    FillRect(dc, &ps.rcPaint, backgroundBrush_);
+    EndPaint(window_, &ps);
+    painting_ = false;
+    backgroundShown_ = true;
+    if (SetTimer(window_, kFirstFrameTimer, 1, nullptr) == 0) invalidate();
+    return;
+  }
   RECT client{};
   GetClientRect(window_, &client);
   UINT width = static_cast<UINT>(client.right - client.left);
@@ -905,6 +917,10 @@ LRESULT SetupWindow::displayMessage(UINT message, WPARAM w, LPARAM l) {
       break;
     case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); break;
     case WM_TIMER:
+      if (w == kFirstFrameTimer) {
+        KillTimer(window_, kFirstFrameTimer);
+        invalidate();
+      }
       if (w == kAnimationTimer) {
         state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
         invalidateBusyMarks();

@@ -146,6 +146,7 @@ class SetupWindow {
   std::atomic<uint32_t> framesDrawn_{0};
   bool software_ = false;
   bool firstFrame_ = true;
+  bool backgroundShown_ = false;
   bool painting_ = false;
   bool timerOn_ = false;
   bool mouseTracked_ = false;
