@@ -123,7 +123,9 @@ class BlockDecoding {
 
 int32_t stagingPercent(uint64_t decoded, uint64_t blockSize, uint64_t staged, uint64_t filesSize) {
   const uint64_t whole = blockSize + filesSize;
-  if (whole == 0) return 90;
+  // Every program file written is the end of staging, whatever of the block (seed files) is
+  // still being decoded.
+  if (whole == 0 || staged >= filesSize) return 90;
   return static_cast<int32_t>(std::min(decoded + staged, whole) * 90 / whole);
 }
 

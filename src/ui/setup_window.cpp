@@ -545,7 +545,7 @@ HRESULT SetupWindow::drawFrameCaught(HDC dc, const RECT& dirty) {
   const RectF clip{static_cast<float>(dirty.left / k), static_cast<float>(dirty.top / k),
                    static_cast<float>(dirty.right / k), static_cast<float>(dirty.bottom / k)};
   try {
-    return renderer_->drawFrame(state_.theme, dc, [&](Canvas& canvas) {
+    return renderer_->drawFrame(state_.theme, dc, dirty, [&](Canvas& canvas) {
       canvas.pushClip(clip);
       drawPage(canvas, state_);
       canvas.popClip();

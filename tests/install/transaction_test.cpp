@@ -444,6 +444,8 @@ TEST(Staging, ProgressCountsDecodingAndWriting) {
       {"all decoded, nothing written", 1000, 1000, 0, 1000, 45},
       {"all decoded and written", 1000, 1000, 1000, 1000, 90},
       {"seeds make the block larger than the files", 1200, 1200, 900, 900, 90},
+      {"every file written while the seeds' bytes still decode", 950, 1200, 900, 900, 90},
+      {"most files written, the block half decoded", 600, 1200, 800, 900, 60},
       {"nothing to stage at all", 0, 0, 0, 0, 90},
       {"never past 90", 5000, 1000, 5000, 1000, 90},
   };
