@@ -68,6 +68,16 @@ for dir in "$drive/Program Files/Zelvan" "$drive/Program Files (x86)/Zelvan"; do
     (cd "$dir" && find . -type f | sort | sed 's|^\./|  |')
   fi
 done
+# The prefix's user folders are real folders (see scripts/wine-prefix), so the user's first-run
+# files and folders are made as on Windows.
+for user in "$drive"/users/*; do
+  for dir in "$user/Documents/Zelvan" "$user/AppData/Roaming/Zelvan"; do
+    if [ -d "$dir" ]; then
+      echo "For the user, under ${dir#$drive/}:"
+      (cd "$dir" && find . -mindepth 1 | sort | sed 's|^\./|  |')
+    fi
+  done
+done
 for log in "$drive"/ProgramData/ZelvanSetup/*.log; do
   [ -f "$log" ] || continue
   echo "Log: C:\\ProgramData\\ZelvanSetup\\$(basename "$log")"

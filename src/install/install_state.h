@@ -24,6 +24,11 @@
 
 namespace zs {
 
+// A step closed (status done) at this percent ended without doing its work: it was skipped.
+inline constexpr int32_t kStepSkippedPercent = 0;
+inline int32_t closingPercent(bool didItsWork) { return didItsWork ? 100 : kStepSkippedPercent; }
+
+
 class EngineSink;
 struct KnownFolders;
 struct Payload;

@@ -114,8 +114,11 @@ void moveAside(InstallRun& run, const std::wstring& path) {
       run.cancelPoint();
     }
     logWinError(L"Still in use: " + path, error);
-    if (run.request.sink == nullptr || !run.request.sink->askRetryInUse(lastComponent(path)))
+    if (run.request.sink == nullptr || !run.request.sink->askRetryInUse(lastComponent(path))) {
+      // A no given while the user stopped the install is that stop, not a failure.
+      run.cancelPoint();
       throw Stop::failed(StopCategory::FileInUse, lastComponent(path));
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -76,6 +77,13 @@ class BlockDecoding {
     return ready_ >= end;
   }
 
+  // How many leading bytes are final so far.
+  uint64_t ready() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ready_;
+  }
+  uint64_t size() const { return size_; }
+
   // Waits for the end; a damaged block is logged and stops the run.
   void settle() {
     if (thread_.joinable()) thread_.join();
@@ -110,6 +118,18 @@ class BlockDecoding {
   unsigned long error_ = 0;
   std::thread thread_;
 };
+
+}  // namespace
+
+int32_t stagingPercent(uint64_t decoded, uint64_t blockSize, uint64_t staged, uint64_t filesSize) {
+  const uint64_t whole = blockSize + filesSize;
+  // Every program file written is the end of staging, whatever of the block (seed files) is
+  // still being decoded.
+  if (whole == 0 || staged >= filesSize) return 90;
+  return static_cast<int32_t>(std::min(decoded + staged, whole) * 90 / whole);
+}
+
+namespace {
 
 // How many files are hashed, written and flushed at once. A flush waits for the disk, and the
 // file system commits flushes that wait together in one go, so several writers finish far sooner
@@ -241,21 +261,27 @@ class StagingWork {
     }
   }
 
-  // On the calling thread: one report per staged file, in script order, until the workers stop.
+  // On the calling thread: the files staged in script order and the bytes decoded so far, until
+  // the workers stop. The decoder does not wake this thread, so it looks a few times a second.
   void reportProgress(size_t workers) {
+    constexpr auto kLook = std::chrono::milliseconds(100);
     uint64_t doneBytes = 0;
     size_t reported = 0;
+    int32_t shown = -1;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       const size_t before = reported;
       while (reported < done_.size() && done_[reported]) {
         doneBytes += run_.programFiles[reported]->size;
         ++reported;
-        const int32_t percent = total_ == 0 ? 90 : static_cast<int32_t>(doneBytes * 90 / total_);
-        lock.unlock();
-        run_.report(InstallStep::CopyingFiles, StepStatus::Running, percent);
-        lock.lock();
       }
+      lock.unlock();
+      const int32_t percent = stagingPercent(decoding_.ready(), decoding_.size(), doneBytes, total_);
+      if (percent > shown) {
+        shown = percent;
+        run_.report(InstallStep::CopyingFiles, StepStatus::Running, percent);
+      }
+      lock.lock();
       if (reported != before) {
         const FileEntry& last = *run_.programFiles[reported - 1];
         lock.unlock();
@@ -263,7 +289,7 @@ class StagingWork {
         lock.lock();
       }
       if (finishedWorkers_ == std::max<size_t>(workers, 1)) return;
-      changed_.wait(lock);
+      changed_.wait_for(lock, kLook);
     }
   }
 

@@ -19,6 +19,11 @@ void prepareInstallFolder(InstallRun& run);
 // Decompresses the block once into memory and writes every program file into the staging folder.
 void stageProgramFiles(InstallRun& run);
 
+// The copying step's percent while staging: decoding the block and writing the files count alike,
+// byte for byte, so that the bar moves while a large chunk is decoded; 90 once every program file
+// is written (and when there is nothing to do).
+int32_t stagingPercent(uint64_t decoded, uint64_t blockSize, uint64_t staged, uint64_t filesSize);
+
 // A range of the block: [first, second).
 using BlockRange = std::pair<uint64_t, uint64_t>;
 

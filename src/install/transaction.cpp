@@ -100,20 +100,22 @@ void InstallTransaction::steps() {
   notifyAssociationsChanged();
   r.report(InstallStep::ShortcutsAndFileTypes, StepStatus::Done, 100);
 
+  // A step that ended without doing its work (no native images made, no warm-up run) is closed
+  // at 0 percent, so that a front end shows it as skipped rather than done.
   r.report(InstallStep::NativeImages, StepStatus::Running, 0);
   installNativeImages(r);
   r.cancelPoint();
-  r.report(InstallStep::NativeImages, StepStatus::Done, 100);
+  r.report(InstallStep::NativeImages, StepStatus::Done, closingPercent(r.nativeImages.optimized));
 
   r.report(InstallStep::CheckingImages, StepStatus::Running, 0);
   r.cancelPoint();
   checkNativeImages(r);
   r.cancelPoint();
-  r.report(InstallStep::CheckingImages, StepStatus::Done, 100);
+  r.report(InstallStep::CheckingImages, StepStatus::Done, closingPercent(r.nativeImages.optimized));
 
   r.report(InstallStep::WarmingUp, StepStatus::Running, 0);
-  warmUp(r);
-  r.report(InstallStep::WarmingUp, StepStatus::Done, 100);
+  bool warmedUp = warmUp(r);
+  r.report(InstallStep::WarmingUp, StepStatus::Done, closingPercent(warmedUp));
 
   CommitInputs commit;
   commit.journal = &r.journal;

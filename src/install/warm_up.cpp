@@ -22,12 +22,13 @@ WarmUpUser signedInWarmUpUser() {
   return user;
 }
 
-void runWarmUp(InstallRun& run, const WarmUpUser& user) {
+bool runWarmUp(InstallRun& run, const WarmUpUser& user) {
   run.cancelPoint();
   if (run.request.noRun) {
     logLine(L"Warm-up skipped: /norun.");
-    return;
+    return false;
   }
+  bool ran = false;
   for (const RunEntry& entry : run.script.runs) {
     if (entry.when != L"warmup" || !entry.enabled) continue;
     std::wstring file = expandPaths(entry.file, run.variables);
@@ -53,6 +54,7 @@ void runWarmUp(InstallRun& run, const WarmUpUser& user) {
     };
     hooks.cancel = [&] { return run.cancel.cancelRequested(); };
     ProcessResult result = user.start(file, args, run.folder, entry.env, limitMs, hooks);
+    ran = ran || result.started;
     if (result.started) {
       logf(L"Warm-up exit %lu%ls", static_cast<unsigned long>(result.exitCode),
            result.timedOut ? L" (ended at its limit)" : L"");
@@ -61,8 +63,9 @@ void runWarmUp(InstallRun& run, const WarmUpUser& user) {
     }
     run.cancelPoint();
   }
+  return ran;
 }
 
-void warmUp(InstallRun& run) { runWarmUp(run, signedInWarmUpUser()); }
+bool warmUp(InstallRun& run) { return runWarmUp(run, signedInWarmUpUser()); }
 
 }  // namespace zs

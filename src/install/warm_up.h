@@ -25,10 +25,11 @@ struct WarmUpUser {
 // The signed-in user of this process (signed_in_user.h).
 WarmUpUser signedInWarmUpUser();
 
-// Runs every "warmup" [Run] entry for the given user; its progress is the warm-up step's, up to 90 percent.
-void runWarmUp(InstallRun& run, const WarmUpUser& user);
+// Runs every "warmup" [Run] entry for the given user; its progress is the warm-up step's, up to 90
+// percent. True when at least one of them started.
+bool runWarmUp(InstallRun& run, const WarmUpUser& user);
 
-// The transaction's step, as the signed-in user.
-void warmUp(InstallRun& run);
+// The transaction's step, as the signed-in user; true when a warm-up ran.
+bool warmUp(InstallRun& run);
 
 }  // namespace zs

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "ui/silent_sink.h"
 #include "ui/text_layout.h"
 
 namespace zs::ui {
@@ -18,6 +19,7 @@ constexpr float kToggleWidth = 36;
 constexpr float kQuestionLeft = 220;
 constexpr float kQuestionWidth = 440;
 constexpr float kTaskRowGap = 12;
+constexpr float kMarkSize = 16;
 
 constexpr const wchar_t* kIntro =
     L"Zelvan will be installed for everyone on this PC. Please read the license agreement.";
@@ -27,7 +29,7 @@ bool isHigh(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLow(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 float buttonWidth(const Button& b, const Frame& f) {
-  return widthOf(b.text, 13) + (b.primary ? 44 : 36 + 2 * f.p);
+  return widthOf(b.text, b.textSize) + (b.primary ? 44 : 36 + 2 * f.p);
 }
 
 // Right to left from `right`, so that the last listed ends up rightmost.
@@ -135,7 +137,9 @@ std::vector<Button> pageButtons(const UiState& s, const Frame& f) {
       row = {{Element::Cancel, L"Cancel", false, false, {}}, {Element::Next, L"Next", true, !s.licenseAccepted, {}}};
       break;
     case Page::Options:
-      row = {{Element::Back, L"Back", false, false, {}}, {Element::Install, L"Install", true, false, {}}};
+      // While Zelvan is being closed nothing here can be used.
+      row = {{Element::Back, L"Back", false, s.closingApp, {}},
+             {Element::Install, L"Install", true, s.closingApp, {}}};
       break;
     case Page::Installing: row = {{Element::Cancel, L"Cancel", false, !stopOffered(s), {}}}; break;
     case Page::RollingBack: row = {{Element::Cancel, L"Cancel", false, true, {}}}; break;
@@ -258,16 +262,19 @@ OptionsLayout optionsLayout(const UiState& s, const Frame& f) {
   RectF in = f.inner;
   o.labelTop = in.top;
   float fieldTop = in.top + f.l13 + 8;
-  o.browse = {Element::Browse, kBrowse, false, false, {}};
+  o.browse = {Element::Browse, kBrowse, false, false, {}, 14};
   float bw = buttonWidth(o.browse, f);
   o.browse.rect = {in.right - bw, fieldTop, in.right, fieldTop + kFieldHeight};
   o.field = {in.left, fieldTop, in.right - bw - kButtonGap, fieldTop + kFieldHeight};
   float y = o.field.bottom + 20;
-  float rowHeight = f.l13 + 2 + kSmallLine;
   for (size_t i = 0; i < s.tasks.size() && i < static_cast<size_t>(kShownTaskBoxes); ++i) {
     if (!s.tasks[i].visible) continue;
     TaskRow t;
     t.index = i;
+    float textRoom = in.right - kToggleWidth - 16 - in.left;
+    t.detail = wrapText(s.tasks[i].detail, textRoom, 12);
+    capLines(t.detail, kTaskDetailLines, textRoom, 12);
+    float rowHeight = f.l13 + 2 + kSmallLine * static_cast<float>(std::max<size_t>(t.detail.size(), 1));
     t.row = {in.left, y, in.right, y + rowHeight};
     float ty = y + (rowHeight - kToggleHeight) / 2;
     t.toggle = {in.right - kToggleWidth, ty, in.right, ty + kToggleHeight};
@@ -280,10 +287,52 @@ OptionsLayout optionsLayout(const UiState& s, const Frame& f) {
 
 RectF folderField(const UiState& s) { return optionsLayout(s, frameOf(s)).field; }
 
+RectF folderTextSpan(const Frame& f, const RectF& field) {
+  return {field.left + f.p + kFieldTextInset, field.top, field.right - f.p - kFieldTextInset, field.bottom};
+}
+
 float folderBaseline(const UiState& s) {
   Frame f = frameOf(s);
   RectF field = optionsLayout(s, f).field;
   return field.top + (kFieldHeight - f.l13) / 2 + static_cast<float>(fontAscent(13, f.k));
+}
+
+// ---- The progress pages ----
+
+std::vector<ProgressRow> progressRows(const UiState& s, const Frame& f) {
+  bool restoring = s.page == Page::RollingBack;
+  int32_t count = restoring ? 1 : s.role == Role::Uninstall ? kUninstallStepCount : kInstallStepCount;
+  std::vector<ProgressRow> rows;
+  float y = f.inner.top;
+  for (int32_t i = 0; i < count; ++i) {
+    bool panel = restoring || s.steps[i].status == SlotStatus::Running;
+    rows.push_back({i, y, panel});
+    y += (panel ? runningPanelHeight(f) : f.l13) + 14;
+  }
+  return rows;
+}
+
+float runningPanelHeight(const Frame& f) { return 2 * f.p + 24 + f.l13 + 8 + 6 + 8 + kSmallLine; }
+
+PointF busyMarkCentre(const Frame& f, float panelTop) {
+  return {f.inner.left + f.p + 12 + kMarkSize / 2, panelTop + f.p + 12 + f.l13 / 2};
+}
+
+std::vector<RectF> busyMarkAreas(const UiState& s) {
+  Frame f = frameOf(s);
+  std::vector<float> panelTops;
+  if (s.page == Page::Options && s.closingApp) panelTops.push_back(optionsLayout(s, f).field.bottom + 20);
+  if (s.page == Page::Installing || s.page == Page::RollingBack || s.page == Page::Removing)
+    for (const ProgressRow& r : progressRows(s, f))
+      if (r.panel) panelTops.push_back(r.top);
+  std::vector<RectF> areas;
+  // The mark's radius and stroke, with a margin for anti-aliasing and pixel rounding.
+  const float reach = 8 + 2 + 2;
+  for (float top : panelTops) {
+    PointF c = busyMarkCentre(f, top);
+    areas.push_back({c.x - reach, c.y - reach, c.x + reach, c.y + reach});
+  }
+  return areas;
 }
 
 // ---- Hit testing ----

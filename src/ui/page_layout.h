@@ -29,6 +29,11 @@ inline constexpr float kLicensePadding = 24;  // top and bottom together
 inline constexpr float kThumbInset = 4;
 inline constexpr float kThumbWidth = 6;
 inline constexpr float kFieldHeight = 36;
+// The folder's text sits this far inside the field's border, whether the folder box shows it or
+// the frame draws it, so that it does not move when a question hides the box.
+inline constexpr float kFieldTextInset = 10;
+// A task's detail wraps to at most this many lines under its label.
+inline constexpr size_t kTaskDetailLines = 2;
 inline constexpr float kToggleHeight = 20;
 inline constexpr float kAcceptRow = 20;
 inline constexpr float kAcceptLabelGap = 26;
@@ -70,6 +75,7 @@ struct Button {
   bool primary = false;
   bool disabled = false;
   RectF rect;
+  float textSize = 13;
 };
 // The buttons under the page, the primary rightmost.
 std::vector<Button> pageButtons(const UiState& s, const Frame& f);
@@ -120,6 +126,7 @@ struct TaskRow {
   size_t index = 0;
   RectF row;
   RectF toggle;
+  std::vector<std::wstring> detail;  // wrapped to the width left of the toggle
 };
 
 struct OptionsLayout {
@@ -133,7 +140,27 @@ OptionsLayout optionsLayout(const UiState& s, const Frame& f);
 
 // The folder field and the baseline of the text inside it, where the real folder box is placed.
 RectF folderField(const UiState& s);
+// Where the folder's text lies inside the field: left and right as the folder box and the drawn
+// text both use them.
+RectF folderTextSpan(const Frame& f, const RectF& field);
 float folderBaseline(const UiState& s);
+
+// ---- The progress pages ----
+
+// One row of the step list: a plain row, or the panel of the running step (the single row of
+// "Putting things back" is a panel too).
+struct ProgressRow {
+  int32_t step = 0;
+  float top = 0;
+  bool panel = false;
+};
+std::vector<ProgressRow> progressRows(const UiState& s, const Frame& f);
+float runningPanelHeight(const Frame& f);
+// The busy mark's centre in a running panel whose top is panelTop.
+PointF busyMarkCentre(const Frame& f, float panelTop);
+// The area of every busy mark on the frame (empty when none turns): what the animation timer
+// repaints, and nothing else.
+std::vector<RectF> busyMarkAreas(const UiState& s);
 
 // ---- Hit testing ----
 

@@ -39,6 +39,7 @@ const wchar_t* const kPageTitles[kPageCount] = {
 };
 
 constexpr const wchar_t* kFolderLabel = L"Install folder";
+constexpr const wchar_t* kSkipped = L"Skipped";
 constexpr const wchar_t* kKeepNote = L"Your projects and settings stay as they are.";
 
 // ---- Texts by page ----
@@ -123,8 +124,9 @@ void drawButton(Canvas& c, const UiState& s, const Frame& f, const Button& b, bo
     c.borderedRoundRect(b.rect, radius, Colour::Border, fill);
     textColour = Colour::StrongText;
   }
-  float tw = widthOf(b.text, 13);
-  c.text(b.text, {b.rect.left + (b.rect.width() - tw) / 2, b.rect.top + (b.rect.height() - f.l13) / 2}, 13,
+  float tw = widthOf(b.text, b.textSize);
+  float line = b.textSize == 13 ? f.l13 : static_cast<float>(lineHeight(b.textSize, f.k));
+  c.text(b.text, {b.rect.left + (b.rect.width() - tw) / 2, b.rect.top + (b.rect.height() - line) / 2}, b.textSize,
          Weight::Medium, textColour);
 }
 
@@ -270,8 +272,9 @@ void drawWindowFrame(Canvas& c, const UiState& s, const Frame& f) {
   bool hover = live && s.hover == Element::TitleClose;
   Colour glyph = Colour::MutedText;
   if (pressed) {
-    c.fillRoundRect(close, 8, Colour::ClosePressed);
-    glyph = Colour::CloseHover;
+    // A deeper red than the hover's, with the same white cross: visible on light and dark alike.
+    c.fillRoundRect(close, 8, Colour::CloseDown);
+    glyph = Colour::ClosePressed;
   } else if (hover) {
     c.fillRoundRect(close, 8, Colour::CloseHover);
     glyph = Colour::ClosePressed;
@@ -330,6 +333,9 @@ void drawLicensePage(Canvas& c, const UiState& s, const Frame& f) {
          Weight::Regular, Colour::StrongText);
 }
 
+float runningPanel(Canvas& c, const Frame& f, float y, std::wstring_view title, std::wstring_view detail,
+                   int32_t percent, int32_t angle);
+
 void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   OptionsLayout o = optionsLayout(s, f);
   bool live = s.question == Question::None;
@@ -338,18 +344,25 @@ void drawOptionsPage(Canvas& c, const UiState& s, const Frame& f) {
   c.borderedRoundRect(o.field, 6, live && s.focus == Element::Folder ? Colour::Focus : Colour::ControlEdge,
                     Colour::Field);
   if (!s.editShown) {
-    float x = o.field.left + 12;
-    std::wstring shown = fitLine(s.folder, o.field.right - 12 - x, 13, true);
-    c.text(shown, {x, o.field.top + (kFieldHeight - f.l13) / 2}, 13, Weight::Regular, Colour::StrongText);
+    RectF span = folderTextSpan(f, o.field);
+    std::wstring shown = fitLine(s.folder, span.width(), 13, true);
+    c.text(shown, {span.left, o.field.top + (kFieldHeight - f.l13) / 2}, 13, Weight::Regular, Colour::StrongText);
   }
-  drawButton(c, s, f, o.browse, live);
+  drawButton(c, s, f, o.browse, live && !s.closingApp);
+  if (s.closingApp) {
+    // It takes a few seconds, and the page takes no input meanwhile: it says what goes on.
+    runningPanel(c, f, o.field.bottom + 20, L"Closing Zelvan", L"Setup is closing Zelvan so that it can replace its files.",
+                 -1, s.spinnerAngle);
+    return;
+  }
 
   for (const TaskRow& t : o.tasks) {
     const TaskChoice& task = s.tasks[t.index];
     float textRoom = t.toggle.left - 16 - t.row.left;
     c.text(fitLine(task.label, textRoom, 13), {t.row.left, t.row.top}, 13, Weight::Medium, Colour::StrongText);
-    c.text(fitLine(task.detail, textRoom, 12), {t.row.left, t.row.top + f.l13 + 2 + (kSmallLine - f.l12) / 2}, 12,
-           Weight::Regular, Colour::BodyText);
+    float detailTop = t.row.top + f.l13 + 2;
+    drawLines(c, f, t.detail, t.row.left, detailTop, textRoom, t.row.bottom, 12, kSmallLine, Weight::Regular,
+              Colour::BodyText);
     float cy = (t.toggle.top + t.toggle.bottom) / 2;
     const float knob = 7;
     if (task.on) {
@@ -373,49 +386,67 @@ void busyMark(Canvas& c, PointF centre, int32_t angle) {
   c.arc(centre, 8, static_cast<float>(angle), 90, 2.0f, Colour::Accent);
 }
 
+// The running look: a panel with the busy mark, a title, the percent and its bar when there is a
+// value (percent 0 or more), and a detail line. Returns its height.
+float runningPanel(Canvas& c, const Frame& f, float y, std::wstring_view title, std::wstring_view detail,
+                   int32_t percent, int32_t angle) {
+  RectF in = f.inner;
+  const float markLeft = in.left + f.p + 12;
+  const float nameLeft = markLeft + kMarkBox + 12;
+  float height = runningPanelHeight(f);
+  RectF panel = {in.left, y, in.right, y + height};
+  c.borderedRoundRect(panel, 8, Colour::Rail, Colour::PanelFill);
+  float top = panel.top + f.p + 12;
+  float right = panel.right - f.p - 12;
+  busyMark(c, busyMarkCentre(f, panel.top), angle);
+  c.text(title, {nameLeft, top}, 13, Weight::SemiBold, Colour::StrongText);
+  // The bar and the detail line take the panel's whole width: the longest detail needs it.
+  RectF bar = {markLeft, top + f.l13 + 8, right, top + f.l13 + 8 + 6};
+  if (percent >= 0) {
+    std::wstring text = std::to_wstring(percent) + L"%";
+    c.text(text, {right - widthOf(text, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular, Colour::BodyText);
+    c.fillRoundRect(bar, 3, Colour::Track);
+    int32_t filled = std::min<int32_t>(percent, 100);
+    if (filled > 0)
+      c.fillRoundRect({bar.left, bar.top, bar.left + bar.width() * static_cast<float>(filled) / 100.0f, bar.bottom},
+                      3, Colour::Accent);
+  }
+  c.text(fitLine(detail, right - markLeft, 12), {markLeft, bar.bottom + 8 + (kSmallLine - f.l12) / 2}, 12,
+         Weight::Regular, Colour::BodyText);
+  return height;
+}
+
 void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
   RectF in = f.inner;
   bool uninstall = s.role == Role::Uninstall;
   bool restoring = s.page == Page::RollingBack;
-  int32_t count = restoring ? 1 : uninstall ? kUninstallStepCount : kInstallStepCount;
   // Marks and names line up in two columns whether a row is plain or the running panel.
   const float markLeft = in.left + f.p + 12;
   const float nameLeft = markLeft + kMarkBox + 12;
-  float y = in.top;
-  for (int32_t i = 0; i < count; ++i) {
+  for (const ProgressRow& row : progressRows(s, f)) {
+    const int32_t i = row.step;
+    const float y = row.top;
     const StepSlot& step = s.steps[i];
     const wchar_t* name = uninstall ? uninstallStepName(i) : installStepName(i);
     const wchar_t* detail = uninstall ? uninstallStepDetail(i) : installStepDetail(i);
-    if (restoring || step.status == SlotStatus::Running) {
-      float height = 2 * f.p + 24 + f.l13 + 8 + 6 + 8 + kSmallLine;
-      RectF panel = {in.left, y, in.right, y + height};
-      c.borderedRoundRect(panel, 8, Colour::Rail, Colour::PanelFill);
-      float top = panel.top + f.p + 12;
-      float right = panel.right - f.p - 12;
-      busyMark(c, {markLeft + kMarkBox / 2, top + f.l13 / 2}, s.spinnerAngle);
-      c.text(restoring ? L"Restoring the earlier state" : name, {nameLeft, top}, 13, Weight::SemiBold,
-             Colour::StrongText);
-      if (!restoring && step.percent >= 0) {
-        std::wstring percent = std::to_wstring(step.percent) + L"%";
-        c.text(percent, {right - widthOf(percent, 12), top + (f.l13 - f.l12) / 2}, 12, Weight::Regular,
-               Colour::BodyText);
-      }
-      // The bar and the detail line take the panel's whole width: the longest detail needs it.
-      RectF bar = {markLeft, top + f.l13 + 8, right, top + f.l13 + 8 + 6};
-      c.fillRoundRect(bar, 3, Colour::Track);
-      int32_t percent = restoring ? 0 : std::min<int32_t>(step.percent, 100);
-      if (percent > 0)
-        c.fillRoundRect({bar.left, bar.top, bar.left + bar.width() * static_cast<float>(percent) / 100.0f, bar.bottom},
-                        3, Colour::Accent);
-      const wchar_t* line = restoring ? L"Undoing what setup changed. Please wait." : detail;
-      c.text(fitLine(line, right - markLeft, 12), {markLeft, bar.bottom + 8 + (kSmallLine - f.l12) / 2}, 12,
-             Weight::Regular, Colour::BodyText);
-      y += height + 14;
+    if (row.panel) {
+      // Without a value (putting things back, the uninstall's steps) the turning mark alone says
+      // that work goes on: an empty bar would say that nothing does.
+      runningPanel(c, f, y, restoring ? L"Restoring the earlier state" : name,
+                   restoring ? L"Undoing what setup changed. Please wait." : detail, restoring ? -1 : step.percent,
+                   s.spinnerAngle);
       continue;
     }
     float boxTop = y + (f.l13 - kMarkBox) / 2;
     PointF centre = {markLeft + kMarkBox / 2, boxTop + kMarkBox / 2};
-    if (step.status == SlotStatus::Done) {
+    if (stepSkipped(s, i)) {
+      // The pending look crossed out by a dash, and the word, so that it never reads as done.
+      c.strokeCircle(centre, 7.25f, 1.5f, Colour::PendingMark);
+      c.line({centre.x - 4, centre.y}, {centre.x + 4, centre.y}, 1.5f, Colour::PendingMark);
+      c.text(name, {nameLeft, y}, 13, Weight::Regular, Colour::MutedText);
+      c.text(kSkipped, {in.right - f.p - 12 - widthOf(kSkipped, 12), y + (f.l13 - f.l12) / 2}, 12, Weight::Regular,
+             Colour::MutedText);
+    } else if (step.status == SlotStatus::Done) {
       c.strokeCircle(centre, 7.25f, 1.75f, Colour::Success);
       checkMark(c, markLeft, boxTop, 1, 1.75f, Colour::Success);
       c.text(name, {nameLeft, y}, 13, Weight::Regular, Colour::BodyText);
@@ -423,7 +454,6 @@ void drawProgressPage(Canvas& c, const UiState& s, const Frame& f) {
       c.strokeCircle(centre, 7.25f, 1.5f, Colour::PendingMark);
       c.text(name, {nameLeft, y}, 13, Weight::Regular, Colour::MutedText);
     }
-    y += f.l13 + 14;
   }
 }
 
@@ -448,6 +478,8 @@ void drawReadyPage(Canvas& c, const UiState& s, const Frame& f) {
     y += 10;
     c.text(r.label, {in.left, y + (kBodyLine - f.l11) / 2}, 11, Weight::SemiBold, Colour::MutedText);
     std::vector<std::wstring> value = wrapText(r.value, in.right - valueLeft, 13);
+    // A folder too long for its two lines keeps its end, as the folder field does.
+    if (value.size() > 2 && r.value == s.folder) value = {fitLine(r.value, in.right - valueLeft, 13, true)};
     y = drawLines(c, f, value, valueLeft, y, in.right - valueLeft, std::min(in.bottom, y + 2 * kBodyLine), 13,
                   kBodyLine, Weight::Regular, Colour::StrongText) + 10;
   }

@@ -39,6 +39,7 @@ enum class Colour : int {
   Shadow = 45,
   Dim = 46,
   ClosePressed = 55,
+  CloseDown = 58,  // a deeper red than CloseHover in every theme
 };
 
 // ARGB of an entry; entries outside the table give opaque magenta so a slip shows.

@@ -250,6 +250,7 @@ void PlainWindow::browse() {
 void PlainWindow::close() {
   Page page = state_.page;
   Action action = closeRequested(state_);
+  if (action == Action::CancelInUse) link_.answer(false);
   if (page == Page::Installing) {
     if (state_.question != Question::Stop) return;
     bool ok = box(plainInstallBox(PlainInstallAsk::StopInstalling)) == IDOK;
@@ -355,6 +356,7 @@ LRESULT PlainWindow::handle(HWND window, UINT message, WPARAM w, LPARAM l) {
 
 int32_t PlainWindow::run() {
   thePlainWindow.store(this, std::memory_order_release);
+  takeOverInPlainMode(state_);
   bool interactive = state_.page == Page::Welcome || state_.page == Page::Options;
   if (interactive) state_.result = exitNumber(ExitCode::Cancelled);
 

@@ -5,6 +5,7 @@
 #include <dwrite.h>
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <span>
 #include <string_view>
@@ -108,9 +109,11 @@ struct RenderState {
 
 struct Renderer::Impl : RenderState {};
 
-// Consolas keeps the monospaced look; Segoe UI is on every Windows. Where neither is installed
-// (Wine ships neither) the system's message font, Tahoma, or else the first family installed is
-// taken, so that text never disappears for want of a font.
+// The layout measures every text as monospaced, so the installed monospaced families come first:
+// a proportional font breaks lines early and leaves gaps. Consolas, Lucida Console and Courier New
+// come with Windows; Liberation Mono and DejaVu Sans Mono are what a Wine prefix usually sees.
+// Only then Segoe UI (on every Windows), the system's message font, Tahoma, or else the first
+// family installed, so that text never disappears for want of a font.
 void RenderState::useInstalledFont() {
   Com<IDWriteFontCollection> system;
   const bool haveSystem = SUCCEEDED(dwrite->GetSystemFontCollection(system.put(), FALSE));
@@ -127,7 +130,8 @@ void RenderState::useInstalledFont() {
                                                                                      : nullptr;
   std::wstring family = L"Segoe UI";
   bool found = false;
-  for (const wchar_t* candidate : {L"Consolas", L"Segoe UI", messageFont, L"Tahoma"}) {
+  for (const wchar_t* candidate : {L"Consolas", L"Lucida Console", L"Courier New", L"Liberation Mono",
+                                   L"DejaVu Sans Mono", L"Segoe UI", messageFont, L"Tahoma"}) {
     if (installedFamily(candidate)) {
       family = candidate;
       found = true;
@@ -273,14 +277,17 @@ class TargetCanvas final : public Canvas {
   TargetCanvas(RenderState& r, Theme theme) : r_(r), theme_(theme) {}
 
   void fillRect(const RectF& rect, Colour colour) override {
+    if (outside(rect)) return;
     paint(colour)->FillRectangle(snapped(rect), r_.brush.get());
   }
 
   void fillRoundRect(const RectF& rect, float radius, Colour colour) override {
+    if (outside(rect)) return;
     paint(colour)->FillRoundedRectangle(D2D1::RoundedRect(snapped(rect), radius, radius), r_.brush.get());
   }
 
   void borderedRoundRect(const RectF& rect, float radius, Colour border, Colour fill) override {
+    if (outside(rect)) return;
     const D2D1_RECT_F outer = snapped(rect);
     const float px = pixel();
     const D2D1_RECT_F inner = D2D1::RectF(outer.left + px, outer.top + px, outer.right - px, outer.bottom - px);
@@ -291,6 +298,7 @@ class TargetCanvas final : public Canvas {
   }
 
   void strokeRoundRect(const RectF& rect, float radius, float width, Colour colour) override {
+    if (outside({rect.left - width, rect.top - width, rect.right + width, rect.bottom + width})) return;
     const D2D1_RECT_F edges = snapped(rect);
     const float half = pixel() / 2;
     const D2D1_RECT_F centres = D2D1::RectF(edges.left + half, edges.top + half, edges.right - half, edges.bottom - half);
@@ -299,6 +307,9 @@ class TargetCanvas final : public Canvas {
   }
 
   void line(PointF a, PointF b, float width, Colour colour) override {
+    if (outside({std::min(a.x, b.x) - width, std::min(a.y, b.y) - width, std::max(a.x, b.x) + width,
+                 std::max(a.y, b.y) + width}))
+      return;
     paint(colour)->DrawLine(point(a), point(b), r_.brush.get(), width, r_.stroke.get());
   }
 
@@ -313,10 +324,13 @@ class TargetCanvas final : public Canvas {
   }
 
   void fillCircle(PointF centre, float radius, Colour colour) override {
+    if (outside({centre.x - radius, centre.y - radius, centre.x + radius, centre.y + radius})) return;
     paint(colour)->FillEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get());
   }
 
   void strokeCircle(PointF centre, float radius, float width, Colour colour) override {
+    const float reach = radius + width;
+    if (outside({centre.x - reach, centre.y - reach, centre.x + reach, centre.y + reach})) return;
     paint(colour)->DrawEllipse(D2D1::Ellipse(point(centre), radius, radius), r_.brush.get(), width,
                                r_.stroke.get());
   }
@@ -338,6 +352,9 @@ class TargetCanvas final : public Canvas {
 
   void text(std::wstring_view text, PointF topLeft, float size, Weight weight, Colour colour) override {
     if (text.empty()) return;
+    // At most two columns per character, and a line's height, as the layout measures.
+    const float width = static_cast<float>(text.size()) * 1.2f * size;
+    if (outside({topLeft.x, topLeft.y, topLeft.x + width, topLeft.y + 2 * size})) return;
     IDWriteTextLayout* layout = r_.layoutFor(text, size, weight);
     if (layout == nullptr) {
       r_.drawError = true;
@@ -364,6 +381,8 @@ class TargetCanvas final : public Canvas {
   }
 
   void pushClip(const RectF& rect) override {
+    // The outermost clip is the part being repainted: what lies wholly outside it is not drawn.
+    if (r_.clipDepth == 0) cull_ = rect;
     r_.target->PushAxisAlignedClip(snapped(rect), D2D1_ANTIALIAS_MODE_ALIASED);
     ++r_.clipDepth;
   }
@@ -374,7 +393,7 @@ class TargetCanvas final : public Canvas {
       return;
     }
     r_.target->PopAxisAlignedClip();
-    --r_.clipDepth;
+    if (--r_.clipDepth == 0) cull_.reset();
   }
 
  private:
@@ -407,8 +426,17 @@ class TargetCanvas final : public Canvas {
     paint(colour)->DrawGeometry(path.get(), r_.brush.get(), width, r_.stroke.get());
   }
 
+  // Wholly outside the repainted part (with a pixel to spare for anti-aliasing).
+  bool outside(const RectF& r) const {
+    if (!cull_) return false;
+    const float spare = 2 * pixel();
+    return r.right + spare < cull_->left || r.left - spare > cull_->right || r.bottom + spare < cull_->top ||
+           r.top - spare > cull_->bottom;
+  }
+
   RenderState& r_;
   Theme theme_;
+  std::optional<RectF> cull_;
 };
 
 }  // namespace
@@ -516,18 +544,29 @@ bool Renderer::hasTarget() const { return impl_->target != nullptr; }
 double Renderer::targetScale() const { return impl_->scale; }
 
 HRESULT Renderer::drawFrame(Theme theme, HDC paintDc, const std::function<void(Canvas&)>& draw) {
+  RECT client{};
+  if (impl_->window == nullptr || !GetClientRect(impl_->window, &client)) client = RECT{0, 0, 0, 0};
+  return drawFrame(theme, paintDc, client, draw);
+}
+
+HRESULT Renderer::drawFrame(Theme theme, HDC paintDc, const RECT& dirty, const std::function<void(Canvas&)>& draw) {
   Impl& r = *impl_;
   if (r.target == nullptr) return E_POINTER;
   r.drawError = false;
   r.clipDepth = 0;
+  // Where the target's origin lies in the window, in layout units.
+  float originX = 0, originY = 0;
   if (r.dcTarget) {
-    RECT client{};
+    RECT client{}, part{};
     if (paintDc == nullptr || !GetClientRect(r.window, &client)) return E_INVALIDARG;
-    HRESULT hr = r.dcTarget->BindDC(paintDc, &client);
+    if (!IntersectRect(&part, &client, &dirty)) part = client;
+    HRESULT hr = r.dcTarget->BindDC(paintDc, &part);
     if (FAILED(hr)) return hr;
+    originX = static_cast<float>(part.left / r.scale);
+    originY = static_cast<float>(part.top / r.scale);
   }
   r.target->BeginDraw();
-  r.target->SetTransform(D2D1::Matrix3x2F::Identity());
+  r.target->SetTransform(D2D1::Matrix3x2F::Translation(-originX, -originY));
   r.target->SetAntialiasMode(D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
   r.target->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
   r.target->SetTextRenderingParams(r.renderingParams.get());

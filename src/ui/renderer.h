@@ -40,6 +40,9 @@ class Renderer {
   // One frame: BeginDraw, draw(canvas), EndDraw. paintDc is the DC of BeginPaint (used by a DC
   // target). E_POINTER without a target; E_FAIL when a primitive failed but EndDraw succeeded.
   HRESULT drawFrame(Theme theme, HDC paintDc, const std::function<void(Canvas&)>& draw);
+  // The same for the part of the window in `dirty` (device pixels) only: a DC target is bound to
+  // that part alone, so that a small repaint (the turning busy mark) costs a small one.
+  HRESULT drawFrame(Theme theme, HDC paintDc, const RECT& dirty, const std::function<void(Canvas&)>& draw);
 
  private:
   struct Impl;

@@ -39,6 +39,7 @@ namespace zs::ui {
 namespace {
 
 constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT_PTR kFirstFrameTimer = 2;
 constexpr UINT kAnimationMs = 33;
 constexpr int kFolderBoxId = 1;
 constexpr int kFolderChars = 1024;
@@ -98,7 +99,7 @@ bool animationsOn() {
 }
 
 bool timerNeeded(const UiState& s) {
-  if (s.page == Page::RollingBack) return true;
+  if (s.page == Page::RollingBack || (s.page == Page::Options && s.closingApp)) return true;
   if (s.page != Page::Installing && s.page != Page::Removing) return false;
   int slots = s.role == Role::Uninstall ? kUninstallStepCount : kInstallStepCount;
   for (int i = 0; i < slots; ++i)
@@ -151,6 +152,7 @@ SetupWindow::~SetupWindow() {
   if (readyEvent_ != nullptr) CloseHandle(readyEvent_);
   if (answerEvent_ != nullptr) CloseHandle(answerEvent_);
   if (embeddedFont_ != nullptr) RemoveFontMemResourceEx(embeddedFont_);
+  releaseBackgroundBrush();
 }
 
 bool SetupWindow::create(std::wstring& reason) {
@@ -188,6 +190,10 @@ bool SetupWindow::create(std::wstring& reason) {
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  // The theme's background from the first moment: the first Direct2D frame can take most of a
+  // second (the graphics stack starts), and a window without a brush shows black until then.
+  backgroundBrush_ = CreateSolidBrush(paletteColourRef(state_.theme, Colour::Background));
+  wc.hbrBackground = backgroundBrush_;
   wc.lpszClassName = kSetupWindowClass;
   classRegistered_ = RegisterClassExW(&wc) != 0;
 
@@ -195,15 +201,22 @@ bool SetupWindow::create(std::wstring& reason) {
   int height = scaledPixels(kWindowHeight, state_.scale);
   int x = work.left + ((work.right - work.left) - width) / 2;
   int y = work.top + ((work.bottom - work.top) - height) / 2;
-  ULONGLONG before = GetTickCount64();
+  // The performance counter: the tick count moves in steps of 10 to 16 ms, as long as the call.
+  LARGE_INTEGER frequency{}, before{}, after{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
   window_ = CreateWindowExW(
       0, kSetupWindowClass, state_.role == Role::Uninstall ? L"Uninstall Zelvan" : L"Install Zelvan",
       WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, width, height, nullptr, nullptr, instance, this);
-  createMs_ = GetTickCount64() - before;
+  QueryPerformanceCounter(&after);
+  createMs_ = frequency.QuadPart > 0
+                  ? static_cast<unsigned long long>((after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart)
+                  : 0;
   if (window_ == nullptr) {
     logWinError(L"The window could not be created", GetLastError());
     if (classRegistered_) UnregisterClassW(kSetupWindowClass, instance);
     classRegistered_ = false;
+    releaseBackgroundBrush();
     reason = L"CreateWindowEx";
     return false;
   }
@@ -249,6 +262,7 @@ void SetupWindow::runLoop() {
   renderer_.reset();
   if (classRegistered_) UnregisterClassW(kSetupWindowClass, GetModuleHandleW(nullptr));
   classRegistered_ = false;
+  releaseBackgroundBrush();
   if (comInitialised_) CoUninitialize();
   comInitialised_ = false;
 }
@@ -283,7 +297,8 @@ bool SetupWindow::startThread() {
 
 void SetupWindow::closeAndWait() {
   if (thread_ == nullptr) return;
-  if (running() && window_ != nullptr) PostMessageW(window_, kMsgClose, 0, 0);
+  HWND window = window_.load();
+  if (running() && window != nullptr) PostMessageW(window, kMsgClose, 0, 0);
   WaitForSingleObject(thread_, INFINITE);
 }
 
@@ -292,15 +307,17 @@ void SetupWindow::waitForEnd() {
 }
 
 void SetupWindow::postChange(const std::function<void(UiState&)>& change) {
-  if (!running()) return;
-  SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
+  HWND window = window_.load();
+  if (!running() || window == nullptr) return;
+  SendMessageW(window, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
 }
 
 Answer SetupWindow::ask(const std::function<void(UiState&)>& change) {
-  if (!running()) return Answer::Unavailable;
+  HWND window = window_.load();
+  if (!running() || window == nullptr) return Answer::Unavailable;
   ResetEvent(answerEvent_);
   answerAwaited_.store(true);
-  SendMessageW(window_, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
+  SendMessageW(window, kMsgStateChange, reinterpret_cast<WPARAM>(&change), 0);
   // The window may end without having seen the change; its thread's end answers then.
   HANDLE waits[2] = {answerEvent_, thread_};
   DWORD got = WaitForMultipleObjects(thread_ != nullptr ? 2 : 1, waits, FALSE, INFINITE);
@@ -321,9 +338,26 @@ void SetupWindow::invalidate() {
   accessibility_.stateShown(window_, state_);
 }
 
+// After the class that uses it is gone.
+void SetupWindow::releaseBackgroundBrush() {
+  if (backgroundBrush_ != nullptr) DeleteObject(backgroundBrush_);
+  backgroundBrush_ = nullptr;
+}
+
+// The turning marks alone: a whole frame 30 times a second costs a core under Wine.
+void SetupWindow::invalidateBusyMarks() {
+  if (window_ == nullptr) return;
+  const double k = state_.scale;
+  for (const RectF& r : busyMarkAreas(state_)) {
+    RECT pixels{static_cast<LONG>(std::floor(r.left * k)), static_cast<LONG>(std::floor(r.top * k)),
+                static_cast<LONG>(std::ceil(r.right * k)), static_cast<LONG>(std::ceil(r.bottom * k))};
+    InvalidateRect(window_, &pixels, FALSE);
+  }
+}
+
 void SetupWindow::layout() {
   lastQuestion_ = state_.question;
-  showFolderBox(state_.page == Page::Options && state_.question == Question::None);
+  showFolderBox(state_.page == Page::Options && state_.question == Question::None && !state_.closingApp);
   updateTimer();
   invalidate();
   moveKeyboardFocus();
@@ -387,10 +421,9 @@ void SetupWindow::placeFolderBox() {
     SelectObject(dc, old);
     ReleaseDC(folderBox_, dc);
   }
-  RectF field = folderField(state_);
-  double border = onePixel(k);
-  int left = scaledPixels(field.left + border + 10, k);
-  int width = scaledPixels(field.width() - 2 * border - 20, k);
+  RectF span = folderTextSpan(frameOf(state_), folderField(state_));
+  int left = scaledPixels(span.left, k);
+  int width = scaledPixels(span.width(), k);
   int top = scaledPixels(folderBaseline(state_), k) - ascent;
   SetWindowPos(folderBox_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -440,6 +473,17 @@ void SetupWindow::paint() {
   painting_ = true;
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(window_, &ps);
+  // The first render target takes most of a second to make (the graphics stack starts). The
+  // theme's background is shown first, and the frame follows once the loop has let it reach the
+  // screen: a paint that fills and goes on in the same call shows black until the frame is done.
+  if (firstFrame_ && !renderer_->hasTarget() && !backgroundShown_ && backgroundBrush_ != nullptr) {
+    FillRect(dc, &ps.rcPaint, backgroundBrush_);
+    EndPaint(window_, &ps);
+    painting_ = false;
+    backgroundShown_ = true;
+    if (SetTimer(window_, kFirstFrameTimer, 1, nullptr) == 0) invalidate();
+    return;
+  }
   RECT client{};
   GetClientRect(window_, &client);
   UINT width = static_cast<UINT>(client.right - client.left);
@@ -449,7 +493,11 @@ void SetupWindow::paint() {
     HRESULT hr = S_OK;
     if (renderer_->hasTarget() && scaleOfTarget_ != state_.scale) {
       hr = renderer_->resizeTarget(state_.scale, width, height);
-      if (SUCCEEDED(hr)) scaleOfTarget_ = state_.scale;
+      // A target that could not follow is never drawn on: a new one is made below.
+      if (SUCCEEDED(hr))
+        scaleOfTarget_ = state_.scale;
+      else
+        renderer_->releaseTarget();
     }
     if (!renderer_->hasTarget()) {
       hr = renderer_->makeTarget(window_, width, height, software_, state_.scale);
@@ -464,7 +512,7 @@ void SetupWindow::paint() {
       }
       scaleOfTarget_ = state_.scale;
     }
-    hr = renderer_->drawFrame(state_.theme, dc, [this](Canvas& canvas) { drawPage(canvas, state_); });
+    hr = drawFrameCaught(dc, ps.rcPaint);
     if (SUCCEEDED(hr)) {
       drawn = true;
       break;
@@ -490,6 +538,27 @@ void SetupWindow::paint() {
     InvalidateRect(folderBox_, nullptr, TRUE);
     UpdateWindow(folderBox_);
   }
+}
+
+// An exception from the page code must not leave the window procedure: it counts as a failed
+// frame, and the paint ladder takes its next step.
+HRESULT SetupWindow::drawFrameCaught(HDC dc, const RECT& dirty) {
+  // Only what needs painting is drawn.
+  const double k = state_.scale;
+  const RectF clip{static_cast<float>(dirty.left / k), static_cast<float>(dirty.top / k),
+                   static_cast<float>(dirty.right / k), static_cast<float>(dirty.bottom / k)};
+  try {
+    return renderer_->drawFrame(state_.theme, dc, dirty, [&](Canvas& canvas) {
+      canvas.pushClip(clip);
+      drawPage(canvas, state_);
+      canvas.popClip();
+    });
+  } catch (const std::exception& e) {
+    logf(L"Drawing the frame threw: %hs.", e.what());
+  } catch (...) {
+    logLine(L"Drawing the frame threw.");
+  }
+  return E_UNEXPECTED;
 }
 
 void SetupWindow::moveToPlain(const std::wstring& reason) {
@@ -639,6 +708,9 @@ void SetupWindow::carryOut(Action action) {
         storeAnswer(Answer::No);
       break;
   }
+  // The worker's question waited behind the one just answered.
+  if (link_ != nullptr && link_->waiting() && state_.question == Question::None)
+    takeFileInUse(state_, link_->questionText());
   if (window_ != nullptr && !destroyed_) layout();
 }
 
@@ -737,6 +809,8 @@ void SetupWindow::dpiChanged(UINT dpi, const RECT& suggested) {
   if (renderer_ != nullptr && renderer_->hasTarget()) {
     if (SUCCEEDED(renderer_->resizeTarget(state_.scale, static_cast<UINT>(width), static_cast<UINT>(height))))
       scaleOfTarget_ = state_.scale;
+    else
+      renderer_->releaseTarget();
   }
   invalidate();
 }
@@ -832,17 +906,32 @@ LRESULT SetupWindow::lifecycleMessage(HWND window, UINT message, WPARAM w) {
 LRESULT SetupWindow::displayMessage(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_PAINT: paint(); break;
-    case WM_ERASEBKGND: return 1;
+    case WM_ERASEBKGND:
+      // Only the first showing asks for it (repaints never erase): the background until the
+      // first frame is drawn over it.
+      if (backgroundBrush_ != nullptr && renderer_ != nullptr && firstFrame_) {
+        RECT client{};
+        GetClientRect(window_, &client);
+        FillRect(reinterpret_cast<HDC>(w), &client, backgroundBrush_);
+      }
+      return 1;
     case WM_SIZE:
       if (w != SIZE_MINIMIZED && renderer_ != nullptr && renderer_->hasTarget()) {
-        if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l)))) scaleOfTarget_ = state_.scale;
+        if (SUCCEEDED(renderer_->resizeTarget(state_.scale, LOWORD(l), HIWORD(l))))
+          scaleOfTarget_ = state_.scale;
+        else
+          renderer_->releaseTarget();  // the next paint makes a new one, or steps down the ladder
       }
       break;
     case WM_DPICHANGED: dpiChanged(HIWORD(w), *reinterpret_cast<const RECT*>(l)); break;
     case WM_TIMER:
+      if (w == kFirstFrameTimer) {
+        KillTimer(window_, kFirstFrameTimer);
+        invalidate();
+      }
       if (w == kAnimationTimer) {
         state_.spinnerAngle = static_cast<int32_t>((GetTickCount64() % 1000) * 360 / 1000);
-        invalidate();
+        invalidateBusyMarks();
       }
       break;
   }

@@ -83,6 +83,7 @@ class SetupWindow {
   static DWORD WINAPI threadMain(void* self);
   void layout();
   void paint();
+  HRESULT drawFrameCaught(HDC dc, const RECT& dirty);
   void moveToPlain(const std::wstring& reason);
   void carryOut(Action action);
   // One function per kind of message.
@@ -117,6 +118,8 @@ class SetupWindow {
   std::wstring installFolder() const;
   std::vector<AppProcess> appProcesses() const;
   void invalidate();
+  void invalidateBusyMarks();
+  void releaseBackgroundBrush();
 
   UiState state_;
   const InstallSources* run_;
@@ -125,11 +128,13 @@ class SetupWindow {
   std::wstring plainReason_;
   bool movedToPlain_ = false;
   bool destroyed_ = false;
-  HWND window_ = nullptr;
+  // Written by the window thread, read by callers on other threads.
+  std::atomic<HWND> window_{nullptr};
   HWND folderBox_ = nullptr;
   WNDPROC folderBoxProc_ = nullptr;
   HFONT folderFont_ = nullptr;
   HBRUSH folderBrush_ = nullptr;
+  HBRUSH backgroundBrush_ = nullptr;
   HANDLE embeddedFont_ = nullptr;
   bool folderBoxTried_ = false;
   HANDLE answerEvent_ = nullptr;
@@ -142,6 +147,7 @@ class SetupWindow {
   std::atomic<uint32_t> framesDrawn_{0};
   bool software_ = false;
   bool firstFrame_ = true;
+  bool backgroundShown_ = false;
   bool painting_ = false;
   bool timerOn_ = false;
   bool mouseTracked_ = false;

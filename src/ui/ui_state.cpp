@@ -5,6 +5,7 @@
 
 #include "base/failure.h"
 #include "base/text.h"
+#include "install/install_state.h"
 #include "script/script.h"
 #include "ui/plain_messages.h"
 
@@ -307,6 +308,11 @@ void takeStep(UiState& s, int32_t step, SlotStatus status, int32_t percent) {
   s.steps[step].percent = percent;
 }
 
+bool stepSkipped(const UiState& s, int32_t step) {
+  if (step < 0 || step > 4) return false;
+  return s.steps[step].status == SlotStatus::Done && s.steps[step].percent == kStepSkippedPercent;
+}
+
 void takeCommitted(UiState& s) {
   s.cancelAllowed = false;
   if (s.question == Question::Stop) s.question = Question::None;
@@ -315,9 +321,22 @@ void takeCommitted(UiState& s) {
 
 void takeRollingBack(UiState& s) { moveToPage(s, Page::RollingBack); }
 
-void takeFileInUse(UiState& s, const std::wstring& fileName) {
+bool takeFileInUse(UiState& s, const std::wstring& fileName) {
+  // A question the user is answering is never swapped for another under the pointer: the worker
+  // keeps waiting and is asked about once that one is answered.
+  if (s.question != Question::None && s.question != Question::FileInUse) return false;
   s.inUseFile = fileName;
   showQuestion(s, Question::FileInUse);
+  return true;
+}
+
+void takeOverInPlainMode(UiState& s) {
+  s.question = Question::None;
+  s.closingApp = false;
+  s.hover = Element::None;
+  s.pressed = Element::None;
+  s.dragging = false;
+  s.focus = defaultFocus(s);
 }
 
 Page finalPage(int32_t outcome) {

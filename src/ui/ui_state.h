@@ -215,11 +215,19 @@ Action closeRequested(UiState& s);
 // The mouse wheel over the licence box or its thumb.
 void wheelLicense(UiState& s, int32_t wheelDelta, int32_t maxScroll);
 
+// Whether a closed step ended without doing its work (the engine closes it at 0 percent).
+bool stepSkipped(const UiState& s, int32_t step);
+
 // What the worker's messages do to the state.
 void takeStep(UiState& s, int32_t step, SlotStatus status, int32_t percent);
 void takeCommitted(UiState& s);
 void takeRollingBack(UiState& s);
-void takeFileInUse(UiState& s, const std::wstring& fileName);
+// Shows "A file is in use" unless another question is being answered (false then: the front end
+// asks once that one is gone, while the worker still waits).
+bool takeFileInUse(UiState& s, const std::wstring& fileName);
+// Plain mode taking over the drawn window's state: the drawn window's open question and its
+// closing of Zelvan end with it (plain mode asks by message boxes whatever is still waited for).
+void takeOverInPlainMode(UiState& s);
 
 // The run's outcome as the worker leaves it: the engine's result (a RunOutcome code), the failure
 // category, its detail and whether native images were made.

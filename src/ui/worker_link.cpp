@@ -15,6 +15,8 @@ WorkerLink::~WorkerLink() {
 
 bool WorkerLink::start(InstallRequest request, const KnownFolders& folders) {
   request.sink = this;
+  done_.store(false);
+  abandoned_.store(false);
   engine_ = std::make_unique<InstallTransaction>(std::move(request), folders);
   thread_ = CreateThread(nullptr, 0, &WorkerLink::workerMain, this, 0, nullptr);
   if (thread_ != nullptr) return true;
@@ -35,9 +37,20 @@ DWORD WINAPI WorkerLink::workerMain(void* self) {
   return 0;
 }
 
-bool WorkerLink::requestCancel() { return engine_ != nullptr && !done_.load() && engine_->requestCancel(); }
+bool WorkerLink::requestCancel() {
+  bool accepted = engine_ != nullptr && !done_.load() && engine_->requestCancel();
+  // A worker waiting on its question would never reach the cancel point: the stop answers it.
+  if (accepted && waiting_.load()) reply(false);
+  return accepted;
+}
 
 void WorkerLink::answer(bool retry) {
+  // "Cancel" on a file in use is the user stopping the install, and it ends as stopped.
+  if (!retry && engine_ != nullptr && !done_.load()) engine_->requestCancel();
+  reply(retry);
+}
+
+void WorkerLink::reply(bool retry) {
   answer_.store(retry ? 1 : 0);
   waiting_.store(false);
   if (answerEvent_ != nullptr) SetEvent(answerEvent_);
@@ -45,6 +58,9 @@ void WorkerLink::answer(bool retry) {
 
 void WorkerLink::waitForWorker() {
   if (thread_ == nullptr) return;
+  // No window is left to ask: a worker waiting on its question, or about to, is told no.
+  abandoned_.store(true);
+  if (waiting_.load()) answer(false);
   WaitForSingleObject(thread_, INFINITE);
   CloseHandle(thread_);
   thread_ = nullptr;
@@ -81,6 +97,10 @@ bool WorkerLink::askRetryInUse(const std::wstring& fileName) {
     question_ = fileName;
   }
   waiting_.store(true);
+  if (abandoned_.load()) {
+    waiting_.store(false);
+    return false;
+  }
   post(kMsgFileInUse);
   WaitForSingleObject(answerEvent_, INFINITE);
   return answer_.load() != 0;

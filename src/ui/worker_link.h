@@ -54,11 +54,12 @@ class WorkerLink : public EngineSink {
   bool start(InstallRequest request, const KnownFolders& folders);
   bool started() const { return thread_ != nullptr || done_.load(); }
   // Asks the engine to stop at its next cancel point; false once it has committed (or before
-  // it exists).
+  // it exists). An accepted stop also answers a waiting question with no.
   bool requestCancel();
-  // Answers the worker's question.
+  // Answers the worker's question; no is the user's stop.
   void answer(bool retry);
-  // Waits for the worker thread to end (it has ended once the done message came).
+  // Waits for the worker thread to end (it has ended once the done message came); a question
+  // still waiting is answered no first.
   void waitForWorker();
 
   bool done() const { return done_.load(); }
@@ -75,6 +76,7 @@ class WorkerLink : public EngineSink {
  private:
   static DWORD WINAPI workerMain(void* self);
   void post(UINT message, WPARAM w = 0, LPARAM l = 0);
+  void reply(bool retry);
 
   std::atomic<HWND> target_{nullptr};
   std::unique_ptr<InstallTransaction> engine_;
@@ -83,6 +85,7 @@ class WorkerLink : public EngineSink {
   HANDLE answerEvent_ = nullptr;
   std::atomic<bool> done_{false};
   std::atomic<bool> waiting_{false};
+  std::atomic<bool> abandoned_{false};
   std::atomic<uint8_t> answer_{0};
   mutable std::mutex questionLock_;
   std::wstring question_;

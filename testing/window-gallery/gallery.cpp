@@ -5,8 +5,9 @@
 //   ZelvanGallery.exe <list> <sync folder>
 //     For each line "name role page question theme [flag...]" of the list: puts the window into
 //     that state, lets it paint, writes <sync>\<name>.ready and waits for <sync>\<name>.done.
-//     Flags: focus=N (with the focus ring), hover=N, scroll=N, accepted=0, folderError,
-//     notOptimized, noRun, committed.
+//     Flags: focus=N (with the focus ring), hover=N, pressed=N, scroll=N, accepted=0, folderError,
+//     notOptimized, noRun, committed, closingApp, skipped (steps 2 and 3 skipped, the warm-up
+//     running), longFolder, longDetails (the sample product's long task details).
 //   ZelvanGallery.exe /startms <out file>
 //     Writes the milliseconds from this process's creation to its entry point: Wine's own start,
 //     for the first-frame benchmark.
@@ -85,6 +86,8 @@ void applyFlag(UiState& s, const std::string& flag) {
     s.focusVisible = true;
   } else if (flag.rfind("hover=", 0) == 0) {
     s.hover = element("hover=");
+  } else if (flag.rfind("pressed=", 0) == 0) {
+    s.pressed = element("pressed=");
   } else if (flag.rfind("scroll=", 0) == 0) {
     s.licenseScroll = value("scroll=");
   } else if (flag == "accepted=0") {
@@ -99,6 +102,20 @@ void applyFlag(UiState& s, const std::string& flag) {
     s.noRun = true;
   } else if (flag == "committed") {
     s.cancelAllowed = false;
+  } else if (flag == "closingApp") {
+    s.closingApp = true;
+  } else if (flag == "skipped") {
+    for (int i = 0; i < 4; ++i) s.steps[i] = {SlotStatus::Done, i == 2 || i == 3 ? 0 : 100, {}};
+    s.steps[4] = {SlotStatus::Running, 30, {}};
+  } else if (flag == "longFolder") {
+    s.folder = L"D:\\Work\\Shared tools for the design team\\Applications installed for everyone on this "
+               L"PC\\Visual editors and viewers\\Brightmoor\\Zelvan";
+  } else if (flag == "longDetails") {
+    s.tasks[1].label = L"Open .zlvd and .flow files with Zelvan";
+    s.tasks[1].detail = L"Zelvan becomes the program for documents (.zlvd) and flows (.flow)";
+    s.tasks[2].label = L"Start faster after sign-in";
+    s.tasks[2].detail =
+        L"Zelvan loads its libraries in the background when you sign in, so that it opens quickly later";
   }
 }
 

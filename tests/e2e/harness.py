@@ -4,6 +4,7 @@ prefix and judges it from outside (files, registry, log lines, exit code).
 Every scenario gets its own prefix (a copy of the template, removed afterwards); ~/.wine is never
 touched. The environment comes from ctest: ZS_TEMPLATE_PREFIX, ZS_BIN_DIR, ZS_SOURCE_DIR, ZS_WORK_DIR.
 """
+import glob
 import os
 import re
 import shutil
@@ -67,6 +68,11 @@ class Prefix:
         self.dir = os.path.join(WORK_DIR, f"{safe}-{os.getpid()}")
         subprocess.run([PREFIX_TOOL, "copy", TEMPLATE, self.dir], check=True)
         self.drive_c = os.path.join(self.dir, "drive_c")
+        # An install skips whatever lies behind a link, and a test must not write into the home.
+        linked = [p for p in glob.glob(os.path.join(self.drive_c, "users", "*", "*")) if os.path.islink(p)]
+        if linked:
+            raise RuntimeError(f"the template prefix links user folders out of the prefix ({linked[0]}): "
+                               f"remake it with {PREFIX_TOOL} template")
         # DLL overrides every program run in this prefix gets (e.g. "d2d1=" for no Direct2D).
         self.overrides = ""
         # Extra environment every program run in this prefix gets.

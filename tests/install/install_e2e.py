@@ -77,6 +77,14 @@ class Install(ScenarioTest):
             "Step: Checking the result", "Step: Warming up Zelvan", "COMMIT.", "Installed. Start-up: Not optimized.",
             "Exit code 0"])
         self.assertNotIn("Payload refused", "\n".join(log.lines))
+        # The prefix's user folders are real, as on Windows: the first-run files are there, and no
+        # part of the user's folders was skipped as a link.
+        self.assertFalse([l for l in log.lines if l.startswith("A link is in the path")], log.lines)
+        users = os.path.join(self.prefix.drive_c, "users")
+        made = [os.path.relpath(os.path.join(d, n), users).replace(os.sep, "/")
+                for d, _, names in os.walk(users) for n in names if n in ("ZelvanConfig.zlcx", "settings.ini")]
+        self.assertEqual(sorted(m.split("/", 1)[1] for m in made),
+                         ["AppData/Roaming/Zelvan/settings.ini", "Documents/Zelvan/2.5/ZelvanConfig.zlcx"], made)
         with open(os.path.join(STANDINS, "Zelvan.exe"), "rb") as a, \
                 open(self.prefix.host_path(PF + "\\Zelvan.exe"), "rb") as b:
             self.assertEqual(a.read(), b.read())

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
+#include "platform/known_folders.h"
+#include "support/test_payload.h"
 #include "ui/plain_messages.h"
 
 namespace zs::ui {
@@ -47,6 +51,80 @@ TEST(PlainWindow, TheReadyMessageAsksToOpenZelvanUnlessNoRun) {
   EXPECT_FALSE(plain.yesNo);
   EXPECT_EQ(plain.text.find(L"Open Zelvan"), std::wstring::npos);
   EXPECT_FALSE(closingMessage(2, 0, L"", true, L"C:\\Z", L"", true).yesNo) << "only the installed message asks";
+}
+
+struct TitledWindow {
+  const wchar_t* caption;
+  HWND found;
+};
+
+BOOL CALLBACK matchTitle(HWND w, LPARAM l) {
+  auto* f = reinterpret_cast<TitledWindow*>(l);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  wchar_t text[64] = {};
+  GetWindowTextW(w, text, 64);
+  if (pid != GetCurrentProcessId() || wcscmp(text, f->caption) != 0 || !IsWindowVisible(w)) return TRUE;
+  f->found = w;
+  return FALSE;
+}
+
+// This process's visible top-level window with the caption, or none.
+HWND ownWindowTitled(const wchar_t* caption) {
+  TitledWindow find{caption, nullptr};
+  EnumWindows(matchTitle, reinterpret_cast<LPARAM>(&find));
+  return find.found;
+}
+
+// Plain mode taking over while the worker waits on "A file is in use": whatever the drawn window
+// had open, plain mode asks at once, and the answer reaches the worker.
+TEST(PlainWindow, TakingOverAsksTheWaitingQuestionAtOnce) {
+  test::TestPayload payload{{{L"{app}\\Zelvan.exe", "program"}}};
+  ASSERT_TRUE(payload.accepted());
+  InstallSources run;
+  run.payload = &payload.payload();
+  run.folders = &knownFolders();
+  struct Case { Question open; bool closingApp; };
+  // Each case costs a window's life under Wine (about 4 s): the question the drawn window had set,
+  // with and without a close of Zelvan under way, and another question it had open.
+  for (Case c : {Case{Question::FileInUse, true}, Case{Question::Stop, false}}) {
+    SCOPED_TRACE(testing::Message() << "question " << static_cast<int>(c.open) << ", closing " << c.closingApp);
+    UiState state;
+    moveToPage(state, Page::Installing);
+    if (c.open != Question::None) showQuestion(state, c.open);
+    state.closingApp = c.closingApp;
+    WorkerLink link;  // no target: the worker's message is lost in the hand-over, as it can be
+    std::atomic<int> answered{-1};
+    std::thread worker([&] { answered = link.askRetryInUse(L"Zelvan.dll") ? 1 : 0; });
+    while (!link.waiting()) Sleep(5);
+
+    std::atomic<ULONGLONG> askedAfter{0};
+    std::thread user([&] {
+      ULONGLONG begin = GetTickCount64();
+      HWND box = nullptr;
+      while (box == nullptr && GetTickCount64() - begin < 4000) {
+        Sleep(20);
+        box = ownWindowTitled(L"A file is in use");
+      }
+      if (box != nullptr) {
+        askedAfter = GetTickCount64() - begin;
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        for (int i = 0; i < 200 && link.waiting(); ++i) Sleep(10);
+      } else {
+        link.answer(false);
+      }
+      for (int i = 0; i < 400 && link.target() == nullptr; ++i) Sleep(10);
+      if (link.target() != nullptr) PostMessageW(link.target(), kMsgClose, 0, 0);
+    });
+    int32_t result = runPlainWindow(run, state, link);
+    user.join();
+    worker.join();
+    if (result == 1 && askedAfter == 0) GTEST_SKIP() << "no display: the plain window needs one (set DISPLAY)";
+    EXPECT_GT(askedAfter.load(), 0u) << "the question was never asked";
+    RecordProperty("askedAfterMs", static_cast<int>(askedAfter.load()));
+    EXPECT_LT(askedAfter.load(), 2000u);
+    EXPECT_EQ(answered.load(), 0) << "Cancel on the box reaches the worker";
+  }
 }
 
 }  // namespace

@@ -368,6 +368,48 @@ TEST(StateMachine, WorkerMessages) {
   EXPECT_EQ(s.question, Question::None) << "a question never outlives a page move";
 }
 
+// The worker's question arriving while the user answers another one waits for that answer.
+TEST(StateMachine, AFileInUseNeverReplacesAQuestionBeingAnswered) {
+  struct Case { Question open; bool shown; Question after; };
+  for (Case c : {Case{Question::None, true, Question::FileInUse}, Case{Question::Stop, false, Question::Stop},
+                 Case{Question::FileInUse, true, Question::FileInUse}}) {
+    UiState s = on(Page::Installing, c.open);
+    EXPECT_EQ(takeFileInUse(s, L"Zelvan.dll"), c.shown) << static_cast<int>(c.open);
+    EXPECT_EQ(s.question, c.after) << static_cast<int>(c.open);
+    EXPECT_EQ(s.inUseFile, c.shown ? L"Zelvan.dll" : L"");
+  }
+  // "Keep installing": the waiting question comes next.
+  UiState s = on(Page::Installing, Question::Stop);
+  takeFileInUse(s, L"Zelvan.dll");
+  EXPECT_EQ(applyInput(s, Input::No), Action::None);
+  EXPECT_TRUE(takeFileInUse(s, L"Zelvan.dll"));
+  EXPECT_EQ(applyInput(s, Input::Escape), Action::CancelInUse);
+}
+
+// What the drawn window had open when plain mode takes over must not block plain mode's own
+// questions or its Cancel.
+TEST(StateMachine, PlainModeTakesOverWithoutTheDrawnWindowsQuestion) {
+  for (Page page : {Page::Welcome, Page::Options, Page::Installing}) {
+    for (Question open : {Question::AppOpen, Question::Stop, Question::FileInUse}) {
+      UiState s = on(page, open);
+      s.closingApp = true;
+      s.pressed = Element::Primary;
+      takeOverInPlainMode(s);
+      EXPECT_EQ(s.question, Question::None);
+      EXPECT_FALSE(s.closingApp);
+      EXPECT_EQ(s.pressed, Element::None);
+      EXPECT_TRUE(takeFileInUse(s, L"Zelvan.exe"));
+      s.question = Question::None;
+      Action close = closeRequested(s);
+      if (page == Page::Installing) {
+        EXPECT_EQ(s.question, Question::Stop) << "Cancel asks to stop";
+      } else {
+        EXPECT_EQ(close, Action::CloseWindow) << "Cancel closes page " << static_cast<int>(page);
+      }
+    }
+  }
+}
+
 TEST(StateMachine, FinalPageFromTheWorkersResult) {
   struct Case { int32_t outcome; Page page; };
   for (Case c : {Case{0, Page::Ready}, Case{1, Page::Failed}, Case{2, Page::Stopped}, Case{10, Page::Incomplete},

@@ -59,7 +59,14 @@ def gallery_states():
         ("light-in-p04-plain", 0, 4, 0, 0, "notOptimized noRun"),
         ("light-in-p02-committed", 0, 2, 0, 0, "committed"),
         ("dark-un-p14-focus", 1, 14, 0, 3, "focus=4"),
+        # Skipped steps, Zelvan being closed, a long folder and long task details.
+        ("light-in-p02-skipped", 0, 2, 0, 0, "skipped"),
+        ("light-in-p01-closing", 0, 1, 0, 0, "closingApp"),
+        ("light-in-p04-long-folder", 0, 4, 0, 0, "longFolder"),
+        ("light-in-p01-long-details", 0, 1, 0, 0, "longDetails"),
     ]
+    # The close button held down, in every theme.
+    states += [(f"{theme}-in-p00-close-pressed", 0, 0, 0, t, "hover=18 pressed=18") for t, theme in enumerate(THEMES)]
     return states
 
 

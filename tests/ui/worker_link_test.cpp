@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include <functional>
 #include <thread>
@@ -119,9 +120,9 @@ class LinkedInstall : public testing::Test {
   }
 
   // Takes the link's messages until the worker's end, handing each to `each`.
-  std::vector<UINT> runToEnd(const std::function<void(const MSG&)>& each = {}) {
+  std::vector<UINT> runToEnd(const std::function<void(const MSG&)>& each = {}, ULONGLONG limitMs = 120000) {
     std::vector<UINT> seen;
-    ULONGLONG deadline = GetTickCount64() + 120000;
+    ULONGLONG deadline = GetTickCount64() + limitMs;
     while (GetTickCount64() < deadline) {
       MSG m;
       if (!PeekMessageW(&m, target.window, WM_APP, WM_APP + 20, PM_REMOVE)) {
@@ -133,6 +134,7 @@ class LinkedInstall : public testing::Test {
       if (m.message == kMsgWorkerDone) break;
     }
     EXPECT_TRUE(link.done()) << "the worker did not end";
+    if (link.waiting()) link.answer(false);  // a worker left waiting fails the test, never hangs it
     link.waitForWorker();
     return seen;
   }
@@ -173,7 +175,8 @@ TEST_F(LinkedInstall, ACancelWhileCopyingReachesTheEngine) {
 
 TEST_F(LinkedInstall, TheFileInUseAnswerDecides) {
   struct Case { bool retry; int32_t outcome; };
-  for (Case c : {Case{false, 1}, Case{true, 0}}) {
+  // "Cancel" on the question is the user stopping the install: it ends as stopped (2), not failed.
+  for (Case c : {Case{false, 2}, Case{true, 0}}) {
     TearDown();
     folder = root / (c.retry ? L"Retried" : L"Refused");
     holdForeignConfig();
@@ -188,9 +191,43 @@ TEST_F(LinkedInstall, TheFileInUseAnswerDecides) {
     });
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(link.result().outcome, c.outcome) << "retry " << c.retry;
-    if (!c.retry) {
-      EXPECT_EQ(link.result().category, static_cast<int32_t>(StopCategory::FileInUse));
+  }
+}
+
+// A stop the user asked for, by any way, ends as "Installation stopped", never as a failure, and
+// never leaves the worker waiting on its question.
+TEST_F(LinkedInstall, EveryStopWhileTheWorkerAsksEndsAsStopped) {
+  // "Cancel" on the question itself: TheFileInUseAnswerDecides.
+  enum class Way { StopInstalling, WindowGone };
+  for (Way way : {Way::StopInstalling, Way::WindowGone}) {
+    TearDown();
+    SCOPED_TRACE(static_cast<int>(way));
+    folder = root / (L"Way" + std::to_wstring(static_cast<int>(way)));
+    holdForeignConfig();
+    start();
+    bool gone = false;
+    runToEnd([&](const MSG& m) {
+      if (m.message != kMsgFileInUse) return;
+      if (way == Way::StopInstalling) {
+        EXPECT_TRUE(link.requestCancel());
+      }
+      if (way != Way::WindowGone) return;
+      // The window ends without answering; waiting for the worker must not hang.
+      std::atomic<bool> returned{false};
+      std::thread closing([&] {
+        link.waitForWorker();
+        returned = true;
+      });
+      for (int i = 0; i < 200 && !returned; ++i) Sleep(50);
+      gone = returned;
+      if (!returned) link.answer(false);
+      closing.join();
+    }, 30000);
+    if (way == Way::WindowGone) {
+      EXPECT_TRUE(gone) << "the worker stayed blocked on its question";
     }
+    EXPECT_FALSE(link.waiting());
+    EXPECT_EQ(link.result().outcome, 2) << "stopped, not failed: " << link.result().detail;
   }
 }
 
