@@ -6,6 +6,7 @@
 #include "base/failure.h"
 #include "base/log.h"
 #include "journal/record_kinds.h"
+#include "journal/registry_flush.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
@@ -75,6 +76,10 @@ void commitRun(const CommitInputs& in) {
       appendCleanRecord(journal, journal_kind::kCleanEmpty, {expandPaths(value, table)});
     }
   }
+
+  // The registry half of the run must be on disk before COMMIT lets the cleanup delete the backups.
+  JournalImage written;
+  if (readJournal(journal.path(), written) == JournalState::Valid) flushJournalRegistry(written);
 
   {
     std::unique_lock<std::mutex> guard(in.cancel->lock());
@@ -192,6 +197,8 @@ void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
   }
 
   notifyAssociationsChanged();
+  // The old entries' removal must not come back once the journal that names them is gone.
+  flushJournalRegistry(image);
 
   journal.append(journal_kind::kEnd, {});
   std::wstring path = journal.path();

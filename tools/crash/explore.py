@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""Power-cut explorer for the real setup (MODEL.md beside this file gives the persistence model).
+
+For each run kind: a prefix is prepared with the end-to-end harness, one run is recorded
+(trace.py), the crash states of every crash point are built under the model (model.py), identical
+machine states are merged, and each distinct state is written into the prefix (machine.py) and
+started as the next start would: the setup with /silent /dir=C:\\windows (it settles the journal,
+then refuses the folder with exit code 8, changing nothing else), or, after an uninstall, the
+uninstaller as a user would start it. Every state must end exactly as the machine before the run
+or after it (files under the folders the run touched, both registry views of every key it
+touched, logs left out), and a second start must change nothing.
+
+  explore.py --build DIR [--kinds fresh,uninstall,...] [--samples N] [--points all|N]
+             [--limit N] [--without-flushes] [--states FILE] [--work DIR]
+
+--without-flushes drops the record's registry flushes: the setup as it was before it flushed.
+--states FILE runs only the crash states listed (one JSON list per line: kind, point, sample).
+Prints one line per run kind: crash states, distinct states run, bad states; exit 1 when any is bad.
+"""
+import argparse
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, HERE)
+
+import machine  # noqa: E402
+import model  # noqa: E402
+import trace  # noqa: E402
+
+KINDS = ("fresh", "repair", "upgrade", "uninstall")
+SETUP = "C:\\zs\\ZelvanSetup.exe"
+OLD_SETUP = "C:\\zs\\ZelvanSetupOld.exe"
+
+
+def harness_env(build, work):
+    os.environ.setdefault("ZS_TEMPLATE_PREFIX", os.path.join(work, "template"))
+    os.environ["ZS_BIN_DIR"] = build
+    os.environ["ZS_SOURCE_DIR"] = SOURCE
+    os.environ["ZS_WORK_DIR"] = work
+    sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+    tool = os.path.join(SOURCE, "scripts", "wine-prefix")
+    subprocess.run([tool, "template", os.environ["ZS_TEMPLATE_PREFIX"]], check=True)
+    import harness
+    return harness
+
+
+def stop(prefix):
+    subprocess.run(["wineserver", "-k"], env=prefix.env(), stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=prefix.env(), stderr=subprocess.DEVNULL)
+
+
+def prepare(harness, kind, work):
+    """The prefix before the recorded run, and the recorded program and arguments."""
+    prefix = harness.Prefix(f"powercut-{kind}")
+    os.makedirs(prefix.host_path("C:\\zs"), exist_ok=True)
+    exe = prefix.host_path(SETUP)
+    if kind == "upgrade":
+        # The previous version is the plain sample; this one changes a file, adds one, drops one.
+        old = prefix.host_path(OLD_SETUP)
+        harness.make_setup(prefix, old)
+        prefix.run(old, ["/silent"])
+
+        def change(d):
+            with open(os.path.join(d, "app", "ThirdPartyNotices.txt"), "a") as f:
+                f.write("A notice added in 1500.\r\n")
+            with open(os.path.join(d, "app", "Themes", "Contrast.zlth"), "w") as f:
+                f.write("contrast theme\r\n")
+            os.remove(os.path.join(d, "app", "Samples", "Welcome.zlvd"))
+        harness.make_setup(prefix, exe, defines=["FileVersion=2.5.0.1500"], modify=change)
+    else:
+        harness.make_setup(prefix, exe)
+    if kind in ("repair", "uninstall"):
+        prefix.run(exe, ["/silent"])
+    stop(prefix)
+    if kind == "uninstall":
+        folder = installed_folder(prefix)
+        return prefix, folder + "\\ZelvanUninstall.exe", ["/silent"]
+    return prefix, SETUP, ["/silent"]
+
+
+def installed_folder(prefix):
+    for base in ("C:\\Program Files (x86)\\Zelvan", "C:\\Program Files\\Zelvan"):
+        if os.path.exists(prefix.host_path(base + "\\ZelvanUninstall.exe")):
+            return base
+    raise RuntimeError("no installed uninstaller")
+
+
+class Explorer:
+    def __init__(self, prefix, kind, ops, without_flushes, pre_dir):
+        self.prefix, self.kind = prefix, kind
+        self.record = model.Record(ops, drop_flushes=without_flushes)
+        self.roots = machine.touched_roots(self.record.ops)
+        self.keys = machine.touched_keys(self.record.ops)
+        self.pre_files = machine.read_files(os.path.join(pre_dir, "drive_c"), self.roots)
+        self.pre_reg = {}
+        for name, _ in machine.REG_FILES:
+            with open(os.path.join(pre_dir, name), "rb") as f:
+                self.pre_reg[name] = f.read()
+        self.before = self.materialise(self.record.ops[:0], run=False)
+        self.after = self.materialise(self.record.ops, run=False)
+
+    def write_state(self, kept):
+        stop(self.prefix)
+        for name, data in self.pre_reg.items():
+            with open(os.path.join(self.prefix.dir, name), "wb") as f:
+                f.write(data)
+        reg = machine.Registry(self.prefix.dir)
+        reg.apply(kept)
+        reg.save()
+        files = machine.apply_file_ops(self.pre_files, kept)
+        machine.write_files(self.prefix.drive_c, self.roots, files)
+
+    def observe(self):
+        stop(self.prefix)
+        files = machine.file_digest(machine.read_files(self.prefix.drive_c, self.roots))
+        reg = machine.Registry(self.prefix.dir).digest(self.keys)
+        return files, reg
+
+    def materialise(self, kept, run):
+        self.write_state(kept)
+        # A restart: the first start of the session carries out the pending renames.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.prefix.env(), cwd=self.prefix.drive_c,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self.observe()
+
+    def next_start(self):
+        """Starts what a user would start next; returns the exit codes seen."""
+        p = self.prefix
+        if self.kind != "uninstall":
+            return [p.run(p.host_path(SETUP), ["/silent", "/dir=C:\\windows"]).code]
+        codes = []
+        try:
+            folder = installed_folder(p)
+            codes.append(p.run(p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]).code)
+            subprocess.run(["wineserver", "-w"], env=p.env())
+            return codes
+        except RuntimeError:
+            pass
+        data = p.host_path("C:\\ProgramData\\ZelvanSetup")
+        copies = [os.path.join(data, d, "ZelvanUninstall.exe") for d in (os.listdir(data) if os.path.isdir(data) else [])
+                  if d.startswith("un-") and os.path.exists(os.path.join(data, d, "ZelvanUninstall.exe"))]
+        if copies:
+            codes.append(p.run(copies[0], ["/silent"]).code)
+            return codes
+        codes.append(p.run(p.host_path(SETUP), ["/silent"]).code)
+        stop(p)
+        try:
+            folder = installed_folder(p)
+        except RuntimeError:
+            return codes
+        codes.append(p.run(p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]).code)
+        subprocess.run(["wineserver", "-w"], env=p.env())
+        return codes
+
+    def check(self, kept):
+        """Runs one crash state; returns None when good, else why it is bad."""
+        self.write_state(kept)
+        codes = self.next_start()
+        first = self.observe()
+        codes += self.next_start()
+        second = self.observe()
+        why = []
+        allowed = (0, 1) if self.kind == "uninstall" else (8,)
+        if any(c not in allowed for c in codes):
+            why.append(f"exit codes {codes}")
+        target = [self.after] if self.kind == "uninstall" else [self.before, self.after]
+        if first not in target:
+            why.append("machine is neither before nor after: " + describe(first, target))
+        if second != first:
+            why.append("a second start changed the machine: " + describe(second, [first]))
+        return "; ".join(why) or None
+
+
+def describe(state, targets):
+    best = None
+    for t in targets:
+        diff = [f"file {k}" for k in sorted(set(state[0]) | set(t[0])) if state[0].get(k) != t[0].get(k)]
+        diff += [f"key {k}" for k in sorted(set(state[1]) | set(t[1])) if state[1].get(k) != t[1].get(k)]
+        if best is None or len(diff) < len(best):
+            best = diff
+    return ", ".join(best[:6]) + (" ..." if len(best) > 6 else "")
+
+
+def state_id(state):
+    point, meta, hives, lost = state
+    return [point, meta, list(map(list, hives)), sorted(map(list, lost))]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--kinds", default=",".join(KINDS))
+    ap.add_argument("--samples", type=int, default=2)
+    ap.add_argument("--points", default="all", help="all, or how many crash points to spread over the record")
+    ap.add_argument("--limit", type=int, default=0, help="at most this many distinct states per kind (0: all)")
+    ap.add_argument("--seed", type=int, default=21)
+    ap.add_argument("--without-flushes", action="store_true")
+    ap.add_argument("--work", default="/tmp/powercut-explorer")
+    ap.add_argument("--report", default="")
+    args = ap.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    harness = harness_env(os.path.abspath(args.build), args.work)
+    bad_total = 0
+    report = {}
+    for kind in args.kinds.split(","):
+        started = time.monotonic()
+        prefix, program, pargs = prepare(harness, kind, args.work)
+        rec_dir = os.path.join(args.work, f"record-{kind}")
+        pre_dir = os.path.join(args.work, f"pre-{kind}")
+        subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "copy", prefix.dir, pre_dir], check=True)
+        rc, log = trace.run_traced(prefix.env(), prefix.host_path(program) if ":" in program else program,
+                                   pargs, rec_dir, prefix.drive_c)
+        stop(prefix)
+        ops = trace.Recorder(prefix.dir).parse(log)
+        ex = Explorer(prefix, kind, ops, args.without_flushes, pre_dir)
+        subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", pre_dir])
+        n = len(ex.record.ops)
+        if args.points == "all":
+            points = range(n + 1)
+        else:
+            k = int(args.points)
+            points = sorted(set(round(i * n / max(k - 1, 1)) for i in range(k)))
+        seen = {}
+        crash_states = 0
+        for state in model.crash_states(ex.record, args.samples, args.seed, points):
+            crash_states += 1
+            kept = ex.record.kept_ops(state)
+            fs = machine.file_digest(machine.apply_file_ops(ex.pre_files, kept))
+            regkey = tuple(op for op in kept if op[0].startswith("reg"))
+            sig = (tuple(sorted(fs.items())), regkey)
+            seen.setdefault(hash(sig), (state, kept))
+        distinct = list(seen.values())
+        rng = random.Random(args.seed)
+        if args.limit and len(distinct) > args.limit:
+            distinct = rng.sample(distinct, args.limit)
+        bad = []
+        for state, kept in distinct:
+            why = ex.check(kept)
+            if why:
+                bad.append((state_id(state), why))
+                print(f"BAD {kind} {json.dumps(state_id(state))[:200]}: {why}", flush=True)
+        bad_total += len(bad)
+        secs = time.monotonic() - started
+        print(f"{kind}: record {n} operations (exit {rc}), {crash_states} crash states, {len(seen)} distinct, "
+              f"{len(distinct)} run, {len(bad)} bad, {secs:.0f} s", flush=True)
+        report[kind] = {"ops": n, "crash_states": crash_states, "distinct": len(seen), "run": len(distinct),
+                        "bad": bad}
+        subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", prefix.dir])
+    if args.report:
+        with open(args.report, "w") as f:
+            json.dump(report, f, indent=1)
+    return 1 if bad_total else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
