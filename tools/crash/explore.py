@@ -59,6 +59,8 @@ def stop(prefix):
 def prepare(harness, kind, work):
     """The prefix before the recorded run, and the recorded program and arguments."""
     prefix = harness.Prefix(f"powercut-{kind}")
+    # Wine's desktop integration writes .desktop files for shortcuts: not the setup's doing.
+    prefix.overrides = "winemenubuilder.exe=d"
     os.makedirs(prefix.host_path("C:\\zs"), exist_ok=True)
     exe = prefix.host_path(SETUP)
     if kind == "upgrade":
@@ -96,7 +98,8 @@ class Explorer:
     def __init__(self, prefix, kind, ops, without_flushes, pre_dir):
         self.prefix, self.kind = prefix, kind
         self.record = model.Record(ops, drop_flushes=without_flushes)
-        self.roots = machine.touched_roots(self.record.ops)
+        # Never through a link: the prefix's user folders are links into the Unix home.
+        self.roots = [r for r in machine.touched_roots(self.record.ops) if not machine.has_link(pre_dir, r)]
         self.keys = machine.touched_keys(self.record.ops)
         self.pre_files = machine.read_files(os.path.join(pre_dir, "drive_c"), self.roots)
         self.pre_reg = {}
@@ -178,6 +181,25 @@ class Explorer:
         return "; ".join(why) or None
 
 
+def named_points(ops):
+    """The crash points the mends are about, found by what the record does rather than by number:
+    just after COMMIT is durable in the journal, just after a journal is deleted, and just after
+    the uninstaller deletes its record."""
+    named = {}
+    commit_written = False
+    for i, op in enumerate(ops):
+        name = op[1].lower() if isinstance(op[1], str) else ""
+        if op[0] == "write" and name.endswith(".zsj") and b"COMMIT" in op[3]:
+            commit_written = True
+        elif op[0] == "fsync" and name.endswith(".zsj") and commit_written and "after COMMIT" not in named:
+            named["after COMMIT"] = i + 1
+        elif op[0] == "unlink" and name.endswith("install.zsj"):
+            named["after the journal is deleted"] = i + 1
+        elif op[0] == "unlink" and name.endswith("zelvanuninstall.zsu"):
+            named["after the record is deleted"] = i + 1
+    return named
+
+
 def describe(state, targets):
     best = None
     for t in targets:
@@ -222,11 +244,16 @@ def main():
         ex = Explorer(prefix, kind, ops, args.without_flushes, pre_dir)
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", pre_dir])
         n = len(ex.record.ops)
+        named = named_points(ex.record.ops)
         if args.points == "all":
-            points = range(n + 1)
+            points = list(range(n + 1))
+        elif args.points == "named":
+            points = sorted(named.values())
         else:
             k = int(args.points)
-            points = sorted(set(round(i * n / max(k - 1, 1)) for i in range(k)))
+            points = sorted(set(round(i * n / max(k - 1, 1)) for i in range(k)) | set(named.values()))
+        for what, point in named.items():
+            print(f"{kind}: {what} at crash point {point}", flush=True)
         seen = {}
         crash_states = 0
         for state in model.crash_states(ex.record, args.samples, args.seed, points):

@@ -31,6 +31,15 @@ def touched_roots(ops):
     return out
 
 
+def has_link(prefix_dir, root):
+    path = os.path.join(prefix_dir, "drive_c")
+    for part in root.split("/"):
+        path = os.path.join(path, part)
+        if os.path.islink(path):
+            return True
+    return False
+
+
 def read_files(drive_c, roots):
     files = {}
     for root in roots:

@@ -26,7 +26,7 @@ import subprocess
 SYSCALLS = ("execve,clone,clone3,write,pwrite64,writev,pwritev,pwritev2,openat,open,creat,rename,renameat,"
             "renameat2,unlink,unlinkat,mkdir,mkdirat,rmdir,fsync,fdatasync,ftruncate,truncate,close,dup2,dup3")
 
-LINE = re.compile(r"^(\d+) (.*)$")
+LINE = re.compile(r"^(\d+)\s+(.*)$")
 CALL = re.compile(r"^([a-z0-9_]+)\((.*)\)\s+=\s+(-?\d+|\?)(?:<[^>]*>)?(.*)$", re.S)
 
 
@@ -331,8 +331,15 @@ class ServerLog:
     def reply(self, thread, req, status, fields, asked):
         if req == "init_first_thread":
             self.process_of[_field(fields, "tid")] = _field(fields, "pid")
+            if _field(fields, "info_size") == "0":
+                # Started from the Unix side, not by another Windows process: the program run.
+                self.image_of.setdefault(_field(fields, "pid"), "(the program run) zelvan")
         elif req == "new_thread" and asked and "process=ffffffff" in asked[1]:
             self.process_of[_field(fields, "tid")] = self.process_of.get(thread)
+        elif req == "new_process" and asked and status == "0":
+            m = re.search(r'imagepath=(L"(?:[^"\\]|\\.)*")', asked[1])
+            if m:
+                self.image_of[_field(fields, "pid")] = _wstr(m.group(1))
         elif req == "get_startup_info":
             self.image_of[self.process_of.get(thread)] = _wstr(_field(fields, "imagepath"))
         elif req in ("create_key", "open_key") and asked and status in ("0", "OBJECT_NAME_EXISTS"):
