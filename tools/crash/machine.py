@@ -139,8 +139,8 @@ def file_digest(files):
     """Path (lower case) -> content digest, logs left out."""
     out = {}
     for p, data in files.items():
-        if LOG_NAME.match(p):
-            continue
+        if LOG_NAME.match(p) or p.lower() == "programdata/zelvansetup":
+            continue  # the logs, and their folder, which every start makes
         out[p.lower()] = "folder" if data is None else hashlib.sha256(data).hexdigest()[:16]
     return out
 
@@ -180,7 +180,13 @@ class RegFile:
         self.sections = {}   # lower-case key (relative) -> [name, lines]
         self.order = []
         for chunk in chunks[1:]:
-            lines = chunk.rstrip("\n").split("\n")
+            lines = []
+            for line in chunk.rstrip("\n").split("\n"):
+                # Long values go on over several lines, each but the last ending in "\".
+                if lines and lines[-1].endswith("\\") and not lines[-1].startswith("["):
+                    lines[-1] = lines[-1][:-1] + line.strip()
+                else:
+                    lines.append(line)
             m = SECTION.match(lines[0])
             name = _unescape_key(m.group(1))
             self.sections[name.lower()] = [name, lines]

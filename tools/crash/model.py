@@ -10,6 +10,7 @@ A crash state is described by:
   lost        (op index, block) pairs of unflushed writes whose 4 KiB block reads as zeros
 """
 import random
+import re
 
 META = ("create", "trunc", "rename", "unlink", "mkdir", "rmdir")
 REG = ("regcreate", "regset", "regdelval", "regdelkey")
@@ -25,10 +26,20 @@ def hive_of(key):
     return "user\\" + parts[3]
 
 
+# Keys Wine itself writes from inside every process as it starts (the shell folders, the time zone,
+# the keyboard layout, its own settings): not the setup's changes, and rewritten by every start.
+WINE_OWN = re.compile(r"\\(explorer\\shell folders|timezoneinformation|keyboard layout\\preload|software\\wine\\.*)$"
+                      r"|\\software\\microsoft\\windows\\currentversion$", re.I)
+
+
+def is_wines_own(op):
+    return op[0] in REG and WINE_OWN.search(op[1]) is not None
+
+
 class Record:
     def __init__(self, ops, drop_flushes=False):
         # Dropping the record's registry flushes models the setup as it was before it flushed.
-        self.ops = [op for op in ops if not (drop_flushes and op[0] == "regflush")]
+        self.ops = [op for op in ops if not (drop_flushes and op[0] == "regflush") and not is_wines_own(op)]
         self.meta_idx = [i for i, op in enumerate(self.ops) if op[0] in META]
         self.reg_idx = {}
         for i, op in enumerate(self.ops):
