@@ -10,11 +10,11 @@ uninstaller as a user would start it. Every state must end exactly as the machin
 or after it (files under the folders the run touched, both registry views of every key it
 touched, logs left out), and a second start must change nothing.
 
-  explore.py --build DIR [--kinds fresh,uninstall,...] [--samples N] [--points all|N]
-             [--limit N] [--without-flushes] [--states FILE] [--work DIR]
+  explore.py --build DIR [--kinds fresh,repair,upgrade,uninstall] [--samples N] [--points all|named|N]
+             [--limit N] [--models as-built[,without-flushes]] [--report FILE] [--work DIR]
 
---without-flushes drops the record's registry flushes: the setup as it was before it flushed.
---states FILE runs only the crash states listed (one JSON list per line: kind, point, sample).
+--models as-built,without-flushes also runs the record with its registry flushes dropped: the setup
+as it was before it flushed. --points named runs only the crash points the mends are about.
 Prints one line per run kind: crash states, distinct states run, bad states; exit 1 when any is bad.
 """
 import argparse
@@ -34,7 +34,7 @@ import machine  # noqa: E402
 import model  # noqa: E402
 import trace  # noqa: E402
 
-KINDS = ("fresh", "repair", "upgrade", "uninstall")
+KINDS = ("fresh", "repair", "upgrade", "rollback", "uninstall")
 SETUP = "C:\\zs\\ZelvanSetup.exe"
 OLD_SETUP = "C:\\zs\\ZelvanSetupOld.exe"
 
@@ -78,6 +78,13 @@ def prepare(harness, kind, work):
         harness.make_setup(prefix, exe, defines=["FileVersion=2.5.0.1500"], modify=change)
     else:
         harness.make_setup(prefix, exe)
+    if kind == "rollback":
+        # A failure late in the run: the all-users desktop is a link, so the second shortcut is
+        # refused after the files, the registry lines and the first shortcut are in place.
+        desktop = prefix.host_path("C:\\users\\Public\\Desktop")
+        os.makedirs(desktop, exist_ok=True)
+        os.rename(desktop, desktop + ".real")
+        os.symlink(desktop + ".real", desktop)
     if kind in ("repair", "uninstall"):
         prefix.run(exe, ["/silent"])
     stop(prefix)
@@ -181,6 +188,45 @@ class Explorer:
         return "; ".join(why) or None
 
 
+def evaluate(ex, kind, label, args):
+    """Builds the crash states of the chosen points under the model, merges identical machines and
+    runs each; returns the counts and the bad states."""
+    started = time.monotonic()
+    n = len(ex.record.ops)
+    named = named_points(ex.record.ops)
+    if args.points == "all":
+        points = list(range(n + 1))
+    elif args.points == "named":
+        points = sorted(named.values())
+    else:
+        k = int(args.points)
+        points = sorted(set(round(i * n / max(k - 1, 1)) for i in range(k)) | set(named.values()))
+    for what, point in named.items():
+        print(f"{kind} ({label}): {what} at crash point {point}", flush=True)
+    seen = {}
+    crash_states = 0
+    for state in model.crash_states(ex.record, args.samples, args.seed, points):
+        crash_states += 1
+        kept = ex.record.kept_ops(state)
+        fs = machine.file_digest(machine.apply_file_ops(ex.pre_files, kept))
+        regkey = tuple(op for op in kept if op[0].startswith("reg"))
+        seen.setdefault(hash((tuple(sorted(fs.items())), regkey)), (state, kept))
+    distinct = list(seen.values())
+    if args.limit and len(distinct) > args.limit:
+        distinct = random.Random(args.seed).sample(distinct, args.limit)
+    bad = []
+    for state, kept in distinct:
+        why = ex.check(kept)
+        if why:
+            bad.append((state_id(state), why))
+            print(f"BAD {kind} ({label}) {json.dumps(state_id(state))[:160]}: {why}", flush=True)
+    secs = time.monotonic() - started
+    print(f"{kind} ({label}): {n} operations, {len(points)} crash points, {crash_states} crash states, "
+          f"{len(seen)} distinct, {len(distinct)} run, {len(bad)} bad, {secs:.0f} s", flush=True)
+    return {"ops": n, "points": len(points), "crash_states": crash_states, "distinct": len(seen),
+            "run": len(distinct), "bad": bad, "seconds": round(secs), "named": named}
+
+
 def named_points(ops):
     """The crash points the mends are about, found by what the record does rather than by number:
     just after COMMIT is durable in the journal, just after a journal is deleted, and just after
@@ -193,6 +239,8 @@ def named_points(ops):
             commit_written = True
         elif op[0] == "fsync" and name.endswith(".zsj") and commit_written and "after COMMIT" not in named:
             named["after COMMIT"] = i + 1
+        elif op[0] == "unlink" and name.endswith("install.zsj") and not commit_written:
+            named["after the rolled-back journal is deleted"] = i + 1
         elif op[0] == "unlink" and name.endswith("install.zsj"):
             named["after the journal is deleted"] = i + 1
         elif op[0] == "unlink" and name.endswith("zelvanuninstall.zsu"):
@@ -223,7 +271,9 @@ def main():
     ap.add_argument("--points", default="all", help="all, or how many crash points to spread over the record")
     ap.add_argument("--limit", type=int, default=0, help="at most this many distinct states per kind (0: all)")
     ap.add_argument("--seed", type=int, default=21)
-    ap.add_argument("--without-flushes", action="store_true")
+    ap.add_argument("--models", default="as-built",
+                    help="as-built, without-flushes (the record's registry flushes dropped: the setup before it "
+                         "flushed), or both, comma-separated; only as-built decides the exit code")
     ap.add_argument("--work", default="/tmp/powercut-explorer")
     ap.add_argument("--report", default="")
     args = ap.parse_args()
@@ -241,44 +291,17 @@ def main():
                                    pargs, rec_dir, prefix.drive_c)
         stop(prefix)
         ops = trace.Recorder(prefix.dir).parse(log)
-        ex = Explorer(prefix, kind, ops, args.without_flushes, pre_dir)
+        ex = Explorer(prefix, kind, ops, False, pre_dir)
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", pre_dir])
-        n = len(ex.record.ops)
-        named = named_points(ex.record.ops)
-        if args.points == "all":
-            points = list(range(n + 1))
-        elif args.points == "named":
-            points = sorted(named.values())
-        else:
-            k = int(args.points)
-            points = sorted(set(round(i * n / max(k - 1, 1)) for i in range(k)) | set(named.values()))
-        for what, point in named.items():
-            print(f"{kind}: {what} at crash point {point}", flush=True)
-        seen = {}
-        crash_states = 0
-        for state in model.crash_states(ex.record, args.samples, args.seed, points):
-            crash_states += 1
-            kept = ex.record.kept_ops(state)
-            fs = machine.file_digest(machine.apply_file_ops(ex.pre_files, kept))
-            regkey = tuple(op for op in kept if op[0].startswith("reg"))
-            sig = (tuple(sorted(fs.items())), regkey)
-            seen.setdefault(hash(sig), (state, kept))
-        distinct = list(seen.values())
-        rng = random.Random(args.seed)
-        if args.limit and len(distinct) > args.limit:
-            distinct = rng.sample(distinct, args.limit)
-        bad = []
-        for state, kept in distinct:
-            why = ex.check(kept)
-            if why:
-                bad.append((state_id(state), why))
-                print(f"BAD {kind} {json.dumps(state_id(state))[:200]}: {why}", flush=True)
-        bad_total += len(bad)
-        secs = time.monotonic() - started
-        print(f"{kind}: record {n} operations (exit {rc}), {crash_states} crash states, {len(seen)} distinct, "
-              f"{len(distinct)} run, {len(bad)} bad, {secs:.0f} s", flush=True)
-        report[kind] = {"ops": n, "crash_states": crash_states, "distinct": len(seen), "run": len(distinct),
-                        "bad": bad}
+        print(f"{kind}: recorded {len(ex.record.ops)} operations (exit {rc}) in {time.monotonic() - started:.0f} s",
+              flush=True)
+        report[kind] = {}
+        for label in args.models.split(","):
+            ex.record = model.Record(ops, drop_flushes=(label == "without-flushes"))
+            result = evaluate(ex, kind, label, args)
+            report[kind][label] = result
+            if label == "as-built":
+                bad_total += len(result["bad"])
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", prefix.dir])
     if args.report:
         with open(args.report, "w") as f:
