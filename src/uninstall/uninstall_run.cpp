@@ -186,6 +186,12 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     // A folder is only ever removed when empty, and never through or at a link.
     if (isDirectory(path) && mayTouchPath(app, path) && isFolderEmpty(path)) removeFolder(path);
   }
+  // The deletes must be on disk before the entry's removal can be: otherwise a power cut could
+  // bring the files back without the entry, and the uninstaller would then only take the record,
+  // itself and an empty folder. A flush of any file on the drive writes its log of deletes.
+  DWORD error = 0;
+  const std::wstring recordPath = app + L"\\" + std::wstring(kUninstallRecordName);
+  if (!flushFileToDisk(recordPath, &error)) logWinError(L"Couldn't write the deletes to disk: " + recordPath, error);
 
   if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()))) {
     logLine(L"Couldn't remove the Apps & Features entry.");

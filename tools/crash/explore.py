@@ -146,6 +146,7 @@ class Explorer:
         if self.kind != "uninstall":
             return [p.run(p.host_path(SETUP), ["/silent", "/dir=C:\\windows"]).code]
         codes = []
+        self.restart()
         try:
             folder = installed_folder(p)
             codes.append(p.run(p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]).code)
@@ -159,6 +160,8 @@ class Explorer:
         if copies:
             codes.append(p.run(copies[0], ["/silent"]).code)
             return codes
+        if not self.entry_exists():
+            return codes  # nothing is installed: nothing for a user to start
         codes.append(p.run(p.host_path(SETUP), ["/silent"]).code)
         stop(p)
         try:
@@ -169,12 +172,28 @@ class Explorer:
         subprocess.run(["wineserver", "-w"], env=p.env())
         return codes
 
+    def restart(self):
+        """Stops the session and starts a new one, which carries out the pending renames."""
+        stop(self.prefix)
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.prefix.env(), cwd=self.prefix.drive_c,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        stop(self.prefix)
+
+    def entry_exists(self):
+        stop(self.prefix)
+        reg = machine.Registry(self.prefix.dir)
+        return any("\\uninstall\\{" in k for k in reg.digest(self.keys))
+
     def check(self, kept):
         """Runs one crash state; returns None when good, else why it is bad."""
         self.write_state(kept)
         codes = self.next_start()
+        if self.kind == "uninstall":
+            self.restart()  # what the uninstaller leaves for the restart goes with it
         first = self.observe()
         codes += self.next_start()
+        if self.kind == "uninstall":
+            self.restart()
         second = self.observe()
         why = []
         allowed = (0, 1) if self.kind == "uninstall" else (8,)
