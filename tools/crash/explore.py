@@ -104,11 +104,12 @@ def installed_folder(prefix):
 class Explorer:
     def __init__(self, prefix, kind, ops, without_flushes, pre_dir):
         self.prefix, self.kind = prefix, kind
-        self.record = model.Record(ops, drop_flushes=without_flushes)
         # Never through a link: the prefix's user folders are links into the Unix home.
-        self.roots = [r for r in machine.touched_roots(self.record.ops) if not machine.has_link(pre_dir, r)]
-        self.keys = machine.touched_keys(self.record.ops)
+        self.roots = [r for r in machine.touched_roots(ops) if not machine.has_link(pre_dir, r)]
+        self.keys = machine.touched_keys(ops)
         self.pre_files = machine.read_files(os.path.join(pre_dir, "drive_c"), self.roots)
+        self.ops = machine.resolve_appends(self.pre_files, ops)
+        self.record = model.Record(self.ops, drop_flushes=without_flushes)
         self.pre_reg = {}
         for name, _ in machine.REG_FILES:
             with open(os.path.join(pre_dir, name), "rb") as f:
@@ -232,7 +233,10 @@ def evaluate(ex, kind, label, args):
         seen.setdefault(hash((tuple(sorted(fs.items())), regkey)), (state, kept))
     distinct = list(seen.values())
     if args.limit and len(distinct) > args.limit:
-        distinct = random.Random(args.seed).sample(distinct, args.limit)
+        # The states of the named points are always run; the rest is a seeded sample.
+        must = [d for d in distinct if d[0][0] in named.values()]
+        rest = [d for d in distinct if d[0][0] not in named.values()]
+        distinct = must + random.Random(args.seed).sample(rest, max(args.limit - len(must), 0))
     bad = []
     for state, kept in distinct:
         why = ex.check(kept)
@@ -316,7 +320,7 @@ def main():
               flush=True)
         report[kind] = {}
         for label in args.models.split(","):
-            ex.record = model.Record(ops, drop_flushes=(label == "without-flushes"))
+            ex.record = model.Record(ex.ops, drop_flushes=(label == "without-flushes"))
             result = evaluate(ex, kind, label, args)
             report[kind][label] = result
             if label == "as-built":

@@ -118,6 +118,21 @@ def apply_file_ops(files, ops):
     return files
 
 
+def resolve_appends(files, ops):
+    """Gives every append of the record the offset it wrote at, by replaying the record on the
+    files before the run."""
+    files = dict(files)
+    out = []
+    for op in ops:
+        if op[0] == "write" and op[2] < 0:
+            k = next((p for p in files if p.lower() == op[1].lower()), None)
+            size = len(files[k]) if k is not None and files[k] is not None else 0
+            op = ("write", op[1], size, op[3])
+        out.append(op)
+        files = apply_file_ops(files, [op])
+    return out
+
+
 def write_files(drive_c, roots, files):
     for root in roots:
         base = os.path.join(drive_c, root)

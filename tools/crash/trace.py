@@ -108,6 +108,7 @@ def _args(body):
     return out
 
 
+APPEND = -1
 FD = re.compile(r"^(-?\d+|AT_FDCWD)(?:<(.*)>)?$", re.S)
 STR = re.compile(r'^"((?:\\x[0-9a-f]{2})*)"(\.\.\.)?$')
 
@@ -120,7 +121,8 @@ class Recorder:
         self.drive_c = os.path.join(self.prefix_dir, "drive_c")
         self.server_pids = set()
         self.ops = []
-        self.positions = {}  # (pid, fd) -> position, for write()
+        self.positions = {}  # (fd, path) -> position, for write()
+        self.appending = set()  # (fd, path) opened with O_APPEND
         self.server = ServerLog()
 
     def rel(self, path):
@@ -185,19 +187,25 @@ class Recorder:
             fdnum = FD.match(a[0]).group(1)
             if name == "pwrite64":
                 offset = int(a[3])
+            elif (fdnum, path) in self.appending:
+                offset = APPEND  # at the end of the file as it is then: resolved on replay
             else:
-                offset = self.positions.get((pid, fdnum), 0)
-                self.positions[(pid, fdnum)] = offset + len(data)
+                offset = self.positions.get((fdnum, path), 0)
+                self.positions[(fdnum, path)] = offset + len(data)
             self.ops.append(("write", path, offset, data))
         elif name in ("openat", "open"):
             flags = a[2] if name == "openat" else a[1]
             ret = text.split("=")[-1].strip()
             path = self.str_path(a[1], a[0]) if name == "openat" else self.str_path(a[0])
             fd = FD.match(ret)
-            if fd:
-                self.positions[(pid, fd.group(1))] = 0
             if path is None:
                 return
+            if fd:
+                self.positions[(fd.group(1), path)] = 0
+                if "O_APPEND" in flags:
+                    self.appending.add((fd.group(1), path))
+                else:
+                    self.appending.discard((fd.group(1), path))
             if "O_CREAT" in flags:
                 self.ops.append(("create", path))
             if "O_TRUNC" in flags:
