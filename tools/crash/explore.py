@@ -79,12 +79,12 @@ def prepare(harness, kind, work):
     else:
         harness.make_setup(prefix, exe)
     if kind == "rollback":
-        # A failure late in the run: the all-users desktop is a link, so the second shortcut is
-        # refused after the files, the registry lines and the first shortcut are in place.
-        desktop = prefix.host_path("C:\\users\\Public\\Desktop")
-        os.makedirs(desktop, exist_ok=True)
-        os.rename(desktop, desktop + ".real")
-        os.symlink(desktop + ".real", desktop)
+        # A failure while placing: a file stands where a folder of the program must go, so the
+        # run stops after staging and most of the placing, and rolls back.
+        folder = prefix.host_path("C:\\Program Files\\Zelvan")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "de"), "w") as f:
+            f.write("in the way")
     if kind in ("repair", "uninstall"):
         prefix.run(exe, ["/silent"])
     stop(prefix)
