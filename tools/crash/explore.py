@@ -104,6 +104,7 @@ def installed_folder(prefix):
 class Explorer:
     def __init__(self, prefix, kind, ops, without_flushes, pre_dir):
         self.prefix, self.kind = prefix, kind
+        ops = [op for op in ops if not model.is_wines_own(op)]
         # Never through a link: the prefix's user folders are links into the Unix home.
         self.roots = [r for r in machine.touched_roots(ops) if not machine.has_link(pre_dir, r)]
         self.keys = machine.touched_keys(ops)
