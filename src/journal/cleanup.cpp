@@ -197,8 +197,11 @@ void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
   }
 
   notifyAssociationsChanged();
-  // The old entries' removal must not come back once the journal that names them is gone.
+  // The old entries' removal must not come back once the journal that names them is gone, and the
+  // deletes above must be on disk before END can be: END with the backups come back would tell
+  // the next start that nothing is left to clean.
   flushJournalRegistry(image);
+  if (DWORD error = journal.flush()) logWinError(L"Couldn't write the cleanup to disk: " + journal.path(), error);
 
   journal.append(journal_kind::kEnd, {});
   std::wstring path = journal.path();

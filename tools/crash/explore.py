@@ -219,6 +219,8 @@ def evaluate(ex, kind, label, args):
         points = list(range(n + 1))
     elif args.points == "named":
         points = sorted(named.values())
+    elif args.points.startswith("at:"):
+        points = [int(p) for p in args.points[3:].split(",")]
     else:
         k = int(args.points)
         points = sorted(set(round(i * n / max(k - 1, 1)) for i in range(k)) | set(named.values()))
@@ -300,6 +302,7 @@ def main():
                          "flushed), or both, comma-separated; only as-built decides the exit code")
     ap.add_argument("--work", default="/tmp/powercut-explorer")
     ap.add_argument("--report", default="")
+    ap.add_argument("--keep", action="store_true", help="keep the last prefix (with its logs) for a look")
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     harness = harness_env(os.path.abspath(args.build), args.work)
@@ -326,7 +329,8 @@ def main():
             report[kind][label] = result
             if label == "as-built":
                 bad_total += len(result["bad"])
-        subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", prefix.dir])
+        if not args.keep:
+            subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", prefix.dir])
     if args.report:
         with open(args.report, "w") as f:
             json.dump(report, f, indent=1)
