@@ -6,6 +6,7 @@
 #include "base/failure.h"
 #include "base/log.h"
 #include "journal/record_kinds.h"
+#include "journal/registry_flush.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/security.h"
@@ -75,6 +76,10 @@ void commitRun(const CommitInputs& in) {
       appendCleanRecord(journal, journal_kind::kCleanEmpty, {expandPaths(value, table)});
     }
   }
+
+  // The registry half of the run must be on disk before COMMIT lets the cleanup delete the backups.
+  JournalImage written;
+  if (readJournal(journal.path(), written) == JournalState::Valid) flushJournalRegistry(written);
 
   {
     std::unique_lock<std::mutex> guard(in.cancel->lock());
@@ -192,6 +197,11 @@ void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
   }
 
   notifyAssociationsChanged();
+  // The old entries' removal must not come back once the journal that names them is gone, and the
+  // deletes above must be on disk before END can be: END with the backups come back would tell
+  // the next start that nothing is left to clean.
+  flushJournalRegistry(image);
+  if (DWORD error = journal.flush()) logWinError(L"Couldn't write the cleanup to disk: " + journal.path(), error);
 
   journal.append(journal_kind::kEnd, {});
   std::wstring path = journal.path();

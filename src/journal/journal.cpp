@@ -97,6 +97,11 @@ int32_t JournalWriter::append(std::wstring_view kind, const std::vector<std::wst
   return ++count_;
 }
 
+DWORD JournalWriter::flush() {
+  if (file_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  return FlushFileBuffers(file_) ? 0 : GetLastError();
+}
+
 bool JournalWriter::accepts(std::wstring_view kind, const std::vector<std::wstring>& fields) const {
   JournalRecord record;
   return readsBackAsGiven(journalLine(kind, fields), kind, fields, record);

@@ -60,6 +60,11 @@ class JournalWriter {
   // so the change the record describes is never made.
   int32_t appendOrFail(std::wstring_view kind, const std::vector<std::wstring>& fields);
 
+  // Writes the journal to disk once more, with nothing appended: the drive's own log goes with it,
+  // so every change made before (deletes included) is durable before the next record can be.
+  // 0 or the Windows error.
+  DWORD flush();
+
   void close();
   bool isOpen() const { return file_ != INVALID_HANDLE_VALUE; }
   const std::wstring& path() const { return path_; }

@@ -97,7 +97,7 @@ Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, 
   bool ok = rollBack(image, writer, scope, options);
   writer.close();
   if (ok) {
-    finishCompleteRollback(journalPath, scope.setupdata);
+    finishCompleteRollback(image, journalPath, scope.setupdata);
     logLine(L"Rollback of the earlier run finished.");
     return Recovery::GoOn;
   }

@@ -1,4 +1,5 @@
 #include "journal/rollback.h"
+#include "journal/registry_flush.h"
 
 #include <set>
 
@@ -65,7 +66,10 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
   return ok;
 }
 
-void finishCompleteRollback(const std::wstring& journalPath, const std::wstring& setupdata) {
+void finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
+                            const std::wstring& setupdata) {
+  // The registry put back must be on disk before the journal that could put it back again goes.
+  flushJournalRegistry(image);
   deleteFile(journalPath);
   if (setupdata.empty()) return;
   std::wstring bak = setupdata + L"\\bak";
@@ -99,7 +103,7 @@ bool rollBackOwnJournal(JournalWriter& writer, const KnownFolders& folders, std:
   bool ok = rollBack(image, writer, scope, options);
   writer.close();
   if (ok) {
-    finishCompleteRollback(path, scope.setupdata);
+    finishCompleteRollback(image, path, scope.setupdata);
     logLine(L"Rolled back. Everything is as it was.");
   } else {
     logLine(L"Rollback is not complete. The journal stays, and the next run tries again.");

@@ -46,9 +46,10 @@ struct RollbackOptions {
 bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
               const RollbackOptions& options = {});
 
-// After a complete rollback: the journal file goes, then {setupdata}\bak with everything in it,
+// After a complete rollback: the registry the records name is flushed to disk, the journal file goes, then {setupdata}\bak with everything in it,
 // then {setupdata} itself when it is empty.
-void finishCompleteRollback(const std::wstring& journalPath, const std::wstring& setupdata);
+void finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
+                            const std::wstring& setupdata);
 
 // A failed or cancelled run rolls back its own journal. The writer is closed on return. True when
 // the rollback finished (or there was nothing to roll back); false means result 10 for the run.

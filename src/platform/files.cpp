@@ -429,6 +429,19 @@ bool deleteTree(const std::wstring& path, const DeleteErrorSink& sink) {
   return deleteNode(path, known, sink);
 }
 
+bool flushFileToDisk(const std::wstring& path, DWORD* error) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    setError(error, GetLastError());
+    return false;
+  }
+  bool ok = FlushFileBuffers(h) != FALSE;
+  if (!ok) setError(error, GetLastError());
+  CloseHandle(h);
+  return ok;
+}
+
 bool deleteAtRestart(const std::wstring& path) {
   return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }

@@ -84,6 +84,9 @@ inline bool writeNewFile(const std::wstring& path, std::string_view bytes, DWORD
 // Removes a file or a whole tree, depth first; a link inside is removed as itself.
 bool deleteTree(const std::wstring& path, const DeleteErrorSink& sink = {});
 bool deleteAtRestart(const std::wstring& path);
+// Writes a file that another component saved (and closed) to disk now (FlushFileBuffers), so that
+// a power cut cannot leave it empty once the journal says it is done.
+bool flushFileToDisk(const std::wstring& path, DWORD* error = nullptr);
 
 // INVALID_HANDLE_VALUE on failure. The file pointer stands at the end.
 HANDLE openForAppend(const std::wstring& path, bool createNewOnly, DWORD* error = nullptr);

@@ -210,6 +210,31 @@ bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
+bool flushKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {
+  std::wstring path = key;
+  for (;;) {
+    HKEY raw = nullptr;
+    LONG rc = openRaw(root, view, path, KEY_QUERY_VALUE, raw);
+    if (rc == ERROR_SUCCESS) {
+      rc = RegFlushKey(raw);
+      RegCloseKey(raw);
+      setError(error, rc);
+      return rc == ERROR_SUCCESS;
+    }
+    if (rc != ERROR_FILE_NOT_FOUND) {
+      setError(error, rc);
+      return false;
+    }
+    size_t cut = path.find_last_of(L'\\');
+    if (path.empty()) break;
+    path = cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+  }
+  // Not even the root's own key opens (HKCR without its classes key): the root itself.
+  LONG rc = RegFlushKey(hiveOf(root));
+  setError(error, rc);
+  return rc == ERROR_SUCCESS;
+}
+
 namespace {
 // Opens the key for reading and lists it with the handle-taking form.
 template <typename Entry>

@@ -41,6 +41,11 @@ bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std:
 bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key);
 bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key);
 bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key);
+// Writes the hive that holds the key to disk now (RegFlushKey). Windows otherwise writes registry
+// changes some seconds later, so a power cut could keep a file change and lose its registry half.
+// A key that is not there (deleted, or never made) is flushed through its nearest existing parent,
+// which lives in the same hive. True when the flush succeeded.
+bool flushKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error = nullptr);
 // True only when the listing reached the end (ERROR_NO_MORE_ITEMS). Any other stop, and a key
 // that cannot be opened, give false with the Windows error: what was read is then incomplete,
 // and the key must not be treated as if its content were known.

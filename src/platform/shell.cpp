@@ -1,5 +1,7 @@
 #include "platform/shell.h"
 
+#include "platform/files.h"
+
 #include <exdisp.h>
 #include <objbase.h>
 #include <propkey.h>
@@ -77,6 +79,9 @@ bool createShortcut(const ShortcutSpec& shortcut, HRESULT* hrOut) {
   if (FAILED(hr)) return fail(hr);
   hr = file->Save(shortcut.linkPath.c_str(), TRUE);
   if (FAILED(hr)) return fail(hr);
+  // Save leaves the bytes to the lazy writer; the journal goes on as if the shortcut were there.
+  DWORD error = 0;
+  if (!flushFileToDisk(shortcut.linkPath, &error)) return fail(HRESULT_FROM_WIN32(error));
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/handle.h"
 #include "platform/instance.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "base/text.h"
 #include "script/install_folder.h"
@@ -62,6 +63,7 @@ class Removal {
   void removeShortcutsAndRegistry(const UninstallRecord& record);
   void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
   void removeRecordUninstallerAndFolder(const std::wstring& app);
+  void flushRemovedRegistry(const AppsEntry& entry, const UninstallRecord& record);
   UninstallExit finish();
   void deleteOne(const std::wstring& path);
   void goesAtRestart(const std::wstring& path);
@@ -184,14 +186,36 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     // A folder is only ever removed when empty, and never through or at a link.
     if (isDirectory(path) && mayTouchPath(app, path) && isFolderEmpty(path)) removeFolder(path);
   }
+  // The deletes must be on disk before the entry's removal can be: otherwise a power cut could
+  // bring the files back without the entry, and the uninstaller would then only take the record,
+  // itself and an empty folder. A flush of any file on the drive writes its log of deletes.
+  DWORD error = 0;
+  const std::wstring recordPath = app + L"\\" + std::wstring(kUninstallRecordName);
+  if (!flushFileToDisk(recordPath, &error)) logWinError(L"Couldn't write the deletes to disk: " + recordPath, error);
 
   if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()))) {
     logLine(L"Couldn't remove the Apps & Features entry.");
     restart_ = true;
   }
 
+  flushRemovedRegistry(entry, record);
   removeRecordUninstallerAndFolder(app);
   progress(UninstallStep::Files, StepStatus::Done);
+}
+
+// Windows writes registry changes to disk some seconds later; the record must not go before the
+// entry's removal (and the registry lines') is on disk, or a power cut would bring back an entry
+// whose record is gone: an install that no uninstaller can remove.
+void Removal::flushRemovedRegistry(const AppsEntry& entry, const UninstallRecord& record) {
+  auto flush = [](RegRoot root, RegView view, const std::wstring& key) {
+    DWORD error = 0;
+    if (!flushKey(root, view, key, &error)) logWinError(L"Couldn't write the registry key to disk: " + key, error);
+  };
+  flush(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()));
+  for (const RegistryLine& line : record.reg) flush(line.root, line.view, line.key);
+  for (const RegistryKeyRef& key : record.key) flush(key.root, key.view, key.key);
+  PendingRenameLocation restartList;
+  flush(restartList.root, restartList.view, restartList.key);
 }
 
 void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {

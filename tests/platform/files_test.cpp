@@ -107,6 +107,22 @@ TEST(Files, ListFolder) {
   EXPECT_FALSE(listFolder(t / L"missing", entries));
 }
 
+// A file another component wrote is flushed in place, its bytes unchanged; what is not there (or
+// is a folder) gives the Windows error.
+TEST(Files, FlushFileToDisk) {
+  TempFolder t;
+  ASSERT_TRUE(writeText(t / L"saved.lnk", "shortcut bytes"));
+  CreateDirectoryW((t / L"sub").c_str(), nullptr);
+  DWORD error = 0;
+  EXPECT_TRUE(flushFileToDisk(t / L"saved.lnk", &error));
+  EXPECT_EQ(readText(t / L"saved.lnk"), "shortcut bytes");
+  EXPECT_FALSE(flushFileToDisk(t / L"missing.lnk", &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  error = 0;
+  EXPECT_FALSE(flushFileToDisk(t / L"sub", &error));
+  EXPECT_NE(error, 0u);
+}
+
 TEST(Files, ReadWholeFile) {
   TempFolder t;
   ASSERT_TRUE(writeText(t / L"101", std::string(101, 'x')));

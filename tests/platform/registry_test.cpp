@@ -78,6 +78,38 @@ TEST_F(Registry, ClassesRootIsTheMachines64BitView) {
   EXPECT_EQ(text, L"Zelvan.Document");
 }
 
+// A flush reaches the key's hive whether the key is there, was deleted, or never was (through its
+// nearest existing parent), in each root and view; the content is left as it was.
+TEST_F(Registry, FlushReachesTheHiveOfAnyKeyLeftAsItWas) {
+  ASSERT_TRUE(write(kTestKey + L"\\kept", L"v", REG_SZ, wideBytes(L"stays")));
+  ASSERT_TRUE(write(kTestKey + L"\\gone", L"v", REG_SZ, wideBytes(L"goes")));
+  ASSERT_TRUE(deleteKeyTree(RegRoot::Hklm, RegView::View64, kTestKey + L"\\gone"));
+  struct Case {
+    RegRoot root;
+    RegView view;
+    std::wstring key;
+  } cases[] = {
+      {RegRoot::Hklm, RegView::View64, kTestKey + L"\\kept"},
+      {RegRoot::Hklm, RegView::View64, kTestKey + L"\\gone"},
+      {RegRoot::Hklm, RegView::View32, kTestKey + L"\\never\\made\\at all"},
+      {RegRoot::Hkcr, RegView::View64, L".zs-platform-test\\never"},
+      {RegRoot::Hkcu, RegView::View64, L"Software\\ZelvanPlatformTest\\never"},
+      {RegRoot::Hklm, RegView::View64, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager"},
+      {RegRoot::Hklm, RegView::View64, L""},
+  };
+  for (const Case& c : cases) {
+    DWORD error = 12345;
+    EXPECT_TRUE(flushKey(c.root, c.view, c.key, &error)) << c.key.c_str();
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS)) << c.key.c_str();
+  }
+  std::wstring text;
+  EXPECT_TRUE(readString(RegView::View64, kTestKey + L"\\kept", L"v", text));
+  EXPECT_EQ(text, L"stays");
+  EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View64, kTestKey + L"\\gone"));
+  EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View32, kTestKey + L"\\never"));
+  EXPECT_FALSE(keyExists(RegRoot::Hkcr, RegView::View64, L".zs-platform-test"));
+}
+
 TEST_F(Registry, ViewsAreSeparate) {
   ASSERT_TRUE(write(kTestKey, L"v", REG_SZ, wideBytes(L"sixty-four"), RegView::View64));
   ASSERT_TRUE(write(kTestKey, L"v", REG_SZ, wideBytes(L"thirty-two"), RegView::View32));

@@ -1,0 +1,117 @@
+"""The power-cut explorer's own parts, without Wine: the persistence model's bounds, the replay of a
+record on files and on Wine's registry files, and the reading of a trace."""
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import machine  # noqa: E402
+import model  # noqa: E402
+import trace  # noqa: E402
+
+SW = "\\Registry\\Machine\\Software\\Zelvan"
+SYS = "\\Registry\\Machine\\System\\Session Manager"
+
+RECORD = [
+    ("create", "d/journal"),                 # 0
+    ("write", "d/journal", 0, b"A" * 5000),  # 1
+    ("fsync", "d/journal"),                  # 2  barrier: 0, 1 durable
+    ("regset", SW, "v", 1, b"x\0"),          # 3
+    ("create", "d/f"),                       # 4
+    ("write", "d/f", 0, b"B" * 100),         # 5
+    ("regflush", SW),                        # 6  the software hive up to 3 durable
+    ("regset", SYS, "p", 7, b"\0\0"),        # 7
+    ("rename", "d/f", "d/g"),                # 8  write-through: 4 and 8 durable
+    ("unlink", "d/journal"),                 # 9
+]
+
+
+class PersistenceModel(unittest.TestCase):
+    def test_bounds_per_crash_point(self):
+        rec = model.Record(RECORD)
+        # point: (meta must, meta may), {hive: (must, may)}, unflushed write indexes
+        cases = {
+            0: ((0, 0), {}, []),
+            2: ((0, 1), {}, [1]),
+            3: ((1, 1), {}, []),
+            6: ((1, 2), {"machine\\software": (0, 1)}, [5]),
+            7: ((1, 2), {"machine\\software": (1, 1)}, [5]),
+            9: ((3, 3), {"machine\\software": (1, 1), "machine\\system": (0, 1)}, [5]),
+            10: ((3, 4), {"machine\\software": (1, 1), "machine\\system": (0, 1)}, [5]),
+        }
+        for point, (meta, hives, unflushed) in cases.items():
+            got_meta, got_hives, got_lost = rec.bounds(point)
+            self.assertEqual(got_meta, meta, f"point {point}")
+            self.assertEqual({h: v for h, v in got_hives.items() if v[1]}, hives, f"point {point}")
+            self.assertEqual(sorted({i for i, _ in got_lost}), unflushed, f"point {point}")
+
+    def test_extremes_and_dropped_flushes(self):
+        rec = model.Record(RECORD)
+        lost, kept = list(rec.states(10, 0, None))
+        files = machine.apply_file_ops({"d": None}, rec.kept_ops(lost))
+        self.assertEqual(files["d/g"], bytes(100), "unflushed data reads back as zeros")
+        self.assertIn("d/journal", files, "its delete came after the last barrier and may be lost")
+        files = machine.apply_file_ops({"d": None}, rec.kept_ops(kept))
+        self.assertEqual(sorted(files), ["d", "d/g"])
+        self.assertEqual(files["d/g"], b"B" * 100)
+        unflushed = model.Record(RECORD, drop_flushes=True)
+        self.assertEqual(unflushed.bounds(7)[1]["machine\\software"], (0, 1))
+
+    def test_wines_own_start_up_writes_are_not_the_setups(self):
+        own = ("regset", "\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+               "Common AppData", 1, b"")
+        entry = ("regset", "\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{x}",
+                 "DisplayName", 1, b"")
+        self.assertTrue(model.is_wines_own(own))
+        self.assertFalse(model.is_wines_own(entry))
+
+
+class Replay(unittest.TestCase):
+    def test_renames_move_folders_and_appends_land_at_the_end(self):
+        files = {"a": None, "a/x": b"1", "log": b"abc"}
+        ops = machine.resolve_appends(files, [("write", "log", trace.APPEND, b"de"), ("rename", "a", "b"),
+                                              ("mkdir", "c"), ("rename", "b/x", "c/x")])
+        self.assertEqual(ops[0], ("write", "log", 3, b"de"))
+        out = machine.apply_file_ops(files, ops)
+        self.assertEqual(out, {"b": None, "c": None, "c/x": b"1", "log": b"abcde"})
+
+    def test_registry_file_round_trip(self):
+        with tempfile.TemporaryDirectory() as d:
+            for name, _ in machine.REG_FILES:
+                with open(os.path.join(d, name), "w") as f:
+                    f.write("WINE REGISTRY Version 2\n\n[Software\\\\Old] 1\n\"s\"=\"text\"\n"
+                            "\"m\"=hex(7):41,00,00,\\\n  00,00,00\n\"d\"=dword:00000007\n")
+            reg = machine.Registry(d)
+            reg.apply([("regcreate", SW), ("regset", SW, "v", 1, "new".encode("utf-16-le") + b"\0\0"),
+                       ("regdelval", "\\Registry\\Machine\\Software\\Old", "d")])
+            reg.save()
+            got = machine.Registry(d).digest([SW, "\\Registry\\Machine\\Software\\Old"])
+            self.assertEqual(got["\\registry\\machine\\software\\zelvan"],
+                             (("v", (1, "new".encode("utf-16-le") + b"\0\0")),))
+            self.assertEqual(got["\\registry\\machine\\software\\old"],
+                             (("m", (7, b"A\0\0\0\0\0")), ("s", (1, "text".encode("utf-16-le") + b"\0\0"))))
+
+
+class Trace(unittest.TestCase):
+    def test_server_log_gives_key_paths_per_process_in_the_32_bit_view(self):
+        log = trace.ServerLog()  # the program run counts as one of the setup's
+        lines = [
+            '0024: init_first_thread() = 0 { pid=0020, tid=0024, info_size=0 }',
+            '0024: open_key( parent=0000, access=02000000, attributes=0, name=L"\\\\Registry\\\\Machine" )',
+            '0024: open_key() = 0 { hkey=0010 }',
+            '0024: create_key( access=0002021f, options=0, objattr={rootdir=0010,attributes=0,sd={},name=L"Software\\\\Zelvan"}, class=L"" )',
+            '0024: create_key() = 0 { hkey=0014 }',
+            '0024: set_key_value( hkey=0014, type=4, namelen=2, name=L"v", data={07,00,00,00} )',
+            '0024: set_key_value() = 0',
+            '0024: flush_key( hkey=0014 )',
+            '0024: flush_key() = 0',
+        ]
+        ops = [op for line in lines for op in log.line(line)]
+        key = "\\Registry\\Machine\\Software\\Wow6432Node\\Zelvan"
+        self.assertEqual(ops, [("regcreate", key), ("regset", key, "v", 4, b"\x07\0\0\0"), ("regflush", key)])
+
+
+if __name__ == "__main__":
+    unittest.main()
