@@ -16,6 +16,8 @@ TEMPLATE = os.environ.get("ZS_TEMPLATE_PREFIX", "")
 BIN_DIR = os.environ.get("ZS_BIN_DIR", "")
 SOURCE_DIR = os.environ.get("ZS_SOURCE_DIR", "")
 WORK_DIR = os.environ.get("ZS_WORK_DIR", "/tmp/zs-e2e")
+# ctest starts the costliest tests first, before any other has made it.
+os.makedirs(WORK_DIR, exist_ok=True)
 PREFIX_TOOL = os.path.join(SOURCE_DIR, "scripts", "wine-prefix")
 # A cabinet.dll with the Compression API, which Wine's own lacks (testing/cabinet-standin).
 CABINET_STANDIN = os.path.join(BIN_DIR, "testing", "cabinet-standin", "cabinet.dll")
