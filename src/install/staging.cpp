@@ -270,6 +270,8 @@ class StagingWork {
     int32_t shown = -1;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      // Read before the files done: a last pass then sees every file, and staging ends at 90.
+      const bool workersEnded = finishedWorkers_ == std::max<size_t>(workers, 1);
       const size_t before = reported;
       while (reported < done_.size() && done_[reported]) {
         doneBytes += run_.programFiles[reported]->size;
@@ -288,7 +290,7 @@ class StagingWork {
         giveBackStaged(last.off + last.size);
         lock.lock();
       }
-      if (finishedWorkers_ == std::max<size_t>(workers, 1)) return;
+      if (workersEnded) return;
       changed_.wait_for(lock, kLook);
     }
   }
