@@ -69,6 +69,8 @@ void cancelPendingDeletes(InstallRun& run) {
   NoCaseSet targets;
   for (const FileEntry* f : run.programFiles) targets.insert(run.folder + L"\\" + relativeToApp(f->dest));
   targets.insert(run.folder + L"\\ZelvanUninstall.zsu");
+  // An uninstall cut short, or one that ran in place, leaves its uninstaller on the restart list.
+  targets.insert(run.folder + L"\\ZelvanUninstall.exe");
   for (const std::wstring& link : chosenShortcutPaths(run)) targets.insert(link);
 
   std::vector<std::wstring> cancelled;

@@ -429,9 +429,11 @@ bool deleteTree(const std::wstring& path, const DeleteErrorSink& sink) {
   return deleteNode(path, known, sink);
 }
 
-bool flushFileToDisk(const std::wstring& path, DWORD* error) {
+namespace {
+
+bool flushToDisk(const std::wstring& path, DWORD flags, DWORD* error) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                         OPEN_EXISTING, flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     setError(error, GetLastError());
     return false;
@@ -440,6 +442,16 @@ bool flushFileToDisk(const std::wstring& path, DWORD* error) {
   if (!ok) setError(error, GetLastError());
   CloseHandle(h);
   return ok;
+}
+
+}  // namespace
+
+bool flushFileToDisk(const std::wstring& path, DWORD* error) {
+  return flushToDisk(path, FILE_ATTRIBUTE_NORMAL, error);
+}
+
+bool flushFolderToDisk(const std::wstring& path, DWORD* error) {
+  return flushToDisk(path, FILE_FLAG_BACKUP_SEMANTICS, error);
 }
 
 bool deleteAtRestart(const std::wstring& path) {

@@ -87,6 +87,9 @@ bool deleteAtRestart(const std::wstring& path);
 // Writes a file that another component saved (and closed) to disk now (FlushFileBuffers), so that
 // a power cut cannot leave it empty once the journal says it is done.
 bool flushFileToDisk(const std::wstring& path, DWORD* error = nullptr);
+// The same for a folder: its entries' creates and deletes are on disk once it returns (NTFS writes
+// its log in order, so everything on the volume before them is too).
+bool flushFolderToDisk(const std::wstring& path, DWORD* error = nullptr);
 
 // INVALID_HANDLE_VALUE on failure. The file pointer stands at the end.
 HANDLE openForAppend(const std::wstring& path, bool createNewOnly, DWORD* error = nullptr);

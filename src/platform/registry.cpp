@@ -194,19 +194,31 @@ bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
-bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
+namespace {
+
+// Deepest subkeys first, then the key itself in one call, its values with it: RegDeleteTree would
+// empty the key's values one by one first, and a hive written to disk between two of them keeps a
+// key that is there but half empty (an Apps & Features entry without its InstallLocation).
+LONG deleteSubkeysThenKey(HKEY parent, const std::wstring& name, REGSAM view, int depth) {
+  if (depth > 64) return ERROR_CANTOPEN;
   HKEY raw = nullptr;
-  LONG rc = RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0,
-                          KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY |
-                              KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | DELETE | READ_CONTROL |
-                              regViewFlag(root, view),
-                          &raw);
-  if (rc == ERROR_FILE_NOT_FOUND) return true;
-  if (rc != ERROR_SUCCESS) return false;
-  rc = RegDeleteTreeW(raw, nullptr);
-  RegCloseKey(raw);
-  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return false;
-  rc = RegDeleteKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), regViewFlag(root, view), 0);
+  LONG rc = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | DELETE | view, &raw);
+  if (rc != ERROR_SUCCESS) return rc;
+  Key key(raw);
+  std::vector<std::wstring> subkeys;
+  DWORD listError = 0;
+  if (!listSubkeys(key.get(), subkeys, &listError)) return static_cast<LONG>(listError);
+  for (const std::wstring& sub : subkeys) {
+    rc = deleteSubkeysThenKey(key.get(), sub, view, depth + 1);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+  }
+  return RegDeleteKeyExW(parent, name.c_str(), view, 0);
+}
+
+}  // namespace
+
+bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
+  LONG rc = deleteSubkeysThenKey(hiveOf(root), subKeyOf(root, key), regViewFlag(root, view), 0);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
@@ -399,6 +411,48 @@ bool removePendingDeletes(const std::vector<std::wstring>& paths, DWORD* error,
     }
   }
   return true;
+}
+
+bool addPendingDeletes(const std::vector<std::wstring>& paths, DWORD* error, const PendingRenameLocation& where) {
+  Key k(openKey(where.root, where.view, where.key, KEY_QUERY_VALUE | KEY_SET_VALUE));
+  if (!k) {
+    setError(error, ERROR_ACCESS_DENIED);
+    return false;
+  }
+  std::string data;
+  DWORD type = REG_MULTI_SZ;
+  for (int attempt = 0;; ++attempt) {
+    DWORD size = static_cast<DWORD>(data.size());
+    LONG rc = RegQueryValueExW(k.get(), kPendingValues[0], nullptr, &type,
+                               data.empty() ? nullptr : reinterpret_cast<BYTE*>(data.data()), &size);
+    if (rc == ERROR_FILE_NOT_FOUND) {
+      data.clear();
+      type = REG_MULTI_SZ;
+      break;
+    }
+    if (rc == ERROR_SUCCESS && !data.empty()) {
+      data.resize(std::min<size_t>(size, data.size()));
+      break;
+    }
+    // A size asked for, or a list that grew since: read again with room for it.
+    if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || attempt == 4) {
+      setError(error, rc == ERROR_SUCCESS ? ERROR_MORE_DATA : rc);
+      return false;
+    }
+    data.assign(size + 2 * sizeof(wchar_t), '\0');
+  }
+  // Another program's list in a shape we cannot read is never overwritten.
+  if (type != REG_MULTI_SZ) {
+    setError(error, ERROR_INVALID_DATA);
+    return false;
+  }
+  std::vector<PendingRename> pairs = parsePendingRenames(data);
+  for (const std::wstring& path : paths) pairs.push_back(PendingRename{std::wstring(kNtPrefix) + path, {}});
+  data = formatPendingRenames(pairs);
+  LONG rc = RegSetValueExW(k.get(), kPendingValues[0], 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                           static_cast<DWORD>(data.size()));
+  setError(error, rc);
+  return rc == ERROR_SUCCESS;
 }
 
 }  // namespace zs

@@ -77,6 +77,10 @@ std::string formatPendingRenames(const std::vector<PendingRename>& pairs);
 
 // Paths scheduled for deletion at restart, without the "\??\" prefix.
 std::vector<std::wstring> pendingDeletes(const PendingRenameLocation& where = {});
+// Puts deletes of these paths, in this order, at the end of the list in one write: a part of them is
+// never on disk without the rest.
+bool addPendingDeletes(const std::vector<std::wstring>& paths, DWORD* error = nullptr,
+                       const PendingRenameLocation& where = {});
 // Takes the given paths' deletes off both lists; other programs' pairs stay as they are.
 bool removePendingDeletes(const std::vector<std::wstring>& paths, DWORD* error = nullptr,
                           const PendingRenameLocation& where = {});

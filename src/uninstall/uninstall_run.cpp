@@ -219,19 +219,55 @@ void Removal::flushRemovedRegistry(const AppsEntry& entry, const UninstallRecord
 }
 
 void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
-  // The uninstaller goes before the record: a run cut short between the two leaves the uninstaller
-  // with the record that lets it finish the job, never an uninstaller with nothing to bind it.
   const std::wstring installed = app + L"\\ZelvanUninstall.exe";
-  if (!equalsNoCase(normalizePath(installed), normalizePath(exePath_))) {
+  const std::wstring recordPath = app + L"\\" + std::wstring(kUninstallRecordName);
+  const bool inPlace = equalsNoCase(normalizePath(installed), normalizePath(exePath_));
+  // With the entry gone, only these three point at the folder: a power cut that loses a part of
+  // their deletes (or a kill between them) would leave what no uninstaller can find. So the next
+  // restart is told to finish them first, in one write of the list (a part of it on disk without
+  // the rest would delete the uninstaller and keep its record), on disk before the first goes.
+  // Windows removes a folder at restart only when it is empty.
+  const std::vector<std::wstring> tail{installed, recordPath, app};
+  const PendingRenameLocation restartList;
+  DWORD error = 0;
+  const bool scheduled = mayTouchPath(app, recordPath) && addPendingDeletes(tail, &error, restartList) &&
+                         flushKey(restartList.root, restartList.view, restartList.key, &error);
+  if (!scheduled && mayTouchPath(app, recordPath))
+    logWinError(L"Couldn't put the uninstaller, its record and the folder on the restart list", error);
+
+  // The uninstaller goes before the record: the record alone still lets the setup see a cut-short
+  // uninstall; an uninstaller without its record has nothing to bind it.
+  if (!inPlace) {
     deleteInFolder(app, installed);
   } else if (pathExists(installed)) {
     // Running in place: a running program cannot delete itself.
-    goesAtRestart(installed);
+    if (scheduled) {
+      logf(L"It goes at the next restart: %ls", installed.c_str());
+      restart_ = true;
+    } else {
+      goesAtRestart(installed);
+    }
   }
-  deleteInFolder(app, app + L"\\" + std::wstring(kUninstallRecordName));
+  deleteInFolder(app, recordPath);
 
   if (isDirectory(app) && noLinkFromDriveRoot(app) && isFolderEmpty(app)) removeFolder(app);
-  if (pathExists(app)) logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
+  const bool uninstallerWaits = inPlace && pathExists(installed);
+  if (pathExists(app) && !uninstallerWaits) logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
+  if (!scheduled) return;
+  // The list may only lose what the disk already holds as done: a list written before the deletes
+  // would let a power cut keep neither.
+  if (!flushFolderToDisk(isDirectory(app) ? app : parentPath(app), &error)) {
+    logWinError(L"Couldn't write the deletes to disk; they stay on the restart list: " + app, error);
+    return;
+  }
+  // What is done needs no restart; a folder kept for files not ours is not the restart's to take,
+  // unless the uninstaller waits there for it.
+  std::vector<std::wstring> done;
+  for (const std::wstring& path : tail) {
+    if (!pathExists(path) || (path == app && !uninstallerWaits)) done.push_back(path);
+  }
+  if (!removePendingDeletes(done, &error, restartList))
+    logWinError(L"Couldn't take the finished deletes off the restart list", error);
 }
 
 void Removal::deleteInFolder(const std::wstring& base, const std::wstring& path) {

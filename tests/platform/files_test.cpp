@@ -121,6 +121,9 @@ TEST(Files, FlushFileToDisk) {
   error = 0;
   EXPECT_FALSE(flushFileToDisk(t / L"sub", &error));
   EXPECT_NE(error, 0u);
+  EXPECT_TRUE(flushFolderToDisk(t / L"sub", &error)) << error;
+  EXPECT_TRUE(flushFolderToDisk(t.path(), &error)) << error;
+  EXPECT_FALSE(flushFolderToDisk(t / L"missing", &error));
 }
 
 TEST(Files, ReadWholeFile) {

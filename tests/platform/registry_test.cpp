@@ -162,6 +162,9 @@ TEST_F(Registry, KeysAndDeletes) {
   EXPECT_TRUE(deleteKeyIfEmpty(RegRoot::Hklm, RegView::View64, sub));
   EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View64, sub));
   ASSERT_TRUE(write(sub + L"\\c", L"deep", REG_SZ, wideBytes(L"d")));
+  ASSERT_TRUE(write(sub + L"\\c\\d\\e", L"deeper", REG_SZ, wideBytes(L"e")));
+  ASSERT_TRUE(write(sub + L"\\f", L"", REG_SZ, wideBytes(L"f")));
+  ASSERT_TRUE(write(kTestKey + L"\\a", L"top", REG_SZ, wideBytes(L"t")));
   EXPECT_TRUE(deleteKeyTree(RegRoot::Hklm, RegView::View64, kTestKey + L"\\a"));
   EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View64, kTestKey + L"\\a"));
   EXPECT_TRUE(deleteKeyTree(RegRoot::Hklm, RegView::View64, kTestKey + L"\\a"));
@@ -275,6 +278,30 @@ TEST_F(PendingRenames, UnmatchedOrWrongTypeLeftAlone) {
   EXPECT_EQ(get(L"PendingFileRenameOperations2"), lit(L"\\??\\C:\\Z\\c.dll\0\0\0"));
   EXPECT_TRUE(pendingDeletes(where).empty());  // a REG_SZ value is not a list
   EXPECT_TRUE(removePendingDeletes({L"C:\\x"}, nullptr, PendingRenameLocation{RegRoot::Hklm, RegView::View64, kTestKey + L"\\none"}));
+}
+
+// The uninstaller's last deletes go on the list together, after whatever is there, in the form the
+// system's own call writes; a list it cannot read is another program's and stays untouched.
+TEST_F(PendingRenames, AddingAppendsInOneListAfterOtherPrograms) {
+  ASSERT_TRUE(createKey(where.root, where.view, where.key));
+  DWORD error = 0;
+  ASSERT_TRUE(addPendingDeletes({L"C:\\Z\\u.exe", L"C:\\Z"}, &error, where)) << error;
+  EXPECT_EQ(get(L"PendingFileRenameOperations"), lit(L"\\??\\C:\\Z\\u.exe\0\0\\??\\C:\\Z\0\0\0"));
+  put(L"PendingFileRenameOperations", kTheirs + L'\0');
+  ASSERT_TRUE(addPendingDeletes({L"C:\\Z\\u.exe", L"C:\\Z"}, &error, where)) << error;
+  EXPECT_EQ(pendingDeletes(where), (std::vector<std::wstring>{L"C:\\Z\\u.exe", L"C:\\Z"}));
+  ASSERT_TRUE(removePendingDeletes({L"C:\\Z\\u.exe", L"C:\\Z"}, &error, where));
+  EXPECT_EQ(get(L"PendingFileRenameOperations"), kTheirs + L'\0');
+  // A long list is read whole, whatever its size.
+  std::wstring many;
+  for (int i = 0; i < 400; ++i) many += L"\\??\\C:\\Other\\f" + std::to_wstring(i) + lit(L"\0\0");
+  put(L"PendingFileRenameOperations", many + L'\0');
+  ASSERT_TRUE(addPendingDeletes({L"C:\\Z"}, &error, where));
+  EXPECT_EQ(get(L"PendingFileRenameOperations"), many + lit(L"\\??\\C:\\Z\0\0\0"));
+  put(L"PendingFileRenameOperations", lit(L"not a list\0"), REG_SZ);
+  EXPECT_FALSE(addPendingDeletes({L"C:\\Z"}, &error, where));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_EQ(get(L"PendingFileRenameOperations"), lit(L"not a list\0"));
 }
 
 // The system's own list, through the system's own scheduling call.

@@ -60,6 +60,12 @@ class CutShort : public ::testing::Test {
     ASSERT_TRUE(test::writeBytes(uninstaller, "MZ"));
     ASSERT_TRUE(test::writeBytes(record, "ZSU1\napp\t" + wideToUtf8(app) + "\nfile\tZelvan.exe\n"));
   }
+  std::vector<std::wstring> oursOnTheRestartList() const {
+    std::vector<std::wstring> ours;
+    for (const std::wstring& path : pendingDeletes())
+      if (equalsNoCase(path, app) || startsWithNoCase(path, app + L"\\")) ours.push_back(path);
+    return ours;
+  }
   static SwitchSet copySwitches(const std::wstring& hint) {
     SwitchSet s;
     s.silent = true;
@@ -98,6 +104,20 @@ TEST_F(CutShort, TheRecordTheUninstallerAndTheEmptyFolderGoAndNothingElse) {
   EXPECT_FALSE(pathExists(uninstaller));
   EXPECT_TRUE(pathExists(app + L"\\Zelvan.exe")) << "nothing else the record names is touched";
   EXPECT_TRUE(contains(log.lines(), "Left in place, it holds files that are not ours: " + wideToUtf8(app)));
+  EXPECT_EQ(oursOnTheRestartList(), std::vector<std::wstring>{})
+      << "what went needs no restart, and a folder kept for files not ours is not the restart's";
+}
+
+// The restart finishes what a running uninstaller cannot: itself, then its folder once empty.
+TEST_F(CutShort, RunningInPlaceLeavesItselfAndTheFolderToTheRestart) {
+  LogCapture log;
+  EXPECT_EQ(finishCutShortUninstall(SwitchSet{}, uninstaller, app, nullptr), UninstallExit::Incomplete);
+  std::vector<std::wstring> left = oursOnTheRestartList();
+  removePendingDeletes({uninstaller, record, app});
+  EXPECT_EQ(left, (std::vector<std::wstring>{uninstaller, app}));
+  EXPECT_FALSE(pathExists(record));
+  EXPECT_TRUE(contains(log.lines(), "It goes at the next restart: " + wideToUtf8(uninstaller)));
+  EXPECT_FALSE(contains(log.lines(), "Left in place, it holds files that are not ours: " + wideToUtf8(app)));
 }
 
 // A file that can be neither deleted nor scheduled stays, and the run says so.

@@ -255,8 +255,8 @@ def evaluate(ex, kind, label, args):
 
 def named_points(ops):
     """The crash points the mends are about, found by what the record does rather than by number:
-    just after COMMIT is durable in the journal, just after a journal is deleted, and just after
-    the uninstaller deletes its record."""
+    just after COMMIT is durable in the journal, just after a journal is deleted, and in the
+    uninstaller's last steps: its entry's deletion, its own delete and its record's."""
     named = {}
     commit_written = False
     for i, op in enumerate(ops):
@@ -271,6 +271,13 @@ def named_points(ops):
             named["after the journal is deleted"] = i + 1
         elif op[0] == "unlink" and name.endswith("zelvanuninstall.zsu"):
             named["after the record is deleted"] = i + 1
+        elif op[0] == "unlink" and name.endswith("/zelvanuninstall.exe") and "/un-" not in name:
+            named.setdefault("after the installed uninstaller is deleted", i + 1)
+        elif (op[0] == "regdelkey" or (op[0] == "regdelval" and op[2].lower() == "installlocation")) and \
+                "\\uninstall\\{" in name and "while the entry is deleted" not in named:
+            # Without a cut inside it the entry is whole or gone; a hive written between two of its
+            # values keeps an entry that no longer says where the install is.
+            named["while the entry is deleted"] = i + 1
     return named
 
 
