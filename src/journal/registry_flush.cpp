@@ -47,6 +47,14 @@ bool targetOf(const JournalRecord& r, FlushTarget& t) {
 
 }  // namespace
 
+bool flushRecordKey(const JournalRecord& record) {
+  FlushTarget t;
+  if (!targetOf(record, t)) return false;
+  DWORD error = 0;
+  if (!flushKey(t.root, t.view, t.key, &error)) logWinError(L"Couldn't write the registry key to disk: " + t.key, error);
+  return true;
+}
+
 void flushJournalRegistry(const JournalImage& image) {
   std::vector<FlushTarget> done;
   for (const JournalRecord& record : image.records) {

@@ -16,4 +16,7 @@ namespace zs {
 // caller goes on, as the change itself was made.
 void flushJournalRegistry(const JournalImage& image);
 
+// The same for the one key a record changes; false when the record names none.
+bool flushRecordKey(const JournalRecord& record);
+
 }  // namespace zs

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "base/log.h"
+#include "base/paths.h"
 #include "platform/files.h"
 #include "base/text.h"
 #include "platform/known_folders.h"
@@ -23,6 +24,25 @@ std::set<int32_t> undoneSet(const JournalImage& image) {
     }
   }
   return undone;
+}
+
+// An undo must be on disk before its UNDONE is, or a power cut could keep the UNDONE and lose the
+// undo, and the next start would pass over a change that came back. A registry undo goes to disk
+// with its hive. A file undo that deletes goes with the folder it deleted from: a folder's flush
+// writes its volume's log of creates and deletes up to that point (a MOVE back is written through
+// by itself).
+void makeUndoDurable(const JournalRecord& record) {
+  using namespace journal_kind;
+  if (flushRecordKey(record)) return;
+  if (record.kind != kPut && record.kind != kDirNew && record.kind != kStage && record.kind != kSeedNew) return;
+  std::wstring folder = parentPath(normalizePath(record.fields[0]));
+  while (!folder.empty() && !isDirectory(folder)) {
+    std::wstring up = parentPath(folder);
+    folder = up.size() < folder.size() ? up : std::wstring();
+  }
+  DWORD error = 0;
+  if (!folder.empty() && !flushFolderToDisk(folder, &error))
+    logWinError(L"Couldn't write the undo to disk: " + folder, error);
 }
 
 }  // namespace
@@ -50,6 +70,7 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
       continue;
     }
     if (!ok && kind->stillThere != nullptr && kind->stillThere(record, scope)) continue;
+    makeUndoDurable(record);
     DWORD error = 0;
     if (writer.append(journal_kind::kUndone, {format(16, L"%d", record.number)}, &error) == 0) {
       logWinError(L"Writing UNDONE", error);

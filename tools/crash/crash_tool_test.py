@@ -49,13 +49,21 @@ class PersistenceModel(unittest.TestCase):
 
     def test_extremes_and_dropped_flushes(self):
         rec = model.Record(RECORD)
-        lost, kept = list(rec.states(10, 0, None))
+        lost, kept, ahead, behind = list(rec.states(10, 0, None))
         files = machine.apply_file_ops({"d": None}, rec.kept_ops(lost))
         self.assertEqual(files["d/g"], bytes(100), "unflushed data reads back as zeros")
         self.assertIn("d/journal", files, "its delete came after the last barrier and may be lost")
         files = machine.apply_file_ops({"d": None}, rec.kept_ops(kept))
         self.assertEqual(sorted(files), ["d", "d/g"])
         self.assertEqual(files["d/g"], b"B" * 100)
+        # Unflushed data may reach the disk before the metadata and registry changes made before it
+        # (a marker of a delete written before the delete is), and the other way round.
+        files = machine.apply_file_ops({"d": None}, rec.kept_ops(ahead))
+        self.assertEqual((files["d/g"], "d/journal" in files), (b"B" * 100, True))
+        self.assertEqual([op for op in rec.kept_ops(ahead) if op[0] in model.REG], [RECORD[3]])
+        files = machine.apply_file_ops({"d": None}, rec.kept_ops(behind))
+        self.assertEqual((files["d/g"], "d/journal" in files), (bytes(100), False))
+        self.assertEqual(len(list(rec.states(10, 3, __import__("random").Random(1)))), 7)
         unflushed = model.Record(RECORD, drop_flushes=True)
         self.assertEqual(unflushed.bounds(7)[1]["machine\\software"], (0, 1))
 

@@ -73,10 +73,15 @@ class Record:
         return (meta_must, meta_all), hives, unflushed
 
     def states(self, point, samples, rng):
-        """The two extremes and `samples` random states between them for one crash point."""
+        """The four corners (least and most kept; the data kept ahead of the metadata and registry, and
+        the other way round) and `samples` random states between them for one crash point."""
         (m_lo, m_hi), hives, unflushed = self.bounds(point)
-        yield (point, m_lo, tuple(sorted((h, lo) for h, (lo, hi) in hives.items())), frozenset(unflushed))
-        yield (point, m_hi, tuple(sorted((h, hi) for h, (lo, hi) in hives.items())), frozenset())
+        least = tuple(sorted((h, lo) for h, (lo, hi) in hives.items()))
+        most = tuple(sorted((h, hi) for h, (lo, hi) in hives.items()))
+        yield (point, m_lo, least, frozenset(unflushed))
+        yield (point, m_hi, most, frozenset())
+        yield (point, m_lo, least, frozenset())
+        yield (point, m_hi, most, frozenset(unflushed))
         for _ in range(samples):
             m = rng.randint(m_lo, m_hi)
             hv = tuple(sorted((h, rng.randint(lo, hi)) for h, (lo, hi) in hives.items()))
