@@ -104,6 +104,14 @@ JournalState parseJournal(std::string_view bytes, JournalImage& image) {
   return takeBeginFields(image.records.front(), image) ? JournalState::Valid : JournalState::Invalid;
 }
 
+bool isTornJournalHeader(std::string_view bytes) {
+  if (bytes.size() > kJournalHeader.size()) return false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != kJournalHeader[i] && bytes[i] != '\0') return false;
+  }
+  return true;
+}
+
 bool parseJournalNumber(std::wstring_view text, uint64_t& value) {
   if (text.empty() || text.size() > 20) return false;
   uint64_t v = 0;

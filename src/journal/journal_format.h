@@ -86,6 +86,11 @@ bool takeBeginFields(const JournalRecord& record, JournalImage& image);
 // size limit never get here (the reader refuses them unread).
 JournalState parseJournal(std::string_view bytes, JournalImage& image);
 
+// Whether a file holds no more than a header a power cut tore: at most the header's length, each
+// byte the header's own or zero. The header is flushed before the first record is written, so
+// nothing was ever done under such a journal.
+bool isTornJournalHeader(std::string_view bytes);
+
 // An unsigned decimal of 1 to 20 digits that fits in 64 bits (the UNDONE field).
 bool parseJournalNumber(std::wstring_view text, uint64_t& value);
 

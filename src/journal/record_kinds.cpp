@@ -352,7 +352,7 @@ void journalPendGone(JournalWriter& j, const std::wstring& path) { j.appendOrFai
 
 // --- SEEDNEW -----------------------------------------------------------------------------------
 // A first-run file written into the user's folders. Undone, as the user, only while its content
-// is still exactly what the run wrote.
+// is still exactly what the run wrote; its side file (named for the run) whatever it holds.
 
 static bool seedNewPasses(const JournalRecord& r, const JournalScope&) {
   std::string digest;
@@ -370,9 +370,17 @@ static bool seedNewUndo(const JournalRecord& r, UndoContext& c) {
     logf(L"Skipping a seed that isn't this run's to touch: %ls", path.c_str());
     return true;
   }
+  // The side file the content was written to before its move is named for this run alone, so it
+  // goes whatever it holds: a power cut while it was written leaves it torn or zeroed.
+  const bool sideFile = c.scope.runSuffix.size() > 1 && endsWithNoCase(path, L".zsseed" + c.scope.runSuffix);
   c.asUser([&] {
     std::array<uint8_t, 32> digest{};
-    if (!pathExists(path) || !passesNoLinkTest(path, c.scope) || !hashFile(path, digest)) return;
+    if (!pathExists(path) || !passesNoLinkTest(path, c.scope)) return;
+    if (sideFile) {
+      deleteFile(path);
+      return;
+    }
+    if (!hashFile(path, digest)) return;
     std::string raw(reinterpret_cast<const char*>(digest.data()), digest.size());
     if (equalsNoCase(toHex(raw), r.fields[1])) deleteFile(path);
   });

@@ -68,7 +68,17 @@ Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, 
   JournalImage image;
   JournalState state = readJournal(journalPath, image);
   if (state == JournalState::Absent) return Recovery::GoOn;
-  if (state == JournalState::Invalid) return setAside(journalPath);
+  if (state == JournalState::Invalid) {
+    // A power cut while the journal was being made leaves its header torn: that is no journal to
+    // keep for inspection, since nothing was done under it.
+    std::string bytes;
+    if (readWholeFile(journalPath, kJournalHeader.size(), bytes) && isTornJournalHeader(bytes)) {
+      logLine(L"The journal holds no more than a torn header, so nothing was done under it. Deleted.");
+      deleteFile(journalPath);
+      return Recovery::GoOn;
+    }
+    return setAside(journalPath);
+  }
   JournalScope scope = makeJournalScope(image, folders, appId);
   if (!checkJournalPaths(image, scope, folders)) return setAside(journalPath);
 

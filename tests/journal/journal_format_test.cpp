@@ -37,6 +37,16 @@ TEST(JournalFormat, HeaderAloneIsAnEmptyValidJournal) {
   EXPECT_EQ(parseJournal("ZSJ2\nBEGIN\t1\t2\t3\t4\t5\n", image), JournalState::Invalid);
 }
 
+// What a power cut can leave of the header (a prefix, blocks of it zeroed) is told apart from a
+// file that is something else.
+TEST(JournalFormat, ATornHeaderIsToldApartFromAnythingElse) {
+  using namespace std::string_literals;
+  for (const std::string& torn : {""s, "Z"s, "ZSJ1"s, "ZSJ1\n"s, "\0\0\0\0\0"s, "Z\0J\0\n"s, "\0"s})
+    EXPECT_TRUE(isTornJournalHeader(torn)) << torn.size();
+  for (const std::string& other : {"ZSJ1\nB"s, "X"s, "ZSJ2\n"s, "\0\0\0\0\0\0"s, "ZSJ1\r"s, "SJ1\n"s})
+    EXPECT_FALSE(isTornJournalHeader(other)) << other;
+}
+
 TEST(JournalFormat, TornTailIsNotARecord) {
   std::string head = "ZSJ1\nBEGIN\t2.0\tfresh\tC:\\A\t\t-0123456789abcdef\nDIRNEW\tC:\\A\n";
   JournalImage image;

@@ -141,6 +141,20 @@ TEST_F(Recovery, RecordsThatCouldNeverBeUndoneAreRefusedWithTheWholeJournal) {
   EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
 }
 
+// A header torn by a power cut is no journal to keep: it goes, and nothing else is touched.
+TEST_F(Recovery, AJournalWithATornHeaderIsDeletedNotSetAside) {
+  for (const std::string& torn : {std::string(5, '\0'), std::string("ZS"), std::string()}) {
+    createFolder(box_.folders.setupdata);
+    ASSERT_TRUE(writeNewFile(box_.journalPath(), torn));
+    LogCapture log;
+    EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
+    EXPECT_TRUE(hasLine(log.lines(), "The journal holds no more than a torn header, so nothing was done under it. Deleted."));
+    EXPECT_FALSE(pathExists(box_.journalPath()));
+    EXPECT_FALSE(pathExists(box_.journalPath() + L".bad"));
+    EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
+  }
+}
+
 // install.zsj.bad is taken by something that cannot be removed: the bad journal goes to the next
 // free spare name, and the log says where it went; when no name can be had, the log says what is
 // in the way, and the journal stays where a new run's journal would go.
@@ -372,6 +386,32 @@ TEST_F(Recovery, UndoIsCarefulRatherThanForceful) {
   EXPECT_TRUE(hasLine(both.lines(), "Undo of a move: both exist: " + u8(box_.app) + "\\a.dll"));
   EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "someone else's");
   EXPECT_EQ(readBytes(box_.app + L"\\.zsold" + kRunSuffix + L"\\a.dll"), "old a");
+}
+
+// A power cut while a first-run file's side file was written leaves it torn or zeroed. The side
+// file is named for the run, so it goes whatever it holds; a file named for another run, or the
+// seed's own name with content the run did not write, stays.
+TEST_F(Recovery, ATornSideFileOfAFirstRunFileGoesAndNothingElseTheRunDidNotWrite) {
+  fresh();
+  const std::wstring folder = box_.folders.docs + L"\\Zelvan";
+  const std::wstring seed = folder + L"\\first.json";
+  const std::wstring side = seed + L".zsseed" + kRunSuffix;
+  const std::wstring othersSide = seed + L".zsseed-ffffffffffffffff";
+  const std::wstring sha = L"CDE2CA7C86760958A5C56ED21C980F7012B150A4819B274FC806EA42A4500D19";
+  std::string journal = journalHead() + u8(L"DIRNEW\t" + folder) + "\n";
+  for (const std::wstring& path : {seed, side, othersSide}) journal += u8(L"SEEDNEW\t" + path + L"\t" + sha) + "\n";
+  createFolder(box_.folders.setupdata);
+  ASSERT_TRUE(writeNewFile(box_.journalPath(), journal));
+  ASSERT_TRUE(createFolder(folder));
+  ASSERT_TRUE(writeNewFile(side, std::string(15, '\0')));
+  ASSERT_TRUE(writeNewFile(othersSide, std::string(15, '\0')));
+  ASSERT_TRUE(writeNewFile(seed, std::string_view("{\"first\": tru")));
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
+  EXPECT_FALSE(pathExists(side));
+  EXPECT_TRUE(pathExists(othersSide));
+  EXPECT_TRUE(pathExists(seed));
+  EXPECT_TRUE(pathExists(folder));
+  EXPECT_FALSE(pathExists(box_.journalPath()));
 }
 
 TEST_F(Recovery, TheUsersFoldersAreTouchedOnlyAsTheUserAndOnlyWhatTheRunWrote) {
