@@ -230,9 +230,10 @@ void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
   const std::vector<std::wstring> tail{installed, recordPath, app};
   const PendingRenameLocation restartList;
   DWORD error = 0;
-  const bool scheduled = mayTouchPath(app, recordPath) && addPendingDeletes(tail, &error, restartList) &&
+  const bool mayTouch = mayTouchPath(app, recordPath);
+  const bool scheduled = mayTouch && addPendingDeletes(tail, &error, restartList) &&
                          flushKey(restartList.root, restartList.view, restartList.key, &error);
-  if (!scheduled && mayTouchPath(app, recordPath))
+  if (!scheduled && mayTouch)
     logWinError(L"Couldn't put the uninstaller, its record and the folder on the restart list", error);
 
   // The uninstaller goes before the record: the record alone still lets the setup see a cut-short
