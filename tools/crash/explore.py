@@ -18,7 +18,9 @@ as it was before it flushed. --points named runs only the crash points the mends
 Prints one line per run kind: crash states, distinct states run, bad states; exit 1 when any is bad.
 """
 import argparse
+import copy
 import json
+import multiprocessing
 import os
 import random
 import shutil
@@ -34,8 +36,10 @@ import machine  # noqa: E402
 import model  # noqa: E402
 import trace  # noqa: E402
 
-KINDS = ("fresh", "repair", "upgrade", "rollback", "uninstall")
+KINDS = ("fresh", "repair", "upgrade", "rollback", "cancel", "uninstall")
+PF = "C:\\Program Files\\Zelvan"
 SETUP = "C:\\zs\\ZelvanSetup.exe"
+PREFIX_TOOL = os.path.join(SOURCE, "scripts", "wine-prefix")
 OLD_SETUP = "C:\\zs\\ZelvanSetupOld.exe"
 
 
@@ -54,6 +58,39 @@ def harness_env(build, work):
 def stop(prefix):
     subprocess.run(["wineserver", "-k"], env=prefix.env(), stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=prefix.env(), stderr=subprocess.DEVNULL)
+
+
+def run_to_end(prefix, exe, args, timeout=300):
+    """Runs a program of ours until it and every program of ours it started have ended, then stops
+    the session; returns the program's exit code. Waiting for Wine's own session processes to wind
+    down by themselves costs about 2 s a start and changes nothing the check reads."""
+    proc = subprocess.Popen(["wine", exe, *args], cwd=prefix.drive_c, env=prefix.env(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    code = proc.wait(timeout=timeout)
+    # The uninstaller hands its work to a copy of itself and ends at once.
+    deadline = time.monotonic() + timeout
+    while ours_running(prefix) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    stop(prefix)
+    return code
+
+
+def ours_running(prefix):
+    """Whether a setup or uninstaller runs in this prefix (Wine names a process by its program)."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                cmd = f.read().lower()
+            if b"zelvanuninstall" not in cmd and b"zelvansetup" not in cmd:
+                continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if b"WINEPREFIX=" + prefix.dir.encode() + b"\0" in f.read():
+                    return True
+        except OSError:
+            continue
+    return False
 
 
 def prepare(harness, kind, work):
@@ -85,13 +122,52 @@ def prepare(harness, kind, work):
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "de"), "w") as f:
             f.write("in the way")
+    if kind == "cancel":
+        # Another program's file at a target, held open while the install copies, keeps the
+        # install in its copying step until a person cancels it in the window.
+        prefix.overrides += ";d2d1="  # plain mode: the drawn window's animation floods the record
+        prefix.wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
+        os.makedirs(prefix.host_path(PF), exist_ok=True)
+        with open(os.path.join(prefix.host_path(PF), "Zelvan.exe.config"), "w") as f:
+            f.write("<configuration/>\n")
     if kind in ("repair", "uninstall"):
         prefix.run(exe, ["/silent"])
     stop(prefix)
     if kind == "uninstall":
         folder = installed_folder(prefix)
         return prefix, folder + "\\ZelvanUninstall.exe", ["/silent"]
+    if kind == "cancel":
+        return prefix, SETUP, ["/norun"]
     return prefix, SETUP, ["/silent"]
+
+
+def cancel_while_copying(harness, prefix):
+    """Drives the recorded interactive install as a person would: install, then cancel while it
+    waits on the file in use, and close the stopped message."""
+    window = harness.x_window("Install Zelvan", timeout=180)
+    if window is None:
+        raise RuntimeError("the setup's window did not come up")
+    helper = os.path.join(os.environ["ZS_BIN_DIR"], "testing", "proc-helpers", "zs-proc-helper.exe")
+    holder = prefix.start(helper, ["hold", PF + "\\Zelvan.exe.config"])
+    try:
+        if not harness.wait_for(lambda: "helper" in harness.x_window_titles(), timeout=60):
+            raise RuntimeError("the holder did not start")
+        harness.x_keys(window, "space", "Return")
+
+        def log_has(line):
+            return any(l.startswith(line) for log in prefix.logs("Zelvan-Setup") for l in harness.LogFile(log).lines)
+
+        if not harness.wait_for(lambda: log_has("In use, try "), timeout=300):
+            raise RuntimeError("the install never reached the file in use")
+        harness.x_keys(window, "Escape")
+        for title in ("Stop installing?", "Installation stopped"):
+            box = harness.x_window(title, timeout=300)
+            if box is None:
+                raise RuntimeError(f"no {title!r} message")
+            time.sleep(0.5)
+            harness.x_keys(box, "Return")
+    finally:
+        holder.kill()
 
 
 def installed_folder(prefix):
@@ -146,13 +222,12 @@ class Explorer:
         """Starts what a user would start next; returns the exit codes seen."""
         p = self.prefix
         if self.kind != "uninstall":
-            return [p.run(p.host_path(SETUP), ["/silent", "/dir=C:\\windows"]).code]
+            return [run_to_end(p, p.host_path(SETUP), ["/silent", "/dir=C:\\windows"])]
         codes = []
         self.restart()
         try:
             folder = installed_folder(p)
-            codes.append(p.run(p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]).code)
-            subprocess.run(["wineserver", "-w"], env=p.env())
+            codes.append(run_to_end(p, p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]))
             return codes
         except RuntimeError:
             pass
@@ -160,18 +235,16 @@ class Explorer:
         copies = [os.path.join(data, d, "ZelvanUninstall.exe") for d in (os.listdir(data) if os.path.isdir(data) else [])
                   if d.startswith("un-") and os.path.exists(os.path.join(data, d, "ZelvanUninstall.exe"))]
         if copies:
-            codes.append(p.run(copies[0], ["/silent"]).code)
+            codes.append(run_to_end(p, copies[0], ["/silent"]))
             return codes
         if not self.entry_exists():
             return codes  # nothing is installed: nothing for a user to start
-        codes.append(p.run(p.host_path(SETUP), ["/silent"]).code)
-        stop(p)
+        codes.append(run_to_end(p, p.host_path(SETUP), ["/silent"]))
         try:
             folder = installed_folder(p)
         except RuntimeError:
             return codes
-        codes.append(p.run(p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]).code)
-        subprocess.run(["wineserver", "-w"], env=p.env())
+        codes.append(run_to_end(p, p.host_path(folder + "\\ZelvanUninstall.exe"), ["/silent"]))
         return codes
 
     def restart(self):
@@ -186,17 +259,23 @@ class Explorer:
         reg = machine.Registry(self.prefix.dir)
         return any("\\uninstall\\{" in k for k in reg.digest(self.keys))
 
-    def check(self, kept):
-        """Runs one crash state; returns None when good, else why it is bad."""
-        self.write_state(kept)
+    def start_and_observe(self):
         codes = self.next_start()
         if self.kind == "uninstall":
             self.restart()  # what the uninstaller leaves for the restart goes with it
-        first = self.observe()
-        codes += self.next_start()
-        if self.kind == "uninstall":
-            self.restart()
-        second = self.observe()
+        return codes, self.observe()
+
+    def check(self, kept):
+        """Runs one crash state; returns None when good, else why it is bad."""
+        self.write_state(kept)
+        codes, first = self.start_and_observe()
+        # The second start sees nothing but the machine the first one left (logs aside), so it is
+        # run once per machine: nearly every state's first start leaves the machine before or after.
+        key = repr(first)
+        if key not in self.second_starts:
+            self.second_starts[key] = self.start_and_observe()
+        more, second = self.second_starts[key]
+        codes = codes + more
         why = []
         allowed = (0, 1) if self.kind == "uninstall" else (8,)
         if any(c not in allowed for c in codes):
@@ -207,6 +286,46 @@ class Explorer:
         if second != first:
             why.append("a second start changed the machine: " + describe(second, [first]))
         return "; ".join(why) or None
+
+    def worker(self, n):
+        """A copy of this explorer on a prefix of its own, for running states side by side."""
+        stop(self.prefix)
+        twin = copy.copy(self)
+        twin.prefix = copy.copy(self.prefix)
+        twin.prefix.dir = f"{self.prefix.dir}-w{n}"
+        twin.prefix.drive_c = os.path.join(twin.prefix.dir, "drive_c")
+        subprocess.run([PREFIX_TOOL, "copy", self.prefix.dir, twin.prefix.dir], check=True)
+        twin.second_starts = {}
+        return twin
+
+
+def run_states(ex, kind, label, states, jobs):
+    """Checks the states, `jobs` at a time on prefixes of their own; returns [(state id, why)]."""
+    def one(twin, state, kept):
+        why = twin.check(kept)
+        if why:
+            print(f"BAD {kind} ({label}) {json.dumps(state_id(state))[:160]}: {why}", flush=True)
+        return (state_id(state), why) if why else None
+
+    if jobs <= 1 or len(states) < 2:
+        ex.second_starts = {}
+        return [b for b in (one(ex, s, k) for s, k in states) if b]
+    twins = [ex.worker(n) for n in range(jobs)]
+    ctx = multiprocessing.get_context("fork")
+    readers = []
+    for n, twin in enumerate(twins):
+        r, w = ctx.Pipe(duplex=False)
+        share = states[n::jobs]
+        proc = ctx.Process(target=lambda t=twin, sh=share, w=w: w.send([b for b in (one(t, s, k) for s, k in sh) if b]))
+        proc.start()
+        readers.append((proc, r))
+    bad = []
+    for proc, r in readers:
+        bad += r.recv()
+        proc.join()
+    for twin in twins:
+        subprocess.run([PREFIX_TOOL, "remove", twin.prefix.dir])
+    return bad
 
 
 def evaluate(ex, kind, label, args):
@@ -240,12 +359,7 @@ def evaluate(ex, kind, label, args):
         must = [d for d in distinct if d[0][0] in named.values()]
         rest = [d for d in distinct if d[0][0] not in named.values()]
         distinct = must + random.Random(args.seed).sample(rest, max(args.limit - len(must), 0))
-    bad = []
-    for state, kept in distinct:
-        why = ex.check(kept)
-        if why:
-            bad.append((state_id(state), why))
-            print(f"BAD {kind} ({label}) {json.dumps(state_id(state))[:160]}: {why}", flush=True)
+    bad = run_states(ex, kind, label, distinct, args.jobs)
     secs = time.monotonic() - started
     print(f"{kind} ({label}): {n} operations, {len(points)} crash points, {crash_states} crash states, "
           f"{len(seen)} distinct, {len(distinct)} run, {len(bad)} bad, {secs:.0f} s", flush=True)
@@ -271,7 +385,7 @@ def named_points(ops):
             named["after the journal is deleted"] = i + 1
         elif op[0] == "unlink" and name.endswith("zelvanuninstall.zsu"):
             named["after the record is deleted"] = i + 1
-        elif op[0] == "unlink" and name.endswith("/zelvanuninstall.exe") and "/un-" not in name:
+        elif op[0] == "unlink" and name.endswith("/zelvanuninstall.exe") and "/un-" not in name and "/.zsnew-" not in name:
             named.setdefault("after the installed uninstaller is deleted", i + 1)
         elif (op[0] == "regdelkey" or (op[0] == "regdelval" and op[2].lower() == "installlocation")) and \
                 "\\uninstall\\{" in name and "while the entry is deleted" not in named:
@@ -307,12 +421,15 @@ def main():
     ap.add_argument("--models", default="as-built",
                     help="as-built, without-flushes (the record's registry flushes dropped: the setup before it "
                          "flushed), or both, comma-separated; only as-built decides the exit code")
+    ap.add_argument("--jobs", type=int, default=2, help="states run side by side, each on a prefix of its own")
     ap.add_argument("--work", default="/tmp/powercut-explorer")
     ap.add_argument("--report", default="")
     ap.add_argument("--keep", action="store_true", help="keep the last prefix (with its logs) for a look")
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     harness = harness_env(os.path.abspath(args.build), args.work)
+    # The cancel is a person's, in the setup's window.
+    xserver = harness.XServer() if "cancel" in args.kinds.split(",") and not os.environ.get("DISPLAY") else None
     bad_total = 0
     report = {}
     for kind in args.kinds.split(","):
@@ -321,8 +438,9 @@ def main():
         rec_dir = os.path.join(args.work, f"record-{kind}")
         pre_dir = os.path.join(args.work, f"pre-{kind}")
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "copy", prefix.dir, pre_dir], check=True)
+        drive = (lambda: cancel_while_copying(harness, prefix)) if kind == "cancel" else None
         rc, log = trace.run_traced(prefix.env(), prefix.host_path(program) if ":" in program else program,
-                                   pargs, rec_dir, prefix.drive_c)
+                                   pargs, rec_dir, prefix.drive_c, alongside=drive)
         stop(prefix)
         ops = trace.Recorder(prefix.dir).parse(log)
         ex = Explorer(prefix, kind, ops, False, pre_dir)
@@ -338,6 +456,8 @@ def main():
                 bad_total += len(result["bad"])
         if not args.keep:
             subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", prefix.dir])
+    if xserver:
+        xserver.stop()
     if args.report:
         with open(args.report, "w") as f:
             json.dump(report, f, indent=1)

@@ -30,8 +30,9 @@ LINE = re.compile(r"^(\d+)\s+(.*)$")
 CALL = re.compile(r"^([a-z0-9_]+)\((.*)\)\s+=\s+(-?\d+|\?)(?:<[^>]*>)?(.*)$", re.S)
 
 
-def run_traced(prefix_env, program, args, out_dir, cwd, timeout=600):
-    """Runs `wine program args` under strace with the prefix's own server logging its requests.
+def run_traced(prefix_env, program, args, out_dir, cwd, timeout=600, alongside=None):
+    """Runs `wine program args` under strace with the prefix's own server logging its requests,
+    calling alongside() meanwhile (what a person does in the program's window), if given.
     Returns (exit code of the program, strace log path)."""
     os.makedirs(out_dir, exist_ok=True)
     log = os.path.join(out_dir, "strace.log")
@@ -41,9 +42,14 @@ def run_traced(prefix_env, program, args, out_dir, cwd, timeout=600):
               f"wineserver -w; wait; exit $rc")
     cmd = ["strace", "-f", "-qq", "--seccomp-bpf", "-e", f"trace={SYSCALLS}", "-y", "-xx",
            "-s", str(64 * 1024 * 1024), "-o", log, "sh", "-c", script]
-    proc = subprocess.run(cmd, env=prefix_env, cwd=cwd, timeout=timeout,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return proc.returncode, log
+    proc = subprocess.Popen(cmd, env=prefix_env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        if alongside:
+            alongside()
+        return proc.wait(timeout=timeout), log
+    finally:
+        if proc.poll() is None:
+            proc.kill()
 
 
 def _merge_unfinished(path):
