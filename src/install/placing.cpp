@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/log.h"
+#include "install/checked_folders.h"
 #include "install/staging.h"
 #include "journal/record_kinds.h"
 #include "payload/payload_format.h"
@@ -37,6 +38,13 @@ std::wstring lastComponent(const std::wstring& path) {
 // The root and every folder down to the path's parent; the path itself is the caller's to judge.
 void refuseLinkOnTheWay(const std::wstring& root, const std::wstring& path) {
   if (findLink(root, path) == LinkPlace::InPath) refuseLink(L"A link is in the path, refused: %ls", path);
+}
+
+// The same for a path inside the install folder, with the folders this step has judged already.
+WayDown refuseLinkOnTheWay(CheckedFolders& checked, const std::wstring& path) {
+  const WayDown way = checked.judge(path);
+  if (way == WayDown::Link) refuseLink(L"A link is in the path, refused: %ls", path);
+  return way;
 }
 
 // The expanded path of every [Shortcuts] entry whose tasks are chosen.
@@ -145,12 +153,12 @@ void clearTargets(InstallRun& run) {
       moveAside(run, path);
     }
   }
+  CheckedFolders checked(run.folder);
   for (const FileEntry* f : run.programFiles) {
     std::wstring name = relativeToApp(f->dest);
     if (run.kept.count(name) != 0) continue;
     std::wstring target = run.folder + L"\\" + name;
-    refuseLinkOnTheWay(run.folder, target);
-    if (!pathExists(target)) continue;
+    if (refuseLinkOnTheWay(checked, target) == WayDown::MissingLevel || !pathExists(target)) continue;
     if (isDirectory(target)) {
       logf(L"A folder stands where a file goes: %ls", target.c_str());
       throw Stop::failed(StopCategory::WriteFailed, target);
@@ -167,16 +175,20 @@ void clearTargets(InstallRun& run) {
 }
 
 void placeFiles(InstallRun& run) {
+  CheckedFolders checked(run.folder);
   for (const FileEntry* f : run.programFiles) {
     std::wstring name = relativeToApp(f->dest);
     if (run.kept.count(name) != 0) continue;
     run.cancelPoint();
     std::wstring target = run.folder + L"\\" + name;
     // Judged before the parent folders are made, so that none is made through a link, and again
-    // before the move.
-    refuseLinkOnTheWay(run.folder, target);
-    if (name.find(L'\\') != std::wstring::npos) createFoldersWithJournal(run, parentPath(target), false);
-    refuseLinkOnTheWay(run.folder, target);
+    // before the move: the folders just made are judged then.
+    refuseLinkOnTheWay(checked, target);
+    const std::wstring parent = parentPath(target);
+    if (name.find(L'\\') != std::wstring::npos && !checked.knownReal(parent)) {
+      createFoldersWithJournal(run, parent, false);
+      refuseLinkOnTheWay(checked, target);
+    }
     int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
 
     DWORD error = 0;
