@@ -93,7 +93,12 @@ JournalState parseJournal(std::string_view bytes, JournalImage& image) {
   for (;;) {
     size_t end = bytes.find('\n', pos);
     if (end == std::string_view::npos) break;  // a torn last write
-    JournalRecord record = parseJournalLine(bytes.substr(pos, end - pos), ++number);
+    const std::string_view raw = bytes.substr(pos, end - pos);
+    // No record is ever written with a zero byte in it, and a record is flushed before the next is
+    // written, so only the last one can have been on its way to the disk when the power went: a
+    // zero there is a block of it that never arrived, while a later block (with the line feed) did.
+    if (end + 1 == bytes.size() && raw.find('\0') != std::string_view::npos) break;
+    JournalRecord record = parseJournalLine(raw, ++number);
     if (record.kind == journal_kind::kCommit) image.committed = true;
     if (record.kind == journal_kind::kEnd) image.ended = true;
     image.records.push_back(std::move(record));

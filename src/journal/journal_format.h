@@ -82,7 +82,7 @@ JournalRecord parseJournalLine(std::string_view raw, int32_t number);
 bool takeBeginFields(const JournalRecord& record, JournalImage& image);
 
 // Reads a whole journal file's bytes. A trailing part without a line feed is a torn write and is
-// left out. Invalid: no header, or records whose first one is not a 5-field BEGIN. Files over the
+// left out, and so is a last line that holds a zero byte (part of it never reached the disk). Invalid: no header, or records whose first one is not a 5-field BEGIN. Files over the
 // size limit never get here (the reader refuses them unread).
 JournalState parseJournal(std::string_view bytes, JournalImage& image);
 

@@ -59,8 +59,10 @@ void crashAt(Sandbox& box, const Reference& ref, int record, CrashWhere where) {
   j.close();
   std::string tail;
   for (int n = ref.lastChange + 1; n <= record; ++n) tail += ref.lines[n - 1];
-  if (where == CrashWhere::TornNext && record < static_cast<int>(ref.lines.size())) {
-    tail += ref.lines[record].substr(0, ref.lines[record].size() / 2);
+  if (record < static_cast<int>(ref.lines.size())) {
+    const std::string& next = ref.lines[record];
+    if (where == CrashWhere::TornNext) tail += next.substr(0, next.size() / 2);
+    if (where == CrashWhere::HoledNext) tail += std::string(next.size() / 2, '\0') + next.substr(next.size() / 2);
   }
   appendRaw(box.journalPath(), tail);
 }
@@ -80,6 +82,7 @@ const char* whereName(CrashWhere w) {
     case CrashWhere::BeforeChange: return "before its change";
     case CrashWhere::AfterChange: return "after its change";
     case CrashWhere::TornNext: return "with the next record torn";
+    case CrashWhere::HoledNext: return "with the next record's first block lost";
     case CrashWhere::Never: break;
   }
   return "";
@@ -103,12 +106,15 @@ TEST(CrashPoints, EveryPrefixOfARealJournalRecovers) {
   // Dead while writing BEGIN: a journal with its header and half a line.
   crashAt(box, ref, 0, CrashWhere::TornNext);
   expectRecoversTo(box, ref.before, "torn BEGIN");
-  ++points;
+  crashAt(box, ref, 0, CrashWhere::HoledNext);
+  expectRecoversTo(box, ref.before, "BEGIN without its first block");
+  points += 2;
   int commitRecord = static_cast<int>(ref.lines.size());
   for (int n = 1; n <= commitRecord; ++n) {
-    for (CrashWhere where : {CrashWhere::BeforeChange, CrashWhere::AfterChange, CrashWhere::TornNext}) {
+    for (CrashWhere where : {CrashWhere::BeforeChange, CrashWhere::AfterChange, CrashWhere::TornNext,
+                             CrashWhere::HoledNext}) {
       if (n > ref.lastChange && where == CrashWhere::AfterChange) continue;  // no change to make
-      if (n == commitRecord && where == CrashWhere::TornNext) continue;     // END comes after cleanup
+      if (n == commitRecord && (where == CrashWhere::TornNext || where == CrashWhere::HoledNext)) continue;  // END comes after cleanup
       crashAt(box, ref, n, where);
       std::string label = "record " + std::to_string(n) + " " + whereName(where);
       expectRecoversTo(box, n == commitRecord ? ref.installed : ref.before, label);

@@ -59,6 +59,32 @@ TEST(JournalFormat, TornTailIsNotARecord) {
   EXPECT_EQ(image.runSuffix, L"-0123456789abcdef");
 }
 
+// A power cut can lose the block holding a record's start and keep the one holding its end and line
+// feed: only the last line can be such a record, since each is flushed before the next is written.
+TEST(JournalFormat, ALastLineWithZerosIsTornAndAnEarlierOneIsNot) {
+  using namespace std::string_literals;
+  const std::string head = "ZSJ1\nBEGIN\t2.0\tfresh\tC:\\A\t\t-0123456789abcdef\nDIRNEW\tC:\\A\n";
+  struct Case {
+    std::string tail;
+    size_t records;
+    size_t validLength;
+  } cases[] = {
+      {"\0\0\0\0T\tC:\\A\\x\n"s, 2, head.size()},
+      {"PUT\tC:\\A\0\0x\n"s, 2, head.size()},
+      {"\0\n"s, 2, head.size()},
+      // Zeros in a line with another after it were flushed that way: a record, and one the path
+      // check will refuse.
+      {"\0\0T\tC:\\A\\x\nPUT\tC:\\A\\y\n"s, 4, head.size() + 22},
+      {"PUT\tC:\\A\\x\n\0\0\0"s, 3, head.size() + 11},
+  };
+  for (const Case& c : cases) {
+    JournalImage image;
+    ASSERT_EQ(parseJournal(head + c.tail, image), JournalState::Valid);
+    EXPECT_EQ(image.records.size(), c.records) << c.tail.size();
+    EXPECT_EQ(image.validLength, c.validLength) << c.tail.size();
+  }
+}
+
 TEST(JournalFormat, FirstRecordMustBeAFiveFieldBegin) {
   JournalImage image;
   EXPECT_EQ(parseJournal("ZSJ1\nBEGIN\t1\t2\t3\t4\n", image), JournalState::Invalid);

@@ -116,7 +116,17 @@ TEST(JournalWriter, ARecordItsReaderWouldRefuseIsNeverWritten) {
       {L"ERASE", {L"C:\\A\\x.dll"}},
       {L"PUT\tC:\\A\\x.dll", {}},                          // a kind that would read back as another
       {L"PUT", {std::wstring(L"C:\\A\\x") + wchar_t(0xD800) + L".dll"}},  // would not read back as given
+      // A zero byte would read back as a record torn by a power cut.
+      {L"REGNEW", {L"HKLM", L"64", L"Software\\Brightmoor", std::wstring(L"V\0W", 3)}},
   };
+  {
+    // The same value name without its zero passes: the zero alone is what refuses it.
+    deleteFile(path);
+    JournalWriter j;
+    ASSERT_EQ(j.create(path, kNoFolders, L""), 0u);
+    ASSERT_EQ(j.append(L"BEGIN", {L"2.0", L"fresh", L"C:\\A", L"", L"-0123456789abcdef"}), 1);
+    EXPECT_TRUE(j.accepts(L"REGNEW", {L"HKLM", L"64", L"Software\\Brightmoor", L"VW"}));
+  }
   for (const Case& c : refused) {
     SCOPED_TRACE(wideToUtf8(c.kind + L" " + (c.fields.empty() ? L"" : c.fields[0])));
     deleteFile(path);

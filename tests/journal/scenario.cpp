@@ -34,9 +34,11 @@ struct Run {
 
   void crash(int n) {
     j.close();
-    if (plan.where == CrashWhere::TornNext && plan.lines != nullptr && static_cast<size_t>(n) < plan.lines->size()) {
+    if (plan.lines != nullptr && static_cast<size_t>(n) < plan.lines->size()) {
       const std::string& next = (*plan.lines)[n];
-      appendRaw(j.path(), next.substr(0, next.size() / 2));
+      if (plan.where == CrashWhere::TornNext) appendRaw(j.path(), next.substr(0, next.size() / 2));
+      // The block holding the record's start never reached the disk, the one with its end did.
+      if (plan.where == CrashWhere::HoledNext) appendRaw(j.path(), std::string(next.size() / 2, '\0') + next.substr(next.size() / 2));
     }
     throw CrashNow{};
   }
@@ -47,7 +49,10 @@ struct Run {
     int n = j.recordCount();
     if (plan.record == n && plan.where == CrashWhere::BeforeChange) crash(n);
     change();
-    if (plan.record == n && (plan.where == CrashWhere::AfterChange || plan.where == CrashWhere::TornNext)) crash(n);
+    if (plan.record == n && (plan.where == CrashWhere::AfterChange || plan.where == CrashWhere::TornNext ||
+                             plan.where == CrashWhere::HoledNext)) {
+      crash(n);
+    }
   }
 };
 
@@ -96,7 +101,7 @@ int runChanges(Sandbox& box, JournalWriter& j, const CrashPlan& plan, bool commi
 
   if (!prepareSetupDataAt(box.folders.setupdata)) throw std::runtime_error("setupdata");
   if (j.create(box.journalPath(), box.folders, box.appId) != 0) throw std::runtime_error("journal");
-  if (plan.record == 0 && plan.where == CrashWhere::TornNext) run.crash(0);
+  if (plan.record == 0 && (plan.where == CrashWhere::TornNext || plan.where == CrashWhere::HoledNext)) run.crash(0);
   run.step([&] { journalBegin(j, L"2.0", L"upgrade", app, app, kRunSuffix); }, [] {});
   run.step([&] { journalStage(j, staging); }, [&] {
     createHiddenFolder(staging);

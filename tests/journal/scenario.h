@@ -20,6 +20,7 @@ enum class CrashWhere {
   BeforeChange,  // record N is durable, its change not made
   AfterChange,   // record N and its change are done
   TornNext,      // after change N, half of record N+1 reached the file
+  HoledNext,     // after change N, record N+1 reached the file with its first half as zeros
 };
 
 struct CrashPlan {

@@ -10,9 +10,13 @@ uninstaller as a user would start it. Every state must end exactly as the machin
 or after it (files under the folders the run touched, both registry views of every key it
 touched, logs left out), and a second start must change nothing.
 
-  explore.py --build DIR [--kinds fresh,repair,upgrade,uninstall] [--samples N] [--points all|named|N]
-             [--limit N] [--models as-built[,without-flushes]] [--report FILE] [--work DIR]
+  explore.py --build DIR [--kinds fresh,repair,upgrade,rollback,cancel,uninstall] [--samples N]
+             [--points all|named|N|at:A,B] [--limit N] [--jobs N] [--models as-built[,without-flushes]]
+             [--report FILE] [--work DIR] [--keep]
 
+The cancel run is a person's: the setup's plain window under an X server of the explorer's own
+(when $DISPLAY is unset), cancelled while another program holds a file the install must move.
+--jobs runs that many states side by side, each on a copy of the prefix.
 --models as-built,without-flushes also runs the record with its registry flushes dropped: the setup
 as it was before it flushed. --points named runs only the crash points the mends are about.
 Prints one line per run kind: crash states, distinct states run, bad states; exit 1 when any is bad.
