@@ -2,7 +2,7 @@
 // floor under an install's time. Three cases, each over COUNT flushes:
 //   - a small record appended to one file and flushed, as the journal does for every change;
 //   - a new file of SIZE bytes written and flushed, one after the other, as staging once did;
-//   - the same on four threads at once, as staging does now.
+//   - the same on 4, 8 and 16 threads at once (staging writes with several).
 //
 //   flush_bench.exe FOLDER [COUNT [SIZE]]     (defaults: 500 flushes, 90,000-byte files)
 #include <windows.h>
@@ -72,7 +72,7 @@ int wmain(int argc, wchar_t** argv) {
   double t = now();
   if (!appendAndFlush(folder, count)) return 1;
   std::printf("small append + flush: %.2f ms each\n", (now() - t) * 1000 / count);
-  for (int threads : {1, 4}) {
+  for (int threads : {1, 4, 8, 16}) {
     t = now();
     if (!writeFiles(folder, count, size, threads)) return 1;
     std::printf("new %u-byte file + flush, %d writer%s: %.2f ms each\n", static_cast<unsigned>(size), threads, threads == 1 ? "" : "s",
