@@ -5,7 +5,8 @@ machine before or after the install. The same states built from the record with 
 flushes dropped (the setup before it flushed) must show the hole, so that the check cannot pass
 vacuously. An uninstall is recorded too, and cut while its entry is deleted, just after the installed
 uninstaller is deleted and just after its record is: each must end fully removed once the user runs
-what is left and the machine restarts. The full sweep is `python3 tools/crash/explore.py --build build` (see README)."""
+what is left and the machine restarts. A person's cancel in the window is recorded as well, and cut
+just after its rolled-back journal is deleted: it must end as the machine before. The full sweep is `python3 tools/crash/explore.py --build build` (see README)."""
 import json
 import os
 import subprocess
@@ -46,6 +47,14 @@ class PowerCutQuickForm(unittest.TestCase):
                                                "after the record is deleted"})
         self.assertGreaterEqual(built["run"], 3)
         self.assertEqual(built["bad"], [], "a power cut here leaves what no uninstaller removes")
+        self.assertEqual(returncode, 0)
+
+    def test_a_cancelled_install_cut_after_its_rollback_ends_as_before(self):
+        returncode, result = explore("cancel", "as-built")
+        built = result["as-built"]
+        self.assertIn("after the rolled-back journal is deleted", built["named"])
+        self.assertGreaterEqual(built["run"], 2)
+        self.assertEqual(built["bad"], [], "a power cut after a cancel leaves part of the install behind")
         self.assertEqual(returncode, 0)
 
 

@@ -101,6 +101,66 @@ class Replay(unittest.TestCase):
             self.assertEqual(got["\\registry\\machine\\software\\old"],
                              (("m", (7, b"A\0\0\0\0\0")), ("s", (1, "text".encode("utf-16-le") + b"\0\0"))))
 
+    def test_a_deleted_keys_parent_stays_though_wine_wrote_no_section_for_it(self):
+        with tempfile.TemporaryDirectory() as d:
+            for name, _ in machine.REG_FILES:
+                with open(os.path.join(d, name), "w") as f:
+                    f.write("WINE REGISTRY Version 2\n\n[Software\\\\Uninstall\\\\{A}] 1\n\"v\"=\"1\"\n"
+                            "[Software\\\\Two\\\\{A}] 1\n[Software\\\\Two\\\\{B}] 1\n")
+            reg = machine.Registry(d)
+            reg.apply([("regdelkey", "\\Registry\\Machine\\Software\\Uninstall\\{A}"),
+                       ("regdelkey", "\\Registry\\Machine\\Software\\Two\\{A}")])
+            reg.save()
+            sections = machine.Registry(d).files[0].sections
+            self.assertIn("software\\uninstall", sections)
+            self.assertNotIn("software\\uninstall\\{a}", sections)
+            # A parent another subkey still implies gets no section of its own.
+            self.assertNotIn("software\\two", sections)
+            self.assertIn("software\\two\\{b}", sections)
+
+    def test_outside_the_run_only_real_changes_count(self):
+        """What lies outside the run's folders and keys: its files' sizes and times, folders as being
+        there, keys as their values without times; the run's own and Wine's own are left out."""
+        with tempfile.TemporaryDirectory() as d:
+            drive = os.path.join(d, "drive_c")
+            for folder in ("ProgramData/ZelvanSetup", "Program Files/Zelvan", "users/root/Temp"):
+                os.makedirs(os.path.join(drive, folder))
+            with open(os.path.join(drive, "users/root/Temp/a.txt"), "w") as f:
+                f.write("a")
+            for name, _ in machine.REG_FILES:
+                with open(os.path.join(d, name), "w") as f:
+                    f.write("WINE REGISTRY Version 2\n\n[Software\\\\Zelvan] 1\n\"s\"=\"x\"\n"
+                            "[Software\\\\Other] 1\n#time=1\n\"s\"=\"x\"\n[Software\\\\Wine\\\\Fonts] 1\n\"f\"=\"1\"\n")
+            roots = ["ProgramData/ZelvanSetup", "Program Files/Zelvan"]
+            wine = model.WINE_OWN
+
+            def look():
+                return (machine.outside_files(drive, roots),
+                        machine.outside_keys(machine.Registry(d), [SW], wine))
+
+            before = look()
+            self.assertIn("users/root/Temp/a.txt", before[0])
+            self.assertNotIn("Program Files/Zelvan", before[0])
+            self.assertIn("\\registry\\machine\\software\\other", before[1])
+            self.assertNotIn("\\registry\\machine\\software\\zelvan", before[1])
+            # Inside the run's folders and keys, in Wine's own keys and in the times: nothing counts.
+            with open(os.path.join(drive, "Program Files/Zelvan/new.dll"), "w") as f:
+                f.write("new")
+            text = open(os.path.join(d, "system.reg")).read()
+            with open(os.path.join(d, "system.reg"), "w") as f:
+                f.write(text.replace('"s"="x"', '"s"="y"', 1).replace("#time=1", "#time=2").replace('"f"="1"', '"f"="2"'))
+            self.assertEqual(look(), before)
+            # Outside them every change counts.
+            def append(path, text):
+                with open(path, "a") as f:
+                    f.write(text)
+
+            for change in (lambda: append(os.path.join(drive, "users/root/Temp/b.txt"), ""),
+                           lambda: append(os.path.join(d, "user.reg"), '[Software\\\\Brand] 1\n"t"="new"\n')):
+                change()
+                self.assertNotEqual(look(), before)
+                before = look()
+
 
 class Trace(unittest.TestCase):
     def test_server_log_gives_key_paths_per_process_in_the_32_bit_view(self):

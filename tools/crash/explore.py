@@ -27,6 +27,7 @@ import json
 import multiprocessing
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -42,6 +43,10 @@ import trace  # noqa: E402
 
 KINDS = ("fresh", "repair", "upgrade", "rollback", "cancel", "uninstall")
 PF = "C:\\Program Files\\Zelvan"
+# Keys Wine writes at the start of every program wherever it runs: its own (in both views), and those
+# of the display adapter and the monitor.
+WINES_OWN_EVERYWHERE = re.compile(model.WINE_OWN.pattern + r"|\\software\\wow6432node\\microsoft\\windows\\currentversion$"
+                                  r"|\\control\\class\\\{4d36e968-e325-11ce-bfc1-08002be10318\}|\\enum\\display\\", re.I)
 SETUP = "C:\\zs\\ZelvanSetup.exe"
 PREFIX_TOOL = os.path.join(SOURCE, "scripts", "wine-prefix")
 OLD_SETUP = "C:\\zs\\ZelvanSetupOld.exe"
@@ -187,6 +192,7 @@ class Explorer:
         ops = [op for op in ops if not model.is_wines_own(op)]
         # Never through a link: the prefix's user folders are links into the Unix home.
         self.roots = [r for r in machine.touched_roots(ops) if not machine.has_link(pre_dir, r)]
+        self.linked = [r for r in machine.touched_roots(ops) if machine.has_link(pre_dir, r)]
         self.keys = machine.touched_keys(ops)
         self.pre_files = machine.read_files(os.path.join(pre_dir, "drive_c"), self.roots)
         self.ops = machine.resolve_appends(self.pre_files, ops)
@@ -196,6 +202,9 @@ class Explorer:
             with open(os.path.join(pre_dir, name), "rb") as f:
                 self.pre_reg[name] = f.read()
         self.before = self.materialise(self.record.ops[:0], run=False)
+        # What lies outside the run's folders and keys, as it is before any start: no start may
+        # change it.
+        self.outside = self.outside_now()
         self.after = self.materialise(self.record.ops, run=False)
 
     def write_state(self, kept):
@@ -209,11 +218,26 @@ class Explorer:
         files = machine.apply_file_ops(self.pre_files, kept)
         machine.write_files(self.prefix.drive_c, self.roots, files)
 
-    def observe(self):
+    def observe(self, outside=False):
+        """The machine inside what the run touched; with outside, also what changed outside it."""
         stop(self.prefix)
         files = machine.file_digest(machine.read_files(self.prefix.drive_c, self.roots))
-        reg = machine.Registry(self.prefix.dir).digest(self.keys)
-        return files, reg
+        reg = machine.Registry(self.prefix.dir)
+        inside = (files, reg.digest(self.keys))
+        return (inside, self.changed_outside(reg)) if outside else inside
+
+    def outside_now(self, reg=None):
+        """Files and keys outside what the run touched (Wine's own keys, which every start of a
+        program rewrites, left out); the server must be stopped."""
+        files = machine.outside_files(self.prefix.drive_c, self.roots + self.linked)
+        keys = machine.outside_keys(reg or machine.Registry(self.prefix.dir), self.keys, WINES_OWN_EVERYWHERE)
+        return files, keys
+
+    def changed_outside(self, reg):
+        now = self.outside_now(reg)
+        diff = [f"file {k}" for k in sorted(set(now[0]) | set(self.outside[0])) if now[0].get(k) != self.outside[0].get(k)]
+        diff += [f"key {k}" for k in sorted(set(now[1]) | set(self.outside[1])) if now[1].get(k) != self.outside[1].get(k)]
+        return ", ".join(diff[:6]) + (" ..." if len(diff) > 6 else "")
 
     def materialise(self, kept, run):
         self.write_state(kept)
@@ -267,18 +291,19 @@ class Explorer:
         codes = self.next_start()
         if self.kind == "uninstall":
             self.restart()  # what the uninstaller leaves for the restart goes with it
-        return codes, self.observe()
+        state, outside = self.observe(outside=True)
+        return codes, state, outside
 
     def check(self, kept):
         """Runs one crash state; returns None when good, else why it is bad."""
         self.write_state(kept)
-        codes, first = self.start_and_observe()
+        codes, first, outside = self.start_and_observe()
         # The second start sees nothing but the machine the first one left (logs aside), so it is
         # run once per machine: nearly every state's first start leaves the machine before or after.
         key = repr(first)
         if key not in self.second_starts:
             self.second_starts[key] = self.start_and_observe()
-        more, second = self.second_starts[key]
+        more, second, outside_second = self.second_starts[key]
         codes = codes + more
         why = []
         allowed = (0, 1) if self.kind == "uninstall" else (8,)
@@ -289,6 +314,8 @@ class Explorer:
             why.append("machine is neither before nor after: " + describe(first, target))
         if second != first:
             why.append("a second start changed the machine: " + describe(second, [first]))
+        if outside or outside_second:
+            why.append("changed outside what the run touched: " + (outside or outside_second))
         return "; ".join(why) or None
 
     def worker(self, n):
@@ -451,6 +478,10 @@ def main():
         subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), "remove", pre_dir])
         print(f"{kind}: recorded {len(ex.record.ops)} operations (exit {rc}) in {time.monotonic() - started:.0f} s",
               flush=True)
+        # A run that did not end as its kind must (a cancel that came too late, say) records another.
+        expected = {"rollback": 1, "cancel": 2}.get(kind, 0)
+        if rc != expected:
+            raise RuntimeError(f"the recorded {kind} run exited {rc}, not {expected}")
         report[kind] = {}
         for label in args.models.split(","):
             ex.record = model.Record(ex.ops, drop_flushes=(label == "without-flushes"))

@@ -298,6 +298,13 @@ class Registry:
                         f.sections[sub.lower()] = [sub, ["[" + sub.replace("\\", "\\\\") + "] 0"]]
                         f.order.append(sub.lower())
             elif kind == "regdelkey":
+                # Wine writes no section for a parent that has subkeys and no values: once its last
+                # subkey goes, the parent needs one of its own, or it would go with it.
+                parent = rel.rsplit("\\", 1)[0] if "\\" in rel else ""
+                if parent and parent.lower() not in f.sections and lk in f.sections and not any(
+                        k.startswith(parent.lower() + "\\") and k != lk and not k.startswith(lk + "\\") for k in f.sections):
+                    f.sections[parent.lower()] = [parent, ["[" + parent.replace("\\", "\\\\") + "] 0"]]
+                    f.order.append(parent.lower())
                 f.sections.pop(lk, None)
             elif kind in ("regset", "regdelval"):
                 s = f.sections.get(lk)
@@ -329,6 +336,52 @@ class Registry:
                     vals = f.values(f.sections[k][0])
                     out[f.root + "\\" + k] = tuple(sorted((n, canonical(line)) for n, (_, line) in vals.items()))
         return out
+
+
+def outside_files(drive_c, roots):
+    """Everything under drive_c but the roots: a file as its size and time, a folder as being there
+    (its time moves whenever a root below it changes)."""
+    out = {}
+    skip = {r.lower() for r in roots}
+    for dirpath, dirnames, filenames in os.walk(drive_c):
+        rel_dir = os.path.relpath(dirpath, drive_c)
+        kept = []
+        for d in dirnames:
+            rel = d if rel_dir == "." else rel_dir + "/" + d
+            if rel.lower() in skip:
+                continue
+            out[rel] = "folder"
+            if not os.path.islink(os.path.join(dirpath, d)):
+                kept.append(d)
+        dirnames[:] = kept
+        for n in filenames:
+            rel = n if rel_dir == "." else rel_dir + "/" + n
+            if rel.lower() in skip:
+                continue
+            st = os.lstat(os.path.join(dirpath, n))
+            out[rel] = (st.st_size, st.st_mtime_ns)
+    return out
+
+
+def outside_keys(reg, keys, ignored):
+    """Every key of the registry files but the given ones (both views, with their subkeys) and those
+    the pattern `ignored` finds: its values' lines, their times left out."""
+    inside = set(both_views(keys))
+    out = {}
+    for f in reg.files:
+        for k, (_, lines) in f.sections.items():
+            # Wine writes no section for a key with subkeys and no values: such a key is there all
+            # the same, as its subkeys' parent.
+            full, within = f.root, False
+            for depth, part in enumerate(k.split("\\"), 1):
+                full += "\\" + part
+                within = within or full in inside
+                leaf = depth == k.count("\\") + 1
+                if within or (not leaf and full in out) or ignored.search(full):
+                    continue
+                body = "\n".join(l for l in lines[1:] if l and not l.startswith("#time")) if leaf else ""
+                out[full] = hashlib.sha1(body.encode("utf-8", "surrogateescape")).hexdigest() if body else ""
+    return out
 
 
 def both_views(keys):
