@@ -43,10 +43,11 @@ import trace  # noqa: E402
 
 KINDS = ("fresh", "repair", "upgrade", "rollback", "cancel", "uninstall")
 PF = "C:\\Program Files\\Zelvan"
-# Keys Wine writes at the start of every program wherever it runs: its own (in both views), and those
-# of the display adapter and the monitor.
+# Keys Wine writes at the start of a program wherever it runs: its own (in both views), those of the
+# display adapter and the monitor, and its console's settings (written when a console is made).
 WINES_OWN_EVERYWHERE = re.compile(model.WINE_OWN.pattern + r"|\\software\\wow6432node\\microsoft\\windows\\currentversion$"
-                                  r"|\\control\\class\\\{4d36e968-e325-11ce-bfc1-08002be10318\}|\\enum\\display\\", re.I)
+                                  r"|\\control\\class\\\{4d36e968-e325-11ce-bfc1-08002be10318\}|\\enum\\display\\"
+                                  r"|^\\registry\\user\\[^\\]+\\console(\\|$)", re.I)
 SETUP = "C:\\zs\\ZelvanSetup.exe"
 PREFIX_TOOL = os.path.join(SOURCE, "scripts", "wine-prefix")
 OLD_SETUP = "C:\\zs\\ZelvanSetupOld.exe"
