@@ -8,14 +8,6 @@
 
 namespace zs {
 
-namespace {
-
-bool isMissingLevel(DWORD code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
-}  // namespace
-
 WayDown CheckedFolders::judge(const std::wstring& path) {
   if (equalsNoCase(path, root_)) return WayDown::Clear;
   const std::wstring parent = parentPath(path);
@@ -27,7 +19,7 @@ WayDown CheckedFolders::judge(const std::wstring& path) {
     if (real_.count(level) == 0) {
       const DWORD a = GetFileAttributesW(level.c_str());
       if (a == INVALID_FILE_ATTRIBUTES) {
-        if (!isMissingLevel(GetLastError())) return WayDown::Link;
+        if (!isMissingError(GetLastError())) return WayDown::Link;
         return WayDown::MissingLevel;
       }
       if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && isLink(level)) return WayDown::Link;

@@ -21,10 +21,6 @@ void setError(DWORD* error, DWORD code) {
   if (error != nullptr) *error = code;
 }
 
-bool isMissingError(DWORD code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
 std::wstring childPath(const std::wstring& folder, const std::wstring& name) {
   if (!folder.empty() && folder.back() == L'\\') return folder + name;
   return folder + L'\\' + name;
@@ -501,6 +497,10 @@ bool isUnderProgramFiles(const std::wstring& path, const KnownFolders& folders) 
 
 bool isUnderProgramFiles(const std::wstring& path) {
   return isUnderProgramFiles(path, knownFolders());
+}
+
+bool isMissingError(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace zs

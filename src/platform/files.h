@@ -32,6 +32,9 @@ using DeleteErrorSink = std::function<void(const std::wstring& path, DWORD error
 inline constexpr DWORD kNameSurrogateBit = 0x20000000;
 inline constexpr uint32_t kMaxPieceBytes = 16u * 1024u * 1024u;  // one ReadFile or WriteFile
 
+// Whether a Windows error says the path (or a folder on its way) does not exist.
+bool isMissingError(DWORD code);
+
 bool pathExists(const std::wstring& path);
 bool isDirectory(const std::wstring& path);
 

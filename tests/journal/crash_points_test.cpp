@@ -59,11 +59,7 @@ void crashAt(Sandbox& box, const Reference& ref, int record, CrashWhere where) {
   j.close();
   std::string tail;
   for (int n = ref.lastChange + 1; n <= record; ++n) tail += ref.lines[n - 1];
-  if (record < static_cast<int>(ref.lines.size())) {
-    const std::string& next = ref.lines[record];
-    if (where == CrashWhere::TornNext) tail += next.substr(0, next.size() / 2);
-    if (where == CrashWhere::HoledNext) tail += std::string(next.size() / 2, '\0') + next.substr(next.size() / 2);
-  }
+  if (record < static_cast<int>(ref.lines.size())) tail += reachedOfNext(ref.lines[record], where);
   appendRaw(box.journalPath(), tail);
 }
 

@@ -35,10 +35,7 @@ struct Run {
   void crash(int n) {
     j.close();
     if (plan.lines != nullptr && static_cast<size_t>(n) < plan.lines->size()) {
-      const std::string& next = (*plan.lines)[n];
-      if (plan.where == CrashWhere::TornNext) appendRaw(j.path(), next.substr(0, next.size() / 2));
-      // The block holding the record's start never reached the disk, the one with its end did.
-      if (plan.where == CrashWhere::HoledNext) appendRaw(j.path(), std::string(next.size() / 2, '\0') + next.substr(next.size() / 2));
+      appendRaw(j.path(), reachedOfNext((*plan.lines)[n], plan.where));
     }
     throw CrashNow{};
   }
@@ -57,6 +54,13 @@ struct Run {
 };
 
 }  // namespace
+
+std::string reachedOfNext(const std::string& next, CrashWhere where) {
+  if (where == CrashWhere::TornNext) return next.substr(0, next.size() / 2);
+  // The block holding the record's start never reached the disk, the one with its end did.
+  if (where == CrashWhere::HoledNext) return std::string(next.size() / 2, '\0') + next.substr(next.size() / 2);
+  return {};
+}
 
 void prepareBefore(Sandbox& box) {
   const std::wstring& app = box.app;

@@ -23,6 +23,9 @@ enum class CrashWhere {
   HoledNext,     // after change N, record N+1 reached the file with its first half as zeros
 };
 
+// What of the next record reached the file in a torn crash (TornNext, HoledNext); empty otherwise.
+std::string reachedOfNext(const std::string& next, CrashWhere where);
+
 struct CrashPlan {
   int record = 0;
   CrashWhere where = CrashWhere::Never;

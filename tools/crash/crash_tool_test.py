@@ -76,6 +76,13 @@ class PersistenceModel(unittest.TestCase):
         self.assertFalse(model.is_wines_own(entry))
 
 
+def write_registry(folder, sections):
+    """Both of Wine's registry files in `folder`, holding the same sections."""
+    for name, _ in machine.REG_FILES:
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("WINE REGISTRY Version 2\n\n" + sections)
+
+
 class Replay(unittest.TestCase):
     def test_renames_move_folders_and_appends_land_at_the_end(self):
         files = {"a": None, "a/x": b"1", "log": b"abc"}
@@ -87,10 +94,8 @@ class Replay(unittest.TestCase):
 
     def test_registry_file_round_trip(self):
         with tempfile.TemporaryDirectory() as d:
-            for name, _ in machine.REG_FILES:
-                with open(os.path.join(d, name), "w") as f:
-                    f.write("WINE REGISTRY Version 2\n\n[Software\\\\Old] 1\n\"s\"=\"text\"\n"
-                            "\"m\"=hex(7):41,00,00,\\\n  00,00,00\n\"d\"=dword:00000007\n")
+            write_registry(d, "[Software\\\\Old] 1\n\"s\"=\"text\"\n"
+                           "\"m\"=hex(7):41,00,00,\\\n  00,00,00\n\"d\"=dword:00000007\n")
             reg = machine.Registry(d)
             reg.apply([("regcreate", SW), ("regset", SW, "v", 1, "new".encode("utf-16-le") + b"\0\0"),
                        ("regdelval", "\\Registry\\Machine\\Software\\Old", "d")])
@@ -103,10 +108,8 @@ class Replay(unittest.TestCase):
 
     def test_a_deleted_keys_parent_stays_though_wine_wrote_no_section_for_it(self):
         with tempfile.TemporaryDirectory() as d:
-            for name, _ in machine.REG_FILES:
-                with open(os.path.join(d, name), "w") as f:
-                    f.write("WINE REGISTRY Version 2\n\n[Software\\\\Uninstall\\\\{A}] 1\n\"v\"=\"1\"\n"
-                            "[Software\\\\Two\\\\{A}] 1\n[Software\\\\Two\\\\{B}] 1\n")
+            write_registry(d, "[Software\\\\Uninstall\\\\{A}] 1\n\"v\"=\"1\"\n"
+                           "[Software\\\\Two\\\\{A}] 1\n[Software\\\\Two\\\\{B}] 1\n")
             reg = machine.Registry(d)
             reg.apply([("regdelkey", "\\Registry\\Machine\\Software\\Uninstall\\{A}"),
                        ("regdelkey", "\\Registry\\Machine\\Software\\Two\\{A}")])
@@ -127,10 +130,8 @@ class Replay(unittest.TestCase):
                 os.makedirs(os.path.join(drive, folder))
             with open(os.path.join(drive, "users/root/Temp/a.txt"), "w") as f:
                 f.write("a")
-            for name, _ in machine.REG_FILES:
-                with open(os.path.join(d, name), "w") as f:
-                    f.write("WINE REGISTRY Version 2\n\n[Software\\\\Zelvan] 1\n\"s\"=\"x\"\n"
-                            "[Software\\\\Other] 1\n#time=1\n\"s\"=\"x\"\n[Software\\\\Wine\\\\Fonts] 1\n\"f\"=\"1\"\n")
+            write_registry(d, "[Software\\\\Zelvan] 1\n\"s\"=\"x\"\n"
+                           "[Software\\\\Other] 1\n#time=1\n\"s\"=\"x\"\n[Software\\\\Wine\\\\Fonts] 1\n\"f\"=\"1\"\n")
             roots = ["ProgramData/ZelvanSetup", "Program Files/Zelvan"]
             wine = model.WINE_OWN
 
