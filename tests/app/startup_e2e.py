@@ -5,13 +5,17 @@ import shutil
 import subprocess
 import time
 
-from harness import BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_window, x_window_titles
+from harness import BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, x_window, x_window_titles, private_screen
 
 STUB = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
 # The same program with a payload resource that no reader accepts: a setup whose file is damaged.
 DAMAGED = os.path.join(BIN_DIR, "tests", "app", "damaged", "ZelvanSetup.exe")
 SETUP_LOG_NAME = re.compile(r"^Zelvan-Setup-\d{8}-\d{6}\.log$")
 UNINSTALL_LOG_NAME = re.compile(r"^Zelvan-Uninstall-\d{8}-\d{6}\.log$")
+
+
+# Windows here share titles with other tests' windows: each module gets a screen of its own.
+setUpModule, tearDownModule = private_screen()
 
 
 class Startup(ScenarioTest):

@@ -276,22 +276,30 @@ def x_type(window, text):
 
 
 class XServer:
-    """A private Xvfb on the first free display from 95 on, set as $DISPLAY until stop()."""
+    """A private Xvfb, set as $DISPLAY until stop(). Xvfb picks its own free display (-displayfd),
+    so tests that run side by side never share a screen: windows of the same title in two tests
+    would otherwise take each other's keystrokes."""
 
-    def __init__(self, first=95, size="1280x1024"):
+    def __init__(self, size="1280x1024"):
         self.old = os.environ.get("DISPLAY")
-        for n in range(first, first + 40):
-            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                continue
-            self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", f"{size}x24", "-nolisten", "tcp"],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), timeout=10) and self.proc.poll() is None:
-                self.display = f":{n}"
-                os.environ["DISPLAY"] = self.display
-                return
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{size}x24",
+                                      "-nolisten", "tcp"], pass_fds=(write_end,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)  # Xvfb writes the number once it listens, or exits
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit():
             self.proc.kill()
             self.proc.wait()
-        raise AssertionError("no free X display for Xvfb")
+            raise AssertionError("Xvfb did not start")
+        self.display = f":{int(number)}"
+        os.environ["DISPLAY"] = self.display
 
     def stop(self):
         self.proc.terminate()
@@ -300,6 +308,23 @@ class XServer:
             os.environ.pop("DISPLAY", None)
         else:
             os.environ["DISPLAY"] = self.old
+
+
+def private_screen(size="1280x1024"):
+    """setUpModule and tearDownModule for a test module whose windows need a screen of their own:
+    `setUpModule, tearDownModule = private_screen()`. Without Xvfb the module keeps $DISPLAY, if
+    any, and its window tests skip themselves when there is none."""
+    servers = []
+
+    def set_up():
+        if shutil.which("Xvfb"):
+            servers.append(XServer(size=size))
+
+    def tear_down():
+        while servers:
+            servers.pop().stop()
+
+    return set_up, tear_down
 
 
 def x_window_titles():

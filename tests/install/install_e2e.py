@@ -7,7 +7,7 @@ import subprocess
 import time
 
 from harness import (BIN_DIR, LogFile, ScenarioTest, main, make_setup, set_file_version, start_running_zelvan,
-                     wait_for, x_keys, x_window, x_window_titles)
+                     wait_for, x_keys, x_window, x_window_titles, private_screen)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 STANDINS = os.path.join(BIN_DIR, "testing", "zelvan-app")
@@ -38,6 +38,10 @@ def work_folders(folder):
     for dirpath, dirnames, _ in os.walk(folder):
         found += [os.path.join(dirpath, d) for d in dirnames if d.startswith(".zsnew") or d.startswith(".zsold")]
     return found
+
+
+# Windows here share titles with other tests' windows: each module gets a screen of its own.
+setUpModule, tearDownModule = private_screen()
 
 
 class Install(ScenarioTest):

@@ -10,7 +10,7 @@ import os
 import subprocess
 import time
 
-from harness import (BIN_DIR, LogFile, ScenarioTest, main, start_running_zelvan, wait_for, x_window, XServer)
+from harness import (BIN_DIR, LogFile, ScenarioTest, main, start_running_zelvan, wait_for, x_window, private_screen)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 CLIENT = os.path.join(BIN_DIR, "testing", "a11y-client", "zs-a11y-client.exe")
@@ -24,17 +24,7 @@ UNAVAILABLE, SELECTED, FOCUSED, CHECKED, READONLY, DEFAULT, FOCUSABLE = (
 
 EVENT_DIALOGSTART, EVENT_FOCUS, EVENT_NAMECHANGE = 0x0010, 0x8005, 0x800C
 
-xserver = None
-
-
-def setUpModule():
-    global xserver
-    xserver = XServer()
-
-
-def tearDownModule():
-    if xserver:
-        xserver.stop()
+setUpModule, tearDownModule = private_screen()
 
 
 class Node:

@@ -7,24 +7,14 @@ import subprocess
 import time
 
 from harness import (BIN_DIR, hold_foreign_config, LogFile, ScenarioTest, main, screenshot, wait_for, x_keys, x_type, x_window,
-                     start_running_zelvan, x_window_titles, x_windows, XServer)
+                     start_running_zelvan, x_window_titles, x_windows, private_screen)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 STANDINS = os.path.join(BIN_DIR, "testing", "zelvan-app")
 PF = "C:\\Program Files\\Zelvan"
 MAIN = "Install Zelvan"
 
-xserver = None
-
-
-def setUpModule():
-    global xserver
-    xserver = XServer()
-
-
-def tearDownModule():
-    if xserver:
-        xserver.stop()
+setUpModule, tearDownModule = private_screen()
 
 
 class PlainInstall(ScenarioTest):

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from harness import (ARTIFACTS, hold_foreign_config, BIN_DIR, SOURCE_DIR, WORK_DIR, LogFile, ScenarioTest, main, make_setup, screenshot,
-                     wait_for, x_keys, x_type, x_window, x_window_titles, XServer)
+                     wait_for, x_keys, x_type, x_window, x_window_titles, private_screen)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 GALLERY = os.path.join(BIN_DIR, "testing", "window-gallery", "ZelvanGallery.exe")
@@ -27,18 +27,8 @@ THEMES = ["light", "warm", "dim", "dark", "contrast"]
 TOLERANCE = 0.004
 FUZZ = "12%"
 
-xserver = None
-
-
-def setUpModule():
-    global xserver
-    # Wide enough for the window at 150 % (1320 x 840) with the margin the scale rule keeps.
-    xserver = XServer(size="1920x1080")
-
-
-def tearDownModule():
-    if xserver:
-        xserver.stop()
+# Wide enough for the window at 150 % (1320 x 840) with the margin the scale rule keeps.
+setUpModule, tearDownModule = private_screen(size="1920x1080")
 
 
 def gallery_states():

@@ -12,7 +12,7 @@ import re
 import subprocess
 import time
 
-from harness import ARTIFACTS, Prefix, ScenarioTest, main, wait_for, x_window_titles
+from harness import ARTIFACTS, Prefix, ScenarioTest, main, wait_for, x_window_titles, private_screen
 from uninstall_e2e import (ALL_TASKS, HELPER, PF, SETUP, UNINSTALLER, exit_code, finished, uninstall_runs,
                            without_copy_traces)
 
@@ -21,6 +21,10 @@ def record_lines(prefix, kind):
     with open(os.path.join(prefix.host_path(PF), "ZelvanUninstall.zsu"), "rb") as f:
         text = f.read().decode("utf-8")
     return [line.split("\t", 1)[1] for line in text.split("\n") if line.startswith(kind + "\t")]
+
+
+# Windows here share titles with other tests' windows: each module gets a screen of its own.
+setUpModule, tearDownModule = private_screen()
 
 
 class UninstallCrash(ScenarioTest):

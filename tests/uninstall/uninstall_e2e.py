@@ -9,7 +9,7 @@ import shutil
 import subprocess
 
 from harness import (BIN_DIR, LogFile, ScenarioTest, main, make_setup, screenshot, wait_for, x_keys, x_window,
-                     start_running_zelvan, x_window_titles)
+                     start_running_zelvan, x_window_titles, private_screen)
 
 SETUP = os.path.join(BIN_DIR, "examples", "zelvan", "ZelvanSetup.exe")
 HELPER = os.path.join(BIN_DIR, "testing", "proc-helpers", "zs-proc-helper.exe")
@@ -56,6 +56,10 @@ def exit_code(run):
 
 def finished(runs):
     return [run for run in runs if exit_code(run) is not None]
+
+
+# Windows here share titles with other tests' windows: each module gets a screen of its own.
+setUpModule, tearDownModule = private_screen()
 
 
 class Uninstall(ScenarioTest):

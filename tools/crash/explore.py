@@ -14,8 +14,8 @@ touched, logs left out), and a second start must change nothing.
              [--points all|named|N|at:A,B] [--limit N] [--jobs N] [--models as-built[,without-flushes]]
              [--report FILE] [--work DIR] [--keep]
 
-The cancel run is a person's: the setup's plain window under an X server of the explorer's own
-(when $DISPLAY is unset), cancelled while another program holds a file the install must move.
+The cancel run is a person's: the setup's plain window under an X server of the explorer's own,
+cancelled while another program holds a file the install must move.
 --jobs runs that many states side by side, each on a copy of the prefix.
 --models as-built,without-flushes also runs the record with its registry flushes dropped: the setup
 as it was before it flushed. --points named runs only the crash points the mends are about.
@@ -460,8 +460,9 @@ def main():
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     harness = harness_env(os.path.abspath(args.build), args.work)
-    # The cancel is a person's, in the setup's window.
-    xserver = harness.XServer() if "cancel" in args.kinds.split(",") and not os.environ.get("DISPLAY") else None
+    # The cancel is a person's, in the setup's window, on a screen of its own: another program's
+    # window of the same title on a shared screen would take its keystrokes.
+    xserver = harness.XServer() if "cancel" in args.kinds.split(",") else None
     bad_total = 0
     report = {}
     for kind in args.kinds.split(","):
