@@ -1,4 +1,4 @@
-"""Where an install's time goes (run by hand, never by ctest): the benchmark's "binaries" corpus is
+"""Where an install's time goes (run by hand, never by ctest): one of the benchmark's corpora is
 installed silently into a fresh prefix while `perf record -a` samples the whole machine, then the
 samples are split by process and by module: our own code (the .exe), Wine's Unix side, Wine's
 server and the kernel (flushes, renames, the file system). The setup's own log gives the time of
@@ -7,7 +7,8 @@ each step. Run it on a quiet machine: every process of the machine is sampled.
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=/tmp/zs-bench/template \\
       PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/install_profile.py
 (make the template first with scripts/wine-prefix template /tmp/zs-bench/template; perf is Debian's
-linux-perf package, a measuring tool only.) ZS_BENCH_FILES and ZS_BENCH_MB size the corpus.
+linux-perf package, a measuring tool only.) ZS_BENCH_FILES and ZS_BENCH_MB size the corpus;
+ZS_BENCH_CORPORA=source profiles the source corpus instead.
 """
 import os
 import re
@@ -19,7 +20,7 @@ import time
 
 from bench_clock import timed
 from harness import WORK_DIR, LogFile, Prefix, make_setup
-from peer_bench import copy_corpus, select_corpus
+from peer_bench import CORPORA, copy_corpus, select_corpus, select_source
 
 
 def step_times(prefix):
@@ -54,7 +55,7 @@ def main():
         raise SystemExit("perf is missing: apt-get install linux-perf (a measuring tool only)")
     os.makedirs(WORK_DIR, exist_ok=True)
     work = tempfile.mkdtemp(prefix="zs-profile-", dir=WORK_DIR)
-    corpus, corpus_bytes = select_corpus()
+    corpus, corpus_bytes = select_corpus() if CORPORA[0] == "binaries" else select_source()
     builder = Prefix("profile-builder")
     try:
         exe = make_setup(builder, os.path.join(work, "ours.exe"),

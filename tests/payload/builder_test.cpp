@@ -216,14 +216,15 @@ TEST_F(BuilderTest, ParallelCompressionGivesTheSequentialBytes) {
   }
 }
 
-// The chunk size follows the block's size alone: one chunk up to 64 MiB, else an even number of
+// The chunk size follows the block's size alone: one chunk up to 16 MiB, else an even number of
 // chunks of whole MiB, none over 64 MiB, the last one not empty.
 TEST(DefaultChunkSize, FewestEvenChunksOfWholeMiB) {
   const uint64_t mib = uint64_t{1} << 20;
   const struct {
     uint64_t size, chunk;
   } cases[] = {
-      {0, 64 * mib},           {1, 64 * mib},          {64 * mib, 64 * mib},
+      {0, 64 * mib},           {1, 64 * mib},          {16 * mib, 64 * mib},
+      {16 * mib + 1, 9 * mib}, {34630899, 17 * mib},   {64 * mib, 32 * mib},
       {64 * mib + 1, 33 * mib}, {128 * mib, 64 * mib},  {128 * mib + 1, 33 * mib},
       {197171078, 48 * mib},   {320 * mib, 54 * mib},  {512 * mib, 64 * mib},
   };
@@ -232,6 +233,7 @@ TEST(DefaultChunkSize, FewestEvenChunksOfWholeMiB) {
     EXPECT_EQ(chunk, c.chunk) << c.size;
     const uint64_t count = (c.size + chunk - 1) / chunk;
     EXPECT_TRUE(count <= 1 || count % 2 == 0) << c.size;
+    EXPECT_TRUE(c.size <= 16 * mib || count >= 2) << "a large block keeps both cores busy, " << c.size;
     EXPECT_GT(c.size + chunk, count * chunk) << "the last chunk is not empty, " << c.size;
   }
 }

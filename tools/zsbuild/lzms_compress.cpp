@@ -1,5 +1,6 @@
 #include "lzms_compress.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "payload/lzms/buffer_format.h"
@@ -21,10 +22,20 @@
 
 namespace zs::build {
 
+namespace {
+
+// A block up to this size stays one chunk. Above it, one chunk would keep the second core idle
+// for the whole build: two halves build in about half the time, for a block a few percent larger
+// (about 5 % on 35 MB of source text, measured), and decode two at a time as well.
+constexpr uint64_t kWholeUpTo = uint64_t{16} << 20;
+
+}  // namespace
+
 uint64_t defaultChunkSize(uint64_t size) {
   const uint64_t most = lzms::kMaxChunkSize;
   uint64_t count = (size + most - 1) / most;
-  if (count <= 1) return most;
+  if (count <= 1 && size <= kWholeUpTo) return most;
+  count = std::max<uint64_t>(count, 2);
   count += count % 2;
   const uint64_t mib = uint64_t{1} << 20;
   const uint64_t chunk = (size + count - 1) / count;
