@@ -1,6 +1,7 @@
 #include "block_files.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 #include <tuple>
 
@@ -120,15 +121,20 @@ bool addUninstaller(const fs::path& stub, std::vector<BlockFile>& files, std::st
 }
 
 bool checkDestinations(const std::vector<BlockFile>& files, Fault& fault) {
+  // Each destination against those before it, by one ordered lookup: comparing every pair took
+  // seconds of a build with ten thousand files.
+  struct NoCaseLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return compareNoCase(a, b) < 0; }
+  };
+  std::map<std::wstring, size_t, NoCaseLess> first;  // a destination and the first file it is
   for (size_t i = 0; i < files.size(); ++i) {
-    for (size_t k = 0; k < i; ++k) {
-      if (equalsNoCase(utf8ToWide(files[i].dest), utf8ToWide(files[k].dest))) {
-        const std::string what = files[i].entry < 0 ? std::string(" (the builder adds the uninstaller there)") : "";
-        fault = {files[i].line != 0 ? files[i].line : files[k].line,
-                 "duplicate destination " + files[i].dest + what + ", also on line " + std::to_string(files[k].line)};
-        return false;
-      }
-    }
+    const auto [at, added] = first.emplace(utf8ToWide(files[i].dest), i);
+    if (added) continue;
+    const size_t k = at->second;
+    const std::string what = files[i].entry < 0 ? std::string(" (the builder adds the uninstaller there)") : "";
+    fault = {files[i].line != 0 ? files[i].line : files[k].line,
+             "duplicate destination " + files[i].dest + what + ", also on line " + std::to_string(files[k].line)};
+    return false;
   }
   return true;
 }
