@@ -21,6 +21,10 @@ std::vector<std::wstring> splitTrimmed(std::wstring_view list, wchar_t separator
 // Ordinal comparison without regard to case (Windows' ordinal ignore-case rule).
 bool equalsNoCase(std::wstring_view a, std::wstring_view b);
 int compareNoCase(std::wstring_view a, std::wstring_view b);  // <0, 0, >0
+// That order as a comparator, for sorted containers and algorithms of names and paths.
+struct NoCaseLess {
+  bool operator()(std::wstring_view a, std::wstring_view b) const { return compareNoCase(a, b) < 0; }
+};
 bool startsWithNoCase(std::wstring_view s, std::wstring_view prefix);
 bool endsWithNoCase(std::wstring_view s, std::wstring_view suffix);
 

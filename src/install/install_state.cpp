@@ -8,8 +8,6 @@
 
 namespace zs {
 
-bool NoCaseLess::operator()(const std::wstring& a, const std::wstring& b) const { return compareNoCase(a, b) < 0; }
-
 std::wstring relativeToApp(std::wstring_view dest) {
   std::wstring rest;
   if (!isUnderVariable(dest, L"app", &rest)) return {};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "base/text.h"
 #include "journal/engine_sink.h"
 #include "journal/journal.h"
 #include "ngen/ngen.h"
@@ -43,9 +44,6 @@ struct InstallRequest {
 };
 
 // Ordinal order without regard to case: every set of names and paths in the run uses it.
-struct NoCaseLess {
-  bool operator()(const std::wstring& a, const std::wstring& b) const;
-};
 using NoCaseSet = std::set<std::wstring, NoCaseLess>;
 
 struct InstallRun {

@@ -143,8 +143,7 @@ std::vector<std::wstring> backupFolders(const JournalImage& image, const Journal
       }
     }
   }
-  std::sort(folders.begin(), folders.end(),
-            [](const std::wstring& a, const std::wstring& b) { return compareNoCase(a, b) < 0; });
+  std::sort(folders.begin(), folders.end(), NoCaseLess{});
   return folders;
 }
 

@@ -409,7 +409,7 @@ bool checkEndOfScript(ParserState& st, int32_t lastLine) {
   std::vector<std::wstring_view> names;
   names.reserve(st.script.tasks.size());
   for (const TaskEntry& t : st.script.tasks) names.push_back(t.name);
-  auto less = [](std::wstring_view a, std::wstring_view b) { return compareNoCase(a, b) < 0; };
+  const NoCaseLess less;
   std::sort(names.begin(), names.end(), less);
   for (const TaskRef& ref : st.taskRefs) {
     if (!std::binary_search(names.begin(), names.end(), std::wstring_view(ref.name), less)) {

@@ -192,8 +192,9 @@ class Explorer:
         self.prefix, self.kind = prefix, kind
         ops = [op for op in ops if not model.is_wines_own(op)]
         # Never through a link: the prefix's user folders are links into the Unix home.
-        self.roots = [r for r in machine.touched_roots(ops) if not machine.has_link(pre_dir, r)]
-        self.linked = [r for r in machine.touched_roots(ops) if machine.has_link(pre_dir, r)]
+        self.roots, self.linked = [], []
+        for r in machine.touched_roots(ops):
+            (self.linked if machine.has_link(pre_dir, r) else self.roots).append(r)
         self.keys = machine.touched_keys(ops)
         self.pre_files = machine.read_files(os.path.join(pre_dir, "drive_c"), self.roots)
         self.ops = machine.resolve_appends(self.pre_files, ops)
@@ -235,9 +236,8 @@ class Explorer:
         return files, keys
 
     def changed_outside(self, reg):
-        now = self.outside_now(reg)
-        diff = [f"file {k}" for k in sorted(set(now[0]) | set(self.outside[0])) if now[0].get(k) != self.outside[0].get(k)]
-        diff += [f"key {k}" for k in sorted(set(now[1]) | set(self.outside[1])) if now[1].get(k) != self.outside[1].get(k)]
+        diff = [f"{what} {k}" for what, now, then in zip(("file", "key"), self.outside_now(reg), self.outside)
+                for k in sorted(set(now) | set(then)) if now.get(k) != then.get(k)]
         return ", ".join(diff[:6]) + (" ..." if len(diff) > 6 else "")
 
     def materialise(self, kept, run):

@@ -121,11 +121,8 @@ bool addUninstaller(const fs::path& stub, std::vector<BlockFile>& files, std::st
 }
 
 bool checkDestinations(const std::vector<BlockFile>& files, Fault& fault) {
-  // Each destination against those before it, by one ordered lookup: comparing every pair took
-  // seconds of a build with ten thousand files.
-  struct NoCaseLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return compareNoCase(a, b) < 0; }
-  };
+  // Each destination against those before it, by one ordered lookup: comparing every pair cost a
+  // quarter second of a 2,000-file build and grew with the square of the count.
   std::map<std::wstring, size_t, NoCaseLess> first;  // a destination and the first file it is
   for (size_t i = 0; i < files.size(); ++i) {
     const auto [at, added] = first.emplace(utf8ToWide(files[i].dest), i);

@@ -1,6 +1,5 @@
 #include "lzms_compress.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "payload/lzms/buffer_format.h"
@@ -33,10 +32,9 @@ constexpr uint64_t kWholeUpTo = uint64_t{16} << 20;
 
 uint64_t defaultChunkSize(uint64_t size) {
   const uint64_t most = lzms::kMaxChunkSize;
+  if (size <= kWholeUpTo) return most;
   uint64_t count = (size + most - 1) / most;
-  if (count <= 1 && size <= kWholeUpTo) return most;
-  count = std::max<uint64_t>(count, 2);
-  count += count % 2;
+  count += count % 2;  // one chunk becomes two
   const uint64_t mib = uint64_t{1} << 20;
   const uint64_t chunk = (size + count - 1) / count;
   return (chunk + mib - 1) / mib * mib;

@@ -12,8 +12,9 @@ namespace zs::build {
 
 // The chunk size for a block of `size` bytes when none is asked for: one chunk up to 16 MiB; above
 // that the fewest chunks of at most 64 MiB (the largest Windows' own compressor may use), at least
-// two and an even number, so that two cores finish together, each a whole number of MiB. It depends on the size
-// alone, never on the machine, so the same files give the same bytes everywhere.
+// two and an even number, so that two cores finish together, each a whole number of MiB. It
+// depends on the size alone, never on the machine, so the same files give the same bytes
+// everywhere.
 uint64_t defaultChunkSize(uint64_t size);
 
 // Compresses `size` bytes into `out`. chunkSize: 1 to 64 MiB (Windows' compressor wants at least
