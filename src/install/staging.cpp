@@ -220,6 +220,8 @@ class StagingWork {
       } catch (...) {
         failure.error = std::current_exception();
       }
+      // The reporting thread is not woken per file: it looks on its own a few times a second, and
+      // under Wine every wake-up is a round trip to the server that the file operations wait behind.
       std::lock_guard<std::mutex> lock(mutex_);
       if (failure.kind == Failure::None && !failure.error) {
         done_[index] = true;
@@ -228,7 +230,6 @@ class StagingWork {
         failure_ = std::move(failure);
         failed_ = stopped_ = true;
       }
-      changed_.notify_all();
     }
     std::lock_guard<std::mutex> lock(mutex_);
     ++finishedWorkers_;
