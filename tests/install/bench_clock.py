@@ -9,7 +9,12 @@ Capturing a program's output would move its end: `subprocess.run(capture_output=
 when every holder of the pipes has gone, Wine's session processes included, about 2 s after the
 program itself. An earlier version of the benchmarks timed the peers that way and our setup by its
 process end, which flattered ours by about that much.
+
+Every start also begins with the disk written out (`sync`): each program runs in a prefix copied
+just before, 1.3 GB, whose writing-out would otherwise go on under whichever program comes next,
+and weigh most on the one that flushes most.
 """
+import os
 import subprocess
 import time
 from dataclasses import dataclass
@@ -25,6 +30,7 @@ class Timing:
 def timed(prefix, exe, args=(), sample=None, interval=0.02, timeout=900):
     """Runs exe in prefix and times it. sample(proc), when given, is called every interval seconds
     while the process runs (for peak memory); without it the process is waited for, not polled."""
+    os.sync()
     start = time.monotonic()
     proc = prefix.start(exe, args)
     if sample is None:

@@ -11,8 +11,9 @@ uninstalls each of the three of each corpus in a fresh prefix, interleaved. Ever
 peers', ours and a trivial program alike, is timed by one clock (bench_clock): from its start to the
 end of the prefix's Wine session, with its own process end reported apart. Medians are printed,
 wall and net of the trivial program, with the ratios to each peer, the setup sizes, our peak memory, the
-built-in LZMS decoder's speed on one core and on all, the builder's time, and our block's size
-against wimlib's LZMS at its best level with 64 MiB chunks on the same files.
+built-in LZMS decoder's speed on one core and on all, the builder's time beside makensis's (each
+built again in every round, the two alternating which goes first), and our block's size against
+the builder's own compressor with 64 MiB chunks on the same files.
 
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=... \\
       PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/peer_bench.py
@@ -145,8 +146,8 @@ def build_ours(work, corpus, prefix):
     start = time.monotonic()
     subprocess.run(args + ["--payload", payload], check=True, stdout=subprocess.DEVNULL)
     build_seconds = time.monotonic() - start
-    # The reference for the block's size: wimlib's LZMS at its best level (the builder's own
-    # compressor) with 64 MiB chunks, on the same files in the same order.
+    # The reference for the block's size: the builder's own compressor with 64 MiB chunks, on the
+    # same files in the same order (what the chunking costs).
     reference = os.path.join(work, "reference.bin")
     subprocess.run(args + ["--payload", reference, "--chunk-size", str(64 << 20)], check=True, stdout=subprocess.DEVNULL)
     reference_block = block_of(reference, os.path.join(work, "reference.lzms"))[0]
@@ -160,7 +161,7 @@ def build_ours(work, corpus, prefix):
     for name in os.listdir(os.path.join(BIN_DIR, "testing", "zelvan-app")):
         if name.endswith(".exe"):
             shutil.copy(os.path.join(BIN_DIR, "testing", "zelvan-app", name), app)
-    return app, payload, build_seconds, os.path.getsize(stub), reference_block
+    return app, payload, build_seconds, os.path.getsize(stub), reference_block, args
 
 
 def block_of(payload, out):
@@ -319,7 +320,7 @@ def run_round(corpus, kind, work, round_, results):
 def build_corpus(name, corpus, work, builder):
     """The three setups of one corpus in work; returns what the report needs of the build."""
     os.makedirs(work, exist_ok=True)
-    app, payload, build_seconds, stub_size, reference_block = build_ours(work, corpus, builder)
+    app, payload, build_seconds, stub_size, reference_block, zsbuild = build_ours(work, corpus, builder)
     with open(os.path.join(work, "peer.nsi"), "w") as f:
         f.write(nsis_script(app, os.path.join(work, "nsis.exe")))
     start = time.monotonic()
@@ -332,8 +333,22 @@ def build_corpus(name, corpus, work, builder):
     print(f"{name}: builder {build_seconds:.1f} s, makensis {makensis_seconds:.1f} s", flush=True)
     sizes = {k: os.path.getsize(os.path.join(work, f"{k}.{'msi' if k == 'msi' else 'exe'}"))
              for k in ("ours", "nsis", "msi")}
-    return {"payload": payload, "build": build_seconds, "makensis": makensis_seconds, "stub": stub_size,
-            "reference": reference_block, "sizes": sizes}
+    return {"payload": payload, "stub": stub_size, "reference": reference_block, "sizes": sizes,
+            "zsbuild": zsbuild + ["--payload", os.path.join(work, "again.bin")],
+            "makensis": ["makensis", "-V1", os.path.join(work, "peer.nsi")]}
+
+
+def builder_round(name, built, round_, results):
+    """Our builder and makensis on the same files once each, from the same quiet start; which goes
+    first alternates by round. makensis writes the same setup again."""
+    pair = [("build", built["zsbuild"]), ("makensis", built["makensis"])]
+    for key, args in pair if round_ % 2 == 0 else reversed(pair):
+        os.sync()
+        start = time.monotonic()
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        results[f"{name}.{key}"].append(time.monotonic() - start)
+    print(f"round {round_ + 1}, {name}: builder {results[f'{name}.build'][-1]:.1f} s, makensis "
+          f"{results[f'{name}.makensis'][-1]:.1f} s", flush=True)
 
 
 def ratio(ours, theirs):
@@ -359,8 +374,8 @@ def report(name, files, corpus_bytes, built, med):
         print(f"ours / {peer}: install net {ratio(net['ours'], net[peer])}, uninstall net "
               f"{ratio(unnet['ours'], unnet[peer])}")
     print(f"ours / the faster peer: install net {ratio(net['ours'], min(net['nsis'], net['msi']))}")
-    print(f"builder {built['build']:.1f} s against makensis {built['makensis']:.1f} s: "
-          f"{built['build'] / max(built['makensis'], 1e-3):.2f}")
+    build, makensis = med[f"{name}.build"], med[f"{name}.makensis"]
+    print(f"builder {build:.1f} s against makensis {makensis:.1f} s: {build / max(makensis, 1e-3):.2f}")
     if f"{name}.staging" in med:
         print(f"ours, from the log: staging {med[f'{name}.staging']:.2f} s, placing {med[f'{name}.placing']:.2f} s")
     print(f"ours, peak memory: {med[f'{name}.rss']:.0f} MB resident, of which {med[f'{name}.anon']:.0f} MB "
@@ -392,6 +407,9 @@ def main():
     results = collections.defaultdict(list)
     try:
         for round_ in range(ROUNDS):
+            for name in CORPORA:
+                builder_round(name, built[name], round_, results)
+        for round_ in range(ROUNDS):
             trivial_round(round_, results)
             for name in CORPORA:
                 for kind in ("ours", "nsis", "msi"):
@@ -411,7 +429,7 @@ def main():
           f"{speed_one:.1f} MB/s on one core, {speed_all:.1f} MB/s on all ({os.cpu_count()}); "
           f"uncompressed block + 64 MB = {block_plain / 1e6 + 64:.0f} MB (the peak memory limit)")
     print(f"stub without payload: {first['stub'] / 1e6:.2f} MB")
-    print(f"block: {block_bytes:,} bytes; wimlib's LZMS at level 100 with 64 MiB chunks, same files in the same "
+    print(f"block: {block_bytes:,} bytes; the builder's compressor with 64 MiB chunks, same files in the same "
           f"order: {first['reference']:,} bytes ({(block_bytes / first['reference'] - 1) * 100:+.2f} %)")
     print(f"flushes of our install ({CORPORA[0]}): at least {med[CORPORA[0] + '.records']:.0f} journal records "
           f"(one flush each) and {len(corpora[CORPORA[0]][0])} or more staged files (one each); one flush here costs:")
