@@ -156,8 +156,10 @@ def build_ours(work, corpus, prefix):
     if proc.code != 0:
         raise AssertionError(f"zsresource failed: {proc.stderr!r}")
     shutil.copy(out, os.path.join(work, "ours.exe"))
-    # The sample's programs come from the build; the peers pack the same ones.
-    app = os.path.join(sample, "app")
+    # The sample's programs come from the build; the peers pack the same ones, from a folder of
+    # their own (linked, not copied), since the sample is built again in every round.
+    app = os.path.join(work, "peer-app")
+    shutil.copytree(os.path.join(sample, "app"), app, copy_function=os.link)
     for name in os.listdir(os.path.join(BIN_DIR, "testing", "zelvan-app")):
         if name.endswith(".exe"):
             shutil.copy(os.path.join(BIN_DIR, "testing", "zelvan-app", name), app)
