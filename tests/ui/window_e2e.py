@@ -310,10 +310,22 @@ class DrawnWizard(ScenarioTest):
         self.prefix.extra_env["FONTCONFIG_FILE"] = conf
         setup = make_setup(self.prefix, os.path.join(self.prefix.drive_c, "NoFontsSetup.exe"), stub=NO_FONTS_STUB)
         proc, window = self.start(setup, "/log=C:\\nofonts.log")
+        log = os.path.join(self.prefix.drive_c, "nofonts.log")
+
+        def drawn():
+            # Read while the setup writes it: a line being written is not yet one.
+            try:
+                return any(l.startswith("First frame drawn ") for l in LogFile(log).lines)
+            except (OSError, AssertionError, UnicodeDecodeError):
+                return False
+
+        # Without its own fonts the window waits for fontconfig to list the host's (in a new cache),
+        # which on a slow machine takes longer than the window takes to appear.
+        self.assertTrue(wait_for(drawn, timeout=120), "no first frame was drawn")
         picture = self.shot("welcome", window)
         x_keys(window, "Escape")
         self.assertEqual(self.finish(proc), 2)
-        lines = LogFile(os.path.join(self.prefix.drive_c, "nofonts.log")).lines
+        lines = LogFile(log).lines
         self.assertIn("The embedded fonts could not be loaded (font resource missing). Using an installed font.", lines)
         self.assertIn("Drawing with an installed font, not the embedded one.", lines)
         self.assertTrue(any(l.startswith("First frame drawn ") for l in lines), lines)
