@@ -133,7 +133,7 @@ def copy_corpus(corpus, app):
 
 
 def build_ours(work, corpus, prefix):
-    """The sample plus the corpus: zsbuild (timed), then zsresource under Wine."""
+    """The sample plus the corpus: zsbuild (timed in the builder rounds), then zsresource under Wine."""
     sample = os.path.join(work, "zelvan")
     shutil.copytree(os.path.join(SOURCE_DIR, "examples", "zelvan"), sample)
     copy_corpus(corpus, os.path.join(sample, "app"))
@@ -143,9 +143,7 @@ def build_ours(work, corpus, prefix):
             "--stub", stub, "--define", "AppBin=" + os.path.join(BIN_DIR, "testing", "zelvan-app")]
     if JOBS:
         args += ["--jobs", JOBS]
-    start = time.monotonic()
     subprocess.run(args + ["--payload", payload], check=True, stdout=subprocess.DEVNULL)
-    build_seconds = time.monotonic() - start
     # The reference for the block's size: the builder's own compressor with 64 MiB chunks, on the
     # same files in the same order (what the chunking costs).
     reference = os.path.join(work, "reference.bin")
@@ -163,7 +161,7 @@ def build_ours(work, corpus, prefix):
     for name in os.listdir(os.path.join(BIN_DIR, "testing", "zelvan-app")):
         if name.endswith(".exe"):
             shutil.copy(os.path.join(BIN_DIR, "testing", "zelvan-app", name), app)
-    return app, payload, build_seconds, os.path.getsize(stub), reference_block, args
+    return app, payload, os.path.getsize(stub), reference_block, args
 
 
 def block_of(payload, out):
@@ -322,22 +320,21 @@ def run_round(corpus, kind, work, round_, results):
 def build_corpus(name, corpus, work, builder):
     """The three setups of one corpus in work; returns what the report needs of the build."""
     os.makedirs(work, exist_ok=True)
-    app, payload, build_seconds, stub_size, reference_block, zsbuild = build_ours(work, corpus, builder)
+    app, payload, stub_size, reference_block, zsbuild = build_ours(work, corpus, builder)
     with open(os.path.join(work, "peer.nsi"), "w") as f:
         f.write(nsis_script(app, os.path.join(work, "nsis.exe")))
-    start = time.monotonic()
-    subprocess.run(["makensis", "-V1", os.path.join(work, "peer.nsi")], check=True)
-    makensis_seconds = time.monotonic() - start
+    makensis = ["makensis", "-V1", os.path.join(work, "peer.nsi")]
+    subprocess.run(makensis, check=True)
     with open(os.path.join(work, "msi.wxs"), "w") as f:
         f.write(wxs(app))
     subprocess.run(["wixl", "-a", "x64", "-o", os.path.join(work, "msi.msi"), os.path.join(work, "msi.wxs")],
                    cwd=app, check=True)
-    print(f"{name}: builder {build_seconds:.1f} s, makensis {makensis_seconds:.1f} s", flush=True)
+    print(f"{name}: built ours, NSIS's and the MSI", flush=True)
     sizes = {k: os.path.getsize(os.path.join(work, f"{k}.{'msi' if k == 'msi' else 'exe'}"))
              for k in ("ours", "nsis", "msi")}
     return {"payload": payload, "stub": stub_size, "reference": reference_block, "sizes": sizes,
             "zsbuild": zsbuild + ["--payload", os.path.join(work, "again.bin")],
-            "makensis": ["makensis", "-V1", os.path.join(work, "peer.nsi")]}
+            "makensis": makensis}
 
 
 def builder_round(name, built, round_, results):
