@@ -4,6 +4,7 @@
 
 #include "base/log.h"
 #include "install/checked_folders.h"
+#include "install/placing_mover.h"
 #include "install/staging.h"
 #include "journal/record_kinds.h"
 #include "payload/payload_format.h"
@@ -17,13 +18,6 @@
 namespace zs {
 
 namespace {
-
-constexpr int kTries = 10;
-constexpr DWORD kTryPauseMs = 500;
-
-bool isInUseError(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
-}
 
 std::wstring lastComponent(const std::wstring& path) {
   size_t slash = path.rfind(L'\\');
@@ -116,11 +110,11 @@ void moveAside(InstallRun& run, const std::wstring& path) {
 
   for (;;) {
     DWORD error = 0;
-    for (int attempt = 1; attempt <= kTries; ++attempt) {
+    for (int attempt = 1; attempt <= kMoveTries; ++attempt) {
       if (moveFile(path, to, false, &error)) return;
       if (!isInUseError(error)) raiseWriteFailure(path, error);
       logf(L"In use, try %d of 10: %ls", attempt, path.c_str());
-      if (attempt < kTries) Sleep(kTryPauseMs);
+      if (attempt < kMoveTries) Sleep(kMoveTryPauseMs);
       run.cancelPoint();
     }
     logWinError(L"Still in use: " + path, error);
@@ -174,7 +168,20 @@ void clearTargets(InstallRun& run) {
   run.report(InstallStep::CopyingFiles, StepStatus::Running, 94);
 }
 
-void placeFiles(InstallRun& run) {
+namespace {
+
+// The failure path of a move: nothing was placed for it, nor for any file handed over after it, so
+// rollback must not delete whatever stands at their targets.
+[[noreturn]] void raisePlacingFailure(InstallRun& run, const MoverOutcome& outcome) {
+  run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(outcome.failedAt.put)});
+  for (const Placement& p : outcome.unmoved) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(p.put)});
+  run.cancelPoint();
+  logWinError(L"Couldn't place " + outcome.failedAt.target, outcome.error);
+  throw Stop::failed(StopCategory::WriteFailed, outcome.failedAt.target);
+}
+
+// Judges each target, makes its folders and writes its PUT record; the mover moves it after.
+void handOverAll(InstallRun& run, PlacingMover& mover) {
   CheckedFolders checked(run.folder);
   for (const FileEntry* f : run.programFiles) {
     std::wstring name = relativeToApp(f->dest);
@@ -189,26 +196,27 @@ void placeFiles(InstallRun& run) {
       createFoldersWithJournal(run, parent, false);
       refuseLinkOnTheWay(checked, target);
     }
+    // Flushed before it is handed over: no move happens ahead of its record.
     int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
-
-    DWORD error = 0;
-    bool placed = false;
-    for (int attempt = 1; attempt <= kTries && !run.cancel.cancelRequested(); ++attempt) {
-      if (moveFile(run.stagingFolder + L"\\" + name, target, false, &error)) {
-        placed = true;
-        break;
-      }
-      if (!isInUseError(error)) break;
-      logf(L"In use, try %d of 10: %ls", attempt, target.c_str());
-      if (attempt < kTries) Sleep(kTryPauseMs);
-    }
-    if (placed) continue;
-    // Nothing was placed: rollback must not delete whatever stands at the target.
-    run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
-    run.cancelPoint();
-    logWinError(L"Couldn't place " + target, error);
-    throw Stop::failed(StopCategory::WriteFailed, target);
+    if (!mover.give(Placement{run.stagingFolder + L"\\" + name, std::move(target), put})) return;
   }
+}
+
+}  // namespace
+
+void placeFiles(InstallRun& run) {
+  PlacingMover mover(run.cancel);
+  try {
+    handOverAll(run, mover);
+  } catch (...) {
+    // The files handed over are moved first, as they would have been had each record and its move
+    // taken turns; a move that failed among them came first in script order and is what is reported.
+    MoverOutcome outcome = mover.finish();
+    if (outcome.failed) raisePlacingFailure(run, outcome);
+    throw;
+  }
+  MoverOutcome outcome = mover.finish();
+  if (outcome.failed) raisePlacingFailure(run, outcome);
   run.report(InstallStep::CopyingFiles, StepStatus::Running, 98);
 }
 

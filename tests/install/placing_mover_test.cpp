@@ -1,0 +1,75 @@
+// The placing mover's contract, with real files: moves in the order handed over, stops at the first
+// move that fails, and gives back every file handed over after it, unmoved.
+#include "install/placing_mover.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+namespace zs {
+namespace {
+
+using test::TempFolder;
+using test::fileExists;
+using test::writeBytes;
+
+Placement placement(const TempFolder& root, int i) {
+  return Placement{root / (L"staged" + std::to_wstring(i)), root / (L"placed" + std::to_wstring(i)), i + 1};
+}
+
+// However far the handing over runs ahead of the moves, no file after the failed one is moved,
+// and each one taken is either moved or given back.
+TEST(PlacingMover, StopsAtTheFirstFailedMoveAndGivesBackEverythingAfterIt) {
+  TempFolder root;
+  constexpr int kFiles = 300;
+  constexpr int kMissing = 90;  // its staged copy is gone, so its move fails
+  for (int i = 0; i < kFiles; ++i) {
+    if (i != kMissing) {
+      ASSERT_TRUE(writeBytes(placement(root, i).from, "file " + std::to_string(i)));
+    }
+  }
+
+  CancelState cancel;
+  PlacingMover mover(cancel);
+  int taken = 0;
+  while (taken < kFiles && mover.give(placement(root, taken))) ++taken;
+  MoverOutcome outcome = mover.finish();
+
+  ASSERT_TRUE(outcome.failed);
+  EXPECT_EQ(outcome.failedAt.put, kMissing + 1);
+  EXPECT_EQ(outcome.failedAt.target, placement(root, kMissing).target);
+  EXPECT_EQ(outcome.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_GT(taken, kMissing);
+  std::vector<int32_t> givenBack, expected;
+  for (const Placement& p : outcome.unmoved) givenBack.push_back(p.put);
+  for (int i = kMissing + 1; i < taken; ++i) expected.push_back(placement(root, i).put);
+  EXPECT_EQ(givenBack, expected) << "every file taken after the failed one, in order";
+  for (int i = 0; i < kFiles; ++i) {
+    const Placement p = placement(root, i);
+    if (i == kMissing) continue;
+    EXPECT_EQ(fileExists(p.target), i < kMissing) << i;
+    EXPECT_EQ(fileExists(p.from), i > kMissing) << i;
+  }
+}
+
+TEST(PlacingMover, ACancelAskedForStopsTheNextMoveBeforeItsFirstTry) {
+  TempFolder root;
+  const Placement p = placement(root, 0);
+  ASSERT_TRUE(writeBytes(p.from, "staged"));
+  CancelState cancel;
+  ASSERT_TRUE(cancel.requestCancel());
+  PlacingMover mover(cancel);
+  mover.give(p);
+  MoverOutcome outcome = mover.finish();
+  ASSERT_TRUE(outcome.failed);
+  EXPECT_EQ(outcome.failedAt.put, p.put);
+  EXPECT_EQ(outcome.error, 0u);
+  EXPECT_TRUE(fileExists(p.from));
+  EXPECT_FALSE(fileExists(p.target));
+}
+
+}  // namespace
+}  // namespace zs
