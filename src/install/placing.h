@@ -18,7 +18,8 @@ void cancelPendingDeletes(InstallRun& run);
 // other old or existing file at a target aside. The copying step shows 94 percent.
 void clearTargets(InstallRun& run);
 
-// Moves each staged file to its place. The copying step shows 98 percent.
+// Moves each staged file to its place, the moves on a thread of their own behind the records
+// (install/placing_mover.h). The copying step shows 98 percent.
 void placeFiles(InstallRun& run);
 
 // Moves one existing file into the backup folder beside it, with ten tries while it is in use and
