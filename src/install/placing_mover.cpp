@@ -58,7 +58,7 @@ void PlacingMover::work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     waiting_ = true;
-    changed_.wait(lock, [&] { return closed_ ? true : queue_.size() >= kWakeBatch; });
+    changed_.wait(lock, [&] { return closed_ || queue_.size() >= kWakeBatch; });
     waiting_ = false;
     // Everything handed over so far is moved before the mover looks again.
     while (!queue_.empty()) {
