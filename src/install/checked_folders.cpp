@@ -8,7 +8,8 @@
 
 namespace zs {
 
-WayDown CheckedFolders::judge(const std::wstring& path) {
+WayDown CheckedFolders::judge(const std::wstring& path, std::wstring* missing) {
+  if (missing != nullptr) missing->clear();
   if (equalsNoCase(path, root_)) return WayDown::Clear;
   const std::wstring parent = parentPath(path);
   // Each level from the root itself down to the parent, the root first: a folder is judged before
@@ -20,6 +21,7 @@ WayDown CheckedFolders::judge(const std::wstring& path) {
       const DWORD a = GetFileAttributesW(level.c_str());
       if (a == INVALID_FILE_ATTRIBUTES) {
         if (!isMissingError(GetLastError())) return WayDown::Link;
+        if (missing != nullptr) *missing = level;
         return WayDown::MissingLevel;
       }
       if ((a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && isLink(level)) return WayDown::Link;

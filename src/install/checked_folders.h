@@ -30,8 +30,10 @@ class CheckedFolders {
  public:
   explicit CheckedFolders(std::wstring root) : root_(std::move(root)) {}
 
-  // The way from the root down to the parent of `path`, which lies inside the root.
-  WayDown judge(const std::wstring& path);
+  // The way from the root down to the parent of `path`, which lies inside the root. With
+  // MissingLevel, `missing` (when given) is the top-most folder on the way that does not exist, or
+  // empty when what stops the way is a file.
+  WayDown judge(const std::wstring& path, std::wstring* missing = nullptr);
 
   // Whether the folder was judged real in this step (so it exists and needs no creating).
   bool knownReal(const std::wstring& folder) const { return real_.count(folder) != 0; }

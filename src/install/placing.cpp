@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <map>
+
 #include "base/log.h"
 #include "install/checked_folders.h"
 #include "install/placing_mover.h"
@@ -35,8 +37,8 @@ void refuseLinkOnTheWay(const std::wstring& root, const std::wstring& path) {
 }
 
 // The same for a path inside the install folder, with the folders this step has judged already.
-WayDown refuseLinkOnTheWay(CheckedFolders& checked, const std::wstring& path) {
-  const WayDown way = checked.judge(path);
+WayDown refuseLinkOnTheWay(CheckedFolders& checked, const std::wstring& path, std::wstring* missing = nullptr) {
+  const WayDown way = checked.judge(path, missing);
   if (way == WayDown::Link) refuseLink(L"A link is in the path, refused: %ls", path);
   return way;
 }
@@ -173,32 +175,109 @@ namespace {
 // The failure path of a move: nothing was placed for it, nor for any file handed over after it, so
 // rollback must not delete whatever stands at their targets.
 [[noreturn]] void raisePlacingFailure(InstallRun& run, const MoverOutcome& outcome) {
-  run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(outcome.failedAt.put)});
-  for (const Placement& p : outcome.unmoved) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(p.put)});
+  for (int32_t put : outcome.failedAt.puts) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
+  for (const Placement& p : outcome.unmoved)
+    for (int32_t put : p.puts) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
   run.cancelPoint();
   logWinError(L"Couldn't place " + outcome.failedAt.target, outcome.error);
   throw Stop::failed(StopCategory::WriteFailed, outcome.failedAt.target);
 }
 
-// Judges each target, makes its folders and writes its PUT record; the mover moves it after.
-void handOverAll(InstallRun& run, PlacingMover& mover) {
-  CheckedFolders checked(run.folder);
+// What placing moves, in script order: a file into a folder that exists, or a folder of the install
+// folder that does not exist yet with every file going below it.
+//
+// Why whole folders: the staging folder holds each file at the path it will have, so where a folder
+// is new, its staged copy already is what it must become. One move of it takes the place of making
+// each folder below it, moving each file and removing the emptied staging folders, which under Wine
+// are each a round trip to its server. The records stay those of the files moved one by one: a
+// DIRNEW for the folder and every folder inside it and a PUT for every file, each flushed, all
+// before the move.
+struct PlacingUnit {
+  std::wstring name;                // below the install folder: the file's, or the new folder's
+  std::vector<std::wstring> files;  // a new folder's files, by their names below the install folder
+  bool newFolder = false;
+};
+
+// Judges every target's way down and sorts the files into units. Nothing is changed yet.
+std::vector<PlacingUnit> planUnits(InstallRun& run, CheckedFolders& checked) {
+  std::vector<PlacingUnit> units;
+  std::map<std::wstring, size_t, NoCaseLess> newFolders;  // by name, the unit that moves it
   for (const FileEntry* f : run.programFiles) {
     std::wstring name = relativeToApp(f->dest);
     if (run.kept.count(name) != 0) continue;
-    run.cancelPoint();
-    std::wstring target = run.folder + L"\\" + name;
-    // Judged before the parent folders are made, so that none is made through a link, and again
-    // before the move: the folders just made are judged then.
-    refuseLinkOnTheWay(checked, target);
-    const std::wstring parent = parentPath(target);
-    if (name.find(L'\\') != std::wstring::npos && !checked.knownReal(parent)) {
-      createFoldersWithJournal(run, parent, false);
-      refuseLinkOnTheWay(checked, target);
+    std::wstring missing;
+    if (refuseLinkOnTheWay(checked, run.folder + L"\\" + name, &missing) == WayDown::MissingLevel &&
+        !missing.empty()) {
+      std::wstring folder = missing.substr(run.folder.size() + 1);
+      auto [at, added] = newFolders.emplace(folder, units.size());
+      if (added) units.push_back(PlacingUnit{std::move(folder), {}, true});
+      units[at->second].files.push_back(std::move(name));
+      continue;
     }
-    // Flushed before it is handed over: no move happens ahead of its record.
-    int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
-    if (!mover.give(Placement{run.stagingFolder + L"\\" + name, std::move(target), put})) return;
+    // A file that stands where a folder of the path goes is found when the folder is made.
+    units.push_back(PlacingUnit{std::move(name), {}, false});
+  }
+  return units;
+}
+
+// A file into a folder that exists, or that cannot be made: its parent made if it is missing, its
+// PUT record, then the move.
+bool handOverFile(InstallRun& run, PlacingMover& mover, CheckedFolders& checked, std::wstring name) {
+  std::wstring target = run.folder + L"\\" + name;
+  refuseLinkOnTheWay(checked, target);
+  const std::wstring parent = parentPath(target);
+  if (name.find(L'\\') != std::wstring::npos && !checked.knownReal(parent)) {
+    createFoldersWithJournal(run, parent, false);
+    // The folders just made are judged too.
+    refuseLinkOnTheWay(checked, target);
+  }
+  // Flushed before it is handed over: no move happens ahead of its record.
+  int32_t put = run.journal.appendOrFail(journal_kind::kPut, {target});
+  return mover.give(Placement{run.stagingFolder + L"\\" + name, std::move(target), {put}});
+}
+
+// A new folder: a DIRNEW for it and for each folder below it as a file first needs it, a PUT for
+// each file, then the one move. The folders were judged when the units were planned, and what comes
+// to stand below the new folder is the staging folder's, which this run made.
+bool handOverNewFolder(InstallRun& run, PlacingMover& mover, const PlacingUnit& unit) {
+  const std::wstring target = run.folder + L"\\" + unit.name;
+  std::vector<int32_t> puts;
+  try {
+    journalDirNew(run.journal, target);
+    NoCaseSet recorded{unit.name};
+    for (const std::wstring& file : unit.files) {
+      run.cancelPoint();
+      for (size_t slash = file.find(L'\\', unit.name.size() + 1); slash != std::wstring::npos;
+           slash = file.find(L'\\', slash + 1)) {
+        std::wstring folder = file.substr(0, slash);
+        if (recorded.insert(folder).second) journalDirNew(run.journal, run.folder + L"\\" + folder);
+      }
+      puts.push_back(run.journal.appendOrFail(journal_kind::kPut, {run.folder + L"\\" + file}));
+    }
+  } catch (const Stop& stop) {
+    // Stopped before the move: the files recorded so far were not placed. After a cancel the
+    // journal is sound, and failing to write to it is the run's failure; after a failed write it is
+    // not, that failure is said already, and the rest is tried quietly.
+    for (int32_t put : puts) {
+      const std::vector<std::wstring> fields{std::to_wstring(put)};
+      if (stop.kind == StopKind::Cancelled) {
+        run.journal.appendOrFail(journal_kind::kUndone, fields);
+      } else if (run.journal.append(journal_kind::kUndone, fields) == 0) {
+        break;
+      }
+    }
+    throw;
+  }
+  return mover.give(Placement{run.stagingFolder + L"\\" + unit.name, target, std::move(puts)});
+}
+
+void handOverAll(InstallRun& run, PlacingMover& mover) {
+  CheckedFolders checked(run.folder);
+  const std::vector<PlacingUnit> units = planUnits(run, checked);
+  for (const PlacingUnit& unit : units) {
+    run.cancelPoint();
+    const bool taken = unit.newFolder ? handOverNewFolder(run, mover, unit) : handOverFile(run, mover, checked, unit.name);
+    if (!taken) return;
   }
 }
 

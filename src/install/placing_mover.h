@@ -1,8 +1,11 @@
 // The moves of placing, on a thread of their own, one after the other in the order handed over.
+// What is moved is a staged file, or a staged folder with every file below it when its place in
+// the install folder does not exist yet.
 //
 // Contract:
-// - A file is handed over only once its PUT record is flushed to the journal: every move follows
-//   its own record on disk, as when each record and its move took turns.
+// - A file is handed over only once its PUT record is flushed to the journal, and a folder only once
+//   the records of every folder and file below it are: every move follows its own records on disk,
+//   as when each record and its move took turns.
 // - The moves happen in the order handed over, each with ten tries while its target's place is in
 //   use, none once cancel is asked for.
 // - After the first move that fails, nothing more is moved and nothing more is taken; the files
@@ -37,11 +40,11 @@ inline bool isInUseError(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
 
-// One file to move whose PUT record is on disk.
+// One file or folder to move whose records are on disk.
 struct Placement {
   std::wstring from;
   std::wstring target;
-  int32_t put = 0;  // the PUT record's number
+  std::vector<int32_t> puts;  // the numbers of the PUT records of the file, or of the files below the folder
 };
 
 // The move that failed, and the files handed over after it, unmoved.

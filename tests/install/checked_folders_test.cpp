@@ -19,6 +19,19 @@ WayDown plainAnswer(const std::wstring& root, const std::wstring& path) {
   return pathExists(parentPath(path)) && isDirectory(parentPath(path)) ? WayDown::Clear : WayDown::MissingLevel;
 }
 
+// The top-most folder missing on the way down to the path's parent; empty when a file stops the
+// way first, or nothing is missing.
+std::wstring plainMissing(const std::wstring& root, const std::wstring& path) {
+  std::wstring level = parentPath(path);
+  std::wstring top;
+  while (level.size() > root.size()) {
+    if (!pathExists(level)) top = level;
+    else if (!isDirectory(level)) top.clear();
+    level = parentPath(level);
+  }
+  return top;
+}
+
 // A tree with a folder link below the root, a file standing where a folder would be, folders of
 // several depths and names that differ only in case. Every path is judged in many orders by one
 // CheckedFolders, as a step judges file after file: each answer must be the plain walk's, whatever
@@ -39,7 +52,11 @@ TEST(CheckedFolders, RememberingGivesThePlainWalksAnswerInAnyOrder) {
       root + L"\\d\\x",              root + L"\\a\\linked",          root,
   };
   std::vector<WayDown> expected;
-  for (const std::wstring& p : paths) expected.push_back(plainAnswer(root, p));
+  std::vector<std::wstring> expectedMissing;
+  for (const std::wstring& p : paths) {
+    expected.push_back(plainAnswer(root, p));
+    expectedMissing.push_back(expected.back() == WayDown::MissingLevel ? plainMissing(root, p) : L"");
+  }
   // The cases the tree was built for are all there.
   for (WayDown w : {WayDown::Clear, WayDown::MissingLevel, WayDown::Link})
     EXPECT_NE(std::find(expected.begin(), expected.end(), w), expected.end());
@@ -51,7 +68,11 @@ TEST(CheckedFolders, RememberingGivesThePlainWalksAnswerInAnyOrder) {
     CheckedFolders checked(root);
     for (int pass = 0; pass < 2; ++pass) {
       for (size_t i : order) {
-        EXPECT_EQ(checked.judge(paths[i]), expected[i]) << "round " << round << ": " << wideToUtf8(paths[i]);
+        std::wstring missing = L"stale";
+        EXPECT_EQ(checked.judge(paths[i], &missing), expected[i]) << "round " << round << ": " << wideToUtf8(paths[i]);
+        if (expected[i] != WayDown::Link) {
+          EXPECT_TRUE(equalsNoCase(missing, expectedMissing[i])) << "round " << round << ": " << wideToUtf8(paths[i]);
+        }
       }
     }
     std::shuffle(order.begin(), order.end(), rng);

@@ -17,7 +17,7 @@ using test::fileExists;
 using test::writeBytes;
 
 Placement placement(const TempFolder& root, int i) {
-  return Placement{root / (L"staged" + std::to_wstring(i)), root / (L"placed" + std::to_wstring(i)), i + 1};
+  return Placement{root / (L"staged" + std::to_wstring(i)), root / (L"placed" + std::to_wstring(i)), {i + 1}};
 }
 
 // However far the handing over runs ahead of the moves, no file after the failed one is moved,
@@ -39,13 +39,13 @@ TEST(PlacingMover, StopsAtTheFirstFailedMoveAndGivesBackEverythingAfterIt) {
   MoverOutcome outcome = mover.finish();
 
   ASSERT_TRUE(outcome.failed);
-  EXPECT_EQ(outcome.failedAt.put, kMissing + 1);
+  EXPECT_EQ(outcome.failedAt.puts, std::vector<int32_t>{kMissing + 1});
   EXPECT_EQ(outcome.failedAt.target, placement(root, kMissing).target);
   EXPECT_EQ(outcome.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   ASSERT_GT(taken, kMissing);
   std::vector<int32_t> givenBack, expected;
-  for (const Placement& p : outcome.unmoved) givenBack.push_back(p.put);
-  for (int i = kMissing + 1; i < taken; ++i) expected.push_back(placement(root, i).put);
+  for (const Placement& p : outcome.unmoved) givenBack.insert(givenBack.end(), p.puts.begin(), p.puts.end());
+  for (int i = kMissing + 1; i < taken; ++i) expected.push_back(i + 1);
   EXPECT_EQ(givenBack, expected) << "every file taken after the failed one, in order";
   for (int i = 0; i < kFiles; ++i) {
     const Placement p = placement(root, i);
@@ -65,10 +65,39 @@ TEST(PlacingMover, ACancelAskedForStopsTheNextMoveBeforeItsFirstTry) {
   mover.give(p);
   MoverOutcome outcome = mover.finish();
   ASSERT_TRUE(outcome.failed);
-  EXPECT_EQ(outcome.failedAt.put, p.put);
+  EXPECT_EQ(outcome.failedAt.puts, p.puts);
   EXPECT_EQ(outcome.error, 0u);
   EXPECT_TRUE(fileExists(p.from));
   EXPECT_FALSE(fileExists(p.target));
+}
+
+// A folder goes as a whole with every file below it, and one whose place is taken by then fails and
+// gives back the records of all its files.
+TEST(PlacingMover, MovesAFolderAsAWholeAndAFolderWhosePlaceIsTakenFailsWithAllItsRecords) {
+  TempFolder root;
+  for (const wchar_t* f : {L"staged\\A\\one", L"staged\\A\\sub\\two", L"staged\\B\\three"}) {
+    const std::wstring path = root / f;
+    for (size_t slash = path.find(L'\\', 3); slash != std::wstring::npos; slash = path.find(L'\\', slash + 1))
+      CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+    ASSERT_TRUE(writeBytes(path, "staged"));
+  }
+  ASSERT_TRUE(CreateDirectoryW((root / L"B").c_str(), nullptr));  // taken
+
+  CancelState cancel;
+  PlacingMover mover(cancel);
+  ASSERT_TRUE(mover.give(Placement{root / L"staged\\A", root / L"A", {3, 5}}));
+  ASSERT_TRUE(mover.give(Placement{root / L"staged\\B", root / L"B", {7}}));
+  MoverOutcome outcome = mover.finish();
+
+  EXPECT_TRUE(fileExists(root / L"A\\one"));
+  EXPECT_TRUE(fileExists(root / L"A\\sub\\two"));
+  EXPECT_FALSE(fileExists(root / L"staged\\A"));
+  ASSERT_TRUE(outcome.failed);
+  EXPECT_EQ(outcome.failedAt.target, root / L"B");
+  EXPECT_EQ(outcome.failedAt.puts, std::vector<int32_t>{7});
+  EXPECT_TRUE(outcome.unmoved.empty());
+  EXPECT_TRUE(fileExists(root / L"staged\\B\\three"));
+  EXPECT_FALSE(fileExists(root / L"B\\three"));
 }
 
 }  // namespace

@@ -308,38 +308,57 @@ TEST_F(TransactionTest, AFolderWhereAFileGoesFailsTheRun) {
 
 // Files that take targets after the targets were cleared: placing fails at the first, the records
 // of later files are written ahead of their moves, and the rollback takes away everything this run
-// placed but leaves those files, whoever's they are.
+// placed but leaves those files, whoever's they are. A folder that was missing when the targets were
+// cleared but has been made since is no new folder of this run: its files are placed one by one, and
+// the one taken fails.
 TEST_F(TransactionTest, FilesThatTakeTargetsWhilePlacingFailTheRunAndAreLeftAlone) {
-  std::vector<TestFile> files = version1();
-  files.push_back({L"{app}\\Zelvan.Late.dll", "late"});
-  for (int i = 0; i < 60; ++i)
-    files.push_back({L"{app}\\Extra\\" + std::to_wstring(i % 6) + L"\\part" + std::to_wstring(i) + L".bin",
-                     "part " + std::to_string(i)});
-  TestPayload payload(files);
-  struct TakingSink : RecordingSink {
-    std::vector<std::wstring> paths;
-    void onStep(InstallStep step, StepStatus status, int32_t percent) override {
-      if (step == InstallStep::CopyingFiles && status == StepStatus::Running && percent == 94) {
-        for (const std::wstring& p : paths) EXPECT_TRUE(test::writeBytes(p, "theirs"));
+  struct Case {
+    std::vector<std::wstring> taken;  // below the install folder
+    std::wstring failed;              // the first move that fails
+    size_t left;                      // entries left in the install folder
+  };
+  const Case cases[] = {
+      {{L"Zelvan.Core.dll", L"Zelvan.Late.dll"}, L"Zelvan.Core.dll", 2},
+      {{L"Extra\\0\\part6.bin"}, L"Extra\\0\\part6.bin", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(wideToUtf8(c.failed));
+    std::vector<TestFile> files = version1();
+    files.push_back({L"{app}\\Zelvan.Late.dll", "late"});
+    for (int i = 0; i < 60; ++i)
+      files.push_back({L"{app}\\Extra\\" + std::to_wstring(i % 6) + L"\\part" + std::to_wstring(i) + L".bin",
+                       "part " + std::to_string(i)});
+    TestPayload payload(files);
+    struct TakingSink : RecordingSink {
+      std::vector<std::wstring> paths;
+      void onStep(InstallStep step, StepStatus status, int32_t percent) override {
+        if (step == InstallStep::CopyingFiles && status == StepStatus::Running && percent == 94) {
+          for (const std::wstring& p : paths) {
+            for (size_t slash = p.find(L'\\', 3); slash != std::wstring::npos; slash = p.find(L'\\', slash + 1))
+              CreateDirectoryW(p.substr(0, slash).c_str(), nullptr);
+            EXPECT_TRUE(test::writeBytes(p, "theirs"));
+          }
+        }
+        RecordingSink::onStep(step, status, percent);
       }
-      RecordingSink::onStep(step, status, percent);
-    }
-  } sink;
-  sink.paths = {folder + L"\\Zelvan.Core.dll", folder + L"\\Zelvan.Late.dll"};
-  LogCapture log;
-  RunOutcome outcome = install(payload, &sink);
-  EXPECT_EQ(outcome.result, ExitCode::Failed);
-  EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
-  EXPECT_EQ(outcome.detail, sink.paths[0]);
-  std::vector<std::string> lines = log.lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) { return l.rfind("Couldn't place ", 0) == 0; }),
-            1);
-  std::vector<FolderEntry> left;
-  ASSERT_TRUE(listFolder(folder, left));
-  EXPECT_EQ(left.size(), 2u) << "only the files that took targets";
-  for (const std::wstring& p : sink.paths) EXPECT_EQ(readBytes(p), "theirs") << wideToUtf8(p);
-  expectNoJournalAndNoWorkFolders();
+    } sink;
+    for (const std::wstring& name : c.taken) sink.paths.push_back(folder + L"\\" + name);
+    LogCapture log;
+    RunOutcome outcome = install(payload, &sink);
+    EXPECT_EQ(outcome.result, ExitCode::Failed);
+    EXPECT_EQ(outcome.category, StopCategory::WriteFailed);
+    EXPECT_EQ(outcome.detail, folder + L"\\" + c.failed);
+    std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("Couldn't place ", 0) == 0; }),
+              1);
+    std::vector<FolderEntry> left;
+    ASSERT_TRUE(listFolder(folder, left));
+    EXPECT_EQ(left.size(), c.left) << "only what took targets";
+    for (const std::wstring& p : sink.paths) EXPECT_EQ(readBytes(p), "theirs") << wideToUtf8(p);
+    expectNoJournalAndNoWorkFolders();
+    deleteTree(folder);
+  }
 }
 
 // The old install folder is judged when the install is detected, but the files in it are moved
