@@ -8,7 +8,7 @@
 #   scripts/bench.sh
 # Environment: ZS_BUILD_DIR (build), ZS_BENCH_WORK (/tmp/zs-bench), ZS_BENCH_ROUNDS (5),
 # ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the builder's --jobs),
-# ZS_BENCH_CORPORA (binaries,source).
+# ZS_BENCH_CORPORA (binaries,source), ZS_BENCH_BUILDER_ROUNDS (as many as the rounds; 0: installs only).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZS_BUILD_DIR:-$root/build}

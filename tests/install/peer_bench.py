@@ -18,7 +18,8 @@ the builder's own compressor with 64 MiB chunks on the same files.
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=... \\
       PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/peer_bench.py
 Environment: ZS_BENCH_ROUNDS (5), ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the
-builder's --jobs, default: its own), ZS_BENCH_CORPORA ("binaries,source").
+builder's --jobs, default: its own), ZS_BENCH_CORPORA ("binaries,source"), ZS_BENCH_BUILDER_ROUNDS
+(as many as ZS_BENCH_ROUNDS; 0 leaves the builder out).
 """
 import collections
 import hashlib
@@ -37,6 +38,9 @@ from install_bench import measure
 from uninstall_bench import OURS, PEER, nsis_script, timed_uninstall, trivial_start
 
 ROUNDS = int(os.environ.get("ZS_BENCH_ROUNDS", "5"))
+# The builder rounds take most of a run (makensis alone takes minutes on the binaries); 0 leaves
+# them out when only the installs are wanted.
+BUILDER_ROUNDS = int(os.environ.get("ZS_BENCH_BUILDER_ROUNDS", str(ROUNDS)))
 CORPORA = os.environ.get("ZS_BENCH_CORPORA", "binaries,source").split(",")
 FILES = int(os.environ.get("ZS_BENCH_FILES", "2000"))
 TOTAL_MB = int(os.environ.get("ZS_BENCH_MB", "180"))
@@ -373,8 +377,9 @@ def report(name, files, corpus_bytes, built, med):
         print(f"ours / {peer}: install net {ratio(net['ours'], net[peer])}, uninstall net "
               f"{ratio(unnet['ours'], unnet[peer])}")
     print(f"ours / the faster peer: install net {ratio(net['ours'], min(net['nsis'], net['msi']))}")
-    build, makensis = med[f"{name}.build"], med[f"{name}.makensis"]
-    print(f"builder {build:.1f} s against makensis {makensis:.1f} s: {build / max(makensis, 1e-3):.2f}")
+    if f"{name}.build" in med:
+        build, makensis = med[f"{name}.build"], med[f"{name}.makensis"]
+        print(f"builder {build:.1f} s against makensis {makensis:.1f} s: {build / max(makensis, 1e-3):.2f}")
     if f"{name}.staging" in med:
         print(f"ours, from the log: staging {med[f'{name}.staging']:.2f} s, placing {med[f'{name}.placing']:.2f} s")
     print(f"ours, peak memory: {med[f'{name}.rss']:.0f} MB resident, of which {med[f'{name}.anon']:.0f} MB "
@@ -405,7 +410,7 @@ def main():
 
     results = collections.defaultdict(list)
     try:
-        for round_ in range(ROUNDS):
+        for round_ in range(BUILDER_ROUNDS):
             for name in CORPORA:
                 builder_round(name, built[name], round_, results)
         for round_ in range(ROUNDS):
