@@ -172,12 +172,16 @@ void clearTargets(InstallRun& run) {
 
 namespace {
 
-// The failure path of a move: nothing was placed for it, nor for any file handed over after it, so
-// rollback must not delete whatever stands at their targets.
+// An UNDONE for each PUT record whose file was not placed, so that rollback does not delete
+// whatever stands at its target.
+void writeUndone(InstallRun& run, const std::vector<int32_t>& puts) {
+  for (int32_t put : puts) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
+}
+
+// The failure path of a move: nothing was placed for it, nor for any file handed over after it.
 [[noreturn]] void raisePlacingFailure(InstallRun& run, const MoverOutcome& outcome) {
-  for (int32_t put : outcome.failedAt.puts) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
-  for (const Placement& p : outcome.unmoved)
-    for (int32_t put : p.puts) run.journal.appendOrFail(journal_kind::kUndone, {std::to_wstring(put)});
+  writeUndone(run, outcome.failedAt.puts);
+  for (const Placement& p : outcome.unmoved) writeUndone(run, p.puts);
   run.cancelPoint();
   logWinError(L"Couldn't place " + outcome.failedAt.target, outcome.error);
   throw Stop::failed(StopCategory::WriteFailed, outcome.failedAt.target);
@@ -195,7 +199,8 @@ namespace {
 struct PlacingUnit {
   std::wstring name;                // below the install folder: the file's, or the new folder's
   std::vector<std::wstring> files;  // a new folder's files, by their names below the install folder
-  bool newFolder = false;
+
+  bool newFolder() const { return !files.empty(); }
 };
 
 // Judges every target's way down and sorts the files into units. Nothing is changed yet.
@@ -210,21 +215,20 @@ std::vector<PlacingUnit> planUnits(InstallRun& run, CheckedFolders& checked) {
         !missing.empty()) {
       std::wstring folder = missing.substr(run.folder.size() + 1);
       auto [at, added] = newFolders.emplace(folder, units.size());
-      if (added) units.push_back(PlacingUnit{std::move(folder), {}, true});
+      if (added) units.push_back(PlacingUnit{std::move(folder), {}});
       units[at->second].files.push_back(std::move(name));
       continue;
     }
     // A file that stands where a folder of the path goes is found when the folder is made.
-    units.push_back(PlacingUnit{std::move(name), {}, false});
+    units.push_back(PlacingUnit{std::move(name), {}});
   }
   return units;
 }
 
 // A file into a folder that exists, or that cannot be made: its parent made if it is missing, its
-// PUT record, then the move.
+// PUT record, then the move. Its way down was judged when the units were planned.
 bool handOverFile(InstallRun& run, PlacingMover& mover, CheckedFolders& checked, std::wstring name) {
   std::wstring target = run.folder + L"\\" + name;
-  refuseLinkOnTheWay(checked, target);
   const std::wstring parent = parentPath(target);
   if (name.find(L'\\') != std::wstring::npos && !checked.knownReal(parent)) {
     createFoldersWithJournal(run, parent, false);
@@ -258,13 +262,11 @@ bool handOverNewFolder(InstallRun& run, PlacingMover& mover, const PlacingUnit& 
     // Stopped before the move: the files recorded so far were not placed. After a cancel the
     // journal is sound, and failing to write to it is the run's failure; after a failed write it is
     // not, that failure is said already, and the rest is tried quietly.
-    for (int32_t put : puts) {
-      const std::vector<std::wstring> fields{std::to_wstring(put)};
-      if (stop.kind == StopKind::Cancelled) {
-        run.journal.appendOrFail(journal_kind::kUndone, fields);
-      } else if (run.journal.append(journal_kind::kUndone, fields) == 0) {
-        break;
-      }
+    if (stop.kind == StopKind::Cancelled) {
+      writeUndone(run, puts);
+    } else {
+      for (int32_t put : puts)
+        if (run.journal.append(journal_kind::kUndone, {std::to_wstring(put)}) == 0) break;
     }
     throw;
   }
@@ -276,7 +278,7 @@ void handOverAll(InstallRun& run, PlacingMover& mover) {
   const std::vector<PlacingUnit> units = planUnits(run, checked);
   for (const PlacingUnit& unit : units) {
     run.cancelPoint();
-    const bool taken = unit.newFolder ? handOverNewFolder(run, mover, unit) : handOverFile(run, mover, checked, unit.name);
+    const bool taken = unit.newFolder() ? handOverNewFolder(run, mover, unit) : handOverFile(run, mover, checked, unit.name);
     if (!taken) return;
   }
 }

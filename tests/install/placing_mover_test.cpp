@@ -75,12 +75,8 @@ TEST(PlacingMover, ACancelAskedForStopsTheNextMoveBeforeItsFirstTry) {
 // gives back the records of all its files.
 TEST(PlacingMover, MovesAFolderAsAWholeAndAFolderWhosePlaceIsTakenFailsWithAllItsRecords) {
   TempFolder root;
-  for (const wchar_t* f : {L"staged\\A\\one", L"staged\\A\\sub\\two", L"staged\\B\\three"}) {
-    const std::wstring path = root / f;
-    for (size_t slash = path.find(L'\\', 3); slash != std::wstring::npos; slash = path.find(L'\\', slash + 1))
-      CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
-    ASSERT_TRUE(writeBytes(path, "staged"));
-  }
+  for (const wchar_t* f : {L"staged\\A\\one", L"staged\\A\\sub\\two", L"staged\\B\\three"})
+    ASSERT_TRUE(test::writeBytesMakingFolders(root / f, "staged"));
   ASSERT_TRUE(CreateDirectoryW((root / L"B").c_str(), nullptr));  // taken
 
   CancelState cancel;

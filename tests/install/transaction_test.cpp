@@ -333,11 +333,7 @@ TEST_F(TransactionTest, FilesThatTakeTargetsWhilePlacingFailTheRunAndAreLeftAlon
       std::vector<std::wstring> paths;
       void onStep(InstallStep step, StepStatus status, int32_t percent) override {
         if (step == InstallStep::CopyingFiles && status == StepStatus::Running && percent == 94) {
-          for (const std::wstring& p : paths) {
-            for (size_t slash = p.find(L'\\', 3); slash != std::wstring::npos; slash = p.find(L'\\', slash + 1))
-              CreateDirectoryW(p.substr(0, slash).c_str(), nullptr);
-            EXPECT_TRUE(test::writeBytes(p, "theirs"));
-          }
+          for (const std::wstring& p : paths) EXPECT_TRUE(test::writeBytesMakingFolders(p, "theirs"));
         }
         RecordingSink::onStep(step, status, percent);
       }

@@ -71,6 +71,12 @@ bool writeBytes(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
+bool writeBytesMakingFolders(const std::wstring& path, const std::string& bytes) {
+  for (size_t slash = path.find(L'\\', 3); slash != std::wstring::npos; slash = path.find(L'\\', slash + 1))
+    CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+  return writeBytes(path, bytes);
+}
+
 bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace zs::test

@@ -27,6 +27,8 @@ class TempFolder {
 // Whole-file helpers for tests: raw bytes in and out.
 std::string readBytes(const std::wstring& path);
 bool writeBytes(const std::wstring& path, const std::string& bytes);
+// The same, making the missing folders above the file first.
+bool writeBytesMakingFolders(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
 
 }  // namespace zs::test
