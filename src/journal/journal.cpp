@@ -4,17 +4,12 @@
 
 #include "base/failure.h"
 #include "base/log.h"
+#include "base/paths.h"
 #include "platform/files.h"
 
 namespace zs {
 
 namespace {
-
-bool setEnd(HANDLE file, uint64_t length) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(length);
-  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-}
 
 bool isClosingKind(std::wstring_view kind) {
   return kind == journal_kind::kUndone || kind == journal_kind::kEnd;
@@ -28,9 +23,11 @@ DWORD JournalWriter::create(const std::wstring& path, const KnownFolders& folder
   DWORD error = 0;
   HANDLE file = openForAppend(path, true, &error);
   if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
-  if (!appendBytes(file, kJournalHeader, true, &error)) {
+  // The file's own flush keeps its bytes, not its name: the folder's flush puts the new entry on
+  // disk, or a power cut could lose the journal while the changes of its first records stay.
+  if (!appendBytes(file, kJournalHeader, true, &error) || !flushFolderToDisk(parentPath(path), &error)) {
     CloseHandle(file);
-    DeleteFileW(path.c_str());  // a journal without its header would read as invalid
+    deleteFile(path);  // a journal without its header would read as invalid
     return error != 0 ? error : ERROR_WRITE_FAULT;
   }
   file_ = file;
@@ -48,13 +45,7 @@ DWORD JournalWriter::reopen(const std::wstring& path, uint64_t validLength, int3
   DWORD error = 0;
   HANDLE file = openForAppend(path, false, &error);
   if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
-  if (!setEnd(file, validLength)) {
-    error = GetLastError();
-    CloseHandle(file);
-    return error != 0 ? error : ERROR_WRITE_FAULT;
-  }
-  if (!FlushFileBuffers(file)) {
-    error = GetLastError();
+  if (!setFileEnd(file, validLength, &error) || !flushHandle(file, &error)) {
     CloseHandle(file);
     return error != 0 ? error : ERROR_WRITE_FAULT;
   }
@@ -88,7 +79,7 @@ int32_t JournalWriter::append(std::wstring_view kind, const std::vector<std::wst
   DWORD code = 0;
   if (!appendBytes(file_, line, true, &code)) {
     // Whatever part reached the file would glue itself to the next record: cut it away.
-    if (!setEnd(file_, size_) || !FlushFileBuffers(file_)) broken_ = true;
+    if (!setFileEnd(file_, size_) || !flushHandle(file_)) broken_ = true;
     return fail(code != 0 ? code : ERROR_WRITE_FAULT);
   }
   size_ += line.size();
@@ -99,7 +90,8 @@ int32_t JournalWriter::append(std::wstring_view kind, const std::vector<std::wst
 
 DWORD JournalWriter::flush() {
   if (file_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
-  return FlushFileBuffers(file_) ? 0 : GetLastError();
+  DWORD error = 0;
+  return flushHandle(file_, &error) ? 0 : (error != 0 ? error : ERROR_WRITE_FAULT);
 }
 
 bool JournalWriter::accepts(std::wstring_view kind, const std::vector<std::wstring>& fields) const {

@@ -484,11 +484,21 @@ bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* 
     setError(error, ERROR_WRITE_FAULT);
     return false;
   }
-  if (flush && !FlushFileBuffers(file)) {
-    setError(error, GetLastError());
-    return false;
-  }
-  return true;
+  return !flush || flushHandle(file, error);
+}
+
+bool flushHandle(HANDLE file, DWORD* error) {
+  if (FlushFileBuffers(file)) return true;
+  setError(error, GetLastError());
+  return false;
+}
+
+bool setFileEnd(HANDLE file, uint64_t length, DWORD* error) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return true;
+  setError(error, GetLastError());
+  return false;
 }
 
 bool isUnderProgramFiles(const std::wstring& path, const KnownFolders& folders) {

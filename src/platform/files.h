@@ -96,6 +96,10 @@ bool flushFolderToDisk(const std::wstring& path, DWORD* error = nullptr);
 
 // INVALID_HANDLE_VALUE on failure. The file pointer stands at the end.
 HANDLE openForAppend(const std::wstring& path, bool createNewOnly, DWORD* error = nullptr);
+// Writes what was written through this handle to disk (FlushFileBuffers).
+bool flushHandle(HANDLE file, DWORD* error = nullptr);
+// Moves the handle's position to length and cuts the file there (or grows it to there).
+bool setFileEnd(HANDLE file, uint64_t length, DWORD* error = nullptr);
 // One write of all bytes; true only when every byte was written (and flushed when asked).
 bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* error = nullptr);
 inline bool appendBytes(HANDLE file, std::string_view bytes, bool flush, DWORD* error = nullptr) {
