@@ -30,13 +30,22 @@ PlacingMover::~PlacingMover() {
 
 bool PlacingMover::give(Placement placement) {
   if (!thread_.joinable()) {
-    if (outcome_.failed) return false;
+    if (outcome_.failed) {
+      queue_.push_back(std::move(placement));
+      return false;
+    }
     DWORD error = 0;
     if (!moveOne(placement, error)) fail(std::move(placement), error);
     return !outcome_.failed;
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (outcome_.failed) return false;
+  // A refused placement's records are on disk all the same: it stays with the unmoved, after
+  // those handed over before it, so that each of its PUTs gets its UNDONE. Without one, rollback
+  // would delete whatever another program has put at its target meanwhile.
+  if (outcome_.failed) {
+    queue_.push_back(std::move(placement));
+    return false;
+  }
   queue_.push_back(std::move(placement));
   if (waiting_ && queue_.size() >= kWakeBatch) changed_.notify_one();
   return true;

@@ -8,9 +8,9 @@
 //   as when each record and its move took turns.
 // - The moves happen in the order handed over, each with ten tries while its target's place is in
 //   use, none once cancel is asked for.
-// - After the first move that fails, nothing more is moved and nothing more is taken; the files
-//   handed over after it are given back unmoved, so that the caller can write an UNDONE for each
-//   of their PUT records too.
+// - After the first move that fails, nothing more is moved; the files handed over after it,
+//   the first one refused included, are given back unmoved, so that the caller can write an
+//   UNDONE for each of their PUT records too.
 // - The mover writes no journal record and throws nothing: it logs each try, and the caller logs
 //   the failure and decides.
 //
@@ -63,7 +63,8 @@ class PlacingMover {
   PlacingMover(const PlacingMover&) = delete;
   PlacingMover& operator=(const PlacingMover&) = delete;
 
-  // False once a move has failed: the file is not taken, and the caller hands over no more.
+  // False once a move has failed: the file is not moved but kept among the unmoved, and the caller
+  // hands over no more.
   bool give(Placement placement);
 
   // Waits until every file handed over is moved or a move failed. Call once.

@@ -6,6 +6,7 @@
 #include "base/failure.h"
 #include "base/log.h"
 #include "journal/record_kinds.h"
+#include "journal/folder_flush.h"
 #include "journal/registry_flush.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -34,6 +35,39 @@ void appendCleanRecord(JournalWriter& journal, std::wstring_view kind, std::vect
     return;
   }
   journal.appendOrFail(kind, fields);
+}
+
+// Durability rule 4: COMMIT lets the cleanup delete the backups, so the run's registry half and
+// the names it made must be on disk first. The records say which keys and folders those are.
+void makeRunDurable(const JournalWriter& journal) {
+  JournalImage written;
+  DWORD error = 0;
+  if (readJournal(journal.path(), written, &error) != JournalState::Valid) {
+    logLine(L"The journal could not be read back before COMMIT, so what it names could not be written to disk.");
+    raiseWriteFailure(journal.path(), error != 0 ? error : ERROR_INVALID_DATA);
+  }
+  FlushFailure registry = flushJournalRegistry(written);
+  if (registry.failed()) {
+    logWinError(L"Couldn't write the registry key to disk: " + registry.key, registry.error);
+    throw Stop::failed(StopCategory::RegistryFailed, registry.key);
+  }
+  FlushFailure folder = foldersNamedBy(written).flush();
+  if (folder.failed()) raiseWriteFailure(folder.key, folder.error);
+}
+
+// Durability rule 5: what the cleanup deleted and scheduled must be on disk before END. False
+// (after the one log line) when it is not: the journal then stays without END.
+bool cleanupIsDurable(const JournalImage& image, const FolderFlushes& emptied) {
+  FlushFailure failure = flushJournalRegistry(image);
+  const wchar_t* what = L"Couldn't write the registry key to disk: ";
+  if (!failure.failed()) {
+    failure = emptied.flush();
+    what = L"Couldn't write the folder to disk: ";
+  }
+  if (!failure.failed()) return true;
+  logWinError(what + failure.key, failure.error);
+  logLine(L"The cleanup is not on disk yet. The journal stays, and the next start finishes it.");
+  return false;
 }
 
 }  // namespace
@@ -77,9 +111,7 @@ void commitRun(const CommitInputs& in) {
     }
   }
 
-  // The registry half of the run must be on disk before COMMIT lets the cleanup delete the backups.
-  JournalImage written;
-  if (readJournal(journal.path(), written) == JournalState::Valid) flushJournalRegistry(written);
+  makeRunDurable(journal);
 
   {
     std::unique_lock<std::mutex> guard(in.cancel->lock());
@@ -112,7 +144,7 @@ void cleanUpAfterCommit(JournalWriter& journal, const KnownFolders& folders, std
       journal.close();
       return;
     }
-    finishCommittedJournal(image, journal, scope);
+    if (!finishCommittedJournal(image, journal, scope)) return;
     std::wstring bak = scope.setupdata.empty() ? std::wstring() : scope.setupdata + L"\\bak";
     if (!bak.empty() && isDirectory(bak) && !isLink(bak) && isFolderEmpty(bak)) removeFolder(bak);
   } catch (const std::exception& e) {
@@ -160,7 +192,7 @@ void deleteTreeWithFallback(const std::wstring& folder) {
   });
 }
 
-void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope) {
+bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope) {
   for (const JournalRecord& r : image.records) {
     RegView view;
     if (r.kind != journal_kind::kCleanEntry || r.fields.size() != 2 || !parseRegView(r.fields[0], view)) continue;
@@ -173,17 +205,30 @@ void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
     }
   }
 
-  for (const std::wstring& folder : backupFolders(image, scope)) {
+  // The folders whose names the deletes below change: flushed before END.
+  FolderFlushes emptied;
+  auto removeTree = [&](const std::wstring& folder) {
     if (isLink(folder) || !passesNoLinkTest(folder, scope)) {
       logf(L"Left a link in place: %ls", folder.c_str());
-      continue;
+      return;
     }
-    if (pathExists(folder)) deleteTreeWithFallback(folder);
+    if (!pathExists(folder)) return;
+    deleteTreeWithFallback(folder);
+    emptied.addParentOf(folder);
+  };
+  for (const std::wstring& folder : backupFolders(image, scope)) removeTree(folder);
+  // A staging folder is removed before COMMIT; one still there (a file in it was held, or its
+  // removal was lost with the power) would otherwise stay hidden in the install folder for good.
+  for (const JournalRecord& r : image.records) {
+    if (r.kind == journal_kind::kStage && r.fields.size() == 1) removeTree(normalizePath(r.fields[0]));
   }
 
   if (!scope.setupdata.empty()) {
     std::wstring bak = scope.setupdata + L"\\bak";
-    if (isDirectory(bak) && !isLink(bak)) deleteTreeWithFallback(bak);
+    if (isDirectory(bak) && !isLink(bak)) {
+      deleteTreeWithFallback(bak);
+      emptied.add(scope.setupdata);
+    }
   }
 
   for (const JournalRecord& r : image.records) {
@@ -192,20 +237,24 @@ void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
     if (isDirectory(path) && !isLink(path) && passesNoLinkTest(path, scope) && isFolderEmpty(path) &&
         removeFolder(path)) {
       logf(L"Removed the empty folder %ls", path.c_str());
+      emptied.addParentOf(path);
     }
   }
 
   notifyAssociationsChanged();
-  // The old entries' removal must not come back once the journal that names them is gone, and the
-  // deletes above must be on disk before END can be: END with the backups come back would tell
-  // the next start that nothing is left to clean.
-  flushJournalRegistry(image);
-  if (DWORD error = journal.flush()) logWinError(L"Couldn't write the cleanup to disk: " + journal.path(), error);
+  // END with the backups (or an old entry, or a scheduled delete) come back would tell the next
+  // start that nothing is left to clean.
+  if (!cleanupIsDurable(image, emptied)) {
+    journal.close();
+    return false;
+  }
 
-  journal.append(journal_kind::kEnd, {});
+  DWORD error = 0;
+  if (journal.append(journal_kind::kEnd, {}, &error) == 0) logWinError(L"Writing END", error);
   std::wstring path = journal.path();
   journal.close();
   deleteFile(path);
+  return true;
 }
 
 }  // namespace zs

@@ -8,6 +8,8 @@
 //   run's memory, so the next start can finish it the same way if the process dies in between.
 // - Cleanup never raises and never stops at the first problem: every item is tried, failures are
 //   logged and left for the next run or the next restart. The install has succeeded either way.
+// - COMMIT is written only once the run's registry keys and new names are on disk, and END only
+//   once the cleanup's are (journal.h, durability rules 4 and 5).
 #pragma once
 
 #include <string>
@@ -47,9 +49,11 @@ void commitRun(const CommitInputs& in);
 // Right after the run's own commit: reads the journal back and finishes it. Never raises.
 void cleanUpAfterCommit(JournalWriter& journal, const KnownFolders& folders, std::wstring_view appId);
 
-// The cleanup proper: old entries, backup folders, {setupdata}\bak, emptied old folders, the
-// shell told, END appended, the journal closed and deleted.
-void finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope);
+// The cleanup proper: old entries, backup folders, a staging folder left behind, {setupdata}\bak,
+// emptied old folders, the shell told; once all of it is on disk, END appended and the journal
+// deleted. False when it could not be made durable: the journal is closed and stays without END,
+// for the next start to finish (journal.h, durability rule 5).
+bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope);
 
 // The backup folders a committed journal leaves, each once, in ordinal case-insensitive order.
 std::vector<std::wstring> backupFolders(const JournalImage& image, const JournalScope& scope);

@@ -19,6 +19,37 @@
 // - Reading back never fails on content: a torn last line is left out (and cut away when the file
 //   is reopened for appending); what a record means is judged later by the path check
 //   (journal_check.h) and nothing in a journal is acted on before it passes.
+//
+// Durability rules. What a flush makes durable is only what Windows documents for it: a file's
+// flush (FlushFileBuffers) its own bytes and size, not its name; a folder's flush (a folder handle
+// opened with backup semantics) the names in that folder (files and folders made, moved in or
+// out, deleted); a move with MOVEFILE_WRITE_THROUGH that move. No flush orders another file's,
+// another folder's, the registry's or another volume's changes (tools/crash/MODEL.md says what a
+// power cut may do; the explorer's harsh model holds the product to these rules). The code names
+// the rule it keeps as "durability rule N".
+//  1. A record is on disk before its change is made: append writes the line and flushes the
+//     journal; a record that is not flushed is not written, and its change is not made.
+//  2. The journal's name is on disk before its first record counts: create flushes the journal's
+//     folder and that folder's parent (a first install has just made {setupdata}).
+//  3. A staged file's bytes are flushed before its PUT is written; placing moves it write-through,
+//     so the file at its target is whole whenever its record is.
+//  4. Before COMMIT: the hive of every key the records name is flushed, and the staging folder's
+//     removal is flushed in the install folder. A flush that fails, or a journal that cannot be
+//     read back to find those keys, fails the run: it rolls back. COMMIT is what lets cleanup
+//     delete the backups, so nothing it relies on may still be in the air.
+//  5. Before END: cleanup's deletes are flushed in the folders that held them (backups, {setupdata}
+//     \bak, a leftover staging folder, the old folders), the registry it changed (old entries,
+//     the restart list with the deletes it scheduled) is flushed. A flush that fails keeps the
+//     journal without END, so that the next start finishes the cleanup again.
+//  6. Rollback: an undo is on disk before its UNDONE (a registry undo with its hive, a delete or a
+//     folder's removal with the folder it was in); an undo whose flush fails gets no UNDONE, so
+//     the rollback is incomplete and the next start undoes it again. Undoing is idempotent.
+//  7. A rolled-back journal goes only once the registry put back is flushed; when that flush
+//     fails the journal stays (all of it UNDONE), and the next start flushes and deletes it.
+//  8. The uninstaller flushes every folder it deleted from before it removes the Apps & Features
+//     entry, and flushes the entry's removal and the restart list before it deletes the record:
+//     a power cut never keeps an entry without its record, nor the files without their entry.
+//     A flush that fails stops it before the entry goes, and running it again finishes.
 #pragma once
 
 #include <windows.h>

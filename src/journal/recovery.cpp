@@ -83,6 +83,7 @@ Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, 
   if (!checkJournalPaths(image, scope, folders)) return setAside(journalPath);
 
   if (image.records.empty() || image.ended) {
+    if (image.ended) logLine(L"An earlier run finished its cleanup but not the journal's delete. Deleted it.");
     deleteFile(journalPath);
     return Recovery::GoOn;
   }
@@ -97,20 +98,20 @@ Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, 
 
   if (image.committed) {
     logLine(L"An earlier run committed but did not finish its cleanup. Finishing it.");
-    finishCommittedJournal(image, writer, scope);
+    const bool finished = finishCommittedJournal(image, writer, scope);
     writer.close();
-    return Recovery::GoOn;
+    return finished ? Recovery::GoOn : Recovery::Incomplete;
   }
 
   logLine(L"An earlier run did not finish. Rolling back first.");
   if (sink != nullptr) sink->onRollingBack();
   bool ok = rollBack(image, writer, scope, options);
   writer.close();
-  if (ok) {
-    finishCompleteRollback(image, journalPath, scope.setupdata);
+  if (ok && finishCompleteRollback(image, journalPath, scope.setupdata)) {
     logLine(L"Rollback of the earlier run finished.");
     return Recovery::GoOn;
   }
+  if (ok) return Recovery::Incomplete;
   logLine(L"Rollback is not complete. The journal stays, and the next run tries again.");
   return Recovery::Incomplete;
 }

@@ -20,8 +20,9 @@ struct KnownFolders;
 
 enum class Recovery {
   GoOn,        // nothing was left, or what was left is settled
-  Incomplete,  // an earlier run's rollback could not be finished, or its journal could not be
-               // reopened; the journal stays for the next start, and this run stops
+  Incomplete,  // an earlier run's rollback or cleanup could not be finished (or made durable), or
+               // its journal could not be reopened; the journal stays for the next start, and
+               // this run stops
 };
 
 Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,

@@ -4,7 +4,6 @@
 #include <tuple>
 #include <vector>
 
-#include "base/log.h"
 #include "base/text.h"
 #include "journal/journal_check.h"
 #include "platform/registry.h"
@@ -47,27 +46,36 @@ bool targetOf(const JournalRecord& r, FlushTarget& t) {
 
 }  // namespace
 
-bool flushRecordKey(const JournalRecord& record) {
+KeyFlush flushRecordKey(const JournalRecord& record, FlushFailure& failure) {
   FlushTarget t;
-  if (!targetOf(record, t)) return false;
+  if (!targetOf(record, t)) return KeyFlush::NoKey;
   DWORD error = 0;
-  if (!flushKey(t.root, t.view, t.key, &error)) logWinError(L"Couldn't write the registry key to disk: " + t.key, error);
-  return true;
+  if (flushKey(t.root, t.view, t.key, &error)) return KeyFlush::Flushed;
+  failure = FlushFailure{t.key, error};
+  return KeyFlush::Failed;
 }
 
-void flushJournalRegistry(const JournalImage& image) {
-  std::vector<FlushTarget> done;
+FlushFailure flushJournalRegistry(const JournalImage& image) {
+  std::vector<FlushTarget> targets;
+  auto add = [&](const FlushTarget& t) {
+    for (const FlushTarget& d : targets) {
+      if (sameTarget(d, t)) return;
+    }
+    targets.push_back(t);
+  };
   for (const JournalRecord& record : image.records) {
     FlushTarget t;
-    if (!targetOf(record, t)) continue;
-    bool seen = false;
-    for (const FlushTarget& d : done) seen = seen || sameTarget(d, t);
-    if (seen) continue;
-    done.push_back(t);
-    DWORD error = 0;
-    if (!flushKey(t.root, t.view, t.key, &error))
-      logWinError(L"Couldn't write the registry key to disk: " + t.key, error);
+    if (targetOf(record, t)) add(t);
   }
+  // Cleanup and rollback may put deletes on the restart list without a record of their own.
+  PendingRenameLocation restartList;
+  add(FlushTarget{restartList.root, restartList.view, restartList.key});
+  FlushFailure first;
+  for (const FlushTarget& t : targets) {
+    DWORD error = 0;
+    if (!flushKey(t.root, t.view, t.key, &error) && !first.failed()) first = FlushFailure{t.key, error};
+  }
+  return first;
 }
 
 }  // namespace zs

@@ -1,4 +1,5 @@
 #include "journal/rollback.h"
+#include "journal/folder_flush.h"
 #include "journal/registry_flush.h"
 
 #include <set>
@@ -26,23 +27,23 @@ std::set<int32_t> undoneSet(const JournalImage& image) {
   return undone;
 }
 
-// An undo must be on disk before its UNDONE is, or a power cut could keep the UNDONE and lose the
-// undo, and the next start would pass over a change that came back. A registry undo goes to disk
-// with its hive. A file undo that deletes goes with the folder it deleted from: a folder's flush
-// writes its volume's log of creates and deletes up to that point (a MOVE back is written through
-// by itself).
-void makeUndoDurable(const JournalRecord& record) {
+// Durability rule 6: an undo must be on disk before its UNDONE is, or a power cut could keep the
+// UNDONE and lose the undo, and the next start would pass over a change that came back. A registry
+// undo goes to disk with its hive; a file undo that deletes goes with the folder it deleted from (a
+// MOVE back is written through by itself). False, after the log line, when the flush failed.
+bool makeUndoDurable(const JournalRecord& record) {
   using namespace journal_kind;
-  if (flushRecordKey(record)) return;
-  if (record.kind != kPut && record.kind != kDirNew && record.kind != kStage && record.kind != kSeedNew) return;
-  std::wstring folder = parentPath(normalizePath(record.fields[0]));
-  while (!folder.empty() && !isDirectory(folder)) {
-    std::wstring up = parentPath(folder);
-    folder = up.size() < folder.size() ? up : std::wstring();
+  FlushFailure failure;
+  KeyFlush key = flushRecordKey(record, failure);
+  if (key == KeyFlush::NoKey &&
+      (record.kind == kPut || record.kind == kDirNew || record.kind == kStage || record.kind == kSeedNew)) {
+    FolderFlushes folder;
+    folder.addParentOf(record.fields[0]);
+    failure = folder.flush();
   }
-  DWORD error = 0;
-  if (!folder.empty() && !flushFolderToDisk(folder, &error))
-    logWinError(L"Couldn't write the undo to disk: " + folder, error);
+  if (!failure.failed()) return true;
+  logWinError(L"Couldn't write the undo to disk: " + failure.key, failure.error);
+  return false;
 }
 
 }  // namespace
@@ -70,7 +71,12 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
       continue;
     }
     if (!ok && kind->stillThere != nullptr && kind->stillThere(record, scope)) continue;
-    makeUndoDurable(record);
+    if (!makeUndoDurable(record)) {
+      // Undone, but not on disk: it gets no UNDONE, so the next start undoes it again; and, as
+      // when UNDONE cannot be written (below), nothing earlier may be undone before it is.
+      logLine(L"Rollback stops here: what is undone can't be written to disk.");
+      return false;
+    }
     DWORD error = 0;
     if (writer.append(journal_kind::kUndone, {format(16, L"%d", record.number)}, &error) == 0) {
       logWinError(L"Writing UNDONE", error);
@@ -87,15 +93,22 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
   return ok;
 }
 
-void finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
+bool finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
                             const std::wstring& setupdata) {
-  // The registry put back must be on disk before the journal that could put it back again goes.
-  flushJournalRegistry(image);
+  // Durability rule 7: the registry put back must be on disk before the journal that could put it
+  // back again goes.
+  FlushFailure failure = flushJournalRegistry(image);
+  if (failure.failed()) {
+    logWinError(L"Couldn't write the registry key to disk: " + failure.key, failure.error);
+    logLine(L"Rolled back, but not yet on disk. The journal stays, and the next run finishes it.");
+    return false;
+  }
   deleteFile(journalPath);
-  if (setupdata.empty()) return;
+  if (setupdata.empty()) return true;
   std::wstring bak = setupdata + L"\\bak";
   if (isDirectory(bak) && !isLink(bak)) deleteTree(bak);
   if (isDirectory(setupdata) && !isLink(setupdata) && isFolderEmpty(setupdata)) removeFolder(setupdata);
+  return true;
 }
 
 bool rollBackOwnJournal(JournalWriter& writer, const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
@@ -124,8 +137,8 @@ bool rollBackOwnJournal(JournalWriter& writer, const KnownFolders& folders, std:
   bool ok = rollBack(image, writer, scope, options);
   writer.close();
   if (ok) {
-    finishCompleteRollback(image, path, scope.setupdata);
-    logLine(L"Rolled back. Everything is as it was.");
+    ok = finishCompleteRollback(image, path, scope.setupdata);
+    if (ok) logLine(L"Rolled back. Everything is as it was.");
   } else {
     logLine(L"Rollback is not complete. The journal stays, and the next run tries again.");
   }

@@ -46,9 +46,10 @@ struct RollbackOptions {
 bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
               const RollbackOptions& options = {});
 
-// After a complete rollback: the registry the records name is flushed to disk, the journal file goes, then {setupdata}\bak with everything in it,
-// then {setupdata} itself when it is empty.
-void finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
+// After a complete rollback: the registry the records name is flushed to disk, the journal file
+// goes, then {setupdata}\bak with everything in it, then {setupdata} itself when it is empty. False
+// (logged) when the flush failed: the journal then stays for the next start.
+bool finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
                             const std::wstring& setupdata);
 
 // A failed or cancelled run rolls back its own journal. The writer is closed on return. True when

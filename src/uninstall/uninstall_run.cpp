@@ -5,6 +5,7 @@
 
 #include "base/log.h"
 #include "base/switches.h"
+#include "journal/folder_flush.h"
 #include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "ngen/ngen.h"
@@ -63,7 +64,8 @@ class Removal {
   void removeShortcutsAndRegistry(const UninstallRecord& record);
   void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
   void removeRecordUninstallerAndFolder(const std::wstring& app);
-  void flushRemovedRegistry(const AppsEntry& entry, const UninstallRecord& record);
+  bool deletesAreDurable(const std::wstring& app, const UninstallRecord& record);
+  bool removedRegistryIsDurable(const AppsEntry& entry, const UninstallRecord& record);
   UninstallExit finish();
   void deleteOne(const std::wstring& path);
   void goesAtRestart(const std::wstring& path);
@@ -79,6 +81,8 @@ class Removal {
   bool restart_ = false;
   // A file that could neither be deleted nor scheduled: no restart takes it away.
   bool stays_ = false;
+  // A flush failed before the entry or the record could go: they stay for the next run.
+  bool stopped_ = false;
 };
 
 UninstallExit Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
@@ -113,9 +117,14 @@ UninstallExit Removal::finishCutShort(const std::wstring& app) {
 
 UninstallExit Removal::finish() {
   if (stays_) logLine(L"Some files stay: they could not be deleted, nor scheduled for the next restart.");
-  logf(L"Uninstall finished%ls.", restart_ ? L", some files go at the next restart" : L"");
-  if (ui_ != nullptr) ui_->onFinished(restart_ || stays_);
-  return restart_ || stays_ ? UninstallExit::Incomplete : UninstallExit::Removed;
+  if (stopped_) {
+    logLine(L"Uninstall stopped before its end.");
+  } else {
+    logf(L"Uninstall finished%ls.", restart_ ? L", some files go at the next restart" : L"");
+  }
+  const bool incomplete = restart_ || stays_ || stopped_;
+  if (ui_ != nullptr) ui_->onFinished(incomplete);
+  return incomplete ? UninstallExit::Incomplete : UninstallExit::Removed;
 }
 
 std::optional<UninstallExit> Removal::settleRunningApp(const UninstallRecord& record) {
@@ -186,36 +195,62 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     // A folder is only ever removed when empty, and never through or at a link.
     if (isDirectory(path) && mayTouchPath(app, path) && isFolderEmpty(path)) removeFolder(path);
   }
-  // The deletes must be on disk before the entry's removal can be: otherwise a power cut could
-  // bring the files back without the entry, and the uninstaller would then only take the record,
-  // itself and an empty folder. A flush of any file on the drive writes its log of deletes.
-  DWORD error = 0;
-  const std::wstring recordPath = app + L"\\" + std::wstring(kUninstallRecordName);
-  if (!flushFileToDisk(recordPath, &error)) logWinError(L"Couldn't write the deletes to disk: " + recordPath, error);
+  // Durability rule 8: the deletes must be on disk before the entry's removal can be, or a power
+  // cut could bring the files back without the entry, and the uninstaller would then only take
+  // the record, itself and an empty folder. Each folder's flush keeps the deletes of its names.
+  if (!deletesAreDurable(app, record)) {
+    logLine(L"The Apps & Features entry and the record stay, so that running the uninstaller again finishes.");
+    stopped_ = true;
+    progress(UninstallStep::Files, StepStatus::Done);
+    return;
+  }
 
   if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()))) {
     logLine(L"Couldn't remove the Apps & Features entry.");
     restart_ = true;
   }
 
-  flushRemovedRegistry(entry, record);
+  // The entry's removal must be on disk before the record goes: an entry whose record is gone is
+  // an install that no uninstaller can remove.
+  if (!removedRegistryIsDurable(entry, record)) {
+    logLine(L"The record and the uninstaller stay, so that running the uninstaller again finishes.");
+    stopped_ = true;
+    progress(UninstallStep::Files, StepStatus::Done);
+    return;
+  }
   removeRecordUninstallerAndFolder(app);
   progress(UninstallStep::Files, StepStatus::Done);
 }
 
-// Windows writes registry changes to disk some seconds later; the record must not go before the
-// entry's removal (and the registry lines') is on disk, or a power cut would bring back an entry
-// whose record is gone: an install that no uninstaller can remove.
-void Removal::flushRemovedRegistry(const AppsEntry& entry, const UninstallRecord& record) {
-  auto flush = [](RegRoot root, RegView view, const std::wstring& key) {
+bool Removal::deletesAreDurable(const std::wstring& app, const UninstallRecord& record) {
+  FolderFlushes folders;
+  folders.add(app);
+  for (const std::wstring& name : record.file) folders.addParentOf(app + L"\\" + name);
+  for (const std::wstring& name : record.dir) folders.addParentOf(app + L"\\" + name);
+  for (const std::wstring& link : record.lnk) folders.addParentOf(link);
+  FlushFailure failure = folders.flush();
+  if (!failure.failed()) return true;
+  logWinError(L"Couldn't write the deletes to disk: " + failure.key, failure.error);
+  return false;
+}
+
+// Windows writes registry changes to disk some seconds later. True when the entry's removal, the
+// registry lines' and the restart list are on disk; else false after the one log line.
+bool Removal::removedRegistryIsDurable(const AppsEntry& entry, const UninstallRecord& record) {
+  bool ok = true;
+  auto flush = [&](RegRoot root, RegView view, const std::wstring& key) {
     DWORD error = 0;
-    if (!flushKey(root, view, key, &error)) logWinError(L"Couldn't write the registry key to disk: " + key, error);
+    if (ok && !flushKey(root, view, key, &error)) {
+      logWinError(L"Couldn't write the registry key to disk: " + key, error);
+      ok = false;
+    }
   };
   flush(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()));
   for (const RegistryLine& line : record.reg) flush(line.root, line.view, line.key);
   for (const RegistryKeyRef& key : record.key) flush(key.root, key.view, key.key);
   PendingRenameLocation restartList;
   flush(restartList.root, restartList.view, restartList.key);
+  return ok;
 }
 
 void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {

@@ -45,14 +45,36 @@ TEST(PlacingMover, StopsAtTheFirstFailedMoveAndGivesBackEverythingAfterIt) {
   ASSERT_GT(taken, kMissing);
   std::vector<int32_t> givenBack, expected;
   for (const Placement& p : outcome.unmoved) givenBack.insert(givenBack.end(), p.puts.begin(), p.puts.end());
-  for (int i = kMissing + 1; i < taken; ++i) expected.push_back(i + 1);
-  EXPECT_EQ(givenBack, expected) << "every file taken after the failed one, in order";
+  // The hand-over that was refused has its record on disk too: it is given back last.
+  for (int i = kMissing + 1; i <= taken && i < kFiles; ++i) expected.push_back(i + 1);
+  EXPECT_EQ(givenBack, expected) << "every file handed over after the failed one, the refused one too, in order";
   for (int i = 0; i < kFiles; ++i) {
     const Placement p = placement(root, i);
     if (i == kMissing) continue;
     EXPECT_EQ(fileExists(p.target), i < kMissing) << i;
     EXPECT_EQ(fileExists(p.from), i > kMissing) << i;
   }
+}
+
+// Once a move has failed, the next hand-over is refused; its PUT record is on disk all the same,
+// so it must come back among the unmoved, or rollback would delete what another program put there.
+TEST(PlacingMover, AHandOverRefusedAfterAFailedMoveIsGivenBackWithTheUnmoved) {
+  TempFolder root;
+  CancelState cancel;
+  PlacingMover mover(cancel);
+  int given = 0;
+  // The first move fails at once (nothing is staged); the hand-overs go on until one is refused.
+  while (given < 20000 && mover.give(placement(root, given))) {
+    ++given;
+    if (given % 8 == 0) Sleep(1);
+  }
+  ASSERT_LT(given, 20000) << "the mover never refused a hand-over";
+  MoverOutcome outcome = mover.finish();
+  ASSERT_TRUE(outcome.failed);
+  EXPECT_EQ(outcome.failedAt.puts, std::vector<int32_t>{1});
+  ASSERT_FALSE(outcome.unmoved.empty());
+  EXPECT_EQ(outcome.unmoved.back().puts, std::vector<int32_t>{given + 1}) << "the refused one, last";
+  EXPECT_EQ(static_cast<int>(outcome.unmoved.size()), given) << "every hand-over after the failed one";
 }
 
 TEST(PlacingMover, ACancelAskedForStopsTheNextMoveBeforeItsFirstTry) {

@@ -211,16 +211,19 @@ TEST_F(Recovery, AnEmptyOrEndedJournalIsDeletedUnread) {
   writeNewFile(box_.journalPath(), std::string_view("ZSJ1\n"));
   EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_FALSE(pathExists(box_.journalPath()));
+  EXPECT_TRUE(log.lines().empty());
+  // An ended journal is deleted unread too, and the log says so: nothing of it is undone.
   writeNewFile(box_.journalPath(), withHarmfulUndo("END\n"));
   EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
   EXPECT_FALSE(pathExists(box_.journalPath()));
   EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");
-  EXPECT_TRUE(log.lines().empty());
+  EXPECT_EQ(log.lines(), std::vector<std::string>{
+                             "An earlier run finished its cleanup but not the journal's delete. Deleted it."});
   // No {setupdata} at all: nothing to do, nothing said.
   Sandbox bare;
   deleteTree(bare.folders.setupdata);
   EXPECT_EQ(recoverAtStartup(bare.folders, bare.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
-  EXPECT_TRUE(log.lines().empty());
+  EXPECT_EQ(log.lines().size(), 1u);
 }
 
 TEST_F(Recovery, AJunctionPlantedInTheInstallFolderStopsTheMoveBackAndKeepsTheJournal) {
@@ -304,6 +307,9 @@ TEST_F(Recovery, ACommittedJournalIsFinishedByTheRunOrByTheNextStart) {
     EXPECT_TRUE(hasLine(lines, "Removed the empty folder " + u8(box_.folders.pf) + "\\Brightmoor"));
     EXPECT_FALSE(pathExists(box_.journalPath()));
     EXPECT_FALSE(pathExists(backup));
+    // The run leaves its staging folder in place, as a power cut does that keeps COMMIT but loses
+    // the folder's removal (nothing orders them): the cleanup takes it, or it stays hidden for good.
+    EXPECT_FALSE(pathExists(box_.app + L"\\.zsnew" + kRunSuffix));
     EXPECT_FALSE(pathExists(box_.folders.setupdata + L"\\bak"));
     EXPECT_FALSE(keyExists(RegRoot::Hklm, RegView::View32, box_.entryKey));
     EXPECT_TRUE(keyExists(RegRoot::Hklm, RegView::View64, box_.entryKey));
