@@ -140,8 +140,12 @@ void InstallTransaction::begin() {
   theLog().open();
 
   uint8_t random[8];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+  const NTSTATUS status = BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  if (!BCRYPT_SUCCESS(status)) {
+    logf(L"The system's random generator failed (status 0x%08lx), so the run has no name for its folders.",
+         static_cast<unsigned long>(status));
     throw Stop::failed(StopCategory::Unexpected);
+  }
   r.runSuffix = L"-";
   for (uint8_t b : random) r.runSuffix += format(4, L"%02x", static_cast<unsigned>(b));
 
