@@ -127,7 +127,10 @@ void InstallTransaction::steps() {
   commit.cancel = &r.cancel;
   commit.sink = r.request.sink;
   commit.windows64 = isWindows64();
-  if (r.oldRecordUsable) commit.oldProgramDirs = r.oldRecord.dir;
+  if (r.oldRecordUsable) {
+    commit.oldProgramDirs = r.oldRecord.dir;
+    commit.keptProgramDirs = keptProgramDirs(r);
+  }
   commitRun(commit);
   cleanUpAfterCommit(r.journal, r.folders, r.script.setup.appId);
   logf(L"Installed. Start-up: %ls.", r.nativeImages.optimized ? L"Optimized" : L"Not optimized");
