@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/fault_injection.h"
 #include "platform/handle.h"
 #include "platform/system_library.h"
 #include "base/text.h"
@@ -109,6 +110,7 @@ bool deleteNode(const std::wstring& path, DWORD knownAttributes, const DeleteErr
     clearedReadOnly = SetFileInformationByHandle(h.get(), FileBasicInfo, &basic, sizeof(basic));
   }
 
+  if (DWORD code = 0; ZS_FAULT_HOOK((attributes & FILE_ATTRIBUTE_DIRECTORY) ? FaultClass::FolderRemove : FaultClass::DeleteFile, path, &code)) { report(sink, path, code); return false; }
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   if (!SetFileInformationByHandle(h.get(), FileDispositionInfo, &disposition,
@@ -351,6 +353,7 @@ bool readFileVersion(const std::wstring& path, std::wstring& version) {
 }
 
 bool createFolder(const std::wstring& path, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FolderCreate, path, error)) return false;
   if (CreateDirectoryW(path.c_str(), nullptr)) return true;
   setError(error, GetLastError());
   return false;
@@ -363,11 +366,13 @@ bool createHiddenFolder(const std::wstring& path, DWORD* error) {
 }
 
 bool removeFolder(const std::wstring& path) {
+  if (ZS_FAULT_HOOK(FaultClass::FolderRemove, path)) return false;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return RemoveDirectoryW(path.c_str()) != FALSE;
 }
 
 bool deleteFile(const std::wstring& path, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::DeleteFile, path, error)) return false;
   DWORD a = GetFileAttributesW(path.c_str());
   bool cleared = false;
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0) {
@@ -382,6 +387,7 @@ bool deleteFile(const std::wstring& path, DWORD* error) {
 }
 
 bool moveFile(const std::wstring& from, const std::wstring& to, bool allowCopy, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::Move, from + L" > " + to, error)) return false;
   DWORD flags = MOVEFILE_WRITE_THROUGH | (allowCopy ? MOVEFILE_COPY_ALLOWED : 0);
   if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
   setError(error, GetLastError());
@@ -389,6 +395,7 @@ bool moveFile(const std::wstring& from, const std::wstring& to, bool allowCopy, 
 }
 
 bool writeNewFile(const std::wstring& path, const void* data, size_t size, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FileWrite, path, error)) return false;
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -443,14 +450,17 @@ bool flushToDisk(const std::wstring& path, DWORD flags, DWORD* error) {
 }  // namespace
 
 bool flushFileToDisk(const std::wstring& path, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FileFlush, path, error)) return false;
   return flushToDisk(path, FILE_ATTRIBUTE_NORMAL, error);
 }
 
 bool flushFolderToDisk(const std::wstring& path, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FolderFlush, path, error)) return false;
   return flushToDisk(path, FILE_FLAG_BACKUP_SEMANTICS, error);
 }
 
 bool deleteAtRestart(const std::wstring& path) {
+  if (ZS_FAULT_HOOK(FaultClass::RestartSchedule, path)) return false;
   return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
@@ -475,6 +485,7 @@ bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* 
     setError(error, ERROR_INVALID_PARAMETER);
     return false;
   }
+  if (ZS_FAULT_HOOK(FaultClass::FileWrite, file, error)) return false;
   DWORD wrote = 0;
   if (!WriteFile(file, data, static_cast<DWORD>(size), &wrote, nullptr)) {
     setError(error, GetLastError());
@@ -488,12 +499,14 @@ bool appendBytes(HANDLE file, const void* data, size_t size, bool flush, DWORD* 
 }
 
 bool flushHandle(HANDLE file, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FileFlush, file, error)) return false;
   if (FlushFileBuffers(file)) return true;
   setError(error, GetLastError());
   return false;
 }
 
 bool setFileEnd(HANDLE file, uint64_t length, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FileWrite, file, error)) return false;
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(length);
   if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return true;

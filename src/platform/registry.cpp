@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "base/text.h"
+#include "platform/fault_injection.h"
 #include "platform/known_folders.h"
 
 namespace zs {
@@ -125,6 +126,7 @@ bool keyExists(RegRoot root, RegView view, const std::wstring& key) {
 }
 
 bool createKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::RegSet, root, view, key, nullptr, error)) return false;
   HKEY k = nullptr;
   LONG rc = RegCreateKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0, nullptr, 0,
                             KEY_SET_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL |
@@ -144,6 +146,7 @@ bool writeValue(RegRoot root, RegView view, const std::wstring& key, const std::
     setError(error, ERROR_INVALID_PARAMETER);
     return false;
   }
+  if (ZS_FAULT_HOOK(FaultClass::RegSet, root, view, key, &name, error)) return false;
   HKEY raw = nullptr;
   LONG rc = RegCreateKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0, nullptr, 0,
                             KEY_SET_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL |
@@ -164,6 +167,7 @@ bool writeValue(RegRoot root, RegView view, const std::wstring& key, const std::
 }
 
 bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name) {
+  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key, &name)) return false;
   Key k(openKey(root, view, key, KEY_SET_VALUE));
   if (!k) return true;
   LONG rc = RegDeleteValueW(k.get(), name.c_str());
@@ -190,6 +194,7 @@ bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key) {
   if (rc != ERROR_SUCCESS) return false;
   RegCloseKey(raw);
   if (!isKeyEmpty(root, view, key)) return false;
+  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key)) return false;
   rc = RegDeleteKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), regViewFlag(root, view), 0);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
@@ -218,11 +223,13 @@ LONG deleteSubkeysThenKey(HKEY parent, const std::wstring& name, REGSAM view, in
 }  // namespace
 
 bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
+  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key)) return false;
   LONG rc = deleteSubkeysThenKey(hiveOf(root), subKeyOf(root, key), regViewFlag(root, view), 0);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
 bool flushKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::RegFlush, root, view, key, nullptr, error)) return false;
   std::wstring path = key;
   for (;;) {
     HKEY raw = nullptr;
@@ -376,6 +383,7 @@ std::vector<std::wstring> pendingDeletes(const PendingRenameLocation& where) {
 
 bool removePendingDeletes(const std::vector<std::wstring>& paths, DWORD* error,
                           const PendingRenameLocation& where) {
+  if (!paths.empty() && ZS_FAULT_HOOK(FaultClass::RestartSchedule, L"remove " + paths.front(), error)) return false;
   for (const wchar_t* name : kPendingValues) {
     std::vector<PendingRename> pairs;
     if (!readPendingValue(where, name, pairs)) continue;
@@ -414,6 +422,7 @@ bool removePendingDeletes(const std::vector<std::wstring>& paths, DWORD* error,
 }
 
 bool addPendingDeletes(const std::vector<std::wstring>& paths, DWORD* error, const PendingRenameLocation& where) {
+  if (!paths.empty() && ZS_FAULT_HOOK(FaultClass::RestartSchedule, L"add " + paths.front(), error)) return false;
   Key k(openKey(where.root, where.view, where.key, KEY_QUERY_VALUE | KEY_SET_VALUE));
   if (!k) {
     setError(error, ERROR_ACCESS_DENIED);

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "platform/fault_injection.h"
 #include "platform/files.h"
 #include "platform/handle.h"
 #include "platform/system_library.h"
@@ -180,6 +181,7 @@ bool protectFolder(const std::wstring& path) {
 }
 
 bool createProtectedFolder(const std::wstring& path, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FolderCreate, path, error)) return false;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedFolderSddl, SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/fault_injection.h"
 #include "platform/files.h"
 
 namespace zs {
@@ -77,6 +78,7 @@ bool createShortcut(const ShortcutSpec& shortcut, HRESULT* hrOut) {
   Com<IPersistFile> file;
   hr = link->QueryInterface(IID_IPersistFile, file.putVoid());
   if (FAILED(hr)) return fail(hr);
+  if (DWORD code = 0; ZS_FAULT_HOOK(FaultClass::FileWrite, shortcut.linkPath, &code)) return fail(HRESULT_FROM_WIN32(code));
   hr = file->Save(shortcut.linkPath.c_str(), TRUE);
   if (FAILED(hr)) return fail(hr);
   // Save leaves the bytes to the lazy writer; the journal goes on as if the shortcut were there.
