@@ -43,12 +43,9 @@ bool parseNumber(std::string_view text, T& out, int base = 10) {
 }
 
 bool parseTarget(std::string_view text, FaultTarget& t, std::string& reason) {
-  std::string_view what = text;
-  std::string_view error;
-  if (size_t colon = text.find(':'); colon != std::string_view::npos) {
-    what = text.substr(0, colon);
-    error = text.substr(colon + 1);
-  }
+  const size_t colon = text.find(':');
+  const std::string_view what = text.substr(0, colon);
+  const std::string_view error = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
   size_t dot = what.find('.');
   if (dot == std::string_view::npos) {
     if (!parseNumber(what, t.index) || t.index == 0) {
@@ -65,7 +62,7 @@ bool parseTarget(std::string_view text, FaultTarget& t, std::string& reason) {
     }
   }
   // Without an error the call fails with its class's own, known only when the call comes.
-  if (error.empty()) {
+  if (colon == std::string_view::npos) {
     t.error = 0;
   } else if (!parseNumber(error, t.error) || t.error == 0) {
     reason = "not a Windows error: " + std::string(error);

@@ -21,6 +21,7 @@ of that rollback.
 
   faults.py --build DIR [--kinds fresh,repair,upgrade,rollback,uninstall] [--limit N] [--second N]
             [--jobs N] [--seed N] [--work DIR] [--report FILE] [--keep]
+  faults.py --build DIR --check-shipped
 
 Prints one line per kind, "KIND: N calls, N failed, N bad", then each bad case; exit 1 when any
 case is bad.
@@ -140,30 +141,36 @@ def error_lines(lines, error):
 def judge(kind, code, first, settled, again_same, errors_logged, outside):
     """Why one case is bad (an empty list when it is good).
 
-    code: the run's exit code (the uninstaller's copy's); first: "before", "after" or None, what
-    the machine was right after the run (the uninstaller's after a restart); settled: the same once
+    code: the run's exit code (the uninstaller's copy's); first: "before", "after", "both" (a repair:
+    they are the same) or None, what the machine was right after the run (the uninstaller's after a
+    restart); settled: the same once
     the next start ran, or None when none ran; again_same: whether one more start changed nothing;
     errors_logged: {Windows error: (lines with it, faults injected with it)}; outside: what changed
     outside the run's folders and keys ("" when nothing)."""
     why = []
     uninstall = kind == "uninstall"
+    first = {"after", "before"} if first == "both" else {first}
+    settled = {"after", "before"} if settled == "both" else {settled}
+
+    def name(states):
+        return "/".join(sorted(s for s in states if s)) or "neither before nor after"
     if code not in (0, 1, 10):
         why.append(f"exit code {code}, not 0, 1 or 10")
     elif uninstall:
-        target = "after"
-        if code == 0 and first != target:
-            why.append(f"exit 0 but the machine is {first or 'neither before nor after'}")
-        elif code != 0 and first != target and settled != target:
-            why.append(f"exit {code}, and the machine is {settled or first or 'neither before nor after'} "
+        if code == 0 and "after" not in first:
+            why.append(f"exit 0 but the machine is {name(first)}")
+        elif code != 0 and "after" not in first and "after" not in settled:
+            why.append(f"exit {code}, and the machine is {name(settled) if settled != {None} else name(first)} "
                        "even once the uninstaller ran again")
-    elif code == 0 and first != "after":
-        why.append(f"exit 0 but the machine is {first or 'neither before nor after'}")
-    elif code == 1 and first != "before":
-        why.append(f"exit 1 but the machine is {first or 'neither before nor after'}")
-    elif code == 10 and settled != "before":
-        why.append(f"exit 10 and the next start left the machine {settled or 'neither before nor after'}")
+    elif code == 0 and "after" not in first:
+        why.append(f"exit 0 but the machine is {name(first)}")
+    elif code == 1 and "before" not in first:
+        why.append(f"exit 1 but the machine is {name(first)}")
+    elif code == 10 and "before" not in settled:
+        why.append(f"exit 10 and the next start left the machine {name(settled)}")
     for error, (lines, injected) in sorted(errors_logged.items()):
-        if code == 0 and not uninstall:
+        # A run that still succeeded may have absorbed the failure in a retry without a word.
+        if code == 0:
             if lines > injected:
                 why.append(f"'Windows error {error}' logged {lines} times for {injected} failure(s)")
         elif lines != injected:
@@ -443,7 +450,7 @@ class Sweep:
 
     def name_state(self, state):
         if state == self.before:
-            return "before"
+            return "both" if state == self.after else "before"
         if state == self.after:
             return "after"
         return None
@@ -508,6 +515,8 @@ class Sweep:
             result["note"] = "succeeded without logging the failure"
         result["why"] = why
         result["logged"] = [line for e in errors for line in error_lines(lines, e)][:3]
+        if why:
+            result["log"] = [line for line in lines if re.search(r"rror|Stopped|Undo|Exit code|Rolled|Rollback|HRESULT|0x8", line)][:40]
         if outside:
             # What a bad case left outside would follow this prefix into its next cases.
             subprocess.run([PREFIX_TOOL, "copy", self.pre_dir, m.dir], check=True)
@@ -575,6 +584,24 @@ def second_failures(sweep, singles, limit, seed, jobs):
     return run_cases(sweep, jobs, work_list)
 
 
+# The fault runtime reads this variable; a setup without the runtime has no reason to hold its name.
+MARKER = "ZS_FAULT".encode("utf-16-le")
+SHIPPED = ("src/app/ZelvanSetup.exe", "examples/zelvan/ZelvanSetup.exe")
+TEST_ONLY = ("src/app/ZelvanSetupFaults.exe", "examples/zelvan/ZelvanSetupFaults.exe")
+
+
+def check_shipped(build):
+    """The setups that ship hold no fault hook, and the test-only ones do (so the look is sound)."""
+    bad = []
+    for rel, want in [(r, False) for r in SHIPPED] + [(r, True) for r in TEST_ONLY]:
+        with open(os.path.join(build, rel), "rb") as f:
+            has = MARKER in f.read()
+        print(f"{rel}: {'has' if has else 'has no'} fault hooks")
+        if has != want:
+            bad.append(rel)
+    return 1 if bad else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
@@ -587,8 +614,12 @@ def main():
     ap.add_argument("--work", default="/tmp/zs-faults")
     ap.add_argument("--report", default="")
     ap.add_argument("--keep", action="store_true", help="keep the prepared prefixes")
+    ap.add_argument("--check-shipped", action="store_true",
+                    help="only check that the shipped setups hold no fault hook and the test-only ones do")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
+    if args.check_shipped:
+        return check_shipped(build)
     if not os.path.exists(os.path.join(build, "src", "app", "ZelvanSetupFaults.exe")):
         sys.exit(f"faults.py: {build} has no src/app/ZelvanSetupFaults.exe")
     os.makedirs(args.work, exist_ok=True)

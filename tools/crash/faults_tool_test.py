@@ -1,0 +1,142 @@
+"""The fault sweep's own parts, without Wine: reading a trace, naming what a call touched, choosing
+the cases and judging an outcome."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import faults  # noqa: E402
+
+TRACE = "\r\n".join([
+    "412\tstart\tC:\\zs\\ZelvanSetup.exe\tcount",
+    "412\tcall\t1\tfolder-create.1.0a0b0c0d\t-\tC:\\Program Files\\Zelvan",
+    "412\tcall\t2\tfile-write.1.11111111\tfail 112\tC:\\ProgramData\\ZelvanSetup\\install.zsj",
+    "412\tcall\t3\tmove.1.22222222\t-\tC:\\Program Files\\Zelvan\\.zsnew-#\\a > C:\\Program Files\\Zelvan\\a",
+    "9\tbad-plan\tnot a call number: x\tfail:x",
+    "a line of something else",
+    "412\tcall\t4\treg-set.2.33333333\tfail 5\tHKLM:32\\SOFTWARE\\Brightmoor\\Zelvan|Path",
+    "",
+])
+
+
+class Trace(unittest.TestCase):
+    def test_calls_programs_and_refused_plans(self):
+        calls, programs, refused = faults.parse_trace(TRACE)
+        self.assertEqual([c.index for c in calls], [1, 2, 3, 4])
+        self.assertEqual([c.cls for c in calls], ["folder-create", "file-write", "move", "reg-set"])
+        self.assertEqual([c.error for c in calls], [None, 112, None, 5])
+        self.assertEqual(calls[2].key, "move.1.22222222")
+        self.assertEqual(programs, {"412": "C:\\zs\\ZelvanSetup.exe"})
+        self.assertEqual(refused, ["not a call number: x\tfail:x"])
+
+    def test_paths_and_keys_a_call_touches(self):
+        cases = [
+            ("move", "C:\\P\\.zsnew-#\\a > C:\\P\\a", ["P/.zsnew-#/a", "P/a"], None),
+            ("delete-file", "C:\\ProgramData\\x.log", ["ProgramData/x.log"], None),
+            ("restart-schedule", "add C:\\P\\.zsold-#\\b", ["P/.zsold-#/b"], faults.SESSION_MANAGER),
+            ("restart-schedule", "C:\\ProgramData\\ZelvanSetup\\un-#", ["ProgramData/ZelvanSetup/un-#"],
+             faults.SESSION_MANAGER),
+            ("file-write", "<handle>", [], None),
+            ("reg-set", "HKLM:64\\SOFTWARE\\Brightmoor|v", [], "\\registry\\machine\\software\\brightmoor"),
+            ("reg-set", "HKLM:32\\SOFTWARE\\Brightmoor|v", [],
+             "\\registry\\machine\\software\\wow6432node\\brightmoor"),
+            ("reg-delete", "HKCR:64\\.zlvd", [], "\\registry\\machine\\software\\classes\\.zlvd"),
+            ("reg-flush", "HKCU:64\\Software\\Brightmoor", [], faults.USER_KEY + "\\software\\brightmoor"),
+            ("reg-set", "HKLM:32\\SOFTWARE\\Classes\\x|", [], "\\registry\\machine\\software\\classes\\x"),
+            ("reg-set", "not a key", [], None),
+        ]
+        for cls, path, files, key in cases:
+            with self.subTest(cls=cls, path=path):
+                call = faults.Call("1", 1, cls + ".1.00000000", "-", path)
+                self.assertEqual(faults.drive_paths(call), files)
+                self.assertEqual(faults.registry_key(call), key)
+
+    def test_error_lines_match_the_number_not_a_prefix_of_it(self):
+        lines = ["Couldn't write C:\\a: Windows error 112: There is not enough space on the disk.",
+                 "Undo move C:\\b: Windows error 1121: x",
+                 "In use, try 1 of 10: C:\\c",
+                 "Writing UNDONE: Windows error 112: There is not enough space on the disk."]
+        self.assertEqual(len(faults.error_lines(lines, 112)), 2)
+        self.assertEqual(len(faults.error_lines(lines, 1121)), 1)
+        self.assertEqual(faults.error_lines(lines, 11), [])
+
+
+class Choosing(unittest.TestCase):
+    def test_sample_is_seeded_ordered_and_bounded(self):
+        keys = list(range(100))
+        a = faults.sample(keys, 10, 7)
+        self.assertEqual(a, faults.sample(keys, 10, 7))
+        self.assertEqual(len(a), 10)
+        self.assertEqual(a, sorted(a))
+        self.assertNotEqual(a, faults.sample(keys, 10, 8))
+        self.assertEqual(faults.sample(keys, 0, 7), keys)
+        self.assertEqual(faults.sample(keys[:5], 10, 7), keys[:5])
+
+    def test_uninstaller_code_is_the_copys(self):
+        cases = [
+            (0, ["Restarted from a temp copy.", "Exit code 0", "Uninstall finished.", "Exit code 1"], 1),
+            (0, ["Exit code 0", "Restarted from a temp copy.", "Exit code 0"], 0),
+            (0, ["Could not start from a temp copy, so running in place.", "Exit code 0"], 0),
+            (1, ["Nothing was removed: x.", "Exit code 1"], 1),
+            (0, ["Restarted from a temp copy.", "Exit code 0"], -1),  # the copy never ended
+        ]
+        for launcher, lines, want in cases:
+            with self.subTest(lines=lines):
+                self.assertEqual(faults.uninstall_code(launcher, lines), want)
+
+    def test_default_errors_are_those_of_the_hooks(self):
+        path = os.path.join(faults.SOURCE, "src", "platform", "fault_spec.cpp")
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+        import re
+        table = dict((m.group(1), int(m.group(2))) for m in re.finditer(r'\{FaultClass::\w+, "([a-z-]+)", (\d+)\}', text))
+        self.assertEqual(len(table), 11)
+        for cls, error in table.items():
+            self.assertEqual(faults.default_error(cls), error, cls)
+
+
+class Judgement(unittest.TestCase):
+    def test_outcomes(self):
+        ok_log = {112: (1, 1)}
+        cases = [
+            # kind, code, first, settled, again same, errors logged, outside -> bad reasons (substrings)
+            ("fresh", 1, "before", None, True, ok_log, "", []),
+            ("repair", 0, "both", None, True, ok_log, "", []),    # a repair's before is its after
+            ("repair", 1, "both", None, True, ok_log, "", []),
+            ("repair", 10, None, "both", True, ok_log, "", []),
+            ("fresh", 0, "after", None, True, {32: (0, 1)}, "", []),       # a retry absorbed it
+            ("fresh", 0, "after", None, True, {32: (1, 1)}, "", []),
+            ("fresh", 0, "after", None, True, {32: (2, 1)}, "", ["logged 2 times"]),
+            ("fresh", 1, "before", None, True, {112: (0, 1)}, "", ["logged 0 times"]),
+            ("fresh", 1, "before", None, True, {112: (2, 1)}, "", ["logged 2 times"]),
+            ("fresh", 1, "after", None, True, ok_log, "", ["exit 1 but the machine is after"]),
+            ("fresh", 0, "before", None, True, ok_log, "", ["exit 0 but the machine is before"]),
+            ("fresh", 1, None, None, True, ok_log, "", ["neither before nor after"]),
+            ("fresh", 10, None, "before", True, ok_log, "", []),
+            ("fresh", 10, None, None, True, ok_log, "", ["exit 10 and the next start left"]),
+            ("fresh", 10, None, "after", True, ok_log, "", ["exit 10 and the next start left the machine after"]),
+            ("fresh", 6, "before", None, True, ok_log, "", ["exit code 6"]),
+            ("fresh", 1, "before", None, False, ok_log, "", ["one more start changed"]),
+            ("fresh", 1, "before", None, True, ok_log, "file windows/x", ["outside"]),
+            ("rollback", 1, "before", None, True, {112: (1, 1), 5: (1, 1)}, "", []),
+            ("rollback", 10, "after", "before", True, {112: (1, 1), 5: (0, 1)}, "", ["'Windows error 5' logged 0"]),
+            ("rollback", 1, "before", None, True, {112: (2, 2)}, "", []),      # two failures, same error
+            ("uninstall", 0, "after", None, True, {}, "", []),
+            ("uninstall", 0, "before", None, True, {}, "", ["exit 0 but"]),
+            ("uninstall", 1, None, "after", True, {5: (1, 1)}, "", []),     # finished by the next uninstall
+            ("uninstall", 1, "after", None, True, {5: (1, 1)}, "", []),
+            ("uninstall", 1, None, None, True, {5: (1, 1)}, "", ["even once the uninstaller ran again"]),
+            ("uninstall", 0, "after", None, True, {5: (0, 1)}, "", []),
+            ("uninstall", 0, "after", None, True, {5: (3, 1)}, "", ["logged 3 times"]),
+        ]
+        for kind, code, first, settled, again, logged, outside, want in cases:
+            with self.subTest(kind=kind, code=code, first=first, settled=settled, logged=logged):
+                why = faults.judge(kind, code, first, settled, again, logged, outside)
+                self.assertEqual(len(why), len(want), why)
+                for w, text in zip(want, why):
+                    self.assertIn(w, text)
+
+
+if __name__ == "__main__":
+    unittest.main()
