@@ -98,41 +98,47 @@ class Choosing(unittest.TestCase):
 
 class Judgement(unittest.TestCase):
     def test_outcomes(self):
-        ok_log = {112: (1, 1)}
+        one = ([112], {112: 1})
         cases = [
-            # kind, code, first, settled, again same, errors logged, outside -> bad reasons (substrings)
-            ("fresh", 1, "before", None, True, ok_log, "", []),
-            ("repair", 0, "both", None, True, ok_log, "", []),    # a repair's before is its after
-            ("repair", 1, "both", None, True, ok_log, "", []),
-            ("repair", 10, None, "both", True, ok_log, "", []),
-            ("fresh", 0, "after", None, True, {32: (0, 1)}, "", []),       # a retry absorbed it
-            ("fresh", 0, "after", None, True, {32: (1, 1)}, "", []),
-            ("fresh", 0, "after", None, True, {32: (2, 1)}, "", ["logged 2 times"]),
-            ("fresh", 1, "before", None, True, {112: (0, 1)}, "", ["logged 0 times"]),
-            ("fresh", 1, "before", None, True, {112: (2, 1)}, "", ["logged 2 times"]),
-            ("fresh", 1, "after", None, True, ok_log, "", ["exit 1 but the machine is after"]),
-            ("fresh", 0, "before", None, True, ok_log, "", ["exit 0 but the machine is before"]),
-            ("fresh", 1, None, None, True, ok_log, "", ["neither before nor after"]),
-            ("fresh", 10, None, "before", True, ok_log, "", []),
-            ("fresh", 10, None, None, True, ok_log, "", ["exit 10 and the next start left"]),
-            ("fresh", 10, None, "after", True, ok_log, "", ["exit 10 and the next start left the machine after"]),
-            ("fresh", 6, "before", None, True, ok_log, "", ["exit code 6"]),
-            ("fresh", 1, "before", None, False, ok_log, "", ["one more start changed"]),
-            ("fresh", 1, "before", None, True, ok_log, "file windows/x", ["outside"]),
-            ("rollback", 1, "before", None, True, {112: (1, 1), 5: (1, 1)}, "", []),
-            ("rollback", 10, "after", "before", True, {112: (1, 1), 5: (0, 1)}, "", ["'Windows error 5' logged 0"]),
-            ("rollback", 1, "before", None, True, {112: (2, 2)}, "", []),      # two failures, same error
-            ("uninstall", 0, "after", None, True, {}, "", []),
-            ("uninstall", 0, "before", None, True, {}, "", ["exit 0 but"]),
-            ("uninstall", 1, None, "after", True, {5: (1, 1)}, "", []),     # finished by the next uninstall
-            ("uninstall", 1, "after", None, True, {5: (1, 1)}, "", []),
-            ("uninstall", 1, None, None, True, {5: (1, 1)}, "", ["even once the uninstaller ran again"]),
-            ("uninstall", 0, "after", None, True, {5: (0, 1)}, "", []),
-            ("uninstall", 0, "after", None, True, {5: (3, 1)}, "", ["logged 3 times"]),
+            # kind, code, first, settled, again same, (injected, logged), outside -> bad reasons (substrings)
+            ("fresh", 1, "before", None, True, one, "", []),
+            ("repair", 0, "both", None, True, one, "", []),    # a repair's before is its after
+            ("repair", 1, "both", None, True, one, "", []),
+            ("repair", 10, None, "both", True, one, "", []),
+            ("fresh", 0, "after", None, True, ([32], {32: 0}), "", []),   # a retry got over it
+            ("fresh", 0, "after", None, True, ([32], {32: 1}), "", []),
+            ("fresh", 0, "after", None, True, ([32], {32: 2}), "", ["logged 2 times for 1"]),
+            ("fresh", 1, "before", None, True, ([112], {112: 0}), "", ["logged 0 times"]),
+            ("fresh", 1, "before", None, True, ([112], {112: 2}), "", ["logged 2 times"]),
+            ("fresh", 1, "after", None, True, one, "", ["exit 1 but the machine is after"]),
+            ("fresh", 0, "before", None, True, one, "", ["exit 0 but the machine is before"]),
+            ("fresh", 1, None, None, True, one, "", ["neither before nor after"]),
+            ("fresh", 10, None, "before", True, one, "", []),
+            ("fresh", 10, None, None, True, one, "", ["exit 10 and the next start left"]),
+            ("fresh", 10, None, "after", True, one, "", ["exit 10 and the next start left the machine after"]),
+            ("fresh", 6, "before", None, True, one, "", ["exit code 6"]),
+            ("fresh", 1, "before", None, False, one, "", ["one more start changed"]),
+            ("fresh", 1, "before", None, True, one, "file windows/x", ["outside"]),
+            # Pairs: the first failure decides a 1; the second, in the rollback, may go unsaid.
+            ("rollback", 1, "before", None, True, ([112, 5], {112: 1, 5: 1}), "", []),
+            ("rollback", 1, "before", None, True, ([112, 32], {112: 1, 32: 0}), "", []),
+            ("rollback", 1, "before", None, True, ([112, 32], {112: 0, 32: 1}), "", ["'Windows error 112' logged 0"]),
+            ("rollback", 10, "after", "before", True, ([112, 5], {112: 1, 5: 0}), "", ["'Windows error 5' logged 0"]),
+            ("rollback", 10, None, "before", True, ([112, 112], {112: 2}), "", []),   # the same error twice
+            ("rollback", 10, None, "before", True, ([112, 112], {112: 1}), "", ["logged 1 times for 2"]),
+            ("rollback", 1, "before", None, True, ([112, 112], {112: 1}), "", []),
+            ("uninstall", 0, "after", None, True, ([], {}), "", []),
+            ("uninstall", 0, "before", None, True, ([], {}), "", ["exit 0 but"]),
+            ("uninstall", 1, None, "after", True, ([5], {5: 1}), "", []),   # finished by the next uninstall
+            ("uninstall", 1, "after", None, True, ([5], {5: 1}), "", []),
+            ("uninstall", 1, None, None, True, ([5], {5: 1}), "", ["even once the uninstaller ran again"]),
+            ("uninstall", 1, "after", None, True, ([32], {32: 0}), "", ["logged 0 times"]),
+            ("uninstall", 0, "after", None, True, ([5], {5: 0}), "", []),
+            ("uninstall", 0, "after", None, True, ([5], {5: 3}), "", ["logged 3 times"]),
         ]
-        for kind, code, first, settled, again, logged, outside, want in cases:
+        for kind, code, first, settled, again, (injected, logged), outside, want in cases:
             with self.subTest(kind=kind, code=code, first=first, settled=settled, logged=logged):
-                why = faults.judge(kind, code, first, settled, again, logged, outside)
+                why = faults.judge(kind, code, first, settled, again, injected, logged, outside)
                 self.assertEqual(len(why), len(want), why)
                 for w, text in zip(want, why):
                     self.assertIn(w, text)
