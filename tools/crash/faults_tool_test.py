@@ -143,6 +143,24 @@ class Judgement(unittest.TestCase):
                 for w, text in zip(want, why):
                     self.assertIn(w, text)
 
+    def test_a_run_that_fails_on_its_own_decides_its_1_itself(self):
+        # The rollback kind: its own failure is in the log, so an injected one it got over may go
+        # unsaid; it must still not be said twice, and a 10 must say it.
+        cases = [
+            (1, {32: 0}, []),
+            (1, {32: 1}, []),
+            (1, {32: 2}, ["logged 2 times"]),
+            (10, {32: 0}, ["logged 0 times"]),
+        ]
+        for code, logged, want in cases:
+            with self.subTest(code=code, logged=logged):
+                settled = "before" if code == 10 else None
+                why = faults.judge("rollback", code, "before", settled, True, [32], logged, "", decided_elsewhere=True)
+                self.assertEqual(len(why), len(want), why)
+                for w, text in zip(want, why):
+                    self.assertIn(w, text)
+        self.assertTrue(faults.judge("rollback", 1, "before", None, True, [32], {32: 0}, ""))
+
 
 if __name__ == "__main__":
     unittest.main()
