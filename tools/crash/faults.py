@@ -187,6 +187,20 @@ def judge(kind, code, first, settled, again_same, injected, logged, outside, dec
     return why
 
 
+def without_first_run_files(state, after):
+    """Whether a state is the state after but for first-run files and folders in the user's own
+    folders that are not there: those are written only when they can be, a failure is logged and
+    the install goes on."""
+    files, keys = state
+    want, want_keys = after
+    if keys != want_keys or not set(files) <= set(want):
+        return False
+    missing = set(want) - set(files)
+    if any(files[p] != want[p] for p in files):
+        return False
+    return bool(missing) and all(p.startswith("users/") and "/public/" not in p for p in missing)
+
+
 def sample(keys, limit, seed):
     """At most `limit` of the keys, a seeded choice kept in the order given (all when limit is 0)."""
     if not limit or len(keys) <= limit:
@@ -460,7 +474,7 @@ class Sweep:
     def name_state(self, state):
         if state == self.before:
             return "both" if state == self.after else "before"
-        if state == self.after:
+        if state == self.after or without_first_run_files(state, self.after):
             return "after"
         return None
 
@@ -522,8 +536,10 @@ class Sweep:
         why = judge(self.kind, code, first, settled, again == state, injected, errors, outside, decided_elsewhere)
         if why and (first is None and settled is None):
             why.append("differs in " + self.describe(state))
-        if any(n < injected.count(e) for e, n in errors.items()):
-            result["note"] = "a failure went unsaid"
+        if state != self.after and first == "after":
+            result["note"] = "first-run files left out"
+        elif any(n < injected.count(e) for e, n in errors.items()):
+            result["note"] = "the run got over a failure without a log line"
         result["why"] = why
         result["logged"] = [line for e in errors for line in error_lines(lines, e)][:3]
         if why:
@@ -675,9 +691,9 @@ def main():
         if missed:
             print(f"  {len(missed)} not reached: " + ", ".join(
                 "; then ".join(f"#{t[0]} {t[1]} {t[2]}" for t in r["targets"]) for r in missed[:6]))
-        notes = [r for r in results if r.get("note")]
-        if notes:
-            print(f"  {len(notes)} with a failure the run got over without a log line: " +
+        for note in sorted({r["note"] for r in results if r.get("note")}):
+            notes = [r for r in results if r.get("note") == note]
+            print(f"  {len(notes)} good with a note, {note}: " +
                   ", ".join(f"#{r['targets'][0][0]} {r['targets'][0][1]}" for r in notes[:12]))
     if args.report:
         with open(args.report, "w") as f:

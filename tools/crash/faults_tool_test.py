@@ -97,6 +97,32 @@ class Choosing(unittest.TestCase):
 
 
 class Judgement(unittest.TestCase):
+    def test_first_run_files_may_be_left_out_and_nothing_else(self):
+        after = ({"program files/zelvan": "folder", "program files/zelvan/a": "1",
+                  "users/root/documents/zelvan": "folder", "users/root/documents/zelvan/c.zlcx": "2",
+                  "users/public/desktop/zelvan.lnk": "shell link"}, {"k": (("v", (1, b"x")),)})
+        files, keys = after
+
+        def without(*paths, extra=None, changed=None, regs=None):
+            f = {p: d for p, d in files.items() if p not in paths}
+            f.update(extra or {})
+            f.update(changed or {})
+            return f, regs if regs is not None else keys
+        cases = [
+            (without("users/root/documents/zelvan/c.zlcx"), True),
+            (without("users/root/documents/zelvan/c.zlcx", "users/root/documents/zelvan"), True),
+            (without(), False),                                               # the state after itself
+            (without("program files/zelvan/a"), False),
+            (without("users/public/desktop/zelvan.lnk"), False),              # a shortcut is no first-run file
+            (without("users/root/documents/zelvan/c.zlcx",
+                     extra={"users/root/documents/zelvan/c.zlcx.zsseed-#": "2"}), False),  # a side file left
+            (without("users/root/documents/zelvan/c.zlcx", changed={"program files/zelvan/a": "9"}), False),
+            (without("users/root/documents/zelvan/c.zlcx", regs={}), False),
+        ]
+        for state, want in cases:
+            with self.subTest(state=sorted(state[0])):
+                self.assertEqual(faults.without_first_run_files(state, after), want)
+
     def test_outcomes(self):
         one = ([112], {112: 1})
         cases = [
