@@ -102,6 +102,7 @@ bool deleteNode(const std::wstring& path, DWORD knownAttributes, const DeleteErr
     }
   }
 
+  if (DWORD code = 0; ZS_FAULT_HOOK((attributes & FILE_ATTRIBUTE_DIRECTORY) ? FaultClass::FolderRemove : FaultClass::DeleteFile, path, &code)) { report(sink, path, code); return false; }
   bool clearedReadOnly = false;
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     FILE_BASIC_INFO basic{};
@@ -110,7 +111,6 @@ bool deleteNode(const std::wstring& path, DWORD knownAttributes, const DeleteErr
     clearedReadOnly = SetFileInformationByHandle(h.get(), FileBasicInfo, &basic, sizeof(basic));
   }
 
-  if (DWORD code = 0; ZS_FAULT_HOOK((attributes & FILE_ATTRIBUTE_DIRECTORY) ? FaultClass::FolderRemove : FaultClass::DeleteFile, path, &code)) { report(sink, path, code); return false; }
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   if (!SetFileInformationByHandle(h.get(), FileDispositionInfo, &disposition,
