@@ -97,6 +97,12 @@ class Choosing(unittest.TestCase):
 
 
 class Judgement(unittest.TestCase):
+    def test_differences_name_files_and_keys(self):
+        a = ({"x": "1", "y": "folder"}, {"k": (), "l": ()})
+        b = ({"x": "2", "z": "3", "y": "folder"}, {"k": ()})
+        self.assertEqual(faults.differences(a, b), ["x", "z", "l"])
+        self.assertEqual(faults.differences(a, a), [])
+
     def test_first_run_files_may_be_left_out_and_nothing_else(self):
         after = ({"program files/zelvan": "folder", "program files/zelvan/a": "1",
                   "users/root/documents/zelvan": "folder", "users/root/documents/zelvan/c.zlcx": "2",
@@ -162,6 +168,12 @@ class Judgement(unittest.TestCase):
             ("uninstall", 0, "after", None, True, ([5], {5: 0}), "", []),
             ("uninstall", 0, "after", None, True, ([5], {5: 3}), "", ["logged 3 times"]),
         ]
+        # The ended journal a 0 could not delete: the next start must take it, and nothing else.
+        for settled, again, want in [("after", True, []), ("after", False, ["one more start"]), (None, True, ["exit 0 but"]),
+                                     ("before", True, ["exit 0 but"])]:
+            with self.subTest(ended_journal_left=settled):
+                why = faults.judge("fresh", 0, None, settled, again, [32], {32: 1}, "", ended_journal_left=True)
+                self.assertEqual(len(why), len(want), why)
         for kind, code, first, settled, again, (injected, logged), outside, want in cases:
             with self.subTest(kind=kind, code=code, first=first, settled=settled, logged=logged):
                 why = faults.judge(kind, code, first, settled, again, injected, logged, outside)
