@@ -153,7 +153,9 @@ def judge(kind, code, first, settled, again_same, injected, logged, outside, dec
     rollback that still completed) may go unsaid; the failure that decided a 1, and every failure
     of a 10, must be said. decided_elsewhere: the run's own failure (the rollback kind's) decided
     the 1, so no injected one did. ended_journal_left: a 0 left nothing but its ended journal, which
-    the next start deletes without acting on it (settled is the state after that start)."""
+    the next start deletes without acting on it (settled is the state after that start); a 1 that
+    left nothing but its rolled-back journal, which the next start rolls back again (nothing left to
+    undo) and deletes."""
     why = []
     uninstall = kind == "uninstall"
     first = {"after", "before"} if first == "both" else {first}
@@ -171,7 +173,7 @@ def judge(kind, code, first, settled, again_same, injected, logged, outside, dec
                        "even once the uninstaller ran again")
     elif code == 0 and "after" not in first and not (ended_journal_left and "after" in settled):
         why.append(f"exit 0 but the machine is {name(first)}")
-    elif code == 1 and "before" not in first:
+    elif code == 1 and "before" not in first and not (ended_journal_left and "before" in settled):
         why.append(f"exit 1 but the machine is {name(first)}")
     elif code == 10 and "before" not in settled:
         why.append(f"exit 10 and the next start left the machine {name(settled)}")
@@ -525,8 +527,8 @@ class Sweep:
         first = self.name_state(state)
         settled = None
         # A journal whose delete failed at the end stays for the next start, which deletes it.
-        ended_journal_left = code == 0 and first is None and self.kind != "uninstall" and all(
-            p.startswith("programdata/zelvansetup/") for p in differences(state, self.after))
+        ended_journal_left = code in (0, 1) and first is None and self.kind != "uninstall" and all(
+            p.startswith("programdata/zelvansetup/") for p in differences(state, self.after if code == 0 else self.before))
         if code == 10 or ended_journal_left or (self.kind == "uninstall" and code != 0 and first != "after"):
             self.next_start(m)
             state = self.observe(m)
@@ -550,7 +552,7 @@ class Sweep:
         if why:
             pass
         elif ended_journal_left:
-            result["note"] = "the ended journal was left for the next start"
+            result["note"] = "the journal was left for the next start"
         elif state != self.after and first == "after":
             result["note"] = "first-run files left out"
         elif any(n < injected.count(e) for e, n in errors.items()):

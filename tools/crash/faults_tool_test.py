@@ -174,6 +174,11 @@ class Judgement(unittest.TestCase):
             with self.subTest(ended_journal_left=settled):
                 why = faults.judge("fresh", 0, None, settled, again, [32], {32: 1}, "", ended_journal_left=True)
                 self.assertEqual(len(why), len(want), why)
+        for settled, want in [("before", []), ("after", ["exit 1 but"]), (None, ["exit 1 but"])]:
+            with self.subTest(rolled_back_journal_left=settled):
+                why = faults.judge("rollback", 1, None, settled, True, [32], {32: 0}, "", decided_elsewhere=True,
+                                   ended_journal_left=True)
+                self.assertEqual(len(why), len(want), why)
         for kind, code, first, settled, again, (injected, logged), outside, want in cases:
             with self.subTest(kind=kind, code=code, first=first, settled=settled, logged=logged):
                 why = faults.judge(kind, code, first, settled, again, injected, logged, outside)
