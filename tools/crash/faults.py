@@ -150,8 +150,8 @@ def judge(kind, code, first, settled, again_same, injected, logged, outside, dec
     the run's folders and keys ("" when nothing).
 
     Each failure is logged at most once. One that the run got over (a retry, a second failure in a
-    rollback that still completed) may go unsaid; the failure that decided a 1, and every failure
-    of a 10, must be said. decided_elsewhere: the run's own failure (the rollback kind's) decided
+    rollback that still completed) may go unsaid; the failure that decided a 1 must be said, and for
+    a 10 the one in the rollback too. decided_elsewhere: the run's own failure (the rollback kind's) decided
     the 1, so no injected one did. ended_journal_left: a 0 left nothing but its ended journal, which
     the next start deletes without acting on it (settled is the state after that start); a 1 that
     left nothing but its rolled-back journal, which the next start rolls back again (nothing left to
@@ -177,7 +177,13 @@ def judge(kind, code, first, settled, again_same, injected, logged, outside, dec
         why.append(f"exit 1 but the machine is {name(first)}")
     elif code == 10 and "before" not in settled:
         why.append(f"exit 10 and the next start left the machine {name(settled)}")
-    required = [] if code == 0 or (code == 1 and decided_elsewhere) else injected[:1] if code == 1 else injected
+    deciding = [] if decided_elsewhere else injected[:1]
+    if code == 0:
+        required = []
+    elif code == 1:
+        required = deciding
+    else:  # only a failure in the rollback leaves it incomplete: the last one
+        required = deciding + injected[-1:] if len(injected) > 1 else injected
     for error in sorted(set(injected)):
         lines = logged.get(error, 0)
         low, high = required.count(error), injected.count(error)
@@ -612,7 +618,9 @@ def second_failures(sweep, singles, limit, seed, jobs):
     """Pairs: a first failure that rolled back (exit 1), and one call of the rollback after it.
     Staging's writers may still write a file or two after the failure, on their own threads and not
     in every run: those are not the rollback's and are not chosen."""
-    firsts = [r for r in singles if r["code"] == 1 and not r.get("why") and not r.get("missed")]
+    # A first failure that the run logged, so one that decided the rollback rather than one a retry
+    # got over.
+    firsts = [r for r in singles if r["code"] == 1 and not r.get("why") and not r.get("missed") and r.get("logged")]
     firsts = sample(firsts, limit, seed)
     work_list = []
     m = Machine(f"{sweep.pre_dir}-w0", sweep.m.harness)

@@ -203,6 +203,11 @@ class Judgement(unittest.TestCase):
                 for w, text in zip(want, why):
                     self.assertIn(w, text)
         self.assertTrue(faults.judge("rollback", 1, "before", None, True, [32], {32: 0}, ""))
+        # A pair whose first failure a retry got over and whose second left the rollback incomplete.
+        self.assertEqual(faults.judge("rollback", 10, None, "before", True, [32, 1117], {32: 0, 1117: 1}, "",
+                                      decided_elsewhere=True), [])
+        self.assertTrue(faults.judge("rollback", 10, None, "before", True, [32, 1117], {32: 0, 1117: 0}, "",
+                                     decided_elsewhere=True))
 
 
 if __name__ == "__main__":
