@@ -531,7 +531,14 @@ class Sweep:
             m.restart()
         state = self.observe(m)
         first = self.name_state(state)
-        settled = None
+        left_for_restart = False
+        if code == 0 and first is None and self.kind != "uninstall":
+            # What could not be deleted now goes at the next restart (which every start of a new
+            # session here is): the state after a restart is the one that counts.
+            m.restart()
+            restarted = self.observe(m)
+            if self.name_state(restarted) == "after":
+                state, first, left_for_restart = restarted, "after", True
         # A journal whose delete failed at the end stays for the next start, which deletes it.
         ended_journal_left = code in (0, 1) and first is None and self.kind != "uninstall" and all(
             p.startswith("programdata/zelvansetup/") for p in differences(state, self.after if code == 0 else self.before))
@@ -559,6 +566,8 @@ class Sweep:
             pass
         elif ended_journal_left:
             result["note"] = "the journal was left for the next start"
+        elif left_for_restart:
+            result["note"] = "finished by the restart (deletes scheduled for it)"
         elif state != self.after and first == "after":
             result["note"] = "first-run files left out"
         elif any(n < injected.count(e) for e, n in errors.items()):
