@@ -539,6 +539,7 @@ class Sweep:
             restarted = self.observe(m)
             if self.name_state(restarted) == "after":
                 state, first, left_for_restart = restarted, "after", True
+        settled = None
         # A journal whose delete failed at the end stays for the next start, which deletes it.
         ended_journal_left = code in (0, 1) and first is None and self.kind != "uninstall" and all(
             p.startswith("programdata/zelvansetup/") for p in differences(state, self.after if code == 0 else self.before))
