@@ -270,17 +270,8 @@ class Explorer:
         folders, both registry views of every key the run touched and the pending renames, and
         everything outside them."""
         stop(self.prefix)
-        real = machine.file_digest(machine.within_only(machine.read_files(self.drives, self.roots), self.roots), logs=True)
-        replayed = machine.file_digest(replay.materialise(self.base, self.steps, len(self.steps), self.roots), logs=True)
-        diff = [f"file {p}: replayed {replayed.get(p, 'missing')}, real {real.get(p, 'missing')}"
-                for p in sorted(set(real) | set(replayed)) if real.get(p) != replayed.get(p)]
-        reg = machine.Registry(self.prefix.dir)
-        want = self.registry_after([op for op in self.ops if isinstance(op, O.REG_CHANGE)])
-        got = reg.digest(self.keys)
-        for k in sorted(set(want) | set(got)):
-            if want.get(k) != got.get(k):
-                what = "pending renames" if k.endswith("session manager") else "key"
-                diff.append(f"{what} {k}: replayed {want.get(k)}, real {got.get(k)}"[:400])
+        diff = machine.record_differences(self.steps, self.base, self.pre_reg, self.roots, self.keys,
+                                          machine.read_files(self.drives, self.roots), machine.Registry(self.prefix.dir))
         now_files, now_keys = self.outside_of(self.prefix.dir, self.drives)
         pre_files, pre_keys = self.pre_outside
         diff += [f"outside the record: file {p}" for p in sorted(set(now_files) | set(pre_files))
@@ -290,12 +281,6 @@ class Explorer:
         if diff:
             raise FidelityError(f"{self.kind}: the record replayed is not the machine the run left "
                                 f"({len(diff)} differences): " + "; ".join(diff[:8]))
-
-    def registry_after(self, reg_ops):
-        """The digest of the touched keys once the registry before the run has the changes."""
-        with_changes = machine.Registry.from_bytes(self.pre_reg)
-        with_changes.apply(reg_ops)
-        return with_changes.digest(self.keys)
 
     # --- states ----------------------------------------------------------------------------------
     def write_state(self, files, reg_ops):

@@ -310,6 +310,25 @@ class Registry:
         return out
 
 
+def record_differences(steps, base, pre_reg, roots, keys, real_files, real_reg):
+    """What differs between the record replayed on the machine before the run and the machine the
+    run left: files with their contents and sizes (logs too) and folders at or below the roots, both
+    registry views of the keys, the pending renames among them. An empty list when none."""
+    import replay
+    real = file_digest(within_only(real_files, roots), logs=True)
+    replayed = file_digest(replay.materialise(base, steps, len(steps), roots), logs=True)
+    diff = [f"file {p}: replayed {replayed.get(p, 'missing')}, real {real.get(p, 'missing')}"
+            for p in sorted(set(real) | set(replayed)) if real.get(p) != replayed.get(p)]
+    want = Registry.from_bytes(pre_reg)
+    want.apply([st.op for st in steps])
+    want, got = want.digest(keys), real_reg.digest(keys)
+    for k in sorted(set(want) | set(got)):
+        if want.get(k) != got.get(k):
+            what = "pending renames" if k.endswith("\\session manager") else "key"
+            diff.append(f"{what} {k}: replayed {want.get(k)}, real {got.get(k)}"[:400])
+    return diff
+
+
 def outside_files(drives, roots):
     """Everything on the drives but the roots: a file as its size and
     time, a folder as being there (its time moves whenever a root below it changes)."""

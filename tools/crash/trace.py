@@ -182,6 +182,11 @@ class Recorder:
         self.prefix_dir = os.path.realpath(prefix_dir)
         # drive letter -> the folder it names, for every drive the record follows
         self.drives = drives if drives is not None else prefix_drives(self.prefix_dir)
+        # Where each of the prefix's device names leads (z: to the host's root, say).
+        devices = os.path.join(self.prefix_dir, "dosdevices")
+        self.device_targets = {f"{k}:": v for k, v in self.drives.items()}
+        if os.path.isdir(devices):
+            self.device_targets.update({n.lower(): os.path.realpath(os.path.join(devices, n)) for n in os.listdir(devices)})
         self.ops = []
         self.tables = {}        # pid -> its descriptor table {fd number: Description}
         self.parent_of = {}     # pid -> (parent pid, shares the table), from a first pass
@@ -200,7 +205,9 @@ class Recorder:
         devices = self.prefix_dir + "/dosdevices/"
         if path.startswith(devices):
             letter, _, rest = path[len(devices):].partition("/")
-            target = os.path.realpath(os.path.join(self.prefix_dir, "dosdevices", letter))
+            target = self.device_targets.get(letter.lower())
+            if target is None:
+                return None
             path = target.rstrip("/") + "/" + rest
         path = os.path.normpath(path)
         for letter, root in self.drives.items():
