@@ -97,6 +97,15 @@ class RecorderReadsTheTrace(unittest.TestCase):
              f"2 write({fd(13, F)}, {s('more')}, 4) = 4",
              f"1 write({fd(141, F)}, {s('!')}, 1) = 1"],
             [Create("c:/zs/f.txt"), Write("c:/zs/f.txt", 8, b"more"), Write("c:/zs/f.txt", 12, b"!")]),
+        "a descriptor a client hands the server, whose end strace names without its peer": (
+            [f"2 open({s(F)}, O_WRONLY) = {fd(5, F)}",
+             f"2 write({fd(5, F)}, {s('ab')}, 2) = 2",
+             f"2 sendmsg(4<UNIX-STREAM:[500,@\"x\"]>, {{msg_control=[{{cmsg_len=16, cmsg_level=SOL_SOCKET, "
+             f"cmsg_type=SCM_RIGHTS, cmsg_data=[{fd(5, F)}]}}]}}, 0) = 8",
+             f"1 recvmsg(21<UNIX-STREAM:[501->500,\"y\"]>, {{msg_control=[{{cmsg_len=20, cmsg_level=SOL_SOCKET, "
+             f"cmsg_type=SCM_RIGHTS, cmsg_data=[{fd(77, F)}]}}]}}, 0) = 8",
+             f"1 write({fd(77, F)}, {s('cd')}, 2) = 2"],
+            [Write("c:/zs/f.txt", 0, b"ab"), Write("c:/zs/f.txt", 2, b"cd")]),
         "O_APPEND, writev, pwritev, creat, truncate64, unfinished calls": (
             [f"10 openat(AT_FDCWD, {s(F)}, O_WRONLY|O_APPEND) = {fd(3, F)}",
              f"10 writev({fd(3, F)}, [{{iov_base={s('ab')}, iov_len=2}}, {{iov_base={s('cd')}, iov_len=2}}], 2) = 4",

@@ -6,6 +6,7 @@ The registry is handled through Wine's own files (system.reg, user.reg) while no
 explorer writes a state into them, and the next start of a program loads it, as Windows loads its
 hives after a restart. That first start also carries out the pending renames, as a restart does.
 """
+import copy
 import hashlib
 import os
 import re
@@ -130,6 +131,8 @@ SECTION = re.compile(r'^\[(.*)\](?: \d+)?$')
 
 
 def _unescape_key(text):
+    if "\\" not in text.replace("\\\\", ""):
+        return text.replace("\\\\", "\\")
     return re.sub(r"\\(.)", r"\1", text)
 
 
@@ -145,6 +148,36 @@ def _escape(text):
     return "".join(out)
 
 
+class Section:
+    """One key's section of a registry file: its raw text, its lines parsed only when asked for."""
+
+    __slots__ = ("name", "raw", "_lines")
+
+    def __init__(self, name, raw=None, lines=None):
+        self.name, self.raw, self._lines = name, raw, lines
+
+    @property
+    def lines(self):
+        if self._lines is None:
+            lines = []
+            for line in self.raw.rstrip("\n").split("\n"):
+                # Long values go on over several lines, each but the last ending in "\".
+                if lines and lines[-1].endswith("\\") and not lines[-1].startswith("["):
+                    lines[-1] = lines[-1][:-1] + line.strip()
+                else:
+                    lines.append(line)
+            self._lines = lines
+        return self._lines
+
+    def text(self):
+        return "\n".join(self._lines) if self._lines is not None else self.raw.rstrip("\n")
+
+    def body(self):
+        """Its values' lines as written, times left out."""
+        lines = self.text().split("\n")[1:]
+        return "\n".join(line for line in lines if line and not line.startswith("#time"))
+
+
 class RegFile:
     """One of Wine's registry files: its header and its sections in order, each kept as raw text
     unless changed."""
@@ -154,22 +187,20 @@ class RegFile:
         if text is None:
             with open(path, "r", encoding="utf-8", errors="surrogateescape") as f:
                 text = f.read()
-        chunks = re.split(r"\n(?=\[)", text)
+        chunks = text.split("\n[")
         self.header = chunks[0]
-        self.sections = {}   # lower-case key (relative) -> [name, lines]
+        self.sections = {}   # lower-case key (relative) -> Section
         self.order = []
         for chunk in chunks[1:]:
-            lines = []
-            for line in chunk.rstrip("\n").split("\n"):
-                # Long values go on over several lines, each but the last ending in "\".
-                if lines and lines[-1].endswith("\\") and not lines[-1].startswith("["):
-                    lines[-1] = lines[-1][:-1] + line.strip()
-                else:
-                    lines.append(line)
-            m = SECTION.match(lines[0])
+            chunk = "[" + chunk
+            m = SECTION.match(chunk[: chunk.find("\n")] if "\n" in chunk else chunk)
             name = _unescape_key(m.group(1))
-            self.sections[name.lower()] = [name, lines]
+            self.sections[name.lower()] = Section(name, raw=chunk)
             self.order.append(name.lower())
+
+    def add(self, name):
+        self.sections[name.lower()] = Section(name, lines=["[" + name.replace("\\", "\\\\") + "] 0"])
+        self.order.append(name.lower())
 
     def relative(self, key):
         k = key.lower()
@@ -183,7 +214,7 @@ class RegFile:
         parts = [self.header.rstrip("\n") + "\n"]
         for k in self.order:
             if k in self.sections:
-                parts.append("\n".join(self.sections[k][1]) + "\n")
+                parts.append(self.sections[k].text() + "\n")
         with open(self.path, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write("\n".join(parts))
 
@@ -193,7 +224,7 @@ class RegFile:
         if s is None:
             return None
         out = {}
-        for line in s[1][1:]:
+        for line in s.lines[1:]:
             if line.startswith("@="):
                 out[""] = ("", line)
             elif line.startswith('"'):
@@ -245,6 +276,18 @@ class Registry:
     def from_bytes(cls, contents):
         return cls(None, contents)
 
+    def copy_to(self, prefix_dir):
+        """A copy to be changed and saved into the prefix's files; sections are shared until changed."""
+        twin = copy.copy(self)
+        twin.files = []
+        for f, (name, _) in zip(self.files, REG_FILES):
+            g = copy.copy(f)
+            g.path = os.path.join(prefix_dir, name)
+            g.sections = dict(f.sections)
+            g.order = list(f.order)
+            twin.files.append(g)
+        return twin
+
     def locate(self, key):
         for f in self.files:
             rel = f.relative(key)
@@ -265,23 +308,23 @@ class Registry:
                 for i in range(1, len(parts) + 1):
                     sub = "\\".join(parts[:i])
                     if sub.lower() not in f.sections:
-                        f.sections[sub.lower()] = [sub, ["[" + sub.replace("\\", "\\\\") + "] 0"]]
-                        f.order.append(sub.lower())
+                        f.add(sub)
             elif isinstance(op, RegDelKey):
                 # Wine writes no section for a parent that has subkeys and no values: once its last
                 # subkey goes, the parent needs one of its own, or it would go with it.
                 parent = rel.rsplit("\\", 1)[0] if "\\" in rel else ""
                 if parent and parent.lower() not in f.sections and lk in f.sections and not any(
                         k.startswith(parent.lower() + "\\") and k != lk and not k.startswith(lk + "\\") for k in f.sections):
-                    f.sections[parent.lower()] = [parent, ["[" + parent.replace("\\", "\\\\") + "] 0"]]
-                    f.order.append(parent.lower())
+                    f.add(parent)
                 f.sections.pop(lk, None)
             else:
                 s = f.sections.get(lk)
                 if s is None:
                     continue
                 existing = f.values(rel)
-                lines = s[1]
+                # A copy: the section may be shared with the registry this one was copied from.
+                s = f.sections[lk] = Section(s.name, lines=list(s.lines))
+                lines = s.lines
                 if op.name.lower() in existing:
                     lines.remove(existing[op.name.lower()][1])
                 if isinstance(op, RegSet):
@@ -294,16 +337,24 @@ class Registry:
     def digest(self, keys):
         """For each key (and its subkeys): its values as (type, bytes), in both views of
         HKLM\\Software."""
-        out = {}
+        wanted = {}
         for key in both_views(keys):
             f, rel = self.locate(key)
-            if f is None:
+            if f is not None:
+                wanted.setdefault(id(f), set()).add(rel.lower())
+        out = {}
+        for f in self.files:
+            want = wanted.get(id(f))
+            if not want:
                 continue
-            lk = rel.lower()
-            below = [k for k in f.sections if k == lk or k.startswith(lk + "\\")]
+            below = []
+            for k in f.sections:
+                parts = k.split("\\")
+                if "" in want or any("\\".join(parts[:n]) in want for n in range(1, len(parts) + 1)):
+                    below.append(k)
             parents = {k.rsplit("\\", 1)[0] for k in below if "\\" in k}
             for k in below:
-                vals = f.values(f.sections[k][0])
+                vals = f.values(f.sections[k].name)
                 if not vals and k in parents:
                     continue  # Wine writes no section for a key with subkeys and no values
                 out[f.root + "\\" + k] = tuple(sorted((n, canonical(line)) for n, (_, line) in vals.items()))
@@ -355,24 +406,34 @@ def outside_files(drives, roots):
     return out
 
 
-def outside_keys(reg, keys, ignored):
+def outside_keys(reg, keys, ignored, cache=None):
     """Every key of the registry files but the given ones (both views, with their subkeys) and those
-    the pattern `ignored` finds: its values' lines, their times left out."""
+    the pattern `ignored` finds: its values' lines, their times left out. `cache` (a dict kept by
+    the caller for the same keys and pattern) saves working out again where each key lies."""
     inside = set(both_views(keys))
+    cache = {} if cache is None else cache
     out = {}
     for f in reg.files:
-        for k, (_, lines) in f.sections.items():
-            # Wine writes no section for a key with subkeys and no values: such a key is there all
-            # the same, as its subkeys' parent.
-            full, within = f.root, False
-            for depth, part in enumerate(k.split("\\"), 1):
-                full += "\\" + part
-                within = within or full in inside
-                leaf = depth == k.count("\\") + 1
-                if within or (not leaf and full in out) or ignored.search(full):
-                    continue
-                body = "\n".join(l for l in lines[1:] if l and not l.startswith("#time")) if leaf else ""
-                out[full] = hashlib.sha1(body.encode("utf-8", "surrogateescape")).hexdigest() if body else ""
+        for k, section in f.sections.items():
+            where = cache.get((f.root, k))
+            if where is None:
+                # Wine writes no section for a key with subkeys and no values: such a key is there
+                # all the same, as its subkeys' parent. Each path above the key that counts, and
+                # whether the key itself does.
+                full, within, counted = f.root, False, []
+                parts = k.split("\\")
+                for depth, part in enumerate(parts, 1):
+                    full += "\\" + part
+                    within = within or full in inside
+                    if not within and not ignored.search(full):
+                        counted.append((full, depth == len(parts)))
+                where = cache[(f.root, k)] = tuple(counted)
+            for full, leaf in where:
+                if leaf:
+                    body = section.body()
+                    out[full] = hashlib.sha1(body.encode("utf-8", "surrogateescape")).hexdigest() if body else ""
+                else:
+                    out.setdefault(full, "")
     return out
 
 

@@ -165,6 +165,20 @@ class Harsh(Model):
                 continue
             self.size_after[s.index] = length[s.inode]
         self.start_size = {n: len(c) for n, c in base.content.items() if c is not None}
+        # A name for each file and folder, for the reports.
+        self.names = {}
+
+        def walk(node, path):
+            self.names[node] = path
+            for name, child in base.entries.get(node, {}).values():
+                walk(child, path + "/" + name)
+
+        for letter, node in base.drives.items():
+            walk(node, letter)
+        for st in steps:
+            path = getattr(st.op, "path", None) or getattr(st.op, "src", None)
+            if st.inode is not None and isinstance(path, str):
+                self.names.setdefault(st.inode, path)
 
     def bounds(self, point):
         """For a crash after `point` operations: per folder its entry changes (in order) and how
@@ -292,10 +306,11 @@ class Harsh(Model):
         return replay.materialise(self.base, self.steps, point, roots, keep_entry=keep,
                                   lost_sectors=lambda s: lost.get(s.index), zeros=False, sizes=dict(sizes))
 
-    @staticmethod
-    def describe(state):
+    def describe(self, state):
         point, folders, sizes, data, hives = state
-        return {"point": point, "folder entries kept": dict(folders), "sizes": dict(sizes),
+        name = self.names.get
+        return {"point": point, "folder entries kept": {name(f, f): n for f, n in folders},
+                "sizes": {name(f, f): n for f, n in sizes},
                 "writes": {i: (how if isinstance(how, str) else sorted(how)) for i, how in data},
                 "hives": dict(hives)}
 

@@ -114,37 +114,24 @@ def hex_string(s):
     return bytes(out)
 
 
+TOKEN = re.compile(r'"(?:[^"\\]|\\.)*"|->|[\[\]{}()<>,]|[^"\[\]{}()<>,-]+|-')
+
+
 def split_args(body):
-    """Splits a syscall's argument text at top-level commas."""
-    out, depth, cur, quote = [], 0, [], False
-    i = 0
-    while i < len(body):
-        c = body[i]
-        if quote:
-            cur.append(c)
-            if c == "\\":
-                cur.append(body[i + 1])
-                i += 2
-                continue
-            if c == '"':
-                quote = False
-        elif c == '"':
-            quote = True
-            cur.append(c)
-        elif c in "[{(<":
+    """Splits a syscall's argument text at top-level commas (a quoted string is taken whole)."""
+    out, depth, start = [], 0, 0
+    for m in TOKEN.finditer(body):
+        t = m.group(0)
+        if t in ("[", "{", "(", "<"):
             depth += 1
-            cur.append(c)
-        elif c in "]})>" and not (c == ">" and i and body[i - 1] == "-"):  # a socket's "->" is no bracket
+        elif t in ("]", "}", ")", ">"):
             depth -= 1
-            cur.append(c)
-        elif c == "," and depth == 0:
-            out.append("".join(cur).strip())
-            cur = []
-        else:
-            cur.append(c)
-        i += 1
-    if cur:
-        out.append("".join(cur).strip())
+        elif t == "," and depth == 0:
+            out.append(body[start:m.start()].strip())
+            start = m.end()
+    rest = body[start:].strip()
+    if rest or out:
+        out.append(rest)
     return out
 
 
@@ -369,16 +356,18 @@ class Recorder:
         if not rights:
             return
         sock = SOCKET.match(fd_text(a[0])[1] or "")
-        if not sock or not sock.group(2):
-            raise RecordError(f"descriptors sent over a socket whose peer strace does not name: {body[:200]}")
+        if not sock:
+            raise RecordError(f"descriptors sent over a socket strace does not name: {body[:200]}")
         t = self.table(pid)
         sent = [t.get(fd_text(x)[0]) for x in split_args(rights.group(1))]
-        peer = sock.group(2)
-        if self.waiting.get(peer):
-            table, nums = self.waiting[peer].pop(0)
+        # Queued for the receiving socket; when strace does not name it (a client's end names only
+        # itself), for whichever socket names this one as its peer.
+        where = sock.group(2) or "from " + sock.group(1)
+        if self.waiting.get(where):
+            table, nums = self.waiting[where].pop(0)
             self.bind(table, nums, sent)
         else:
-            self.in_flight.setdefault(peer, []).append(sent)
+            self.in_flight.setdefault(where, []).append(sent)
 
     def on_recvmsg(self, pid, a, result, note, body):
         rights = RIGHTS.search(body)
@@ -388,13 +377,14 @@ class Recorder:
         if not sock:
             raise RecordError(f"descriptors received over a socket strace does not name: {body[:200]}")
         nums = [fd_text(x)[0] for x in split_args(rights.group(1))]
-        queue = self.in_flight.get(sock.group(1))
+        keys = [sock.group(1)] + (["from " + sock.group(2)] if sock.group(2) else [])
+        queue = next((self.in_flight[k] for k in keys if self.in_flight.get(k)), None)
         if queue:
             self.bind(self.table(pid), nums, queue.pop(0))
         else:
             for n in nums:
                 self.table(pid).pop(n, None)
-            self.waiting.setdefault(sock.group(1), []).append((self.table(pid), nums))
+            self.waiting.setdefault(keys[-1], []).append((self.table(pid), nums))
 
     @staticmethod
     def bind(table, nums, sent):
