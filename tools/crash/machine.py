@@ -386,6 +386,8 @@ def outside_files(drives, roots):
     out = {}
     skip = {r.lower() for r in roots}
     for letter, top in drives.items():
+        if f"{letter}:" in skip:
+            continue  # the whole drive is the run's
         for dirpath, dirnames, filenames in os.walk(top):
             rel_dir = f"{letter}:" + dirpath[len(top):]
             kept = []
