@@ -389,6 +389,18 @@ class HarshModel(unittest.TestCase):
         self.assertIn((False, (ops[0], ops[1])), got, "registry kept, files lost")
 
 
+class BothModels(unittest.TestCase):
+    def test_the_state_that_keeps_most_is_the_run_up_to_the_point(self):
+        steps, base = resolved()
+        for cls in (model.Mild, model.Harsh):
+            mdl = cls(steps, base)
+            for point in range(len(RECORD) + 1):
+                with self.subTest(model=cls.__name__, point=point):
+                    self.assertEqual(mdl.files(mdl.most(point), ["d"]), replay.materialise(base, steps, point, ["d"]))
+                    self.assertEqual(mdl.reg_ops(mdl.most(point)),
+                                     [op for op in RECORD[:point] if isinstance(op, (RegSet, RegCreate, RegDelKey))])
+
+
 class RegistryFiles(unittest.TestCase):
     def test_round_trip_and_views(self):
         with tempfile.TemporaryDirectory() as d:

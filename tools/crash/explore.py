@@ -240,6 +240,8 @@ def host_path(prefix, win_path):
     if letter == "c":
         return prefix.host_path(win_path)
     drives = trace.prefix_drives(prefix.dir)
+    if letter not in drives:
+        return os.path.join(prefix.dir, "dosdevices", letter + ":", win_path[3:].replace("\\", "/"))
     return machine.host(drives, letter + ":" + win_path[2:].replace("\\", "/"))
 
 
@@ -638,7 +640,7 @@ def nested(harness, outer, label, mdl, args):
     points = sorted(set([round(n * f) for f in (0.3, 0.6)] + list(named.values())))[: args.nested_points]
     totals = {"ops": 0, "points": 0, "crash_states": 0, "distinct": 0, "run": 0, "bad": [], "named": named}
     for point in points:
-        state = max(model.crash_states(mdl, 0, args.seed, [point]), key=lambda s: len(mdl.reg_ops(s)))
+        state = mdl.most(point)
         outer.write_state(mdl.files(state, outer.roots), mdl.reg_ops(state))
         tag = f"-cut{point}"
         rc, ops, pre_dir = record(harness, outer.prefix, "nested", SETUP, ["/silent", "/dir=C:\\windows"], args.work, tag=tag)

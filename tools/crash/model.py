@@ -113,6 +113,11 @@ class Mild(Model):
             hv = tuple(sorted((h, rng.randint(lo, hi)) for h, (lo, hi) in hives.items()))
             yield MildState((point, m, hv, frozenset(x for x in unflushed if rng.random() < 0.5)))
 
+    def most(self, point):
+        """The state that keeps everything issued before the point."""
+        (_, m_hi), hives, _ = self.bounds(point)
+        return MildState((point, m_hi, tuple(sorted((h, hi) for h, (lo, hi) in hives.items())), frozenset()))
+
     def files(self, state, roots):
         point, meta, _, lost = state
         keep = set(self.meta_idx[:meta])
@@ -259,6 +264,11 @@ class Harsh(Model):
         for _ in range(samples):
             yield self.state(point, dims, [rng.choice(d[2]) if d[0] != "d" else self.sample_write(d, rng) for d in dims],
                              fixed_hives)
+
+    def most(self, point):
+        """The state that keeps everything issued before the point."""
+        folders, sizes, unflushed, hives = self.bounds(point)
+        return HarshState((point, (), (), (), tuple(sorted((h, hi) for h, (lo, hi) in hives.items()))))
 
     def sample_write(self, dim, rng):
         choice = rng.choice(dim[2] + ["some"])
