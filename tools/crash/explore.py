@@ -276,6 +276,12 @@ class Explorer:
         self.outside = self.outside_now()
         self.after = self.materialise(full, [op for op in self.ops if isinstance(op, O.REG_CHANGE)])
         self.second_starts = {}
+        if kind == "uninstall-after-cut":
+            # What the uninstaller leaves of a whole install (the user's first-run files stay).
+            self.write_state(full, [op for op in self.ops if isinstance(op, O.REG_CHANGE)])
+            codes, self.removed, _ = self.start_and_observe()
+            if any(c not in self.allowed_codes() for c in codes):
+                raise RuntimeError(f"the uninstaller of the whole install exited {codes}")
 
     # --- the record against the machine the run left --------------------------------------------
     def outside_of(self, prefix_dir, drives):
@@ -350,7 +356,7 @@ class Explorer:
         if self.kind == "uninstall":
             return [self.after]
         if self.kind == "uninstall-after-cut":
-            return [self.before]
+            return [self.before, self.removed]
         return [self.before, self.after]
 
     def allowed_codes(self):

@@ -12,7 +12,7 @@ import os
 import re
 import shutil
 
-from ops import REG_CHANGE, RegCreate, RegDelKey, RegSet, paths_of
+from ops import REG_CHANGE, Fsync, RegCreate, RegDelKey, RegSet, paths_of
 
 USER_SID = "S-1-5-21-0-0-0-1000"
 LOG_NAME = re.compile(r"^c:/programdata/zelvansetup/zelvan-(setup|uninstall)-.*\.log$", re.I)
@@ -23,6 +23,8 @@ def touched_roots(ops):
     names, its first three components below the drive (or its parent when shorter)."""
     roots = set()
     for op in ops:
+        if isinstance(op, Fsync):
+            continue  # a flush changes nothing; a folder's flush names a folder above the roots
         for p in paths_of(op):
             parts = p.split("/")
             if len(parts) > 1:
