@@ -11,7 +11,8 @@ under the folders the run touched, both registry views of every key it touched, 
 second start must change nothing, and nothing outside what the run touched may change.
 
   explore.py --build DIR [--kinds fresh,repair,...] [--persistence mild|harsh[,...]] [--samples N]
-             [--points all|named|N|at:A,B] [--limit N] [--jobs N] [--models as-built[,without-flushes]]
+             [--mild-samples N] [--points all|named|N|at:A,B] [--limit N] [--jobs N] [--lean-starts]
+             [--models as-built[,without-flushes]] [--no-second] [--nested-points N]
              [--report FILE] [--work DIR] [--keep]
 
 Run kinds: fresh, repair, upgrade, rollback (a failure while placing), cancel (a person's, in the
@@ -475,7 +476,10 @@ def run_states(ex, kind, label, mdl, states, jobs, second):
     if jobs <= 1 or len(states) < 2:
         ex.second_starts = {}
         return [b for b in (one(ex, s) for s in states) if b]
-    twins = [ex.worker(n) for n in range(jobs)]
+    # The prefixes side by side are made once per recorded run and kept for all its models.
+    if len(getattr(ex, "twins", [])) < jobs:
+        ex.twins = getattr(ex, "twins", []) + [ex.worker(n) for n in range(len(getattr(ex, "twins", [])), jobs)]
+    twins = ex.twins[:jobs]
     ctx = multiprocessing.get_context("fork")
     readers = []
     for n, twin in enumerate(twins):
@@ -488,9 +492,13 @@ def run_states(ex, kind, label, mdl, states, jobs, second):
     for proc, r in readers:
         bad += r.recv()
         proc.join()
-    for twin in twins:
-        subprocess.run([PREFIX_TOOL, "remove", twin.prefix.dir])
     return bad
+
+
+def release_twins(ex):
+    for twin in getattr(ex, "twins", []):
+        subprocess.run([PREFIX_TOOL, "remove", twin.prefix.dir])
+    ex.twins = []
 
 
 def choose_points(args, n, named):
@@ -508,7 +516,8 @@ def distinct_states(ex, mdl, points, args):
     """The model's crash states at the points, merged by the machine they leave; (count, distinct)."""
     seen = {}
     count = 0
-    for state in model.crash_states(mdl, args.samples, args.seed, points):
+    samples = args.mild_samples if mdl.name == "mild" and args.mild_samples is not None else args.samples
+    for state in model.crash_states(mdl, samples, args.seed, points):
         count += 1
         fs = machine.file_digest(mdl.files(state, ex.roots))
         key = hash((tuple(sorted(fs.items())), tuple(mdl.reg_ops(state))))
@@ -631,6 +640,7 @@ def explore_kind(harness, kind, args, report):
         report[kind][label] = result
         if label.endswith("as-built"):
             bad += len(result["bad"])
+    release_twins(ex)
     if not args.keep:
         subprocess.run([PREFIX_TOOL, "remove", prefix.dir])
     return bad
@@ -659,6 +669,7 @@ def nested(harness, outer, label, mdl, args):
         inner.outside = outer.outside
         inner_model = type(mdl)(inner.steps, inner.base, drop_flushes=mdl.drop_flushes)
         result = evaluate(inner, f"nested{tag}", label, inner_model, args)
+        release_twins(inner)
         for k in ("ops", "points", "crash_states", "distinct", "run"):
             totals[k] += result[k]
         totals["bad"] += [({"cut at": point, **b[0]}, b[1]) for b in result["bad"]]
@@ -674,7 +685,8 @@ def main():
     ap.add_argument("--build", required=True)
     ap.add_argument("--kinds", default=",".join(DEFAULT_KINDS), help="comma-separated, of: " + ", ".join(KINDS))
     ap.add_argument("--persistence", default="mild", help="mild, harsh or both, comma-separated (MODEL.md)")
-    ap.add_argument("--samples", type=int, default=2)
+    ap.add_argument("--samples", type=int, default=2, help="seeded random states a crash point beyond the corners")
+    ap.add_argument("--mild-samples", type=int, default=None, help="the same for the mild model (default: --samples)")
     ap.add_argument("--points", default="all", help="all, named, at:A,B,..., or how many crash points to spread")
     ap.add_argument("--limit", type=int, default=0, help="at most this many distinct states per kind and model (0: all)")
     ap.add_argument("--seed", type=int, default=21)

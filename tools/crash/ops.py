@@ -99,11 +99,13 @@ def hive_of(key):
 
 # Keys Wine writes from inside every process as it starts, and those of its own processes (the
 # shell folders, the time zone, the keyboard layout, its own settings, the display adapter and
-# monitor, the console's settings): not a run's changes, and rewritten by every start.
+# monitor, the console's settings, the fonts it registers): not a run's changes, and rewritten by
+# every start.
 WINES_OWN = re.compile(r"\\(explorer\\shell folders|timezoneinformation|keyboard layout\\preload|software\\(wow6432node\\)?wine(\\.*)?)$"
                        r"|\\software\\(wow6432node\\)?microsoft\\windows\\currentversion$"
                        r"|\\control\\class\\\{4d36e968-e325-11ce-bfc1-08002be10318\}|\\enum\\display\\"
-                       r"|^\\registry\\user\\[^\\]+\\console(\\|$)", re.I)
+                       r"|^\\registry\\user\\[^\\]+\\console(\\|$)"
+                       r"|\\software\\(wow6432node\\)?microsoft\\windows( nt)?\\currentversion\\fonts$", re.I)
 
 
 def is_wines_own(op):
