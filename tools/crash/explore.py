@@ -32,7 +32,6 @@ import json
 import multiprocessing
 import os
 import random
-import re
 import subprocess
 import sys
 import time

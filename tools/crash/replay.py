@@ -11,7 +11,7 @@ Files are maps {path: bytes, or None for a folder}, paths being drive paths ("c:
 """
 from typing import NamedTuple, Optional
 
-from ops import APPEND, Create, Fsync, Mkdir, Rename, Rmdir, Trunc, Unlink, Write, REG
+from ops import APPEND, Create, Mkdir, Rename, Rmdir, Trunc, Unlink, Write, REG
 
 SECTOR = 512
 FOLDER = None

@@ -22,7 +22,7 @@ import re
 import subprocess
 
 from ops import (APPEND, Create, Fsync, Mkdir, RegCreate, RegDelKey, RegDelVal, RegFlush, RegSet, Rename,
-                 Rmdir, Trunc, Unlink, Write)
+                 Rmdir, Trunc, Unlink, Write, is_wines_own)
 
 # Every call that can create, change, move or flush a file, move a file position or hand on a
 # descriptor, in both the 64-bit and the 32-bit names, and those the recorder refuses.
@@ -517,7 +517,6 @@ class Recorder:
             self.add(Rmdir(path))
 
     def add_reg(self, op):
-        from ops import is_wines_own
         if is_wines_own(op):
             self.left_out["Wine's own registry changes"] += 1
             return
@@ -617,10 +616,11 @@ class ServerLog:
             raise RecordError(f"the recorder does not model the registry request {req}: {text[:200]}")
         key = self.key_of(thread, _field(text, "hkey")) if req in (
             "set_key_value", "delete_key_value", "delete_key", "flush_key") else None
+        if key is None and req in ("set_key_value", "delete_key_value", "delete_key"):
+            # A change through a handle whose key the log does not name would go unrecorded.
+            raise RecordError(f"{req} on a key handle the log never opened: {line[:200]}")
         if key is None or not self.saved(key):
-            if req in ("set_key_value", "delete_key_value", "delete_key") and key is None and _field(text, "hkey"):
-                if (self.process_of.get(thread), _field(text, "hkey")) not in self.unknown_ok:
-                    raise RecordError(f"{req} on a key handle the log never opened: {line[:200]}")
+            pass
         elif req == "set_key_value":
             data = _field(text, "data") or "{}"
             raw = bytes(int(b, 16) for b in data.strip("{}").split(",") if b)
@@ -633,10 +633,6 @@ class ServerLog:
             self.pending[thread] = (req, RegFlush(key))
         if req == "close_handle":
             self.handles.pop((self.process_of.get(thread), _field(text, "handle")), None)
-
-    # Handles the server made itself (predefined keys inherited from before the log began): a
-    # change through one would be lost, so only those seen failing are let through.
-    unknown_ok = frozenset()
 
     def reply(self, thread, req, status, fields, asked):
         if req == "init_first_thread":
