@@ -106,6 +106,26 @@ class RecorderReadsTheTrace(unittest.TestCase):
              f"cmsg_type=SCM_RIGHTS, cmsg_data=[{fd(77, F)}]}}]}}, 0) = 8",
              f"1 write({fd(77, F)}, {s('cd')}, 2) = 2"],
             [Write("c:/zs/f.txt", 0, b"ab"), Write("c:/zs/f.txt", 2, b"cd")]),
+        "a descriptor received before strace shows it sent": (
+            [f"1 openat(AT_FDCWD, {s(F)}, O_RDWR|O_CREAT, 0666) = {fd(141, F)}",
+             f"1 sendmsg(21<UNIX-STREAM:[601->600,\"y\"]>, {{msg_control=[{{cmsg_len=20, cmsg_level=SOL_SOCKET, "
+             f"cmsg_type=SCM_RIGHTS, cmsg_data=[{fd(141, F)}]}}]}}, 0 <unfinished ...>",
+             f"2 recvmsg(4<UNIX-STREAM:[600,@\"x\"]>, {{msg_control=[{{cmsg_len=16, cmsg_level=SOL_SOCKET, "
+             f"cmsg_type=SCM_RIGHTS, cmsg_data=[{fd(15, F)}]}}]}}, 0) = 4",
+             f"2 write({fd(15, F)}, {s('abc')}, 3) = 3",
+             "1 <... sendmsg resumed>) = 4",
+             f"2 write({fd(15, F)}, {s('d')}, 1) = 1",
+             f"1 write({fd(141, F)}, {s('e')}, 1) = 1"],
+            [Create("c:/zs/f.txt"), Write("c:/zs/f.txt", 0, b"abc"), Write("c:/zs/f.txt", 3, b"d"),
+             Write("c:/zs/f.txt", 4, b"e")]),
+        "a descriptor's number reused by another thread while its close is still returning": (
+            [f"10 open({s('/tmp/other')}, O_RDONLY) = {fd(15, '/tmp/other')}",
+             "10 clone3({flags=CLONE_VM|CLONE_FILES|CLONE_THREAD}, 88) = 11",
+             f"11 close({fd(15, '/tmp/other')} <unfinished ...>",
+             f"10 open({s(F)}, O_WRONLY) = {fd(15, F)}",
+             "11 <... close resumed>) = 0",
+             f"10 write({fd(15, F)}, {s('x')}, 1) = 1"],
+            [Write("c:/zs/f.txt", 0, b"x")]),
         "O_APPEND, writev, pwritev, creat, truncate64, unfinished calls": (
             [f"10 openat(AT_FDCWD, {s(F)}, O_WRONLY|O_APPEND) = {fd(3, F)}",
              f"10 writev({fd(3, F)}, [{{iov_base={s('ab')}, iov_len=2}}, {{iov_base={s('cd')}, iov_len=2}}], 2) = 4",

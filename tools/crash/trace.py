@@ -85,7 +85,13 @@ def merge_unfinished(lines):
             continue
         pid, text = int(m.group(1)), m.group(2)
         if text.endswith("<unfinished ...>"):
-            pending[pid] = text[: -len("<unfinished ...>")].rstrip()
+            head = text[: -len("<unfinished ...>")].rstrip()
+            if head.startswith("close("):
+                # A descriptor is free for reuse as soon as close begins: another thread may get
+                # its number before this close is shown to return.
+                yield pid, head + ") = 0"
+                head = None
+            pending[pid] = head
             continue
         if text.startswith("<... "):
             head = pending.pop(pid, None)
@@ -155,11 +161,15 @@ def fd_text(arg):
 
 
 class Description:
-    """An open file description: one position and one append flag, shared by its descriptors."""
+    """An open file description: one position and one append flag, shared by its descriptors.
+    A provisional one stands for a description received before strace showed it sent."""
 
-    def __init__(self, append=False):
+    def __init__(self, append=False, provisional=False):
         self.pos = 0
         self.append = append
+        self.provisional = provisional
+        self.placed = False    # its position was set outright (by a seek) before any use
+        self.used = False      # a write or read used the position it did not set itself
 
 
 class Recorder:
@@ -178,7 +188,8 @@ class Recorder:
         self.tables = {}        # pid -> its descriptor table {fd number: Description}
         self.parent_of = {}     # pid -> (parent pid, shares the table), from a first pass
         self.in_flight = {}     # socket inode -> [[Description, ...] per message sent to it]
-        self.waiting = {}       # socket inode -> [(table, [fd numbers])] received before the send was seen
+        self.waiting = {}       # socket inode -> [[stand-in Description, ...] per message received before its send]
+        self.peer_of = {}       # socket inode -> the other end's, once a line names it
         self.server = ServerLog()
         self.left_out = {"writes to deleted files": 0, "Wine's own registry changes": 0}
 
@@ -333,58 +344,87 @@ class Recorder:
     on_fcntl64 = on_fcntl
 
     # file positions
-    def on_lseek(self, pid, a, result, note, body):
-        d = self.table(pid).get(fd_text(a[0])[0])
+    def sought(self, pid, fd_arg, pos):
+        d = self.table(pid).get(fd_text(fd_arg)[0])
         if d is not None:
-            d.pos = result
+            d.pos = pos
+            d.placed = d.placed or not d.used
+
+    def on_lseek(self, pid, a, result, note, body):
+        self.sought(pid, a[0], result)
 
     def on__llseek(self, pid, a, result, note, body):
-        d = self.table(pid).get(fd_text(a[0])[0])
-        if d is not None:
-            d.pos = int(a[2].strip("[]"))
+        self.sought(pid, a[0], int(a[2].strip("[]")))
 
     def on_read(self, pid, a, result, note, body):
         d = self.table(pid).get(fd_text(a[0])[0])
         if d is not None and d.pos is not None:
+            d.used = d.used or not d.placed
             d.pos += result
 
     on_readv = on_read
 
     # descriptors passed over sockets
+    def socket_ends(self, arg):
+        """(this end's inode, the other end's) of a socket descriptor, the other end as far as any
+        line of the trace has named it (strace names it on some ends only)."""
+        sock = SOCKET.match(fd_text(arg)[1] or "")
+        if not sock:
+            return None, None
+        own, peer = sock.group(1), sock.group(2)
+        if peer:
+            self.peer_of[own], self.peer_of[peer] = peer, own
+        return own, self.peer_of.get(own)
+
     def on_sendmsg(self, pid, a, result, note, body):
         rights = RIGHTS.search(body)
         if not rights:
             return
-        sock = SOCKET.match(fd_text(a[0])[1] or "")
-        if not sock:
+        own, peer = self.socket_ends(a[0])
+        if own is None:
             raise RecordError(f"descriptors sent over a socket strace does not name: {body[:200]}")
         t = self.table(pid)
         sent = [t.get(fd_text(x)[0]) for x in split_args(rights.group(1))]
-        # Queued for the receiving socket; when strace does not name it (a client's end names only
-        # itself), for whichever socket names this one as its peer.
-        where = sock.group(2) or "from " + sock.group(1)
-        if self.waiting.get(where):
-            table, nums = self.waiting[where].pop(0)
-            self.bind(table, nums, sent)
+        waiting = peer if self.waiting.get(peer) else next(
+            (x for x, q in self.waiting.items() if q and self.peer_of.get(x) == own), None)
+        if waiting is not None:
+            self.settle(self.waiting[waiting].pop(0), sent)
         else:
-            self.in_flight.setdefault(where, []).append(sent)
+            self.in_flight.setdefault(peer or "peer of " + own, []).append(sent)
 
     def on_recvmsg(self, pid, a, result, note, body):
         rights = RIGHTS.search(body)
         if not rights:
             return
-        sock = SOCKET.match(fd_text(a[0])[1] or "")
-        if not sock:
+        own, peer = self.socket_ends(a[0])
+        if own is None:
             raise RecordError(f"descriptors received over a socket strace does not name: {body[:200]}")
         nums = [fd_text(x)[0] for x in split_args(rights.group(1))]
-        keys = [sock.group(1)] + (["from " + sock.group(2)] if sock.group(2) else [])
-        queue = next((self.in_flight[k] for k in keys if self.in_flight.get(k)), None)
+        queue = next((self.in_flight[k] for k in (own, f"peer of {peer}") if self.in_flight.get(k)), None)
         if queue:
             self.bind(self.table(pid), nums, queue.pop(0))
         else:
-            for n in nums:
-                self.table(pid).pop(n, None)
-            self.waiting.setdefault(keys[-1], []).append((self.table(pid), nums))
+            # strace shows the send later (the sender's call completes after the receiver's is
+            # printed): stand-ins until then.
+            stand_ins = [Description(provisional=True) for _ in nums]
+            self.bind(self.table(pid), nums, stand_ins)
+            self.waiting.setdefault(own, []).append(stand_ins)
+
+    def settle(self, stand_ins, sent):
+        """A send strace showed after its receive: the stand-ins received become what was sent."""
+        for stand_in, d in zip(stand_ins, sent):
+            if d is None:
+                stand_in.provisional = False
+                continue
+            if stand_in.used and (d.pos != 0 or d.append):
+                raise RecordError("a descriptor was written through before strace showed where it came from, "
+                                  "and its position was not the start")
+            if stand_in.used or stand_in.placed:
+                d.pos = stand_in.pos
+            for t in self.tables.values():
+                for n, x in list(t.items()):
+                    if x is stand_in:
+                        t[n] = d
 
     @staticmethod
     def bind(table, nums, sent):
@@ -416,6 +456,7 @@ class Recorder:
             return
         if d.pos is None:
             raise RecordError(f"a write to {path} at a position after an append, which the record cannot place")
+        d.used = d.used or not d.placed
         self.add(Write(path, d.pos, data))
         d.pos += len(data)
 
