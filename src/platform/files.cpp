@@ -365,10 +365,12 @@ bool createHiddenFolder(const std::wstring& path, DWORD* error) {
   return true;
 }
 
-bool removeFolder(const std::wstring& path) {
-  if (ZS_FAULT_HOOK(FaultClass::FolderRemove, path)) return false;
+bool removeFolder(const std::wstring& path, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::FolderRemove, path, error)) return false;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return RemoveDirectoryW(path.c_str()) != FALSE;
+  if (RemoveDirectoryW(path.c_str())) return true;
+  setError(error, GetLastError());
+  return false;
 }
 
 bool deleteFile(const std::wstring& path, DWORD* error) {

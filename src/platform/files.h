@@ -73,7 +73,7 @@ bool readFileVersion(const std::wstring& path, std::wstring& version);
 bool createFolder(const std::wstring& path, DWORD* error = nullptr);
 // True once the folder is made, even when the hidden attribute could not be set.
 bool createHiddenFolder(const std::wstring& path, DWORD* error = nullptr);
-bool removeFolder(const std::wstring& path);
+bool removeFolder(const std::wstring& path, DWORD* error = nullptr);
 bool deleteFile(const std::wstring& path, DWORD* error = nullptr);
 // Never replaces an existing target; write-through.
 bool moveFile(const std::wstring& from, const std::wstring& to, bool allowCopy,

@@ -166,12 +166,14 @@ bool writeValue(RegRoot root, RegView view, const std::wstring& key, const std::
   return true;
 }
 
-bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name) {
-  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key, &name)) return false;
+bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key, &name, error)) return false;
   Key k(openKey(root, view, key, KEY_SET_VALUE));
   if (!k) return true;
   LONG rc = RegDeleteValueW(k.get(), name.c_str());
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) return true;
+  setError(error, rc);
+  return false;
 }
 
 bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key) {
@@ -186,17 +188,25 @@ bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key) {
   return subkeys == 0 && values == 0;
 }
 
-bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key) {
+bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {
   HKEY raw = nullptr;
   LONG rc = RegOpenKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), 0,
                           KEY_READ | regViewFlag(root, view), &raw);
   if (rc == ERROR_FILE_NOT_FOUND) return true;
-  if (rc != ERROR_SUCCESS) return false;
+  if (rc != ERROR_SUCCESS) {
+    setError(error, rc);
+    return false;
+  }
   RegCloseKey(raw);
-  if (!isKeyEmpty(root, view, key)) return false;
-  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key)) return false;
+  if (!isKeyEmpty(root, view, key)) {
+    setError(error, ERROR_DIR_NOT_EMPTY);
+    return false;
+  }
+  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key, nullptr, error)) return false;
   rc = RegDeleteKeyExW(hiveOf(root), subKeyOf(root, key).c_str(), regViewFlag(root, view), 0);
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) return true;
+  setError(error, rc);
+  return false;
 }
 
 namespace {
@@ -222,10 +232,12 @@ LONG deleteSubkeysThenKey(HKEY parent, const std::wstring& name, REGSAM view, in
 
 }  // namespace
 
-bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key) {
-  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key)) return false;
+bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {
+  if (ZS_FAULT_HOOK(FaultClass::RegDelete, root, view, key, nullptr, error)) return false;
   LONG rc = deleteSubkeysThenKey(hiveOf(root), subKeyOf(root, key), regViewFlag(root, view), 0);
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) return true;
+  setError(error, rc);
+  return false;
 }
 
 bool flushKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error) {

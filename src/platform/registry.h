@@ -37,10 +37,11 @@ bool createKey(RegRoot root, RegView view, const std::wstring& key, DWORD* error
 bool writeValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name,
                 DWORD type, const void* data, size_t size, DWORD* error = nullptr);
 // True when deleted, when the value was not there, or when the key could not be opened.
-bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name);
+bool deleteValue(RegRoot root, RegView view, const std::wstring& key, const std::wstring& name,
+                 DWORD* error = nullptr);
 bool isKeyEmpty(RegRoot root, RegView view, const std::wstring& key);
-bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key);
-bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key);
+bool deleteKeyIfEmpty(RegRoot root, RegView view, const std::wstring& key, DWORD* error = nullptr);
+bool deleteKeyTree(RegRoot root, RegView view, const std::wstring& key, DWORD* error = nullptr);
 // Writes the hive that holds the key to disk now (RegFlushKey). Windows otherwise writes registry
 // changes some seconds later, so a power cut could keep a file change and lose its registry half.
 // A key that is not there (deleted, or never made) is flushed through its nearest existing parent,

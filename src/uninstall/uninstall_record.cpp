@@ -123,9 +123,13 @@ bool removeRegistryLine(const RegistryLine& line, JournalWriter* journal) {
     if (!keyExists(line.root, line.view, line.key)) return true;
     // A key whose content could not be written down in full is not deleted: rollback could not
     // bring all of it back.
-    if ((journal != nullptr && !journalKeyContent(*journal, line.root, line.view, line.key)) ||
-        !deleteKeyTree(line.root, line.view, line.key)) {
+    if (journal != nullptr && !journalKeyContent(*journal, line.root, line.view, line.key)) {
       logf(L"Could not remove the key %ls", line.key.c_str());
+      return false;
+    }
+    DWORD error = 0;
+    if (!deleteKeyTree(line.root, line.view, line.key, &error)) {
+      logWinError(L"Could not remove the key " + line.key, error);
       return false;
     }
     return true;
@@ -136,16 +140,18 @@ bool removeRegistryLine(const RegistryLine& line, JournalWriter* journal) {
   std::string bytes;
   if (readValue(line.root, line.view, line.key, line.name, type, bytes) && registryValueHoldsLine(line, type, bytes)) {
     if (journal != nullptr) journalRegOld(*journal, line.root, line.view, line.key, line.name, type, bytes);
-    if (!deleteValue(line.root, line.view, line.key, line.name)) {
-      logf(L"Could not remove the value %ls of the key %ls", line.name.c_str(), line.key.c_str());
+    DWORD error = 0;
+    if (!deleteValue(line.root, line.view, line.key, line.name, &error)) {
+      logWinError(L"Could not remove the value " + line.name + L" of the key " + line.key, error);
       done = false;
     }
   }
   if (line.root == RegRoot::Hkcr && keyExists(line.root, line.view, line.key) &&
       isKeyEmpty(line.root, line.view, line.key)) {
     if (journal != nullptr) journalRegOldKey(*journal, line.root, line.view, line.key);
-    if (!deleteKeyIfEmpty(line.root, line.view, line.key)) {
-      logf(L"Could not remove the key %ls", line.key.c_str());
+    DWORD error = 0;
+    if (!deleteKeyIfEmpty(line.root, line.view, line.key, &error)) {
+      logWinError(L"Could not remove the key " + line.key, error);
       done = false;
     }
   }

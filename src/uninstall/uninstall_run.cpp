@@ -81,7 +81,10 @@ class Removal {
   bool restart_ = false;
   // A file that could neither be deleted nor scheduled: no restart takes it away.
   bool stays_ = false;
-  // A flush failed before the entry or the record could go: they stay for the next run.
+  // A registry line, a key or a folder of the record could not be removed.
+  bool leftBehind_ = false;
+  // The entry and the record stay for the next run (something was left behind, or a flush
+  // failed before they could go).
   bool stopped_ = false;
 };
 
@@ -176,11 +179,16 @@ void Removal::removeShortcutsAndRegistry(const UninstallRecord& record) {
         !folders_.programs.empty() && isInside(link, folders_.programs) ? folders_.programs : folders_.desktop;
     deleteInFolder(base, link);
   }
-  for (const RegistryLine& line : record.reg) removeRegistryLine(line, nullptr);
+  for (const RegistryLine& line : record.reg) {
+    if (!removeRegistryLine(line, nullptr)) leftBehind_ = true;
+  }
   for (const RegistryKeyRef& key : record.key) {
+    DWORD error = 0;
     if (keyExists(key.root, key.view, key.key) && isKeyEmpty(key.root, key.view, key.key) &&
-        !deleteKeyIfEmpty(key.root, key.view, key.key))
-      logf(L"Could not remove the key %ls", key.key.c_str());
+        !deleteKeyIfEmpty(key.root, key.view, key.key, &error)) {
+      logWinError(L"Could not remove the key " + key.key, error);
+      leftBehind_ = true;
+    }
   }
   notifyAssociationsChanged();
   progress(UninstallStep::ShortcutsAndFileTypes, StepStatus::Done);
@@ -193,7 +201,19 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
   for (const std::wstring& name : record.dir) {
     std::wstring path = app + L"\\" + name;
     // A folder is only ever removed when empty, and never through or at a link.
-    if (isDirectory(path) && mayTouchPath(app, path) && isFolderEmpty(path)) removeFolder(path);
+    DWORD error = 0;
+    if (isDirectory(path) && mayTouchPath(app, path) && isFolderEmpty(path) && !removeFolder(path, &error)) {
+      logWinError(L"Could not remove the folder " + path, error);
+      leftBehind_ = true;
+    }
+  }
+  // What neither went nor waits for the restart would stay for good once the entry is gone: the
+  // entry and the record stay instead, and running the uninstaller again takes the rest.
+  if (leftBehind_) {
+    logLine(L"The Apps & Features entry and the record stay, so that running the uninstaller again finishes.");
+    stopped_ = true;
+    progress(UninstallStep::Files, StepStatus::Done);
+    return;
   }
   // Durability rule 8: the deletes must be on disk before the entry's removal can be, or a power
   // cut could bring the files back without the entry, and the uninstaller would then only take
