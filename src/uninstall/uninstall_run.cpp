@@ -357,16 +357,7 @@ void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
   if (!scheduled && mayTouch)
     logWinError(L"Couldn't put the uninstaller, its record and the folder on the restart list", error);
 
-  // The result is known now: what is left goes now or, failing that, at the restart. The launcher
-  // ends with it, and only then can its file go.
-  tellLauncher();
-  if (!inPlace && launcher_ != nullptr && launcher_->waits()) waitForParent(switches_.runParentId);
-
-  // The uninstaller goes before the record: the record alone still lets the setup see a cut-short
-  // uninstall; an uninstaller without its record has nothing to bind it.
-  if (!inPlace) {
-    deleteInFolder(app, installed);
-  } else if (pathExists(installed)) {
+  if (inPlace && pathExists(installed)) {
     // Running in place: a running program cannot delete itself.
     if (scheduled) {
       logf(L"It goes at the next restart: %ls", installed.c_str());
@@ -376,6 +367,14 @@ void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
       goesAtRestart(installed);
     }
   }
+  // The result is known now: what is left goes now or, failing that, at the restart. The launcher
+  // ends with it, and only then can its file go.
+  tellLauncher();
+  if (!inPlace && launcher_ != nullptr && launcher_->waits()) waitForParent(switches_.runParentId);
+
+  // The uninstaller goes before the record: the record alone still lets the setup see a cut-short
+  // uninstall; an uninstaller without its record has nothing to bind it.
+  if (!inPlace) deleteInFolder(app, installed);
   deleteInFolder(app, recordPath);
 
   if (isDirectory(app) && noLinkFromDriveRoot(app) && isFolderEmpty(app)) removeFolder(app);
