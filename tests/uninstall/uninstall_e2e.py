@@ -229,13 +229,13 @@ class Uninstall(ScenarioTest):
                 launchers, copies = launcher_and_copy(uninstall_runs(self.prefix)[before:])
                 self.assertEqual(len(copies), 1, copies)
                 self.assertEqual(returned, code, "\n".join(launchers[0] + ["--- the copy:"] + copies[0]))
+                self.assertEqual(program_there, program_stays,
+                                 "the launcher returned before the removal was done" if program_there else
+                                 "a removal that failed removed files")
                 self.assertEqual(exit_code(copies[0]), code)
                 self.assertInOrder(launchers[0], ["Restarted from a temp copy.", f"The copy's result: exit code {code}.",
                                                   f"Exit code {code}"])
                 self.assertIn(f"Told the uninstaller that started this copy: exit code {code}.", copies[0])
-                self.assertEqual(program_there, program_stays,
-                                 "the launcher returned before the removal was done" if program_there else
-                                 "a removal that failed removed files")
         self.assertFalse(os.path.exists(self.prefix.host_path(UNINSTALLER)), "the launcher's file went after it")
 
     def test_a_copy_that_dies_leaves_its_launcher_a_code_that_says_so(self):
