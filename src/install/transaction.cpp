@@ -127,7 +127,10 @@ void InstallTransaction::steps() {
   commit.cancel = &r.cancel;
   commit.sink = r.request.sink;
   commit.windows64 = isWindows64();
-  if (r.oldRecordUsable) commit.oldProgramDirs = r.oldRecord.dir;
+  if (r.oldRecordUsable) {
+    commit.oldProgramDirs = r.oldRecord.dir;
+    commit.keptProgramDirs = keptProgramDirs(r);
+  }
   commitRun(commit);
   cleanUpAfterCommit(r.journal, r.folders, r.script.setup.appId);
   logf(L"Installed. Start-up: %ls.", r.nativeImages.optimized ? L"Optimized" : L"Not optimized");
@@ -140,8 +143,12 @@ void InstallTransaction::begin() {
   theLog().open();
 
   uint8_t random[8];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+  const NTSTATUS status = BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  if (!BCRYPT_SUCCESS(status)) {
+    logf(L"The system's random generator failed (status 0x%08lx), so the run has no name for its folders.",
+         static_cast<unsigned long>(status));
     throw Stop::failed(StopCategory::Unexpected);
+  }
   r.runSuffix = L"-";
   for (uint8_t b : random) r.runSuffix += format(4, L"%02x", static_cast<unsigned>(b));
 

@@ -81,6 +81,21 @@ UninstallRecord buildUninstallRecord(const InstallRun& run) {
   return r;
 }
 
+std::vector<std::wstring> keptProgramDirs(const InstallRun& run) {
+  std::vector<std::wstring> files;
+  for (const FileEntry* f : run.programFiles) files.push_back(relativeToApp(f->dest));
+  std::vector<std::wstring> kept = foldersOf(files);
+  for (const DirEntry& d : run.script.dirs) {
+    std::wstring rest = relativeToApp(d.name);
+    // A [Dirs] folder keeps every folder on its way down, which may be empty but for it.
+    if (!rest.empty()) {
+      rest += L"\\x";
+      for (const std::wstring& dir : foldersOf({rest})) kept.push_back(dir);
+    }
+  }
+  return kept;
+}
+
 void writeUninstallerAndRecord(InstallRun& run) {
   run.cancelPoint();
   std::string bytes = serializeUninstallRecord(buildUninstallRecord(run));

@@ -22,6 +22,10 @@ bool readOldUninstallRecord(InstallRun& run, std::wstring& reason);
 std::vector<std::wstring> oldRecordNativeImages(const InstallRun& run);
 std::vector<std::wstring> oldRecordFiles(const InstallRun& run);
 
+// The folders of the install folder this install keeps (relative): its files' folders and its
+// [Dirs] folders there. An upgrade in place removes the old install's other folders once emptied.
+std::vector<std::wstring> keptProgramDirs(const InstallRun& run);
+
 // The record of an install, as the step writes it (without touching the machine, except that the
 // old record's keys are kept only while they still exist).
 UninstallRecord buildUninstallRecord(const InstallRun& run);

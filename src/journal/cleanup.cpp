@@ -101,12 +101,13 @@ void commitRun(const CommitInputs& in) {
         appendCleanRecord(journal, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
       }
     }
-    if (!equalsNoCase(in.oldInstallFolder, in.installFolder)) {
-      for (const std::wstring& dir : in.oldProgramDirs) {
-        appendCleanRecord(journal, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
-      }
-      appendCleanRecord(journal, journal_kind::kCleanEmpty, {in.oldInstallFolder});
+    const bool inPlace = equalsNoCase(in.oldInstallFolder, in.installFolder);
+    for (const std::wstring& dir : in.oldProgramDirs) {
+      const bool kept = std::any_of(in.keptProgramDirs.begin(), in.keptProgramDirs.end(),
+                                    [&](const std::wstring& k) { return equalsNoCase(k, dir); });
+      if (!inPlace || !kept) appendCleanRecord(journal, journal_kind::kCleanDir, {in.oldInstallFolder + L"\\" + dir});
     }
+    if (!inPlace) appendCleanRecord(journal, journal_kind::kCleanEmpty, {in.oldInstallFolder});
   }
   if (in.legacy != nullptr) {
     VariableTable table = makeVariableTable(*in.folders, in.installFolder);

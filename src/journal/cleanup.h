@@ -40,6 +40,11 @@ struct CommitInputs {
   // from its uninstall record. When the install moves to another folder they are removed once
   // emptied, so that the old folder itself can go.
   std::vector<std::wstring> oldProgramDirs;
+  // The folders of the install folder the new install keeps (relative). An upgrade in place
+  // removes the old program folders not among them once emptied: a version that no longer has a
+  // folder's files would otherwise leave that folder empty, and the uninstaller (whose record
+  // names only the new folders) would leave it and the install folder for good.
+  std::vector<std::wstring> keptProgramDirs;
 };
 
 // Raises the write failure when a record cannot be written, and the cancel stop when a cancel was

@@ -23,9 +23,12 @@ DWORD JournalWriter::create(const std::wstring& path, const KnownFolders& folder
   DWORD error = 0;
   HANDLE file = openForAppend(path, true, &error);
   if (file == INVALID_HANDLE_VALUE) return error != 0 ? error : ERROR_GEN_FAILURE;
-  // The file's own flush keeps its bytes, not its name: the folder's flush puts the new entry on
-  // disk, or a power cut could lose the journal while the changes of its first records stay.
-  if (!appendBytes(file, kJournalHeader, true, &error) || !flushFolderToDisk(parentPath(path), &error)) {
+  // Durability rule 2: the file's own flush keeps its bytes, not its name. The folder's flush puts
+  // the new entry on disk, and its parent's the folder's own (a first install has just made it),
+  // or a power cut could lose the journal while the changes of its first records stay.
+  const std::wstring folder = parentPath(path);
+  if (!appendBytes(file, kJournalHeader, true, &error) || !flushFolderToDisk(folder, &error) ||
+      !flushFolderToDisk(parentPath(folder), &error)) {
     CloseHandle(file);
     deleteFile(path);  // a journal without its header would read as invalid
     return error != 0 ? error : ERROR_WRITE_FAULT;

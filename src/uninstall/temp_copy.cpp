@@ -34,8 +34,12 @@ bool writeTemporaryCopy(const std::wstring& exePath, CopyPlace& place) {
   if (!prepareSetupData(setupData)) return false;
 
   uint8_t random[kRandomBytes];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+  const NTSTATUS status = BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  if (!BCRYPT_SUCCESS(status)) {
+    logf(L"The system's random generator failed (status 0x%08lx), so the uninstaller has no name for its copy.",
+         static_cast<unsigned long>(status));
     return false;
+  }
   std::wstring folder = setupData + L"\\un-";
   for (uint8_t b : random) folder += format(4, L"%02x", static_cast<unsigned>(b));
   DWORD error = 0;

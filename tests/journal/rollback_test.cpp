@@ -217,6 +217,57 @@ TEST_F(Rollback, AnUpgradeIntoANewFolderRemovesTheOldOneOnlyWhenNothingOfTheUser
   }
 }
 
+// An upgrade in place whose new version has no files left in a folder: the folder goes once its
+// backups have, unless the new version keeps it (an empty [Dirs] folder) or something else is in it.
+TEST_F(Rollback, AnUpgradeInPlaceRemovesTheFoldersItEmptiedAndKeepsWhatItStillUses) {
+  struct Folder {
+    const wchar_t* name;
+    bool kept;       // among the folders the new install keeps
+    bool userFile;   // a file that is not ours stays in it
+    bool goes;
+  };
+  const Folder folders[] = {
+      {L"Legacy", false, false, true},
+      {L"Legacy\\Old", false, false, true},
+      {L"Logs", true, false, false},
+      {L"Mine", false, true, false},
+  };
+  createFolder(box_.folders.setupdata);
+  JournalWriter j;
+  ASSERT_EQ(j.create(box_.journalPath(), box_.folders, box_.appId), 0u);
+  journalBegin(j, L"2.5", L"upgrade", box_.app, box_.app, kRunSuffix);
+  CommitInputs in;
+  for (const Folder& f : folders) {
+    const std::wstring folder = box_.app + L"\\" + f.name;
+    const std::wstring backup = folder + L"\\.zsold" + kRunSuffix;
+    createFolder(folder);
+    createFolder(backup);
+    ASSERT_TRUE(writeNewFile(backup + L"\\old.dll", std::string_view("old")));
+    journalMove(j, folder + L"\\old.dll", backup + L"\\old.dll");
+    if (f.userFile) {
+      ASSERT_TRUE(writeNewFile(folder + L"\\notes.txt", std::string_view("mine")));
+    }
+    in.oldProgramDirs.push_back(f.name);
+    if (f.kept) in.keptProgramDirs.push_back(f.name);
+  }
+  // Deepest first, as the record lists them.
+  std::swap(in.oldProgramDirs[0], in.oldProgramDirs[1]);
+  CancelState cancel;
+  in.journal = &j;
+  in.installFolder = box_.app;
+  in.oldInstallFolder = box_.app;
+  in.appId = box_.appId;
+  in.folders = &box_.folders;
+  in.cancel = &cancel;
+  commitRun(in);
+  cleanUpAfterCommit(j, box_.folders, box_.appId);
+  for (const Folder& f : folders) {
+    EXPECT_EQ(pathExists(box_.app + L"\\" + f.name), !f.goes) << u8(f.name);
+  }
+  EXPECT_TRUE(pathExists(box_.app));
+  EXPECT_FALSE(pathExists(box_.journalPath()));
+}
+
 TEST_F(Rollback, AnUndoneThatCannotBeWrittenStopsTheRollback) {
   // a.dll was moved aside and the new one placed. If the PUT were undone without its UNDONE and
   // the MOVE then undone too, the next rollback would undo the PUT again and delete the old file.
