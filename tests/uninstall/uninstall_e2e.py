@@ -50,6 +50,21 @@ def uninstall_runs(prefix):
     return runs
 
 
+def log_marks(prefix):
+    """How many runs each uninstaller log holds now."""
+    return {path: len(LogFile(path).runs) for path in prefix.logs("Zelvan-Uninstall")}
+
+
+def runs_since(prefix, marks):
+    """The runs the uninstaller logs gained since the marks were taken. A run opens the log of its
+    second, which an earlier run of that second may have begun, so new runs are found file by file,
+    not by their place among all runs."""
+    runs = []
+    for path in prefix.logs("Zelvan-Uninstall"):
+        runs += LogFile(path).runs[marks.get(path, 0):]
+    return runs
+
+
 def exit_code(run):
     codes = [int(m.group(1)) for m in (re.match(r"^Exit code (\d+)$", line) for line in run) if m]
     return codes[-1] if codes else None
@@ -97,14 +112,14 @@ class Uninstall(ScenarioTest):
     def uninstall(self, *args, exe=UNINSTALLER, expect_copy=True):
         """Runs the uninstaller as Apps & Features does and waits for its copy. Returns the copy's log
         lines and exit code."""
-        before = len(uninstall_runs(self.prefix))
+        marks = log_marks(self.prefix)
         launcher = self.prefix.run(exe, ["/silent", *args], cwd=self.prefix.drive_c)
         # The copy outlives the launcher: it deletes the launcher's file once the launcher has
         # ended, and its last log line says it has ended. (Other processes of the prefix, such as a
         # file's holder, may go on running.)
         wanted = 2 if expect_copy else 1
-        wait_for(lambda: len(finished(uninstall_runs(self.prefix)[before:])) >= wanted, timeout=120)
-        runs = uninstall_runs(self.prefix)[before:]
+        wait_for(lambda: len(finished(runs_since(self.prefix, marks))) >= wanted, timeout=120)
+        runs = runs_since(self.prefix, marks)
         self.assertTrue(runs, "the uninstaller wrote no log")
         if expect_copy:
             launchers, copies = launcher_and_copy(runs)
@@ -219,14 +234,14 @@ class Uninstall(ScenarioTest):
             with self.subTest(name):
                 with open(record, "wb") as f:
                     f.write(data)
-                before = len(uninstall_runs(self.prefix))
+                marks = log_marks(self.prefix)
                 # Waited for as a tool waits: for the process, not for Wine's session.
                 launcher = self.prefix.start(UNINSTALLER, ["/silent"])
                 returned = launcher.wait(timeout=300)
                 program_there = os.path.exists(program)
-                self.assertTrue(wait_for(lambda: len(finished(uninstall_runs(self.prefix)[before:])) >= 2,
+                self.assertTrue(wait_for(lambda: len(finished(runs_since(self.prefix, marks))) >= 2,
                                          timeout=120), "the copy did not end")
-                launchers, copies = launcher_and_copy(uninstall_runs(self.prefix)[before:])
+                launchers, copies = launcher_and_copy(runs_since(self.prefix, marks))
                 self.assertEqual(len(copies), 1, copies)
                 self.assertEqual(returned, code, "\n".join(launchers[0] + ["--- the copy:"] + copies[0]))
                 self.assertEqual(program_there, program_stays,
@@ -427,11 +442,11 @@ class Uninstall(ScenarioTest):
         try:
             self.assertTrue(wait_for(lambda: "Uninstall Zelvan" in x_window_titles(), timeout=60))
             # The copy holds the one-instance mutex while it asks; a second copy must not run.
-            before = len(uninstall_runs(self.prefix))
+            marks = log_marks(self.prefix)
             second = self.prefix.run(UNINSTALLER, ["/silent"])
             self.assertEqual(second.code, 12, "the launcher ends with its copy's result")
-            self.assertTrue(wait_for(lambda: len(finished(uninstall_runs(self.prefix)[before:])) >= 2, timeout=60))
-            launchers, copies = launcher_and_copy(uninstall_runs(self.prefix)[before:])
+            self.assertTrue(wait_for(lambda: len(finished(runs_since(self.prefix, marks))) >= 2, timeout=60))
+            launchers, copies = launcher_and_copy(runs_since(self.prefix, marks))
             self.assertEqual(exit_code(copies[-1]), 12)
             self.assertIn("Another setup is running.", copies[-1])
             self.assertTrue(os.path.exists(self.prefix.host_path(PF + "\\Zelvan.exe")))
