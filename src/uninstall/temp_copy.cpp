@@ -124,8 +124,12 @@ std::wstring temporaryCopyLockPath(const std::wstring& copyFolder) { return copy
 void scheduleTemporaryCopyRemoval(const std::wstring& exePath) {
   std::wstring folder = parentPath(exePath);
   if (!deleteAtRestart(exePath)) logWinError(L"Couldn't schedule at the next restart " + exePath, GetLastError());
-  if (!folder.empty() && !deleteAtRestart(folder))
-    logWinError(L"Couldn't schedule at the next restart " + folder, GetLastError());
+  if (folder.empty()) return;
+  if (!deleteAtRestart(folder)) logWinError(L"Couldn't schedule at the next restart " + folder, GetLastError());
+  // The launcher's lock goes when its handle closes; only a power cut keeps it, and then perhaps
+  // no uninstaller or setup runs again to sweep it.
+  const std::wstring lock = temporaryCopyLockPath(folder);
+  if (!deleteAtRestart(lock)) logWinError(L"Couldn't schedule at the next restart " + lock, GetLastError());
 }
 
 void removeStaleTemporaryCopies(const std::wstring& setupData) {

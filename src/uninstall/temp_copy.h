@@ -33,8 +33,8 @@ std::optional<int32_t> runTemporaryCopy(const SwitchSet& switches, const std::ws
 // The lock file that marks the copy folder as in use while its launcher runs.
 std::wstring temporaryCopyLockPath(const std::wstring& copyFolder);
 
-// The copy's file and folder go at the next restart: scheduled by the launcher as soon as the copy
-// is written, and again by the copy once its run is over.
+// The copy's file, its folder and the launcher's lock go at the next restart: scheduled by the
+// launcher as soon as the copy is written, and again by the copy once its run is over.
 void scheduleTemporaryCopyRemoval(const std::wstring& exePath);
 
 // Deletes the un-... folders under {setupdata} (and the copy inside) whose program no process runs

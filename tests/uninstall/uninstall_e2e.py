@@ -132,13 +132,14 @@ class Uninstall(ScenarioTest):
         return runs[-1], exit_code(runs[-1])
 
     def assertOnlyCopyPending(self):
-        """Restart-time deletes name nothing but the copy and its folder."""
+        """Restart-time deletes name nothing but the copy, its folder and its launcher's lock."""
         value = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
         if value is None:
             return
         paths = [p for p in re.split(r"\\0", value[1]) if p]
         for path in paths:
-            self.assertRegex(path.lower(), r"^\\\?\?\\c:\\programdata\\zelvansetup\\un-[0-9a-f]{32}(\\zelvanuninstall\.exe)?$")
+            self.assertRegex(path.lower(),
+                             r"^\\\?\?\\c:\\programdata\\zelvansetup\\un-[0-9a-f]{32}(\\zelvanuninstall\.exe|\.lock)?$")
 
     def assertRemovedCompletely(self, before):
         after = without_copy_traces(self.prefix.snapshot())
