@@ -9,6 +9,7 @@
 #include "base/switches.h"
 #include "install/preflight.h"
 #include "install/transaction.h"
+#include "journal/cleanup.h"
 #include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "payload/payload_reader.h"
@@ -220,6 +221,12 @@ int refuse(const Refusal& refusal) {
   return theLog().finish(refusal.code);
 }
 
+// An install whose cleanup left a file in use to the next restart ends with the number
+// /restartexitcode= gave, when it gave one.
+int finishInstall(ExitCode code) {
+  return theLog().finish(exitNumber(code, cleanupLeftDeletesForRestart(), switches().restartExitCode));
+}
+
 }  // namespace
 
 WindowsVersion windowsVersion() { return queryWindowsVersion(); }
@@ -251,7 +258,7 @@ int runInstallRole() {
     state.theme = theme;
     ui::WorkerLink link;
     int32_t result = ui::runInstallWizard(sources, state, link);
-    return theLog().finish(result);
+    return finishInstall(static_cast<ExitCode>(result));
   }
 
   FolderCheck check = checkFolderBeforeInstall(folder, sources, RefusalLogLine::WithReason);
@@ -268,7 +275,7 @@ int runInstallRole() {
 
   SilentSink sink;
   InstallTransaction transaction(beginInstall(sources, check.folder, tasks, s.noRun, &sink), folders);
-  return theLog().finish(transaction.run().result);
+  return finishInstall(transaction.run().result);
 }
 
 }  // namespace zs

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace zs {
 
@@ -32,9 +33,23 @@ enum class UninstallExit : int32_t {
   AppRunning = 7,
   RecoveryIncomplete = 10, // an interrupted install could not be put back; nothing was removed
   OtherSetup = 12,
+  CopyGaveNoResult = 13,   // from the install folder: the temporary copy ended without telling its result
 };
 
 constexpr int32_t exitNumber(ExitCode code) { return static_cast<int32_t>(code); }
 constexpr int32_t exitNumber(UninstallExit code) { return static_cast<int32_t>(code); }
+
+// The number a run ends with. One that did its work but left some of it to the next restart (a file
+// in use, deleted or replaced then) ends with the number /restartexitcode= gave, when it gave one:
+// for the setup that is an install that would end with 0; for the uninstaller a removal that is
+// complete but for what the restart removes, which would end with 0 or 1 (the caller passes
+// restartPending only then).
+constexpr int32_t exitNumber(ExitCode code, bool restartPending, std::optional<int32_t> restartExitCode) {
+  return code == ExitCode::Installed && restartPending && restartExitCode ? *restartExitCode : exitNumber(code);
+}
+constexpr int32_t exitNumber(UninstallExit code, bool restartPending, std::optional<int32_t> restartExitCode) {
+  const bool removed = code == UninstallExit::Removed || code == UninstallExit::Incomplete;
+  return removed && restartPending && restartExitCode ? *restartExitCode : exitNumber(code);
+}
 
 }  // namespace zs

@@ -13,6 +13,7 @@ namespace zs {
 namespace {
 constexpr size_t kLineCapacity = 4096;
 constexpr size_t kKeptSetupLogs = 5;
+constexpr int kSameSecondLogs = 9;
 }  // namespace
 
 std::wstring stampLine(const SYSTEMTIME& t, std::wstring_view text) {
@@ -75,16 +76,18 @@ void Log::linef(const wchar_t* fmt, ...) {
 
 void Log::windowsError(std::wstring_view label, unsigned long code) { line(windowsErrorText(label, code)); }
 
-std::wstring Log::fileNameFor(const SYSTEMTIME& t) const {
+std::wstring Log::fileNameFor(const SYSTEMTIME& t, int sameSecond) const {
   std::wstring tag;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (!versionTag_.empty()) tag = L"-" + versionTag_;
   }
-  return format(512, L"%ls%ls-%04u%02u%02u-%02u%02u%02u.log", uninstallRole_ ? L"Zelvan-Uninstall" : L"Zelvan-Setup",
+  // "_" sorts after ".", so a second run's log still lists after the first's.
+  const std::wstring number = sameSecond > 1 ? format(16, L"_%d", sameSecond) : std::wstring();
+  return format(512, L"%ls%ls-%04u%02u%02u-%02u%02u%02u%ls.log", uninstallRole_ ? L"Zelvan-Uninstall" : L"Zelvan-Setup",
                 tag.c_str(), static_cast<unsigned>(t.wYear), static_cast<unsigned>(t.wMonth),
                 static_cast<unsigned>(t.wDay), static_cast<unsigned>(t.wHour), static_cast<unsigned>(t.wMinute),
-                static_cast<unsigned>(t.wSecond));
+                static_cast<unsigned>(t.wSecond), number.c_str());
 }
 
 namespace {
@@ -119,6 +122,12 @@ void Log::open() {
     GetLocalTime(&t);
     path = folder + L"\\" + fileNameFor(t);
     h = openLogFile(path);
+    // Another run of this second still writes that name (an uninstaller and its copy).
+    for (int n = 2; h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION && n <= kSameSecondLogs;
+         ++n) {
+      path = folder + L"\\" + fileNameFor(t, n);
+      h = openLogFile(path);
+    }
     if (h == INVALID_HANDLE_VALUE) {
       windowsError(L"Could not open the log", GetLastError());
       return;
@@ -143,6 +152,17 @@ void Log::open() {
   pending_.clear();
   DWORD written = 0;
   WriteFile(file_, first.data(), static_cast<DWORD>(first.size()), &written, nullptr);
+}
+
+void Log::leaveGivenFile() {
+  bool writes = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (file_ != INVALID_HANDLE_VALUE) return;
+    writes = config_.silent || !config_.logPath.empty();
+    config_.logPath.clear();
+  }
+  if (writes) open();
 }
 
 int Log::finish(int exitCode) {

@@ -44,6 +44,10 @@ class Log {
   void configure(Config config);
 
   void open();
+  // The /log= file is another process's from now on (the uninstaller's copy, which writes it while
+  // this run still waits for it): this run's own lines go to the default place, and the file opens
+  // there now when the run writes one at all (silent, or /log= given).
+  void leaveGivenFile();
   // Writes "Exit code N" and closes the log; returns N for the process to exit with.
   int finish(int exitCode);
   int finish(ExitCode code) { return finish(exitNumber(code)); }
@@ -54,8 +58,10 @@ class Log {
   void setUninstallRole(bool uninstall);
   std::wstring openPath() const;
   bool isOpen() const;
-  // The file name the log takes in the data folder when opened at the given local time.
-  std::wstring fileNameFor(const SYSTEMTIME& t) const;
+  // The file name the log takes in the data folder when opened at the given local time. Two runs
+  // that open their logs in the same second, while the first still holds its file, are told apart
+  // by the second's number: "..._2.log" and on.
+  std::wstring fileNameFor(const SYSTEMTIME& t, int sameSecond = 1) const;
 
   // What is still in memory (for tests).
   std::string pendingBytes() const;

@@ -17,7 +17,22 @@ std::wstring g_startDir;
 
 enum class Form { Flag, Value };
 
-enum class Id { Silent, VerySilent, NoRestart, SuppressMsgBoxes, Sp, NoRun, CloseApps, Dir, Log, Tasks, Run, App };
+enum class Id {
+  Silent,
+  VerySilent,
+  NoRestart,
+  SuppressMsgBoxes,
+  Sp,
+  NoRun,
+  CloseApps,
+  Dir,
+  Log,
+  Tasks,
+  RestartExitCode,
+  Run,
+  App,
+  Result,
+};
 
 struct SwitchDef {
   const wchar_t* name;
@@ -37,8 +52,10 @@ constexpr SwitchDef kSwitches[] = {
     {L"/dir", Form::Value, Id::Dir},
     {L"/log", Form::Value, Id::Log},
     {L"/tasks", Form::Value, Id::Tasks},
+    {L"/restartexitcode", Form::Value, Id::RestartExitCode},
     {L"/run", Form::Value, Id::Run},
     {L"/app", Form::Value, Id::App},
+    {L"/result", Form::Value, Id::Result},
 };
 
 // Returns true on a match; for a value switch, value receives what follows the "=".
@@ -81,6 +98,19 @@ int32_t readDecimal(std::wstring_view v) {
   }
   if (negative) n = -n;
   if (n > 0x7FFFFFFF) n = 0x7FFFFFFF;
+  return static_cast<int32_t>(n);
+}
+
+// An exit code an administrator's script asks for: plain decimal digits, at most 2147483647. A
+// typing slip must not pass for 0, which would read as "nothing left for the restart".
+std::optional<int32_t> readExitNumber(std::wstring_view v) {
+  if (v.empty() || v.size() > 10) return std::nullopt;
+  int64_t n = 0;
+  for (wchar_t c : v) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    n = n * 10 + (c - L'0');
+  }
+  if (n > 0x7FFFFFFF) return std::nullopt;
   return static_cast<int32_t>(n);
 }
 
@@ -146,8 +176,19 @@ SwitchSet parseSwitches(const std::vector<std::wstring>& args, std::wstring_view
           }
           break;
         }
+        case Id::RestartExitCode:
+          if (std::optional<int32_t> number = readExitNumber(value)) {
+            s.restartExitCode = number;
+          } else if (s.badSwitch.empty()) {
+            s.badSwitch = arg;
+          }
+          break;
         case Id::Run:
           s.runParentId = readDecimal(value);
+          echoed = false;
+          break;
+        case Id::Result:
+          s.resultHandle = static_cast<uint32_t>(readDecimal(value));
           echoed = false;
           break;
         case Id::App:

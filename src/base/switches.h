@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +20,14 @@ struct SwitchSet {
   std::wstring logPath;       // made absolute against the start-up folder
   bool tasksGiven = false;
   std::vector<std::wstring> tasks;
+  // The number a run that succeeded but left work for the next restart ends with, when given.
+  std::optional<int32_t> restartExitCode;
   int32_t runParentId = 0;
   std::wstring appHint;
+  // The handle, inherited from the launching uninstaller, through which its copy hands back its result.
+  uint32_t resultHandle = 0;
   std::wstring badSwitch;     // the first argument that matched nothing
-  std::wstring switchText;    // " arg" for every argument but /run= and /app=, in quoted form
+  std::wstring switchText;    // " arg" for every argument but /run=, /app= and /result=, in quoted form
 };
 
 // Parses the arguments (program path already removed). startDir resolves a relative /log= value.

@@ -1,6 +1,7 @@
 #include "journal/cleanup.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 
 #include "base/failure.h"
@@ -21,6 +22,9 @@
 namespace zs {
 
 namespace {
+
+// Set once a cleanup of this process leaves a delete to the next restart; never cleared.
+std::atomic<bool> g_leftDeletesForRestart{false};
 
 std::wstring_view lastComponent(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
@@ -186,12 +190,18 @@ void deleteTreeWithFallback(const std::wstring& folder) {
   deleteTree(folder, [&](const std::wstring& path, DWORD error) {
     logWinError(L"Delete " + path, error);
     if (safe) {
-      deleteAtRestart(path);
+      if (deleteAtRestart(path)) {
+        g_leftDeletesForRestart = true;
+      } else {
+        logWinError(L"Couldn't schedule at the next restart " + path, GetLastError());
+      }
     } else {
       logf(L"Left in place, other accounts can write here: %ls", path.c_str());
     }
   });
 }
+
+bool cleanupLeftDeletesForRestart() { return g_leftDeletesForRestart; }
 
 bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope) {
   for (const JournalRecord& r : image.records) {

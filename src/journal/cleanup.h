@@ -68,4 +68,8 @@ std::vector<std::wstring> backupFolders(const JournalImage& image, const Journal
 // a parent of it, or left with "Left in place, other accounts can write here: %s".
 void deleteTreeWithFallback(const std::wstring& folder);
 
+// Whether a cleanup in this process scheduled a delete for the next restart (a file in use): the run
+// did its work, and the restart finishes it.
+bool cleanupLeftDeletesForRestart();
+
 }  // namespace zs

@@ -1,10 +1,12 @@
 #include "uninstall/uninstall_run.h"
 
+#include <algorithm>
 #include <optional>
 #include <windows.h>
 
 #include "base/log.h"
 #include "base/switches.h"
+#include "journal/cleanup.h"
 #include "journal/folder_flush.h"
 #include "journal/recovery.h"
 #include "journal/setup_data.h"
@@ -21,6 +23,7 @@
 #include "base/paths.h"
 #include "uninstall/uninstall_ui.h"
 #include "uninstall/existing_install.h"
+#include "uninstall/launcher_link.h"
 #include "uninstall/temp_copy.h"
 #include "uninstall/record_format.h"
 #include "uninstall/uninstall_record.h"
@@ -47,15 +50,23 @@ void waitForParent(int32_t pid) {
   if (parent) WaitForSingleObject(parent.get(), kParentWaitMs);
 }
 
+// What is left in a folder once the removal is through with it.
+enum class Remains {
+  RestartTakes,  // only what goes at the next restart
+  OursStay,      // also something of ours that could neither go nor be scheduled
+  NotOurs,       // also something the removal never tried to remove
+};
+
 class Removal {
  public:
-  Removal(const SwitchSet& s, uninstall::Ui* ui, const KnownFolders& folders, const std::wstring& exePath)
-      : switches_(s), ui_(ui), folders_(folders), exePath_(exePath) {}
+  Removal(const SwitchSet& s, uninstall::Ui* ui, const KnownFolders& folders, const std::wstring& exePath,
+          LauncherLink* launcher)
+      : switches_(s), ui_(ui), folders_(folders), exePath_(exePath), launcher_(launcher) {}
 
-  UninstallExit run(const AppsEntry& entry, const UninstallRecord& record);
+  UninstallEnd run(const AppsEntry& entry, const UninstallRecord& record);
   // An uninstall cut short after its entry went: only the record, the uninstaller and the folder
   // once empty are left to remove.
-  UninstallExit finishCutShort(const std::wstring& app);
+  UninstallEnd finishCutShort(const std::wstring& app);
 
  private:
   // Nothing when the run may go on; else how it ends.
@@ -63,13 +74,18 @@ class Removal {
   void removeNativeImages(const UninstallRecord& record);
   void removeShortcutsAndRegistry(const UninstallRecord& record);
   void removeFiles(const AppsEntry& entry, const UninstallRecord& record);
+  void foldersGoAfterTheirFiles(const std::wstring& app);
   void removeRecordUninstallerAndFolder(const std::wstring& app);
   bool deletesAreDurable(const std::wstring& app, const UninstallRecord& record);
   bool removedRegistryIsDurable(const AppsEntry& entry, const UninstallRecord& record);
-  UninstallExit finish();
+  UninstallEnd end() const;
+  void tellLauncher() const;
+  UninstallEnd finish();
   void deleteOne(const std::wstring& path);
-  void goesAtRestart(const std::wstring& path);
+  bool goesAtRestart(const std::wstring& path);
   void deleteInFolder(const std::wstring& base, const std::wstring& path);
+  Remains remainsIn(const std::wstring& folder) const;
+  bool isPending(const std::wstring& path) const;
   void progress(UninstallStep step, StepStatus status) {
     if (ui_ != nullptr) ui_->onProgress(step, status);
   }
@@ -78,7 +94,11 @@ class Removal {
   uninstall::Ui* ui_;
   const KnownFolders& folders_;
   const std::wstring& exePath_;
+  LauncherLink* launcher_;
   bool restart_ = false;
+  // Something stays that no restart takes away (a path with a link in it, the entry): the run is
+  // incomplete, but not for the restart to finish.
+  bool lasting_ = false;
   // A file that could neither be deleted nor scheduled: no restart takes it away.
   bool stays_ = false;
   // A registry line, a key or a folder of the record could not be removed.
@@ -86,16 +106,20 @@ class Removal {
   // The entry and the record stay for the next run (something was left behind, or a flush
   // failed before they could go).
   bool stopped_ = false;
+  // What this run put on the restart list for good, in the order it went there.
+  std::vector<std::wstring> atRestart_;
+  // What could neither be deleted nor scheduled.
+  std::vector<std::wstring> stayed_;
 };
 
-UninstallExit Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
+UninstallEnd Removal::run(const AppsEntry& entry, const UninstallRecord& record) {
   if (ui_ != nullptr && !ui_->confirmUninstall()) {
     logLine(L"The user chose not to uninstall.");
-    return UninstallExit::Declined;
+    return {UninstallExit::Declined};
   }
   theLog().open();
   logf(L"Uninstalling from %ls", record.app.c_str());
-  if (std::optional<UninstallExit> stopped = settleRunningApp(record)) return *stopped;
+  if (std::optional<UninstallExit> stopped = settleRunningApp(record)) return {*stopped};
 
   removeNativeImages(record);
   removeShortcutsAndRegistry(record);
@@ -103,10 +127,10 @@ UninstallExit Removal::run(const AppsEntry& entry, const UninstallRecord& record
   return finish();
 }
 
-UninstallExit Removal::finishCutShort(const std::wstring& app) {
+UninstallEnd Removal::finishCutShort(const std::wstring& app) {
   if (ui_ != nullptr && !ui_->confirmUninstall()) {
     logLine(L"The user chose not to uninstall.");
-    return UninstallExit::Declined;
+    return {UninstallExit::Declined};
   }
   theLog().open();
   logf(L"No Apps & Features entry, but %ls holds the record of an uninstall that was cut short. Removing what "
@@ -118,16 +142,30 @@ UninstallExit Removal::finishCutShort(const std::wstring& app) {
   return finish();
 }
 
-UninstallExit Removal::finish() {
+UninstallEnd Removal::end() const {
+  UninstallEnd result;
+  result.exit = restart_ || stays_ || stopped_ ? UninstallExit::Incomplete : UninstallExit::Removed;
+  // A recovery's cleanup at the start may have left a file in use to the restart as well.
+  result.restartPending = !lasting_ && !stays_ && !stopped_ && (restart_ || cleanupLeftDeletesForRestart());
+  return result;
+}
+
+void Removal::tellLauncher() const {
+  if (launcher_ != nullptr) launcher_->tell(exitNumber(end(), switches_));
+}
+
+UninstallEnd Removal::finish() {
+  // Before the last page, which waits for a person.
+  tellLauncher();
   if (stays_) logLine(L"Some files stay: they could not be deleted, nor scheduled for the next restart.");
   if (stopped_) {
     logLine(L"Uninstall stopped before its end.");
   } else {
     logf(L"Uninstall finished%ls.", restart_ ? L", some files go at the next restart" : L"");
   }
-  const bool incomplete = restart_ || stays_ || stopped_;
-  if (ui_ != nullptr) ui_->onFinished(incomplete);
-  return incomplete ? UninstallExit::Incomplete : UninstallExit::Removed;
+  const UninstallEnd result = end();
+  if (ui_ != nullptr) ui_->onFinished(result.exit == UninstallExit::Incomplete);
+  return result;
 }
 
 std::optional<UninstallExit> Removal::settleRunningApp(const UninstallRecord& record) {
@@ -215,6 +253,7 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     progress(UninstallStep::Files, StepStatus::Done);
     return;
   }
+  foldersGoAfterTheirFiles(app);
   // Durability rule 8: the deletes must be on disk before the entry's removal can be, or a power
   // cut could bring the files back without the entry, and the uninstaller would then only take
   // the record, itself and an empty folder. Each folder's flush keeps the deletes of its names.
@@ -228,6 +267,7 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
   if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()))) {
     logLine(L"Couldn't remove the Apps & Features entry.");
     restart_ = true;
+    lasting_ = true;
   }
 
   // The entry's removal must be on disk before the record goes: an entry whose record is gone is
@@ -240,6 +280,52 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
   }
   removeRecordUninstallerAndFolder(app);
   progress(UninstallStep::Files, StepStatus::Done);
+}
+
+// A file of ours in use goes at the restart; the folders it leaves empty then must go too, or they
+// stay for good: each folder below the install folder that holds nothing but what the restart takes
+// is put on the list after its files, the deepest first. The install folder itself goes last, with
+// the uninstaller and the record.
+void Removal::foldersGoAfterTheirFiles(const std::wstring& app) {
+  std::vector<std::wstring> folders;
+  for (const std::wstring& path : atRestart_) {
+    for (std::wstring folder = parentPath(path); isInside(folder, app); folder = parentPath(folder)) {
+      if (std::none_of(folders.begin(), folders.end(), [&](const std::wstring& f) { return equalsNoCase(f, folder); }))
+        folders.push_back(folder);
+    }
+  }
+  auto depth = [](const std::wstring& p) { return std::count(p.begin(), p.end(), L'\\'); };
+  std::stable_sort(folders.begin(), folders.end(),
+                   [&](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
+  for (const std::wstring& folder : folders) {
+    if (isDirectory(folder) && mayTouchPath(app, folder) && remainsIn(folder) == Remains::RestartTakes)
+      goesAtRestart(folder);
+  }
+}
+
+bool Removal::isPending(const std::wstring& path) const {
+  return std::any_of(atRestart_.begin(), atRestart_.end(), [&](const std::wstring& p) { return equalsNoCase(p, path); });
+}
+
+Remains Removal::remainsIn(const std::wstring& folder) const {
+  std::vector<FolderEntry> entries;
+  if (!listFolder(folder, entries)) return Remains::NotOurs;
+  Remains worst = Remains::RestartTakes;
+  for (const FolderEntry& e : entries) {
+    const std::wstring path = folder + L"\\" + e.name;
+    Remains here = Remains::NotOurs;
+    if ((e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      here = Remains::NotOurs;  // never walked
+    } else if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      here = isPending(path) ? remainsIn(path) : Remains::NotOurs;
+    } else if (isPending(path)) {
+      here = Remains::RestartTakes;
+    } else if (std::any_of(stayed_.begin(), stayed_.end(), [&](const std::wstring& p) { return equalsNoCase(p, path); })) {
+      here = Remains::OursStay;
+    }
+    worst = std::max(worst, here);
+  }
+  return worst;
 }
 
 bool Removal::deletesAreDurable(const std::wstring& app, const UninstallRecord& record) {
@@ -291,24 +377,40 @@ void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
   if (!scheduled && mayTouch)
     logWinError(L"Couldn't put the uninstaller, its record and the folder on the restart list", error);
 
-  // The uninstaller goes before the record: the record alone still lets the setup see a cut-short
-  // uninstall; an uninstaller without its record has nothing to bind it.
-  if (!inPlace) {
-    deleteInFolder(app, installed);
-  } else if (pathExists(installed)) {
+  if (inPlace && pathExists(installed)) {
     // Running in place: a running program cannot delete itself.
     if (scheduled) {
       logf(L"It goes at the next restart: %ls", installed.c_str());
       restart_ = true;
+      atRestart_.push_back(installed);
     } else {
       goesAtRestart(installed);
     }
   }
+  // The result is known now: what is left goes now or, failing that, at the restart. The launcher
+  // ends with it, and only then can its file go.
+  tellLauncher();
+  if (!inPlace && launcher_ != nullptr && launcher_->waits()) waitForParent(switches_.runParentId);
+
+  // The uninstaller goes before the record: the record alone still lets the setup see a cut-short
+  // uninstall; an uninstaller without its record has nothing to bind it.
+  if (!inPlace) deleteInFolder(app, installed);
   deleteInFolder(app, recordPath);
 
   if (isDirectory(app) && noLinkFromDriveRoot(app) && isFolderEmpty(app)) removeFolder(app);
-  const bool uninstallerWaits = inPlace && pathExists(installed);
-  if (pathExists(app) && !uninstallerWaits) logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
+  const Remains remains = pathExists(app) ? remainsIn(app) : Remains::RestartTakes;
+  if (pathExists(app)) {
+    if (remains == Remains::NotOurs) {
+      logf(L"Left in place, it holds files that are not ours: %ls", app.c_str());
+    } else if (remains == Remains::OursStay) {
+      logf(L"Left in place, it holds files of ours that stay: %ls", app.c_str());
+    } else if (scheduled) {
+      logf(L"It goes at the next restart, once emptied: %ls", app.c_str());
+      restart_ = true;
+    } else if (mayTouch) {
+      goesAtRestart(app);
+    }
+  }
   if (!scheduled) return;
   // The list may only lose what the disk already holds as done: a list written before the deletes
   // would let a power cut keep neither.
@@ -317,10 +419,11 @@ void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
     return;
   }
   // What is done needs no restart; a folder kept for files not ours is not the restart's to take,
-  // unless the uninstaller waits there for it.
+  // but one that only waits for what the restart removes (the running uninstaller, a file in use)
+  // is.
   std::vector<std::wstring> done;
   for (const std::wstring& path : tail) {
-    if (!pathExists(path) || (path == app && !uninstallerWaits)) done.push_back(path);
+    if (!pathExists(path) || (path == app && remains != Remains::RestartTakes)) done.push_back(path);
   }
   if (!removePendingDeletes(done, &error, restartList))
     logWinError(L"Couldn't take the finished deletes off the restart list", error);
@@ -330,6 +433,7 @@ void Removal::deleteInFolder(const std::wstring& base, const std::wstring& path)
   if (!mayTouchPath(base, path)) {
     logf(L"A link is in the path, skipped: %ls", path.c_str());
     restart_ = true;
+    lasting_ = true;
     return;
   }
   deleteOne(path);
@@ -348,25 +452,36 @@ void Removal::deleteOne(const std::wstring& path) {
   goesAtRestart(path);
 }
 
-void Removal::goesAtRestart(const std::wstring& path) {
+bool Removal::goesAtRestart(const std::wstring& path) {
   if (deleteAtRestart(path)) {
     logf(L"It goes at the next restart: %ls", path.c_str());
     restart_ = true;
-    return;
+    atRestart_.push_back(path);
+    return true;
   }
   logWinError(L"Couldn't schedule at the next restart " + path, GetLastError());
   logf(L"It stays: %ls", path.c_str());
   stays_ = true;
+  stayed_.push_back(path);
+  return false;
 }
 
 // The entry or the record cannot be trusted: nothing the record would name is touched.
-UninstallExit nothingRemoved(const std::wstring& reason, uninstall::Ui* ui) {
+UninstallEnd nothingRemoved(const std::wstring& reason, uninstall::Ui* ui, LauncherLink& launcher,
+                            const SwitchSet& s) {
   logf(L"Nothing was removed: %ls.", reason.c_str());
+  const UninstallEnd result{UninstallExit::Incomplete};
+  // Before the message, which waits for a person.
+  launcher.tell(exitNumber(result, s));
   if (ui != nullptr) ui->onRecordMissing();
-  return UninstallExit::Incomplete;
+  return result;
 }
 
 }  // namespace
+
+int32_t exitNumber(const UninstallEnd& end, const SwitchSet& s) {
+  return exitNumber(end.exit, end.restartPending, s.restartExitCode);
+}
 
 AppsEntry findOwnAppsEntry() {
   AppsEntry entry;
@@ -413,39 +528,41 @@ std::wstring cutShortInstallFolder(const SwitchSet& s, const std::wstring& exePa
   return folder;
 }
 
-UninstallExit finishCutShortUninstall(const SwitchSet& s, const std::wstring& exePath, const std::wstring& folder,
-                                      uninstall::Ui* ui) {
-  Removal removal(s, ui, knownFolders(), exePath);
+UninstallEnd finishCutShortUninstall(const SwitchSet& s, const std::wstring& exePath, const std::wstring& folder,
+                                     uninstall::Ui* ui, LauncherLink* launcher) {
+  Removal removal(s, ui, knownFolders(), exePath, launcher);
   return removal.finishCutShort(folder);
 }
 
-UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui) {
+std::optional<int32_t> runFromTemporaryCopy(const SwitchSet& s, const std::wstring& exePath) {
+  // A copy never starts another.
+  if (s.runParentId != 0) return std::nullopt;
   AppsEntry entry = findOwnAppsEntry();
-
   std::wstring copyFor;
-  if (s.runParentId == 0 && entry.found && !entry.location.empty() && sameFolder(parentPath(exePath), entry.location))
+  if (entry.found && !entry.location.empty() && sameFolder(parentPath(exePath), entry.location))
     copyFor = normalizePath(entry.location);
-  else if (s.runParentId == 0 && !entry.found)
+  else if (!entry.found)
     copyFor = cutShortInstallFolder(s, exePath, knownFolders());
-  if (!copyFor.empty()) {
-    if (startTemporaryCopy(s, exePath, copyFor)) {
-      logLine(L"Restarted from a temp copy.");
-      return UninstallExit::Removed;
-    }
-    logLine(L"Could not start from a temp copy, so running in place.");
-  }
+  if (copyFor.empty()) return std::nullopt;
+  if (std::optional<int32_t> copys = runTemporaryCopy(s, exePath, copyFor)) return copys;
+  logLine(L"Could not start from a temp copy, so running in place.");
+  return std::nullopt;
+}
 
-  if (s.runParentId != 0) waitForParent(s.runParentId);
+UninstallEnd runUninstall(const SwitchSet& s, const std::wstring& exePath, uninstall::Ui* ui,
+                          LauncherLink& launcher) {
+  // A launcher that waits for this copy's result is waited for only before its file goes.
+  if (s.runParentId != 0 && !launcher.waits()) waitForParent(s.runParentId);
 
   InstanceLock lock = acquireInstanceMutex(L"Global\\ZelvanSetup-" + std::wstring(kStubAppId));
   if (lock.otherRunning) {
     logLine(L"Another setup is running.");
     if (!s.silent) bringWindowForward(kSetupWindowClass);
-    return UninstallExit::OtherSetup;
+    return {UninstallExit::OtherSetup};
   }
   if (!lock.held()) {
     logWinError(L"Could not take the lock that keeps a second setup from running", lock.error);
-    return UninstallExit::OtherSetup;
+    return {UninstallExit::OtherSetup};
   }
   // The handle stays open until the process ends.
 
@@ -454,15 +571,15 @@ UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, unin
 
   const KnownFolders& folders = knownFolders();
   if (recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr) != Recovery::GoOn)
-    return UninstallExit::RecoveryIncomplete;
+    return {UninstallExit::RecoveryIncomplete};
 
   removeStaleTemporaryCopies(setupData);
 
-  entry = findOwnAppsEntry();
+  AppsEntry entry = findOwnAppsEntry();
   if (!entry.found) {
     std::wstring cutShort = cutShortInstallFolder(s, exePath, folders);
-    if (cutShort.empty()) return nothingRemoved(L"no Apps & Features entry", ui);
-    return finishCutShortUninstall(s, exePath, cutShort, ui);
+    if (cutShort.empty()) return nothingRemoved(L"no Apps & Features entry", ui, launcher, s);
+    return finishCutShortUninstall(s, exePath, cutShort, ui, &launcher);
   }
 
   std::wstring folder = normalizePath(trimWhite(entry.location));
@@ -471,13 +588,13 @@ UninstallExit runUninstall(const SwitchSet& s, const std::wstring& exePath, unin
   UninstallRecord record;
   std::wstring reason;
   if (folder.empty() || !isPlausibleInstallFolder(folder, folders)) {
-    return nothingRemoved(L"the folder in the entry can't be used", ui);
+    return nothingRemoved(L"the folder in the entry can't be used", ui, launcher, s);
   }
   if (!readUninstallRecord(ownEntryName(), entry.view, folder, folders, record, reason)) {
-    return nothingRemoved(reason.empty() ? L"the folder in the entry can't be used" : reason, ui);
+    return nothingRemoved(reason.empty() ? L"the folder in the entry can't be used" : reason, ui, launcher, s);
   }
 
-  Removal removal(s, ui, folders, exePath);
+  Removal removal(s, ui, folders, exePath, &launcher);
   return removal.run(entry, record);
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,10 +22,22 @@ namespace zs {
 
 struct KnownFolders;
 struct SwitchSet;
+class LauncherLink;
 
 namespace uninstall {
 class Ui;
 }
+
+// How an uninstall run ended.
+struct UninstallEnd {
+  UninstallExit exit = UninstallExit::Removed;
+  // Everything went but what the next restart removes (a file in use, the running uninstaller):
+  // such a run ends with /restartexitcode='s number when one was given.
+  bool restartPending = false;
+};
+
+// The number the process ends with.
+int32_t exitNumber(const UninstallEnd& end, const SwitchSet& switches);
 
 // The setup's own Apps & Features entry, "{AppId}" under HKLM's Uninstall key.
 struct AppsEntry {
@@ -55,11 +68,20 @@ std::wstring cutShortInstallFolder(const SwitchSet& switches, const std::wstring
                                    const KnownFolders& folders);
 
 // Removes what such an uninstall left: the record, the uninstaller (scheduled for the next restart
-// when it is the running one) and the folder once empty; nothing else the record names.
-UninstallExit finishCutShortUninstall(const SwitchSet& switches, const std::wstring& exePath,
-                                      const std::wstring& folder, uninstall::Ui* ui);
+// when it is the running one) and the folder once empty; nothing else the record names. A launcher
+// that waits is told the result before its file is deleted.
+UninstallEnd finishCutShortUninstall(const SwitchSet& switches, const std::wstring& exePath,
+                                     const std::wstring& folder, uninstall::Ui* ui, LauncherLink* launcher = nullptr);
 
-// Runs the whole uninstall; `exePath` is the running executable's full path.
-UninstallExit runUninstall(const SwitchSet& switches, const std::wstring& exePath, uninstall::Ui* ui);
+// Started from the install folder (or from the folder of an uninstall cut short after its entry
+// went), the uninstaller hands the run to a temporary copy and waits for it: the number returned is
+// the one this process ends with. Nothing when this process runs the uninstall itself: it is a copy,
+// it lies elsewhere, or the copy could not be started.
+std::optional<int32_t> runFromTemporaryCopy(const SwitchSet& switches, const std::wstring& exePath);
+
+// Runs the whole uninstall; `exePath` is the running executable's full path. The launcher, when one
+// waits for this copy, is told the result as soon as it is known.
+UninstallEnd runUninstall(const SwitchSet& switches, const std::wstring& exePath, uninstall::Ui* ui,
+                          LauncherLink& launcher);
 
 }  // namespace zs

@@ -18,6 +18,9 @@
 //                            it with BUTTON (yes, no or ok); exits 6 when none came
 //   handle HEX               prints "inherited" when the handle of that value reads "zs-marker"
 //                            from the start of its file, "not inherited" otherwise
+//   result N CODE MS         writes CODE as a 32-bit number to the handle whose decimal value is
+//                            N, then sleeps MS milliseconds and exits 0 (a copy that tells its
+//                            launcher its result and goes on)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -150,6 +153,15 @@ int wmain(int argc, wchar_t** argv) {
     bool marker = ReadFile(h, bytes, sizeof(bytes), &got, &at) && got == sizeof(bytes) &&
                   std::string(bytes, sizeof(bytes)) == "zs-marker";
     std::printf(marker ? "inherited\n" : "not inherited\n");
+    return 0;
+  }
+  if (role == L"result" && argc > 4) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoul(argv[2], nullptr, 10)));
+    int32_t code = static_cast<int32_t>(_wtoi(argv[3]));
+    DWORD wrote = 0;
+    if (!WriteFile(h, &code, sizeof(code), &wrote, nullptr) || wrote != sizeof(code)) return 3;
+    CloseHandle(h);
+    Sleep(static_cast<DWORD>(_wtoi(argv[4])));
     return 0;
   }
   if (role == L"cmdline") {

@@ -79,6 +79,83 @@ TEST(Log, FileNameCarriesRoleVersionAndTime) {
   EXPECT_EQ(log.fileNameFor(t), L"Zelvan-Uninstall-2.5-20261206-091500.log");
 }
 
+TEST(Log, ASecondLogOfTheSameSecondIsNumbered) {
+  Log log({});
+  log.setUninstallRole(true);
+  SYSTEMTIME t{};
+  t.wYear = 2026, t.wMonth = 12, t.wDay = 6, t.wHour = 9, t.wMinute = 15, t.wSecond = 0;
+  const std::wstring first = log.fileNameFor(t, 1);
+  const std::wstring ninth = log.fileNameFor(t, 9);
+  EXPECT_EQ(first, L"Zelvan-Uninstall-20261206-091500.log");
+  EXPECT_EQ(log.fileNameFor(t, 2), L"Zelvan-Uninstall-20261206-091500_2.log");
+  t.wSecond = 1;
+  const std::wstring next = log.fileNameFor(t);
+  // The harness and people read the logs in name order.
+  EXPECT_LT(first, log.fileNameFor(SYSTEMTIME{2026, 12, 0, 6, 9, 15, 0, 0}, 2)) << "after the first";
+  EXPECT_LT(ninth, next) << "before the next second's";
+}
+
+// The uninstaller and its copy both write while the launcher waits: a copy that opens its log in
+// the second its launcher did must not lose its lines to the launcher's open file.
+TEST(Log, TwoRunsOfOneSecondWriteTwoFiles) {
+  TempFolder dir;
+  Log first({L"", true, folderAt(dir.path())});
+  first.setUninstallRole(true);
+  // Held for the seconds the second log may open in, as the launcher holds its own.
+  std::vector<HANDLE> held;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  FILETIME ft;
+  SystemTimeToFileTime(&now, &ft);
+  for (int ahead = 0; ahead < 3; ++ahead) {
+    ULARGE_INTEGER at{{ft.dwLowDateTime, ft.dwHighDateTime}};
+    at.QuadPart += static_cast<uint64_t>(ahead) * 10000000ull;
+    FILETIME aheadFt{at.LowPart, at.HighPart};
+    SYSTEMTIME t;
+    FileTimeToSystemTime(&aheadFt, &t);
+    held.push_back(CreateFileW((dir / first.fileNameFor(t)).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(held.back(), INVALID_HANDLE_VALUE);
+  }
+  first.line(L"the copy's line");
+  first.open();
+  ASSERT_TRUE(first.isOpen()) << "a taken name is no reason to lose the log";
+  std::wstring path = first.openPath();
+  EXPECT_EQ(path.substr(path.size() - 6), L"_2.log") << path;
+  first.finish(0);
+  for (HANDLE h : held) CloseHandle(h);
+  EXPECT_EQ(messages(readBytes(path).substr(3)), (std::vector<std::string>{"the copy's line", "Exit code 0"}));
+}
+
+// The launcher hands its /log= file to the copy, which writes it while the launcher waits; the
+// launcher's own lines go to the default place.
+TEST(Log, ALaunchersLinesLeaveTheGivenFileToItsCopy) {
+  TempFolder dir;
+  TempFolder fallback;
+  const std::wstring given = dir / L"chosen.log";
+  struct Case {
+    bool silent;
+    std::wstring logPath;
+    bool writes;
+  };
+  for (const Case& c : {Case{true, given, true}, Case{false, given, true}, Case{true, L"", true},
+                        Case{false, L"", false}}) {
+    Log log({c.logPath, c.silent, folderAt(fallback.path())});
+    log.line(L"launcher");
+    log.leaveGivenFile();
+    EXPECT_EQ(log.isOpen(), c.writes);
+    log.finish(0);
+    EXPECT_FALSE(fileExists(given)) << "the copy's, untouched";
+    if (c.writes) {
+      ASSERT_EQ(log.openPath().rfind(fallback.path() + L"\\Zelvan-Setup-", 0), 0u) << log.openPath();
+      EXPECT_EQ(messages(readBytes(log.openPath()).substr(3)), (std::vector<std::string>{"launcher", "Exit code 0"}));
+      DeleteFileW(log.openPath().c_str());
+    } else {
+      EXPECT_TRUE(log.openPath().empty());
+    }
+  }
+}
+
 TEST(Log, FinishWritesAFileOnlyForSilentRunsLogSwitchOrAnOpenLog) {
   TempFolder dir;
   {

@@ -1,5 +1,7 @@
 #include "base/switches.h"
 
+#include "base/exit_code.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shellapi.h>
@@ -100,6 +102,64 @@ TEST(Switches, RunAndAppAreReadButNeverEchoed) {
   EXPECT_EQ(parse({L"/run=abc"}).runParentId, 0);
   EXPECT_EQ(parse({L"/run="}).runParentId, 0);
   EXPECT_EQ(parse({L"/run=99999999999999"}).runParentId, 2147483647);
+}
+
+TEST(Switches, TheResultPipeIsReadButNeverEchoed) {
+  SwitchSet s = parse({L"/run=12", L"/result=508", L"/silent"});
+  EXPECT_EQ(s.resultHandle, 508u);
+  EXPECT_EQ(s.switchText, L" /silent") << "the copy's handle is nothing for the log, nor for another copy";
+  EXPECT_EQ(parse({L"/RESULT=x"}).resultHandle, 0u);
+  EXPECT_TRUE(parse({L"/result=7"}).badSwitch.empty());
+}
+
+// Scripts read the number back, so a value that is not plainly a number is refused, not taken as 0.
+TEST(Switches, TheRestartExitCodeIsAPlainNumber) {
+  struct Case {
+    const wchar_t* arg;
+    std::optional<int32_t> code;  // nothing: refused as a bad switch
+  };
+  const Case cases[] = {
+      {L"/restartexitcode=3010", 3010},
+      {L"/RestartExitCode=0", 0},
+      {L"/restartexitcode=2147483647", 2147483647},
+      {L"/restartexitcode=2147483648", std::nullopt},
+      {L"/restartexitcode=99999999999", std::nullopt},
+      {L"/restartexitcode=", std::nullopt},
+      {L"/restartexitcode=-1", std::nullopt},
+      {L"/restartexitcode= 3010", std::nullopt},
+      {L"/restartexitcode=3010x", std::nullopt},
+      {L"/restartexitcode=0x10", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SwitchSet s = parse({c.arg});
+    EXPECT_EQ(s.restartExitCode, c.code) << c.arg;
+    EXPECT_EQ(s.badSwitch, c.code ? L"" : c.arg) << c.arg;
+    EXPECT_EQ(s.switchText, L" " + quoteArgument(c.arg)) << "passed on to the uninstaller's copy: " << c.arg;
+  }
+  EXPECT_EQ(parse({L"/restartexitcode=1", L"/restartexitcode=2"}).restartExitCode, std::optional<int32_t>(2))
+      << "the later one wins";
+  EXPECT_FALSE(parse({L"/silent"}).restartExitCode.has_value());
+}
+
+// Without the switch every code stays as it was; with it, only a run that did its work and left
+// the rest to the restart ends with the given number.
+TEST(ExitNumbers, TheRestartCodeStandsOnlyForARunThatTheRestartCompletes) {
+  const std::optional<int32_t> none;
+  const std::optional<int32_t> given = 3010;
+  EXPECT_EQ(exitNumber(ExitCode::Installed, true, none), 0);
+  EXPECT_EQ(exitNumber(ExitCode::Installed, false, given), 0);
+  EXPECT_EQ(exitNumber(ExitCode::Installed, true, given), 3010);
+  EXPECT_EQ(exitNumber(ExitCode::Failed, true, given), 1) << "rolled back: nothing to finish";
+  EXPECT_EQ(exitNumber(ExitCode::Cancelled, true, given), 2);
+
+  EXPECT_EQ(exitNumber(UninstallExit::Incomplete, true, none), 1);
+  EXPECT_EQ(exitNumber(UninstallExit::Incomplete, true, given), 3010);
+  EXPECT_EQ(exitNumber(UninstallExit::Incomplete, false, given), 1) << "something stays for good";
+  EXPECT_EQ(exitNumber(UninstallExit::Removed, true, given), 3010);
+  EXPECT_EQ(exitNumber(UninstallExit::Removed, false, given), 0);
+  for (UninstallExit other : {UninstallExit::Declined, UninstallExit::AppRunning, UninstallExit::OtherSetup,
+                              UninstallExit::RecoveryIncomplete, UninstallExit::CopyGaveNoResult})
+    EXPECT_EQ(exitNumber(other, true, given), exitNumber(other));
 }
 
 TEST(Switches, NoArgumentsEchoNothing) {

@@ -1,7 +1,8 @@
 """The uninstaller, run the way Apps & Features runs it: the installed ZelvanUninstall.exe, which
-restarts itself from a copy under the setup's data folder and ends at once; the copy does the work.
-Judged from outside: after a complete removal the machine equals its state before the install, but
-for the logs, the copy's own folder and the restart-time deletes that remove that folder."""
+restarts itself from a copy under the setup's data folder and waits for it; the copy does the work
+and tells the launcher its result, which the launcher ends with. Judged from outside: after a
+complete removal the machine equals its state before the install, but for the logs, the copy's own
+folder and the restart-time deletes that remove that folder."""
 import hashlib
 import os
 import re
@@ -49,6 +50,21 @@ def uninstall_runs(prefix):
     return runs
 
 
+def log_marks(prefix):
+    """How many runs each uninstaller log holds now."""
+    return {path: len(LogFile(path).runs) for path in prefix.logs("Zelvan-Uninstall")}
+
+
+def runs_since(prefix, marks):
+    """The runs the uninstaller logs gained since the marks were taken. A run opens the log of its
+    second, which an earlier run of that second may have begun, so new runs are found file by file,
+    not by their place among all runs."""
+    runs = []
+    for path in prefix.logs("Zelvan-Uninstall"):
+        runs += LogFile(path).runs[marks.get(path, 0):]
+    return runs
+
+
 def exit_code(run):
     codes = [int(m.group(1)) for m in (re.match(r"^Exit code (\d+)$", line) for line in run) if m]
     return codes[-1] if codes else None
@@ -56,6 +72,32 @@ def exit_code(run):
 
 def finished(runs):
     return [run for run in runs if exit_code(run) is not None]
+
+
+def copy_pids(prefix):
+    """The Linux ids of the prefix's running uninstaller copies (Wine names a process by its program)."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                cmd = f.read().lower()
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                ours = b"WINEPREFIX=" + prefix.dir.encode() + b"\0" in f.read()
+        except OSError:
+            continue
+        if ours and b"\\un-" in cmd and b"zelvanuninstall.exe" in cmd:
+            pids.append(int(pid))
+    return pids
+
+
+def launcher_and_copy(runs):
+    """The launcher's run and its copy's among the given ones (each log is a file of its own, and
+    which of the two opened first is not fixed)."""
+    launchers = [run for run in runs if "Restarted from a temp copy." in run]
+    copies = [run for run in runs if "Restarted from a temp copy." not in run]
+    return launchers, copies
 
 
 # Windows here share titles with other tests' windows: each module gets a screen of its own.
@@ -70,28 +112,34 @@ class Uninstall(ScenarioTest):
     def uninstall(self, *args, exe=UNINSTALLER, expect_copy=True):
         """Runs the uninstaller as Apps & Features does and waits for its copy. Returns the copy's log
         lines and exit code."""
-        before = len(uninstall_runs(self.prefix))
+        marks = log_marks(self.prefix)
         launcher = self.prefix.run(exe, ["/silent", *args], cwd=self.prefix.drive_c)
-        # The copy outlives the launcher; its last log line says it has ended. (Other processes of
-        # the prefix, such as a file's holder, may go on running.)
+        # The copy outlives the launcher: it deletes the launcher's file once the launcher has
+        # ended, and its last log line says it has ended. (Other processes of the prefix, such as a
+        # file's holder, may go on running.)
         wanted = 2 if expect_copy else 1
-        wait_for(lambda: len(finished(uninstall_runs(self.prefix)[before:])) >= wanted, timeout=120)
-        runs = uninstall_runs(self.prefix)[before:]
+        wait_for(lambda: len(finished(runs_since(self.prefix, marks))) >= wanted, timeout=120)
+        runs = runs_since(self.prefix, marks)
         self.assertTrue(runs, "the uninstaller wrote no log")
         if expect_copy:
-            self.assertEqual(launcher.code, 0, "the launching uninstaller ends with 0 at once")
-            self.assertIn("Restarted from a temp copy.", runs[0])
-            self.assertEqual(len(runs), 2, f"expected the launcher's and the copy's run, got {runs}")
+            launchers, copies = launcher_and_copy(runs)
+            self.assertEqual(len(launchers), 1, f"expected the launcher's and the copy's run, got {runs}")
+            self.assertEqual(len(copies), 1, f"expected the launcher's and the copy's run, got {runs}")
+            # Wine hands Linux only the exit code's low byte.
+            self.assertEqual(exit_code(launchers[0]), exit_code(copies[0]), "the launcher ends with its copy's result")
+            self.assertEqual(launcher.code, exit_code(launchers[0]) & 0xFF)
+            return copies[0], exit_code(copies[0])
         return runs[-1], exit_code(runs[-1])
 
     def assertOnlyCopyPending(self):
-        """Restart-time deletes name nothing but the copy and its folder."""
+        """Restart-time deletes name nothing but the copy, its folder and its launcher's lock."""
         value = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
         if value is None:
             return
         paths = [p for p in re.split(r"\\0", value[1]) if p]
         for path in paths:
-            self.assertRegex(path.lower(), r"^\\\?\?\\c:\\programdata\\zelvansetup\\un-[0-9a-f]{32}(\\zelvanuninstall\.exe)?$")
+            self.assertRegex(path.lower(),
+                             r"^\\\?\?\\c:\\programdata\\zelvansetup\\un-[0-9a-f]{32}(\\zelvanuninstall\.exe|\.lock)?$")
 
     def assertRemovedCompletely(self, before):
         after = without_copy_traces(self.prefix.snapshot())
@@ -169,6 +217,64 @@ class Uninstall(ScenarioTest):
         self.assertInOrder(lines, ["An earlier run did not finish. Rolling back first.",
                                    "Rollback of the earlier run finished.", f"Uninstalling from {PF}", "Exit code 0"])
         self.assertRemovedCompletely(before)
+
+    def test_the_launcher_returns_with_its_copys_result_once_the_removal_is_done(self):
+        """Management tools run the quiet uninstall and wait for its exit code: it must be the
+        removal's own, and come only once the removal is done. Once a launcher ended with 0 half a
+        second after it started its copy, whose removal then failed."""
+        self.install()
+        record = os.path.join(self.prefix.host_path(PF), "ZelvanUninstall.zsu")
+        with open(record, "rb") as f:
+            good = f.read()
+        program = self.prefix.host_path(PF + "\\Zelvan.exe")
+        cases = [
+            ("a record changed by hand: nothing is removed", good.replace(b"Zelvan.exe", b"Zelvan.exf", 1), 1, True),
+            ("a complete removal", good, 0, False),
+        ]
+        for name, data, code, program_stays in cases:
+            with self.subTest(name):
+                with open(record, "wb") as f:
+                    f.write(data)
+                marks = log_marks(self.prefix)
+                # Waited for as a tool waits: for the process, not for Wine's session.
+                launcher = self.prefix.start(UNINSTALLER, ["/silent"])
+                returned = launcher.wait(timeout=300)
+                program_there = os.path.exists(program)
+                self.assertTrue(wait_for(lambda: len(finished(runs_since(self.prefix, marks))) >= 2,
+                                         timeout=120), "the copy did not end")
+                launchers, copies = launcher_and_copy(runs_since(self.prefix, marks))
+                self.assertEqual(len(copies), 1, copies)
+                self.assertEqual(returned, code, "\n".join(launchers[0] + ["--- the copy:"] + copies[0]))
+                self.assertEqual(program_there, program_stays,
+                                 "the launcher returned before the removal was done" if program_there else
+                                 "a removal that failed removed files")
+                self.assertEqual(exit_code(copies[0]), code)
+                self.assertInOrder(launchers[0], ["Restarted from a temp copy.", f"The copy's result: exit code {code}.",
+                                                  f"Exit code {code}"])
+                self.assertIn(f"Told the uninstaller that started this copy: exit code {code}.", copies[0])
+        self.assertFalse(os.path.exists(self.prefix.host_path(UNINSTALLER)), "the launcher's file went after it")
+
+    def test_a_copy_that_dies_leaves_its_launcher_a_code_that_says_so(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("the holder shows a window: needs an X display")
+        self.install()
+        # The copy tries a held file for about three seconds: it is killed while it does.
+        holder = self.prefix.start(HELPER, ["hold", PF + "\\Zelvan.exe.config"])
+        try:
+            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
+            launcher = self.prefix.start(UNINSTALLER, ["/silent"])
+            self.assertTrue(wait_for(lambda: copy_pids(self.prefix), timeout=120, interval=0.05), "no copy ran")
+            for pid in copy_pids(self.prefix):
+                os.kill(pid, 9)
+            self.assertEqual(launcher.wait(timeout=120), 13, "a copy killed before its result is no success")
+        finally:
+            holder.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+        launchers = [run for run in uninstall_runs(self.prefix) if "Restarted from a temp copy." in run]
+        self.assertEqual(len(launchers), 1)
+        self.assertTrue(any(line.startswith("The copy ended (exit code ") and "without telling its result" in line
+                            for line in launchers[0]), "\n".join(launchers[0]))
+        self.assertEqual(exit_code(launchers[0]), 13)
 
     # --- what stops or limits the removal ---
 
@@ -256,31 +362,55 @@ class Uninstall(ScenarioTest):
         self.assertRemovedCompletely(before)
 
     def test_a_file_in_use_goes_at_the_next_restart(self):
+        """A file of Zelvan's that another program holds goes at the restart, and the folders it kept
+        from going go with it, after it, the deepest first. /restartexitcode= tells a script that
+        only the restart is missing."""
         if not os.environ.get("DISPLAY"):
             self.skipTest("the holder shows a window: needs an X display")
-        self.install()
-        held = PF + "\\Zelvan.exe.config"
-        holder = self.prefix.start(HELPER, ["hold", held])
-        try:
-            self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
-            lines, code = self.uninstall()
-            # Asked while the holder keeps this session alive: a new session is a restart to Wine,
-            # and its start carries out the pending deletes.
-            pending = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
-        finally:
-            holder.kill()
-            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
-        self.assertEqual(code, 1)
-        self.assertIn(f"It goes at the next restart: {held}", lines)
-        self.assertTrue(any(l.startswith(f"Couldn't delete {held}") for l in lines), "\n".join(lines))
-        self.assertIn("Uninstall finished, some files go at the next restart.", lines)
-        self.assertIsNotNone(pending)
-        self.assertIn("zelvan.exe.config", pending[1].lower())
+        before = self.prefix.snapshot()
+        cases = [
+            ("in the install folder", PF + "\\Zelvan.exe.config", [], 1, [PF]),
+            ("in a folder below it, with a restart code", PF + "\\de\\Zelvan.UI.strings.txt",
+             ["/restartexitcode=3010"], 3010, [PF + "\\de", PF]),
+        ]
+        for name, held, args, expected, folders in cases:
+            with self.subTest(name):
+                self.install()
+                holder = self.prefix.start(HELPER, ["hold", held])
+                try:
+                    self.assertTrue(wait_for(lambda: "helper" in x_window_titles(), timeout=60))
+                    lines, code = self.uninstall(*args)
+                    # Asked while the holder keeps this session alive: a new session is a restart to
+                    # Wine, and its start carries out the pending deletes.
+                    pending = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
+                finally:
+                    holder.kill()
+                    subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+                self.assertEqual(code, expected)
+                self.assertIn(f"It goes at the next restart: {held}", lines)
+                self.assertTrue(any(l.startswith(f"Couldn't delete {held}") for l in lines), "\n".join(lines))
+                self.assertIn("Uninstall finished, some files go at the next restart.", lines)
+                self.assertNotIn(f"Left in place, it holds files that are not ours: {PF}", lines,
+                                 "the held file is Zelvan's own")
+                self.assertIn(f"It goes at the next restart, once emptied: {PF}", lines)
+                for folder in folders[:-1]:
+                    self.assertIn(f"It goes at the next restart: {folder}", lines)
+                self.assertIsNotNone(pending)
+                # Each folder after its files and after the folders below it.
+                order = [p.lower() for p in re.split(r"\\0", pending[1]) if p]
+                at = [next((i for i, p in enumerate(order) if p.endswith(path.lower())), None)
+                      for path in [held] + folders]
+                self.assertNotIn(None, at, f"not all on the restart list: {order}")
+                self.assertEqual(at, sorted(at), f"restart list out of order: {order}")
 
-        self.prefix.wine("cmd", "/c", "exit")  # the restart
-        self.assertFalse(os.path.exists(self.prefix.host_path(held)), "the file did not go at the restart")
-        self.assertEqual([n for n in os.listdir(self.prefix.setup_data()) if n.startswith("un-")], [],
-                         "the uninstaller's copy did not go at the restart")
+                self.prefix.wine("cmd", "/c", "exit")  # the restart
+                self.assertFalse(os.path.exists(self.prefix.host_path(held)), "the file did not go at the restart")
+                for folder in folders:
+                    self.assertFalse(os.path.exists(self.prefix.host_path(folder)),
+                                     f"{folder} stayed after the restart")
+                self.assertEqual([n for n in os.listdir(self.prefix.setup_data()) if n.startswith("un-")], [],
+                                 "the uninstaller's copy did not go at the restart")
+                self.assertRemovedCompletely(before)
 
     def test_a_running_zelvan_is_closed_only_with_closeapps(self):
         if not os.environ.get("DISPLAY"):
@@ -313,10 +443,13 @@ class Uninstall(ScenarioTest):
         try:
             self.assertTrue(wait_for(lambda: "Uninstall Zelvan" in x_window_titles(), timeout=60))
             # The copy holds the one-instance mutex while it asks; a second copy must not run.
+            marks = log_marks(self.prefix)
             second = self.prefix.run(UNINSTALLER, ["/silent"])
-            self.assertEqual(second.code, 0)
-            self.assertTrue(wait_for(lambda: exit_code(uninstall_runs(self.prefix)[-1]) == 12, timeout=60))
-            self.assertIn("Another setup is running.", uninstall_runs(self.prefix)[-1])
+            self.assertEqual(second.code, 12, "the launcher ends with its copy's result")
+            self.assertTrue(wait_for(lambda: len(finished(runs_since(self.prefix, marks))) >= 2, timeout=60))
+            launchers, copies = launcher_and_copy(runs_since(self.prefix, marks))
+            self.assertEqual(exit_code(copies[-1]), 12)
+            self.assertIn("Another setup is running.", copies[-1])
             self.assertTrue(os.path.exists(self.prefix.host_path(PF + "\\Zelvan.exe")))
         finally:
             first.kill()

@@ -11,8 +11,11 @@
 #include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/registry.h"
+#include "platform/handle.h"
+#include "platform/proc_helper_path.h"
 #include "support/log_capture.h"
 #include "support/temp_folder.h"
+#include "uninstall/launcher_link.h"
 #include "uninstall/record_format.h"
 
 namespace zs {
@@ -92,14 +95,14 @@ TEST_F(CutShort, OnlyAFolderWhoseRecordNamesItQualifies) {
 
 TEST_F(CutShort, TheRecordTheUninstallerAndTheEmptyFolderGoAndNothingElse) {
   LogCapture log;
-  EXPECT_EQ(finishCutShortUninstall(copySwitches(app), copy, app, nullptr), UninstallExit::Removed);
+  EXPECT_EQ(finishCutShortUninstall(copySwitches(app), copy, app, nullptr).exit, UninstallExit::Removed);
   EXPECT_FALSE(pathExists(app)) << "the folder went once empty";
 
   ASSERT_TRUE(createFolder(app));
   ASSERT_TRUE(test::writeBytes(uninstaller, "MZ"));
   ASSERT_TRUE(test::writeBytes(record, "ZSU1\napp\t" + wideToUtf8(app) + "\nfile\tZelvan.exe\n"));
   ASSERT_TRUE(test::writeBytes(app + L"\\Zelvan.exe", "named by the record"));
-  EXPECT_EQ(finishCutShortUninstall(copySwitches(app), copy, app, nullptr), UninstallExit::Removed);
+  EXPECT_EQ(finishCutShortUninstall(copySwitches(app), copy, app, nullptr).exit, UninstallExit::Removed);
   EXPECT_FALSE(pathExists(record));
   EXPECT_FALSE(pathExists(uninstaller));
   EXPECT_TRUE(pathExists(app + L"\\Zelvan.exe")) << "nothing else the record names is touched";
@@ -111,7 +114,7 @@ TEST_F(CutShort, TheRecordTheUninstallerAndTheEmptyFolderGoAndNothingElse) {
 // The restart finishes what a running uninstaller cannot: itself, then its folder once empty.
 TEST_F(CutShort, RunningInPlaceLeavesItselfAndTheFolderToTheRestart) {
   LogCapture log;
-  EXPECT_EQ(finishCutShortUninstall(SwitchSet{}, uninstaller, app, nullptr), UninstallExit::Incomplete);
+  EXPECT_EQ(finishCutShortUninstall(SwitchSet{}, uninstaller, app, nullptr).exit, UninstallExit::Incomplete);
   std::vector<std::wstring> left = oursOnTheRestartList();
   removePendingDeletes({uninstaller, record, app});
   EXPECT_EQ(left, (std::vector<std::wstring>{uninstaller, app}));
@@ -132,7 +135,7 @@ TEST_F(CutShort, AFailedSchedulingIsReportedAsStaying) {
                          &broken, sizeof(broken)));
   LogCapture log;
   // Running in place: the running uninstaller cannot delete its own file.
-  UninstallExit result = finishCutShortUninstall(SwitchSet{}, uninstaller, app, nullptr);
+  UninstallExit result = finishCutShortUninstall(SwitchSet{}, uninstaller, app, nullptr).exit;
   if (had)
     writeValue(RegRoot::Hklm, RegView::View64, kSessionManager, L"PendingFileRenameOperations", type, saved.data(),
                static_cast<DWORD>(saved.size()));
@@ -145,6 +148,68 @@ TEST_F(CutShort, AFailedSchedulingIsReportedAsStaying) {
   EXPECT_FALSE(contains(lines, "It goes at the next restart: " + wideToUtf8(uninstaller)));
   EXPECT_FALSE(contains(lines, "Uninstall finished, some files go at the next restart."));
   EXPECT_TRUE(pathExists(uninstaller));
+}
+
+// The launcher ends with what the copy tells it: the number the run ends with, told before the
+// launcher's file goes, with /restartexitcode= standing in for a removal that only the restart
+// completes.
+TEST_F(CutShort, TheLauncherIsToldTheNumberTheRunEndsWith) {
+  // A launcher that has ended already: the copy does not wait for it.
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  std::wstring cmd = L"\"" + test::procHelperPath() + L"\" exit 0";
+  ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  UniqueHandle launcherProcess(pi.hProcess);
+  CloseHandle(pi.hThread);
+  WaitForSingleObject(launcherProcess.get(), 10000);
+
+  struct Case {
+    const char* name;
+    bool inPlace;  // the running uninstaller is the installed one: it goes at the restart
+    std::optional<int32_t> restartExitCode;
+    UninstallExit exit;
+    int32_t told;
+  };
+  const Case cases[] = {
+      {"a copy removes everything", false, std::nullopt, UninstallExit::Removed, 0},
+      {"a copy, with a restart code it does not need", false, 3010, UninstallExit::Removed, 0},
+      {"in place, the restart finishes", true, std::nullopt, UninstallExit::Incomplete, 1},
+      {"in place, with a restart code", true, 3010, UninstallExit::Incomplete, 3010},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!pathExists(app)) {
+      ASSERT_TRUE(createFolder(app));
+      ASSERT_TRUE(test::writeBytes(uninstaller, "MZ"));
+      ASSERT_TRUE(test::writeBytes(record, "ZSU1\napp\t" + wideToUtf8(app) + "\nfile\tZelvan.exe\n"));
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    UniqueHandle launcherEnd(readEnd);
+    SwitchSet s = copySwitches(app);
+    s.runParentId = static_cast<int32_t>(pi.dwProcessId);
+    s.resultHandle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(writeEnd));
+    s.restartExitCode = c.restartExitCode;
+    LauncherLink launcher(s);
+    const UninstallEnd end = finishCutShortUninstall(s, c.inPlace ? uninstaller : copy, app, nullptr, &launcher);
+    removePendingDeletes({uninstaller, record, app});
+
+    EXPECT_EQ(end.exit, c.exit);
+    EXPECT_EQ(exitNumber(end, s), c.told);
+    EXPECT_TRUE(launcher.told());
+    int32_t told = -1;
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(launcherEnd.get(), &told, sizeof(told), &got, nullptr) && got == sizeof(told));
+    EXPECT_EQ(told, c.told);
+    EXPECT_FALSE(ReadFile(launcherEnd.get(), &told, sizeof(told), &got, nullptr) && got != 0)
+        << "one result, then the pipe ends";
+    if (c.inPlace) {
+      DeleteFileW(uninstaller.c_str());
+      RemoveDirectoryW(app.c_str());
+    }
+  }
 }
 
 }  // namespace
