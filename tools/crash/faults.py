@@ -42,6 +42,8 @@ SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 
 import machine  # noqa: E402
+import trace as prefix_trace  # noqa: E402
+from ops import Create  # noqa: E402
 
 KINDS = ("fresh", "repair", "upgrade", "rollback", "uninstall")
 SETUP = "C:\\zs\\ZelvanSetup.exe"
@@ -99,7 +101,7 @@ def default_error(cls):
 
 
 def drive_paths(call):
-    """The C: paths a file call names, relative to drive_c with "/" (move: both)."""
+    """The C: paths a file call names, as drive paths ("c:/..."; move: both)."""
     if call.cls.startswith("reg-"):
         return []
     text = call.path
@@ -110,7 +112,7 @@ def drive_paths(call):
     for p in text.split(" > "):
         m = re.match(r"^[Cc]:\\(.*)$", p)
         if m and m.group(1):
-            out.append(m.group(1).replace("\\", "/"))
+            out.append("c:/" + m.group(1).replace("\\", "/"))
     return out
 
 
@@ -208,7 +210,7 @@ def without_first_run_files(state, after):
     missing = set(want) - set(files)
     if any(files[p] != want[p] for p in files):
         return False
-    return bool(missing) and all(p.startswith("users/") and "/public/" not in p for p in missing)
+    return bool(missing) and all(p.startswith("c:/users/") and "/public/" not in p for p in missing)
 
 
 def differences(state, other):
@@ -261,19 +263,17 @@ def ours_running(prefix_dir):
     return False
 
 
-def resolve_case(drive_c, rel):
-    """A drive_c-relative path with each existing component spelled as on disk."""
-    path, out = drive_c, []
-    for part in rel.split("/"):
-        name = part
-        if os.path.isdir(path):
-            for entry in os.listdir(path):
-                if entry.lower() == part.lower():
-                    name = entry
-                    break
-        out.append(name)
-        path = os.path.join(path, name)
-    return "/".join(out)
+def resolve_case(drives, path):
+    """A drive path with each existing component spelled as on disk."""
+    letter = path.partition(":")[0].lower()
+    return letter + ":" + machine.host(drives, path)[len(drives[letter]):]
+
+
+def run_roots(drives, paths):
+    """The folders a run's paths make it own. A path right below a drive names no folder of the run
+    (the drive itself would become one), so it is left out."""
+    deep = [p for p in paths if "/" in p.partition(":")[2].strip("/")]
+    return machine.touched_roots([Create(resolve_case(drives, p)) for p in deep])
 
 
 class Machine:
@@ -283,6 +283,11 @@ class Machine:
         self.dir = dir_
         self.drive_c = os.path.join(dir_, "drive_c")
         self.harness = harness
+
+    @property
+    def drives(self):
+        # Asked anew: a Machine may be named before its prefix is copied in.
+        return prefix_trace.prefix_drives(self.dir)
 
     def env(self, extra=None):
         env = dict(os.environ)
@@ -294,8 +299,7 @@ class Machine:
         return env
 
     def host(self, win_path):
-        rel = win_path[3:].replace("\\", "/")
-        return os.path.join(self.drive_c, resolve_case(self.drive_c, rel))
+        return machine.host(self.drives, win_path[0].lower() + ":" + win_path[2:].replace("\\", "/"))
 
     def logs(self):
         folder = self.host("C:\\ProgramData\\ZelvanSetup")
@@ -429,7 +433,8 @@ class Sweep:
     def count(self):
         """The counting run: the calls, then the folders and keys of the run and the states."""
         trace_path = os.path.join(self.work, f"count-{self.kind}.trace")
-        pre_outside_files = machine.outside_files(os.path.join(self.pre_dir, "drive_c"), [])
+        pre_drives = prefix_trace.prefix_drives(self.pre_dir)
+        pre_outside_files = machine.outside_files(pre_drives, [])
         pre_outside_keys = machine.outside_keys(machine.Registry(self.pre_dir), [], WINES_OWN)
         code, lines, calls = self.start(self.m, "count", trace_path)
         expected = 1 if self.kind == "rollback" else 0
@@ -440,41 +445,40 @@ class Sweep:
         self.calls = calls
         rels = [p for c in calls for p in drive_paths(c)]
         # What the run changed that no counted call names (a log, a shortcut's folder) is its too.
-        after_files = machine.outside_files(self.m.drive_c, [])
+        after_files = machine.outside_files(self.m.drives, [])
         rels += [p for p in set(after_files) | set(pre_outside_files)
                  if after_files.get(p) != pre_outside_files.get(p)]
-        rels = [resolve_case(self.m.drive_c, r) for r in rels]
-        self.roots = [r for r in machine.touched_roots([("x", r) for r in rels])
-                      if not machine.has_link(self.pre_dir, r)]
+        self.roots = [r for r in run_roots(self.m.drives, rels) if not machine.has_link(pre_drives, r)]
         keys = {k for k in (registry_key(c) for c in calls) if k}
         after_keys = machine.outside_keys(machine.Registry(self.m.dir), [], WINES_OWN)
         keys |= {k for k in set(after_keys) | set(pre_outside_keys) if after_keys.get(k) != pre_outside_keys.get(k)}
         self.keys = sorted(keys)
-        self.pre_files = machine.read_files(os.path.join(self.pre_dir, "drive_c"), self.roots)
+        self.pre_files = machine.within_only(machine.read_files(pre_drives, self.roots), self.roots)
         self.after = self.observe(self.m)
-        self.before = self.state_of(os.path.join(self.pre_dir, "drive_c"), self.pre_dir)
-        self.outside = self.outside_of(os.path.join(self.pre_dir, "drive_c"), machine.Registry(self.pre_dir))
+        self.before = self.state_of(pre_drives, self.pre_dir)
+        self.outside = self.outside_of(pre_drives, machine.Registry(self.pre_dir))
         self.natural_lines = lines
 
     @staticmethod
     def normal(line):
         return re.sub(r"[0-9a-fA-F]{8,}", "#", line)
 
-    def state_of(self, drive_c, prefix_dir):
-        files = machine.file_digest(machine.read_files(drive_c, self.roots))
+    def state_of(self, drives, prefix_dir):
+        # Only what lies at or below the roots: the folders above them are no part of a state.
+        files = machine.file_digest(machine.within_only(machine.read_files(drives, self.roots), self.roots))
         # A shell link holds its target's file times, which every install writes anew.
         files = {p: ("shell link" if p.endswith(".lnk") and d != "folder" else d) for p, d in files.items()}
         return files, machine.Registry(prefix_dir).digest(self.keys)
 
     def observe(self, m):
         stop(m.env())
-        return self.state_of(m.drive_c, m.dir)
+        return self.state_of(m.drives, m.dir)
 
-    def outside_of(self, drive_c, reg):
-        return machine.outside_files(drive_c, self.roots), machine.outside_keys(reg, self.keys, WINES_OWN)
+    def outside_of(self, drives, reg):
+        return machine.outside_files(drives, self.roots), machine.outside_keys(reg, self.keys, WINES_OWN)
 
     def changed_outside(self, m):
-        now = self.outside_of(m.drive_c, machine.Registry(m.dir))
+        now = self.outside_of(m.drives, machine.Registry(m.dir))
         diff = [f"{what} {k}" for what, a, b in zip(("file", "key"), now, self.outside)
                 for k in sorted(set(a) | set(b)) if a.get(k) != b.get(k)]
         return ", ".join(diff[:4]) + (" ..." if len(diff) > 4 else "")
@@ -484,7 +488,7 @@ class Sweep:
         for name, data in self.pre_reg.items():
             with open(os.path.join(m.dir, name), "wb") as f:
                 f.write(data)
-        machine.write_files(m.drive_c, self.roots, self.pre_files)
+        machine.write_files(m.drives, self.roots, self.pre_files)
 
     def name_state(self, state):
         if state == self.before:
@@ -542,7 +546,8 @@ class Sweep:
         settled = None
         # A journal whose delete failed at the end stays for the next start, which deletes it.
         ended_journal_left = code in (0, 1) and first is None and self.kind != "uninstall" and all(
-            p.startswith("programdata/zelvansetup/") for p in differences(state, self.after if code == 0 else self.before))
+            p.startswith("c:/programdata/zelvansetup/")
+            for p in differences(state, self.after if code == 0 else self.before))
         if code == 10 or ended_journal_left or (self.kind == "uninstall" and code != 0 and first != "after"):
             self.next_start(m)
             state = self.observe(m)

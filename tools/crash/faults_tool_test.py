@@ -3,6 +3,7 @@ the cases and judging an outcome."""
 import os
 import sys
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -32,11 +33,12 @@ class Trace(unittest.TestCase):
 
     def test_paths_and_keys_a_call_touches(self):
         cases = [
-            ("move", "C:\\P\\.zsnew-#\\a > C:\\P\\a", ["P/.zsnew-#/a", "P/a"], None),
-            ("delete-file", "C:\\ProgramData\\x.log", ["ProgramData/x.log"], None),
-            ("restart-schedule", "add C:\\P\\.zsold-#\\b", ["P/.zsold-#/b"], faults.SESSION_MANAGER),
-            ("restart-schedule", "C:\\ProgramData\\ZelvanSetup\\un-#", ["ProgramData/ZelvanSetup/un-#"],
+            ("move", "C:\\P\\.zsnew-#\\a > C:\\P\\a", ["c:/P/.zsnew-#/a", "c:/P/a"], None),
+            ("delete-file", "C:\\ProgramData\\x.log", ["c:/ProgramData/x.log"], None),
+            ("restart-schedule", "add C:\\P\\.zsold-#\\b", ["c:/P/.zsold-#/b"], faults.SESSION_MANAGER),
+            ("restart-schedule", "C:\\ProgramData\\ZelvanSetup\\un-#", ["c:/ProgramData/ZelvanSetup/un-#"],
              faults.SESSION_MANAGER),
+            ("delete-file", "Z:\\tmp\\x", [], None),                 # only the C: drive is the run's
             ("file-write", "<handle>", [], None),
             ("reg-set", "HKLM:64\\SOFTWARE\\Brightmoor|v", [], "\\registry\\machine\\software\\brightmoor"),
             ("reg-set", "HKLM:32\\SOFTWARE\\Brightmoor|v", [],
@@ -104,9 +106,9 @@ class Judgement(unittest.TestCase):
         self.assertEqual(faults.differences(a, a), [])
 
     def test_first_run_files_may_be_left_out_and_nothing_else(self):
-        after = ({"program files/zelvan": "folder", "program files/zelvan/a": "1",
-                  "users/root/documents/zelvan": "folder", "users/root/documents/zelvan/c.zlcx": "2",
-                  "users/public/desktop/zelvan.lnk": "shell link"}, {"k": (("v", (1, b"x")),)})
+        after = ({"c:/program files/zelvan": "folder", "c:/program files/zelvan/a": "1",
+                  "c:/users/root/documents/zelvan": "folder", "c:/users/root/documents/zelvan/c.zlcx": "2",
+                  "c:/users/public/desktop/zelvan.lnk": "shell link"}, {"k": (("v", (1, b"x")),)})
         files, keys = after
 
         def without(*paths, extra=None, changed=None, regs=None):
@@ -115,15 +117,15 @@ class Judgement(unittest.TestCase):
             f.update(changed or {})
             return f, regs if regs is not None else keys
         cases = [
-            (without("users/root/documents/zelvan/c.zlcx"), True),
-            (without("users/root/documents/zelvan/c.zlcx", "users/root/documents/zelvan"), True),
+            (without("c:/users/root/documents/zelvan/c.zlcx"), True),
+            (without("c:/users/root/documents/zelvan/c.zlcx", "c:/users/root/documents/zelvan"), True),
             (without(), False),                                               # the state after itself
-            (without("program files/zelvan/a"), False),
-            (without("users/public/desktop/zelvan.lnk"), False),              # a shortcut is no first-run file
-            (without("users/root/documents/zelvan/c.zlcx",
-                     extra={"users/root/documents/zelvan/c.zlcx.zsseed-#": "2"}), False),  # a side file left
-            (without("users/root/documents/zelvan/c.zlcx", changed={"program files/zelvan/a": "9"}), False),
-            (without("users/root/documents/zelvan/c.zlcx", regs={}), False),
+            (without("c:/program files/zelvan/a"), False),
+            (without("c:/users/public/desktop/zelvan.lnk"), False),              # a shortcut is no first-run file
+            (without("c:/users/root/documents/zelvan/c.zlcx",
+                     extra={"c:/users/root/documents/zelvan/c.zlcx.zsseed-#": "2"}), False),  # a side file left
+            (without("c:/users/root/documents/zelvan/c.zlcx", changed={"c:/program files/zelvan/a": "9"}), False),
+            (without("c:/users/root/documents/zelvan/c.zlcx", regs={}), False),
         ]
         for state, want in cases:
             with self.subTest(state=sorted(state[0])):
@@ -208,6 +210,68 @@ class Judgement(unittest.TestCase):
                                       decided_elsewhere=True), [])
         self.assertTrue(faults.judge("rollback", 10, None, "before", True, [32, 1117], {32: 0, 1117: 0}, "",
                                      decided_elsewhere=True))
+
+
+class OnAPrefix(unittest.TestCase):
+    """The sweep's use of the machine module on a prefix's folders, without Wine: drive paths spelled
+    as on disk, the run's roots, and a state that holds what is at or below them and nothing else."""
+
+    def setUp(self):
+        import tempfile
+        self.dir = tempfile.mkdtemp(prefix="faults-tool-")
+        self.addCleanup(__import__("shutil").rmtree, self.dir)
+        os.makedirs(os.path.join(self.dir, "dosdevices"))
+        os.symlink("../drive_c", os.path.join(self.dir, "dosdevices", "c:"))
+        os.symlink("/", os.path.join(self.dir, "dosdevices", "z:"))
+        for rel, data in [("Program Files/Zelvan/App.dll", b"app"),
+                          ("ProgramData/ZelvanSetup/zelvan-setup-1.log", b"log"),
+                          ("ProgramData/ZelvanSetup/install.zsj", b"journal"), ("top.txt", b"top")]:
+            os.makedirs(os.path.join(self.dir, "drive_c", os.path.dirname(rel)), exist_ok=True)
+            with open(os.path.join(self.dir, "drive_c", rel), "wb") as f:
+                f.write(data)
+        for name in ("system.reg", "user.reg"):
+            with open(os.path.join(self.dir, name), "w") as f:
+                f.write("WINE REGISTRY Version 2\n")
+        self.m = faults.Machine(self.dir, None)
+
+    def test_drives_and_host_paths(self):
+        drive_c = os.path.realpath(os.path.join(self.dir, "drive_c"))
+        self.assertEqual(self.m.drives, {"c": drive_c})   # z: lies outside the prefix
+        self.assertEqual(self.m.host("C:\\program files\\ZELVAN\\app.dll"),
+                         os.path.join(drive_c, "Program Files", "Zelvan", "App.dll"))
+        self.assertEqual(faults.resolve_case(self.m.drives, "c:/programdata/zelvansetup/new.zsj"),
+                         "c:/ProgramData/ZelvanSetup/new.zsj")
+
+    def test_roots_of_a_run(self):
+        paths = ["c:/program files/zelvan/de/x.dll", "c:/PROGRAMDATA/ZelvanSetup/install.zsj", "c:/top.txt",
+                 "c:/programdata/zelvansetup/zelvan-setup-1.log", "c:/Program Files/Zelvan/App.dll"]
+        self.assertEqual(sorted(faults.run_roots(self.m.drives, paths)),
+                         ["c:/Program Files/Zelvan", "c:/ProgramData/ZelvanSetup"])
+        self.assertEqual(faults.run_roots(self.m.drives, ["c:/top.txt"]), [])
+
+    def test_state_outside_and_restore(self):
+        sweep = faults.Sweep.__new__(faults.Sweep)
+        sweep.roots, sweep.keys = ["c:/Program Files/Zelvan", "c:/ProgramData/ZelvanSetup"], []
+        files, keys = sweep.state_of(self.m.drives, self.dir)
+        # The log and the folders above the roots are no part of a state.
+        self.assertEqual(sorted(files), ["c:/program files/zelvan", "c:/program files/zelvan/app.dll",
+                                         "c:/programdata/zelvansetup/install.zsj"])
+        self.assertEqual(keys, {})
+        outside_files, _ = sweep.outside_of(self.m.drives, faults.machine.Registry(self.dir))
+        self.assertIn("c:/top.txt", outside_files)
+        self.assertFalse([p for p in outside_files if p.lower().startswith("c:/program files/zelvan")])
+        sweep.pre_reg = {}
+        for name, _ in faults.machine.REG_FILES:
+            with open(os.path.join(self.dir, name), "rb") as f:
+                sweep.pre_reg[name] = f.read()
+        sweep.pre_files = faults.machine.within_only(faults.machine.read_files(self.m.drives, sweep.roots), sweep.roots)
+        before = sweep.state_of(self.m.drives, self.dir)
+        os.remove(self.m.host("C:\\Program Files\\Zelvan\\App.dll"))
+        os.makedirs(self.m.host("C:\\Program Files\\Zelvan\\de"))
+        self.assertNotEqual(sweep.state_of(self.m.drives, self.dir), before)
+        with mock.patch.object(faults, "stop"):   # no server runs for these folders
+            sweep.restore(self.m)
+        self.assertEqual(sweep.state_of(self.m.drives, self.dir), before)
 
 
 if __name__ == "__main__":
