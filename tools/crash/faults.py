@@ -582,6 +582,8 @@ class Sweep:
         result["logged"] = [line for e in errors for line in error_lines(lines, e)][:3]
         if why:
             result["log"] = [line for line in lines if re.search(r"rror|Stopped|Undo|Exit code|Rolled|Rollback|HRESULT|0x8", line)][:40]
+        if not why and os.path.exists(trace_path):
+            os.remove(trace_path)  # a good case's trace is of no further use; a bad one's is kept
         if outside:
             # What a bad case left outside would follow this prefix into its next cases.
             subprocess.run([PREFIX_TOOL, "copy", self.pre_dir, m.dir], check=True)
