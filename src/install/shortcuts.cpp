@@ -53,7 +53,11 @@ void createOne(InstallRun& run, const ShortcutEntry& s, uint32_t& counter) {
   shortcut.appUserModelId = s.appUserModelId;
   HRESULT hr = S_OK;
   if (!createShortcut(shortcut, &hr)) {
-    logf(L"Couldn't create the shortcut %ls: 0x%08lx", path.c_str(), static_cast<unsigned long>(hr));
+    if (HRESULT_FACILITY(hr) == FACILITY_WIN32) {
+      logWinError(L"Couldn't create the shortcut " + path, HRESULT_CODE(hr));
+    } else {
+      logf(L"Couldn't create the shortcut %ls: 0x%08lx", path.c_str(), static_cast<unsigned long>(hr));
+    }
     throw Stop::failed(StopCategory::WriteFailed, path);
   }
   run.shortcutsCreated.push_back(path);

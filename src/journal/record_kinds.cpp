@@ -200,29 +200,35 @@ static FolderClass folderClass(const std::wstring& path, const JournalScope& s) 
   return FolderClass::Other;
 }
 
-static void removeIfEmptyFolder(const std::wstring& path, const JournalScope& s) {
-  if (!isDirectory(path) || isLink(path) || !isFolderEmpty(path)) return;
+// False only when an empty folder of the run's could not be removed: the undo is then not done,
+// and the next start tries again (a folder that holds something, or lies behind a link, stays).
+static bool removeIfEmptyFolder(const std::wstring& path, const JournalScope& s) {
+  if (!isDirectory(path) || isLink(path) || !isFolderEmpty(path)) return true;
   if (!passesNoLinkTest(path, s)) {
     logf(L"Undo of a folder skipped, a link is in the path: %ls", path.c_str());
-    return;
+    return true;
   }
-  removeFolder(path);
+  DWORD error = 0;
+  if (removeFolder(path, &error)) return true;
+  logWinError(L"Couldn't remove the folder " + path, error);
+  return false;
 }
 
 static bool dirNewUndo(const JournalRecord& r, UndoContext& c) {
   std::wstring path = normalizePath(r.fields[0]);
+  bool done = true;
   switch (folderClass(path, c.scope)) {
     case FolderClass::Machine:
-      removeIfEmptyFolder(path, c.scope);
+      done = removeIfEmptyFolder(path, c.scope);
       break;
     case FolderClass::User:
-      c.asUser([&] { removeIfEmptyFolder(path, c.scope); });
+      c.asUser([&] { done = removeIfEmptyFolder(path, c.scope); });
       break;
     case FolderClass::Other:
       logf(L"Skipping a folder that isn't this run's to touch: %ls", path.c_str());
       break;
   }
-  return true;
+  return done;
 }
 
 static bool dirNewStillThere(const JournalRecord& r, const JournalScope&) {

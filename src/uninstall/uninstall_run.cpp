@@ -264,10 +264,15 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
     return;
   }
 
-  if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()))) {
-    logLine(L"Couldn't remove the Apps & Features entry.");
-    restart_ = true;
-    lasting_ = true;
+  DWORD error = 0;
+  if (!deleteKeyTree(RegRoot::Hklm, entry.view, uninstallKeyOf(ownEntryName()), &error)) {
+    // The record and the uninstaller stay with it: without them the entry would point at an
+    // uninstaller that is gone, and nothing could ever finish.
+    logWinError(L"Couldn't remove the Apps & Features entry", error);
+    logLine(L"The record and the uninstaller stay, so that running the uninstaller again finishes.");
+    stopped_ = true;
+    progress(UninstallStep::Files, StepStatus::Done);
+    return;
   }
 
   // The entry's removal must be on disk before the record goes: an entry whose record is gone is
