@@ -402,7 +402,9 @@ void Removal::removeRecordUninstallerAndFolder(const std::wstring& app) {
   if (!inPlace) deleteInFolder(app, installed);
   deleteInFolder(app, recordPath);
 
-  if (isDirectory(app) && noLinkFromDriveRoot(app) && isFolderEmpty(app)) removeFolder(app);
+  DWORD removeError = 0;
+  if (isDirectory(app) && noLinkFromDriveRoot(app) && isFolderEmpty(app) && !removeFolder(app, &removeError))
+    logWinError(L"Couldn't remove the folder " + app, removeError);
   const Remains remains = pathExists(app) ? remainsIn(app) : Remains::RestartTakes;
   if (pathExists(app)) {
     if (remains == Remains::NotOurs) {
