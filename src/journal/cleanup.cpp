@@ -59,6 +59,19 @@ void makeRunDurable(const JournalWriter& journal) {
   if (folder.failed()) raiseWriteFailure(folder.key, folder.error);
 }
 
+// A tree the cleanup could not delete whole: it and every folder left in it, each of which holds
+// the names of what was deleted in it.
+void addRemainingFolders(const std::wstring& folder, FolderFlushes& flushes) {
+  if (!isDirectory(folder) || isLink(folder)) return;
+  flushes.add(folder);
+  std::vector<FolderEntry> entries;
+  if (!listFolder(folder, entries)) return;
+  for (const FolderEntry& e : entries) {
+    if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(e.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      addRemainingFolders(folder + L"\\" + e.name, flushes);
+  }
+}
+
 // Durability rule 5: what the cleanup deleted and scheduled must be on disk before END. False
 // (after the one log line) when it is not: the journal then stays without END.
 bool cleanupIsDurable(const JournalImage& image, const FolderFlushes& emptied) {
@@ -226,6 +239,8 @@ bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
     if (!pathExists(folder)) return;
     deleteTreeWithFallback(folder);
     emptied.addParentOf(folder);
+    // What stays of it (a file in use waits for the restart) holds the deletes made inside it.
+    addRemainingFolders(folder, emptied);
   };
   for (const std::wstring& folder : backupFolders(image, scope)) removeTree(folder);
   // A staging folder is removed before COMMIT; one still there (a file in it was held, or its
@@ -239,6 +254,7 @@ bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
     if (isDirectory(bak) && !isLink(bak)) {
       deleteTreeWithFallback(bak);
       emptied.add(scope.setupdata);
+      addRemainingFolders(bak, emptied);
     }
   }
 
