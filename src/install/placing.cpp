@@ -105,6 +105,7 @@ void moveAside(InstallRun& run, const std::wstring& path) {
     journalDirNew(run.journal, backup);
     DWORD error = 0;
     if (!createHiddenFolder(backup, &error)) raiseWriteFailure(backup, error);
+    makeFolderDurable(backup);
     run.backupFolders.insert(backup);
   }
   std::wstring to = backup + L"\\" + lastComponent(path);

@@ -92,7 +92,10 @@ void moveShortcutAside(InstallRun& run, const std::wstring& path, uint32_t& coun
     folder = bak + L"\\" + std::to_wstring(counter);
   } while (pathExists(folder));
   if (findLink(run.folders.setupdata, folder) != LinkPlace::None) refuseLink(folder);
+  const bool bakWasThere = isDirectory(bak);
   createFoldersWithJournal(run, folder, false);
+  if (!bakWasThere) makeFolderDurable(bak);
+  makeFolderDurable(folder);
   std::wstring to = folder + L"\\" + lastComponent(path);
   journalMove(run.journal, path, to);
   DWORD error = 0;

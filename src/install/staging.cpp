@@ -356,6 +356,12 @@ std::vector<BlockRange> pagesWithoutSeeds(const std::vector<BlockRange>& seeds, 
   return runs;
 }
 
+void makeFolderDurable(const std::wstring& folder) {
+  const std::wstring parent = parentPath(folder);
+  DWORD error = 0;
+  if (!parent.empty() && !flushFolderToDisk(parent, &error)) raiseWriteFailure(parent, error);
+}
+
 void createFoldersWithJournal(InstallRun& run, const std::wstring& folder, bool protect) {
   std::vector<std::wstring> missing;
   std::wstring current = folder;

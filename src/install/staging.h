@@ -47,4 +47,9 @@ std::vector<std::wstring> expandLegacyFiles(const std::vector<std::wstring>& ent
 // descriptor when asked. A drive root is never created.
 void createFoldersWithJournal(InstallRun& run, const std::wstring& folder, bool protect);
 
+// Makes what an existing file is about to be moved into durable first: the folder's name in its
+// parent (journal.h, durability rule 1). A move aside that outlived its folder's creation would
+// lose the old file with the folder. Raises the write failure when the flush fails.
+void makeFolderDurable(const std::wstring& folder);
+
 }  // namespace zs

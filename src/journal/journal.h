@@ -28,7 +28,9 @@
 // power cut may do; the explorer's harsh model holds the product to these rules). The code names
 // the rule it keeps as "durability rule N".
 //  1. A record is on disk before its change is made: append writes the line and flushes the
-//     journal; a record that is not flushed is not written, and its change is not made.
+//     journal; a record that is not flushed is not written, and its change is not made. A folder
+//     an existing file is moved into (a backup folder) has its name flushed in its parent before
+//     the move: a move that outlived its folder's creation would lose the old file.
 //  2. The journal's name is on disk before its first record counts: create flushes the journal's
 //     folder and that folder's parent (a first install has just made {setupdata}).
 //  3. A staged file's bytes are flushed before its PUT is written; placing moves it write-through,
