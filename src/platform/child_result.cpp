@@ -1,5 +1,7 @@
 #include "platform/child_result.h"
 
+#include "platform/inherit_only.h"
+
 #include <vector>
 
 namespace zs {
@@ -10,41 +12,6 @@ constexpr DWORD kEndWaitMs = 5000;
 void setError(DWORD* error, DWORD value) {
   if (error != nullptr) *error = value;
 }
-
-// The attribute list that lets the child inherit exactly the one handle, whatever else this process
-// holds as inheritable at that moment.
-class OnlyHandle {
- public:
-  explicit OnlyHandle(HANDLE handle) : handle_(handle) {}
-  ~OnlyHandle() {
-    if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
-  }
-  OnlyHandle(const OnlyHandle&) = delete;
-  OnlyHandle& operator=(const OnlyHandle&) = delete;
-
-  LPPROC_THREAD_ATTRIBUTE_LIST make(DWORD& error) {
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    buffer_.resize(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-    if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) {
-      error = GetLastError();
-      return nullptr;
-    }
-    list_ = list;
-    if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_), nullptr,
-                                   nullptr)) {
-      error = GetLastError();
-      return nullptr;
-    }
-    return list_;
-  }
-
- private:
-  HANDLE handle_;  // the list points here until the child is created
-  std::vector<BYTE> buffer_;
-  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
 
 }  // namespace
 
@@ -63,7 +30,7 @@ bool startReportingChild(const std::wstring& program, const std::function<std::w
     setError(error, GetLastError());
     return false;
   }
-  OnlyHandle onlyThePipe(writeEnd.get());
+  InheritOnly onlyThePipe(writeEnd.get());
   DWORD listError = 0;
   STARTUPINFOEXW si{};
   si.StartupInfo.cb = sizeof(si);
