@@ -99,7 +99,8 @@ def run_to_end(prefix, exe, args, timeout=300):
     proc = subprocess.Popen(["wine", exe, *args], cwd=prefix.drive_c, env=prefix.env(),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     code = proc.wait(timeout=timeout)
-    # The uninstaller hands its work to a copy of itself and ends at once.
+    # The uninstaller hands its work to a copy of itself; the copy may go on after the launcher ends
+    # (it deletes the launcher's file once the launcher is gone).
     deadline = time.monotonic() + timeout
     while ours_running(prefix) and time.monotonic() < deadline:
         time.sleep(0.05)
