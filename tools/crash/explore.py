@@ -163,6 +163,15 @@ def cancel_while_copying(harness, prefix):
 
 
 
+def upgrade_sample(d):
+    """The next version of the sample: a file changed, one added, one dropped."""
+    with open(os.path.join(d, "app", "ThirdPartyNotices.txt"), "a") as f:
+        f.write("A notice added in 1500.\r\n")
+    with open(os.path.join(d, "app", "Themes", "Contrast.zlth"), "w") as f:
+        f.write("contrast theme\r\n")
+    os.remove(os.path.join(d, "app", "Samples", "Welcome.zlvd"))
+
+
 def prepare(harness, kind, work):
     """The prefix before the recorded run, the recorded program and arguments, and the holder (a
     program started beside the run and ended after it) if any."""
@@ -177,13 +186,7 @@ def prepare(harness, kind, work):
         harness.make_setup(prefix, old)
         prefix.run(old, ["/silent"])
 
-        def change(d):
-            with open(os.path.join(d, "app", "ThirdPartyNotices.txt"), "a") as f:
-                f.write("A notice added in 1500.\r\n")
-            with open(os.path.join(d, "app", "Themes", "Contrast.zlth"), "w") as f:
-                f.write("contrast theme\r\n")
-            os.remove(os.path.join(d, "app", "Samples", "Welcome.zlvd"))
-        harness.make_setup(prefix, exe, defines=["FileVersion=2.5.0.1500"], modify=change)
+        harness.make_setup(prefix, exe, defines=["FileVersion=2.5.0.1500"], modify=upgrade_sample)
     else:
         harness.make_setup(prefix, exe)
     if kind == "rollback":

@@ -44,6 +44,7 @@ sys.path.insert(0, HERE)
 import machine  # noqa: E402
 import trace as prefix_trace  # noqa: E402
 from ops import Create  # noqa: E402
+from explore import upgrade_sample  # noqa: E402
 
 KINDS = ("fresh", "repair", "upgrade", "rollback", "uninstall")
 SETUP = "C:\\zs\\ZelvanSetup.exe"
@@ -375,13 +376,7 @@ def prepare(harness, kind, build):
         harness.make_setup(prefix, old)
         prefix.run(old, ["/silent"])
 
-        def change(d):
-            with open(os.path.join(d, "app", "ThirdPartyNotices.txt"), "a") as f:
-                f.write("A notice added in 1500.\r\n")
-            with open(os.path.join(d, "app", "Themes", "Contrast.zlth"), "w") as f:
-                f.write("contrast theme\r\n")
-            os.remove(os.path.join(d, "app", "Samples", "Welcome.zlvd"))
-        harness.make_setup(prefix, exe, defines=["FileVersion=2.5.0.1500"], modify=change, stub=stub)
+        harness.make_setup(prefix, exe, defines=["FileVersion=2.5.0.1500"], modify=upgrade_sample, stub=stub)
     else:
         harness.make_setup(prefix, exe, stub=stub)
     if kind == "rollback":
