@@ -1,8 +1,10 @@
 #include "journal/recovery.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/log.h"
+#include "base/text.h"
 #include "journal/cleanup.h"
 #include "journal/setup_data.h"
 #include "platform/files.h"
@@ -56,6 +58,15 @@ Recovery setAside(const std::wstring& journalPath) {
 
 }  // namespace
 
+bool rollbackWillDelete(const KnownFolders& folders, const std::wstring& file) {
+  JournalImage image;
+  if (readJournal(folders.setupdata + L"\\install.zsj", image) != JournalState::Valid) return false;
+  if (image.committed || image.ended) return false;
+  return std::any_of(image.records.begin(), image.records.end(), [&](const JournalRecord& r) {
+    return r.kind == journal_kind::kPut && !r.fields.empty() && equalsNoCase(r.fields[0], file);
+  });
+}
+
 Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
                          const RollbackOptions& options) {
   if (!checkSetupData(folders.setupdata)) {
@@ -105,8 +116,15 @@ Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, 
 
   logLine(L"An earlier run did not finish. Rolling back first.");
   if (sink != nullptr) sink->onRollingBack();
-  bool ok = rollBack(image, writer, scope, options);
+  const RolledBack undone = rollBack(image, writer, scope, options);
   writer.close();
+  if (undone == RolledBack::AllButHeld) {
+    // Each undo is on disk with its UNDONE; the registry's last flush and the journal's delete come
+    // with the second rollback.
+    logLine(L"Rolled back but for the file held open. The journal stays until its program has ended.");
+    return Recovery::AllButHeldFile;
+  }
+  const bool ok = undone == RolledBack::All;
   if (ok && finishCompleteRollback(image, journalPath, scope.setupdata)) {
     logLine(L"Rollback of the earlier run finished.");
     return Recovery::GoOn;

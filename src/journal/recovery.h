@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "journal/rollback.h"
@@ -23,7 +24,13 @@ enum class Recovery {
   Incomplete,  // an earlier run's rollback or cleanup could not be finished (or made durable), or
                // its journal could not be reopened; the journal stays for the next start, and
                // this run stops
+  AllButHeldFile,  // rolled back but for RollbackOptions::heldFile, which waits; the run goes on,
+                   // and calls this again once the program holding the file has ended
 };
+
+// Whether {setupdata} holds a journal not yet committed that put `file` there new, so that the
+// start's rollback will delete it. An uninstaller that is that file runs its rollback from a copy.
+bool rollbackWillDelete(const KnownFolders& folders, const std::wstring& file);
 
 Recovery recoverAtStartup(const KnownFolders& folders, std::wstring_view appId, EngineSink* sink,
                          const RollbackOptions& options = {});

@@ -46,13 +46,36 @@ bool makeUndoDurable(const JournalRecord& record) {
   return false;
 }
 
+// Whether the rollback leaves this record for the held file's own rollback: the held file's PUT,
+// and the new folders it keeps from being removed.
+bool waitsForHeldFile(const JournalRecord& record, const std::wstring& held) {
+  using namespace journal_kind;
+  if (record.kind == kPut) return equalsNoCase(record.fields[0], held);
+  return record.kind == kDirNew && isInside(held, record.fields[0]);
+}
+
+// The held file waits only when the journal put it there new and did not also move an old one
+// aside from there.
+std::wstring heldFileThatWaits(const JournalImage& image, const std::wstring& held) {
+  if (held.empty()) return {};
+  bool put = false;
+  for (const JournalRecord& r : image.records) {
+    if (r.fields.empty() || !equalsNoCase(r.fields[0], held)) continue;
+    if (r.kind == journal_kind::kMove) return {};
+    put = put || r.kind == journal_kind::kPut;
+  }
+  return put ? held : std::wstring();
+}
+
 }  // namespace
 
-bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
+RolledBack rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
               const RollbackOptions& options) {
   std::set<int32_t> undone = undoneSet(image);
   UndoContext context{scope, options.asUser, options.retryPauseMs};
+  const std::wstring held = heldFileThatWaits(image, options.heldFile);
   bool ok = true;
+  bool waited = false;
   for (auto it = image.records.rbegin(); it != image.records.rend(); ++it) {
     const JournalRecord& record = *it;
     const RecordKind* kind = findRecordKind(record.kind);
@@ -64,18 +87,24 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
       continue;
     }
     std::wstring detail = kind->detailField < record.fields.size() ? record.fields[kind->detailField] : std::wstring();
+    if (!held.empty() && waitsForHeldFile(record, held)) {
+      logf(L"Undo record %d waits until the program that holds %ls has ended: %ls %ls", record.number, held.c_str(),
+           record.kind.c_str(), detail.c_str());
+      waited = true;
+      continue;
+    }
     logf(L"Undo record %d: %ls %ls", record.number, record.kind.c_str(), detail.c_str());
     if (!kind->undo(record, context)) {
       logf(L"Undo failed for record %d (%ls)", record.number, record.kind.c_str());
       ok = false;
       continue;
     }
-    if (!ok && kind->stillThere != nullptr && kind->stillThere(record, scope)) continue;
+    if ((!ok || waited) && kind->stillThere != nullptr && kind->stillThere(record, scope)) continue;
     if (!makeUndoDurable(record)) {
       // Undone, but not on disk: it gets no UNDONE, so the next start undoes it again; and, as
       // when UNDONE cannot be written (below), nothing earlier may be undone before it is.
       logLine(L"Rollback stops here: what is undone can't be written to disk.");
-      return false;
+      return RolledBack::NotAll;
     }
     DWORD error = 0;
     if (writer.append(journal_kind::kUndone, {format(16, L"%d", record.number)}, &error) == 0) {
@@ -84,13 +113,14 @@ bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalSco
       // undone too, that can destroy what the earlier undo put back (a PUT undone a second time
       // deletes the old file its MOVE brought back), so nothing more is undone now.
       logLine(L"Rollback stops here: the journal can't record what is undone.");
-      return false;
+      return RolledBack::NotAll;
     }
     if (options.afterUndone) {
       options.afterUndone(record.number);
     }
   }
-  return ok;
+  if (!ok) return RolledBack::NotAll;
+  return waited ? RolledBack::AllButHeld : RolledBack::All;
 }
 
 bool finishCompleteRollback(const JournalImage& image, const std::wstring& journalPath,
@@ -134,7 +164,7 @@ bool rollBackOwnJournal(JournalWriter& writer, const KnownFolders& folders, std:
     return false;
   }
   logLine(L"Rolling back.");
-  bool ok = rollBack(image, writer, scope, options);
+  bool ok = rollBack(image, writer, scope, options) == RolledBack::All;
   writer.close();
   if (ok) {
     ok = finishCompleteRollback(image, path, scope.setupdata);

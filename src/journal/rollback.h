@@ -40,11 +40,22 @@ struct RollbackOptions {
   DWORD retryPauseMs = 500;
   // Called after each UNDONE record is durable, with the number of the record it names.
   std::function<void(int32_t record)> afterUndone;
+  // A file that the process waiting for this one holds open (the uninstaller that started its
+  // temporary copy runs from it). When the journal put it there new, its PUT and the DIRNEW of every
+  // folder that holds it are left for a second rollback once that process has ended; a file the
+  // journal also moved aside is not, since its old file could not come back while this one stays.
+  std::wstring heldFile;
 };
 
-// Undoes what the journal holds. True when every record is undone. The journal file stays.
-bool rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
-              const RollbackOptions& options = {});
+enum class RolledBack {
+  All,
+  AllButHeld,  // everything but the held file's PUT and its folders' DIRNEWs, which wait
+  NotAll,      // a record could not be undone (logged); the next start tries again
+};
+
+// Undoes what the journal holds. The journal file stays.
+RolledBack rollBack(const JournalImage& image, JournalWriter& writer, const JournalScope& scope,
+                    const RollbackOptions& options = {});
 
 // After a complete rollback: the registry the records name is flushed to disk, the journal file
 // goes, then {setupdata}\bak with everything in it, then {setupdata} itself when it is empty. False

@@ -484,6 +484,10 @@ UninstallEnd nothingRemoved(const std::wstring& reason, uninstall::Ui* ui, Launc
   return result;
 }
 
+// After the start's recovery: what the entry and the record say is installed goes.
+UninstallEnd removeWhatIsInstalled(const SwitchSet& s, const std::wstring& exePath, const KnownFolders& folders,
+                                   uninstall::Ui* ui, LauncherLink& launcher);
+
 }  // namespace
 
 int32_t exitNumber(const UninstallEnd& end, const SwitchSet& s) {
@@ -550,6 +554,9 @@ std::optional<int32_t> runFromTemporaryCopy(const SwitchSet& s, const std::wstri
     copyFor = normalizePath(entry.location);
   else if (!entry.found)
     copyFor = cutShortInstallFolder(s, exePath, knownFolders());
+  // An install cut short before it wrote its entry and record: its rollback deletes this very file.
+  if (copyFor.empty() && !entry.found && rollbackWillDelete(knownFolders(), normalizePath(exePath)))
+    copyFor = normalizePath(parentPath(exePath));
   if (copyFor.empty()) return std::nullopt;
   if (std::optional<int32_t> copys = runTemporaryCopy(s, exePath, copyFor)) return copys;
   logLine(L"Could not start from a temp copy, so running in place.");
@@ -577,11 +584,27 @@ UninstallEnd runUninstall(const SwitchSet& s, const std::wstring& exePath, unins
   if (!prepareSetupData(setupData)) logLine(L"{setupdata} could not be prepared.");
 
   const KnownFolders& folders = knownFolders();
-  if (recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr) != Recovery::GoOn)
-    return {UninstallExit::RecoveryIncomplete};
+  // An install cut short may have put the launcher's own file there, which cannot go while the
+  // launcher waits for this copy: it goes with a second rollback once the launcher has ended.
+  RollbackOptions options;
+  if (launcher.waits()) options.heldFile = normalizePath(trimWhite(s.appHint)) + L"\\ZelvanUninstall.exe";
+  const Recovery recovered = recoverAtStartup(folders, kStubAppId, ui != nullptr ? ui->engineSink() : nullptr, options);
+  if (recovered == Recovery::Incomplete) return {UninstallExit::RecoveryIncomplete};
 
   removeStaleTemporaryCopies(setupData);
+  const UninstallEnd end = removeWhatIsInstalled(s, exePath, folders, ui, launcher);
+  if (recovered == Recovery::AllButHeldFile) {
+    launcher.tell(exitNumber(end, s));
+    waitForParent(s.runParentId);
+    recoverAtStartup(folders, kStubAppId, nullptr);  // what it leaves, it logs, and the next start finishes
+  }
+  return end;
+}
 
+namespace {
+
+UninstallEnd removeWhatIsInstalled(const SwitchSet& s, const std::wstring& exePath, const KnownFolders& folders,
+                                   uninstall::Ui* ui, LauncherLink& launcher) {
   AppsEntry entry = findOwnAppsEntry();
   if (!entry.found) {
     std::wstring cutShort = cutShortInstallFolder(s, exePath, folders);
@@ -604,5 +627,7 @@ UninstallEnd runUninstall(const SwitchSet& s, const std::wstring& exePath, unins
   Removal removal(s, ui, folders, exePath, &launcher);
   return removal.run(entry, record);
 }
+
+}  // namespace
 
 }  // namespace zs

@@ -109,7 +109,7 @@ class RegistryLinesTest : public ::testing::Test {
     JournalImage image;
     records(&image);
     JournalScope scope = makeJournalScope(image, knownFolders(), payload->payload().script.setup.appId);
-    ASSERT_TRUE(rollBack(image, run->journal, scope));
+    ASSERT_EQ(rollBack(image, run->journal, scope), RolledBack::All);
   }
 
   void put(RegRoot r, const std::wstring& key, const std::wstring& name, DWORD type, const std::string& bytes) {

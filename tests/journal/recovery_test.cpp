@@ -296,6 +296,7 @@ TEST_F(Recovery, ACommittedJournalIsFinishedByTheRunOrByTheNextStart) {
       if (!byNextStart) cleanUpAfterCommit(j, box_.folders, box_.appId);
     }  // the process dies here when the cleanup is left to the next start
     if (byNextStart) {
+      EXPECT_FALSE(rollbackWillDelete(box_.folders, box_.app + L"\\plugins\\x\\c.dll"));  // committed
       EXPECT_TRUE(pathExists(backup + L"\\a.dll"));
       EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
       EXPECT_TRUE(hasLine(log.lines(), "An earlier run committed but did not finish its cleanup. Finishing it."));
@@ -392,6 +393,53 @@ TEST_F(Recovery, UndoIsCarefulRatherThanForceful) {
   EXPECT_TRUE(hasLine(both.lines(), "Undo of a move: both exist: " + u8(box_.app) + "\\a.dll"));
   EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "someone else's");
   EXPECT_EQ(readBytes(box_.app + L"\\.zsold" + kRunSuffix + L"\\a.dll"), "old a");
+}
+
+// The uninstaller's copy rolls back an install cut short while its launcher, the install's own new
+// uninstaller, waits for it: that file, and the new folders holding it, wait for a second rollback
+// once the launcher has ended; everything else goes at once. A held file that the run also moved an
+// old one aside from does not wait: the old one could not come back while it stays.
+TEST_F(Recovery, AFileHeldByTheWaitingLauncherIsLeftToASecondRollback) {
+  fresh();
+  dieAfter(box_, 11);  // a.dll and Zelvan.exe replaced, plugins\x\c.dll placed
+  std::wstring c = box_.app + L"\\plugins\\x\\c.dll";
+  HANDLE held = CreateFileW(c.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  // An uninstaller that is such a file runs from a copy: only an uncommitted journal's PUT counts.
+  EXPECT_TRUE(rollbackWillDelete(box_.folders, c));
+  EXPECT_FALSE(rollbackWillDelete(box_.folders, box_.app + L"\\plugins\\x"));
+  RollbackOptions options = fastOptions();
+  options.heldFile = c;
+  LogCapture log;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, options), zs::Recovery::AllButHeldFile);
+  auto lines = log.lines();
+  EXPECT_EQ(countPrefix(lines, "Undo record 11 waits until the program that holds " + u8(c) + " has ended: PUT"), 1u);
+  EXPECT_EQ(countPrefix(lines, "Undo record 10 waits"), 1u);
+  EXPECT_EQ(countPrefix(lines, "Undo record 9 waits"), 1u);
+  EXPECT_EQ(countPrefix(lines, "Undo delete "), 0u);  // no retries against the holder
+  EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "old a");  // the rest is rolled back
+  EXPECT_TRUE(pathExists(box_.journalPath()));
+  CloseHandle(held);
+  LogCapture second;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
+  EXPECT_EQ(countPrefix(second.lines(), "Undo record"), 3u);  // PUT 11, DIRNEW 10, DIRNEW 9
+  MachineState after = snapshot(box_);
+  EXPECT_TRUE(after == before_) << describeDifference(before_, after);
+  EXPECT_FALSE(rollbackWillDelete(box_.folders, c));  // no journal any more
+
+  fresh();
+  dieAfter(box_, 11);
+  std::wstring a = box_.app + L"\\a.dll";  // moved aside, then put new
+  held = CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  options.heldFile = a;
+  LogCapture moved;
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, options), zs::Recovery::Incomplete);
+  EXPECT_EQ(countPrefix(moved.lines(), "Undo record 6 waits"), 0u);
+  CloseHandle(held);
+  EXPECT_EQ(recoverAtStartup(box_.folders, box_.appId, nullptr, fastOptions()), zs::Recovery::GoOn);
+  after = snapshot(box_);
+  EXPECT_TRUE(after == before_) << describeDifference(before_, after);
 }
 
 // A power cut while a first-run file's side file was written leaves it torn or zeroed. The side

@@ -282,7 +282,7 @@ TEST_F(Rollback, AnUndoneThatCannotBeWrittenStopsTheRollback) {
   JournalScope scope = makeJournalScope(image, box_.folders, box_.appId);
   JournalWriter unwritable;  // never opened: every append fails
   LogCapture log;
-  EXPECT_FALSE(rollBack(image, unwritable, scope));
+  EXPECT_EQ(rollBack(image, unwritable, scope), RolledBack::NotAll);
   auto lines = log.lines();
   EXPECT_TRUE(hasLine(lines, "Rollback stops here: the journal can't record what is undone."));
   EXPECT_FALSE(hasLine(lines, "Undo record 2: MOVE " + u8(box_.app) + "\\a.dll"));

@@ -397,7 +397,7 @@ TEST_F(RemoveLine, AWholeKeyIsJournalledValueByValueAndRollbackBringsItBack) {
   EXPECT_EQ(keyRecords.front(), cls) << "the key itself first, then its subkeys depth first";
   EXPECT_EQ(values, 4);
 
-  ASSERT_TRUE(rollBack(image, journal, scope));
+  ASSERT_EQ(rollBack(image, journal, scope), RolledBack::All);
   DWORD type = 0;
   std::string data;
   ASSERT_TRUE(readValue(RegRoot::Hkcr, RegView::View64, cls + L"\\DefaultIcon", L"", type, data));
