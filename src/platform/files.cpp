@@ -67,6 +67,16 @@ bool listChildren(HANDLE folder, std::vector<std::pair<std::wstring, DWORD>>& ch
   }
 }
 
+// Under Wine a delete on a read-only drive or in an immutable folder reports success while the
+// entry stays. What is still there once its delete reported success is a failure; an entry whose
+// delete waits for another handle to close (Windows' delete pending) can no longer be queried, and
+// counts as deleted.
+bool goneAfterDelete(const std::wstring& path, DWORD* error) {
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  if (error != nullptr) *error = ERROR_ACCESS_DENIED;
+  return false;
+}
+
 bool deleteNode(const std::wstring& path, DWORD knownAttributes, const DeleteErrorSink& sink) {
   UniqueHandle h(CreateFileW(path.c_str(),
                              DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
@@ -124,7 +134,11 @@ bool deleteNode(const std::wstring& path, DWORD knownAttributes, const DeleteErr
     report(sink, path, code);
     return false;
   }
-  return true;
+  h.reset();  // the delete happens as the handle closes
+  DWORD code = 0;
+  if (goneAfterDelete(path, &code)) return true;
+  report(sink, path, code);
+  return false;
 }
 
 }  // namespace
@@ -368,7 +382,7 @@ bool createHiddenFolder(const std::wstring& path, DWORD* error) {
 bool removeFolder(const std::wstring& path, DWORD* error) {
   if (ZS_FAULT_HOOK(FaultClass::FolderRemove, path, error)) return false;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (RemoveDirectoryW(path.c_str())) return true;
+  if (RemoveDirectoryW(path.c_str())) return goneAfterDelete(path, error);
   setError(error, GetLastError());
   return false;
 }
@@ -381,8 +395,13 @@ bool deleteFile(const std::wstring& path, DWORD* error) {
     DWORD without = a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     cleared = SetFileAttributesW(path.c_str(), without != 0 ? without : FILE_ATTRIBUTE_NORMAL);
   }
-  if (DeleteFileW(path.c_str())) return true;
-  DWORD code = GetLastError();
+  DWORD code = 0;
+  if (DeleteFileW(path.c_str())) {
+    if (goneAfterDelete(path, error)) return true;
+    code = ERROR_ACCESS_DENIED;
+  } else {
+    code = GetLastError();
+  }
   if (cleared) SetFileAttributesW(path.c_str(), a);
   setError(error, code);
   return false;

@@ -412,6 +412,32 @@ class Uninstall(ScenarioTest):
                                  "the uninstaller's copy did not go at the restart")
                 self.assertRemovedCompletely(before)
 
+    def test_a_delete_that_reports_success_but_leaves_the_file_is_a_failure(self):
+        """Under Wine a delete on a read-only drive reports success and the file stays. The uninstall
+        must not believe it: it names each file it could not delete, puts it on the restart list as
+        it does a file in use, and does not end with success; once the drive is writable again the
+        restart removes what is left."""
+        before = self.prefix.snapshot()
+        self.install()
+        folder = self.prefix.host_path(PF)
+        if subprocess.run(["mount", "--bind", folder, folder], capture_output=True).returncode != 0:
+            self.skipTest("needs a bind mount (root): nothing else makes a drive that Wine misreports")
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", folder, folder], check=True)
+            lines, code = self.uninstall()
+            left = sorted(os.listdir(folder))
+        finally:
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+            subprocess.run(["umount", folder], check=True)
+        self.assertEqual(code, 1, "\n".join(lines))
+        self.assertNotIn("Uninstall finished.", lines)
+        for name in ("Zelvan.exe", "ZelvanUninstall.zsu", "Themes\\Dark.zlth"):
+            self.assertIn(f"Couldn't delete {PF}\\{name}: Windows error 5: Access denied.", lines)
+            self.assertIn(f"It goes at the next restart: {PF}\\{name}", lines)
+        self.assertIn("Zelvan.exe", left)
+        self.prefix.wine("cmd", "/c", "exit")  # the restart, with the drive writable again
+        self.assertRemovedCompletely(before)
+
     def test_a_running_zelvan_is_closed_only_with_closeapps(self):
         if not os.environ.get("DISPLAY"):
             self.skipTest("the stand-in shows a window: needs an X display")
