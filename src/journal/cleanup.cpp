@@ -214,6 +214,27 @@ void deleteTreeWithFallback(const std::wstring& folder) {
   });
 }
 
+bool isRunFolderName(std::wstring_view name) {
+  for (std::wstring_view stem : {std::wstring_view(L".zsnew"), std::wstring_view(L".zsold")}) {
+    if (name.size() > stem.size() && name.substr(0, stem.size()) == stem && isRunSuffix(name.substr(stem.size())))
+      return true;
+  }
+  return false;
+}
+
+std::vector<std::wstring> runFoldersIn(const std::wstring& folder) {
+  std::vector<FolderEntry> entries;
+  std::vector<std::wstring> found;
+  if (!listFolder(folder, entries)) return found;
+  for (const FolderEntry& e : entries) {
+    if ((e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        isRunFolderName(e.name))
+      found.push_back(folder + L"\\" + e.name);
+  }
+  std::sort(found.begin(), found.end(), NoCaseLess{});
+  return found;
+}
+
 bool cleanupLeftDeletesForRestart() { return g_leftDeletesForRestart; }
 
 bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, const JournalScope& scope) {
@@ -247,6 +268,15 @@ bool finishCommittedJournal(const JournalImage& image, JournalWriter& journal, c
   // removal was lost with the power) would otherwise stay hidden in the install folder for good.
   for (const JournalRecord& r : image.records) {
     if (r.kind == journal_kind::kStage && r.fields.size() == 1) removeTree(normalizePath(r.fields[0]));
+  }
+  // Those of earlier runs whose cleanup could not remove them (a file in them was held) and whose
+  // journals are gone.
+  if (!scope.installFolder.empty()) {
+    for (const std::wstring& folder : runFoldersIn(scope.installFolder)) {
+      if (lastComponent(folder).ends_with(scope.runSuffix)) continue;  // this run's, handled above
+      logf(L"Removing a staging or backup folder an earlier run left: %ls", folder.c_str());
+      removeTree(folder);
+    }
   }
 
   if (!scope.setupdata.empty()) {

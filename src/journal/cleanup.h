@@ -8,6 +8,9 @@
 //   run's memory, so the next start can finish it the same way if the process dies in between.
 // - Cleanup never raises and never stops at the first problem: every item is tried, failures are
 //   logged and left for the next run or the next restart. The install has succeeded either way.
+// - Staging and backup folders of earlier runs found directly in the install folder by their name
+//   (".zsnew" or ".zsold" and a run suffix) go too: their journals are gone, and nothing else would
+//   ever remove them.
 // - COMMIT is written only once the run's registry keys and new names are on disk, and END only
 //   once the cleanup's are (journal.h, durability rules 4 and 5).
 #pragma once
@@ -67,6 +70,11 @@ std::vector<std::wstring> backupFolders(const JournalImage& image, const Journal
 // and scheduled for deletion at the next restart when no other account can change the folder or
 // a parent of it, or left with "Left in place, other accounts can write here: %s".
 void deleteTreeWithFallback(const std::wstring& folder);
+
+// Whether a folder's name is that of a run's staging or backup folder.
+bool isRunFolderName(std::wstring_view name);
+// The folders directly in `folder` with such a name, links left out; sorted.
+std::vector<std::wstring> runFoldersIn(const std::wstring& folder);
 
 // Whether a cleanup in this process scheduled a delete for the next restart (a file in use): the run
 // did its work, and the restart finishes it.

@@ -86,6 +86,7 @@ class Removal {
   void deleteInFolder(const std::wstring& base, const std::wstring& path);
   Remains remainsIn(const std::wstring& folder) const;
   bool isPending(const std::wstring& path) const;
+  void removeEarlierRunFolders(const std::wstring& app, const UninstallRecord& record);
   void progress(UninstallStep step, StepStatus status) {
     if (ui_ != nullptr) ui_->onProgress(step, status);
   }
@@ -236,6 +237,7 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
   progress(UninstallStep::Files, StepStatus::Running);
   const std::wstring& app = record.app;
   for (const std::wstring& name : record.file) deleteInFolder(app, app + L"\\" + name);
+  removeEarlierRunFolders(app, record);
   for (const std::wstring& name : record.dir) {
     std::wstring path = app + L"\\" + name;
     // A folder is only ever removed when empty, and never through or at a link.
@@ -285,6 +287,24 @@ void Removal::removeFiles(const AppsEntry& entry, const UninstallRecord& record)
   }
   removeRecordUninstallerAndFolder(app);
   progress(UninstallStep::Files, StepStatus::Done);
+}
+
+// A staging or backup folder that an install's cleanup could not remove (a file in it was held)
+// outlives that install's journal: the uninstaller is the last that can take it. What will not go
+// now goes at the restart, its files before it.
+void Removal::removeEarlierRunFolders(const std::wstring& app, const UninstallRecord& record) {
+  std::vector<std::wstring> folders = runFoldersIn(app);
+  for (const std::wstring& name : record.dir) {
+    for (std::wstring& found : runFoldersIn(app + L"\\" + name)) folders.push_back(std::move(found));
+  }
+  for (const std::wstring& folder : folders) {
+    if (!mayTouchPath(app, folder)) continue;
+    logf(L"Removing a staging or backup folder an earlier run left: %ls", folder.c_str());
+    deleteTree(folder, [&](const std::wstring& path, DWORD error) {
+      logWinError(L"Couldn't delete " + path, error);
+      goesAtRestart(path);
+    });
+  }
 }
 
 // A file of ours in use goes at the restart; the folders it leaves empty then must go too, or they

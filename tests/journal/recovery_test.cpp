@@ -286,9 +286,18 @@ TEST_F(Recovery, LinksPlantedAfterTheJournalAreNeverWorkedThrough) {
 TEST_F(Recovery, ACommittedJournalIsFinishedByTheRunOrByTheNextStart) {
   fresh();
   std::wstring backup = box_.app + L"\\.zsold" + kRunSuffix;
+  // Staging and backup folders of earlier runs whose cleanup could not remove them; and folders
+  // that only look like them.
+  const std::wstring earlier[] = {L"\\.zsnew-1111111111111111", L"\\.zsold-2222222222222222"};
+  const std::wstring notOurs[] = {L"\\.zsnew-1111", L"\\.zsoldies-2222222222222222"};
   for (bool byNextStart : {false, true}) {
     SCOPED_TRACE(byNextStart ? "next start" : "the run itself");
     fresh();
+    for (const std::wstring& name : earlier) {
+      ASSERT_TRUE(createFolder(box_.app + name) && createFolder(box_.app + name + L"\\sub"));
+      ASSERT_TRUE(writeNewFile(box_.app + name + L"\\sub\\left.dll", std::string_view("left")));
+    }
+    for (const std::wstring& name : notOurs) ASSERT_TRUE(createFolder(box_.app + name));
     LogCapture log;
     {
       JournalWriter j;
@@ -316,6 +325,14 @@ TEST_F(Recovery, ACommittedJournalIsFinishedByTheRunOrByTheNextStart) {
     EXPECT_TRUE(keyExists(RegRoot::Hklm, RegView::View64, box_.entryKey));
     EXPECT_EQ(readBytes(box_.app + L"\\a.dll"), "new a");
     EXPECT_EQ(readBytes(box_.app + L"\\sub\\b.txt"), "old b");  // CLEANDIR of a folder still in use
+    for (const std::wstring& name : earlier) {
+      EXPECT_FALSE(pathExists(box_.app + name));
+      EXPECT_TRUE(hasLine(lines, "Removing a staging or backup folder an earlier run left: " + u8(box_.app + name)));
+    }
+    for (const std::wstring& name : notOurs) {
+      EXPECT_TRUE(pathExists(box_.app + name));
+      ASSERT_TRUE(removeFolder(box_.app + name));
+    }
   }
 }
 

@@ -198,6 +198,22 @@ class Uninstall(ScenarioTest):
         os.rmdir(self.prefix.host_path(PF))
         self.assertRemovedCompletely(before)
 
+    def test_staging_and_backup_folders_an_earlier_run_left_go_too(self):
+        """A repair's cleanup that met a held file left its staging or backup folder; its journal is
+        gone, so the uninstaller takes them by their names, and only those."""
+        before = self.prefix.snapshot()
+        self.install()
+        left = [PF + "\\.zsnew-00112233aabbccdd\\Zelvan.exe", PF + "\\Themes\\.zsold-00112233aabbccdd\\Dark.zlth"]
+        for path in left:
+            os.makedirs(os.path.dirname(self.prefix.host_path(path)))
+            with open(self.prefix.host_path(path), "wb") as f:
+                f.write(b"left")
+        lines, code = self.uninstall()
+        self.assertEqual(code, 0, "\n".join(lines))
+        for path in left:
+            self.assertIn("Removing a staging or backup folder an earlier run left: " + path.rsplit("\\", 1)[0], lines)
+        self.assertRemovedCompletely(before)
+
     def test_an_interrupted_install_is_put_back_before_the_removal(self):
         before = self.prefix.snapshot()
         self.install()
