@@ -574,8 +574,9 @@ std::optional<int32_t> runFromTemporaryCopy(const SwitchSet& s, const std::wstri
     copyFor = normalizePath(entry.location);
   else if (!entry.found)
     copyFor = cutShortInstallFolder(s, exePath, knownFolders());
-  // An install cut short before it wrote its entry and record: its rollback deletes this very file.
-  if (copyFor.empty() && !entry.found && rollbackWillDelete(knownFolders(), normalizePath(exePath)))
+  // An install cut short before it wrote its entry (or all of it) and its record: its rollback
+  // deletes this very file.
+  if (copyFor.empty() && rollbackWillDelete(knownFolders(), normalizePath(exePath)))
     copyFor = normalizePath(parentPath(exePath));
   if (copyFor.empty()) return std::nullopt;
   if (std::optional<int32_t> copys = runTemporaryCopy(s, exePath, copyFor)) return copys;

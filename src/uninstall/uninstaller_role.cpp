@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include "journal/recovery.h"
 #include "journal/setup_data.h"
+#include "platform/known_folders.h"
 #include "base/text.h"
 #include "base/paths.h"
 #include "uninstall/uninstall_run.h"
@@ -45,7 +47,13 @@ bool isUninstaller() {
   if (n == 0 || n >= 4096) return false;
   AppsEntry entry = findOwnAppsEntry();
   std::wstring location = entry.found ? normalizePath(trimWhite(entry.location)) : std::wstring();
-  return isUninstallerPath(normalizePath(std::wstring_view(buf, n)), setupDataPath(), entry.found, location);
+  const std::wstring exe = normalizePath(std::wstring_view(buf, n));
+  if (isUninstallerPath(exe, setupDataPath(), entry.found, location)) return true;
+  // An install cut short while it wrote its entry leaves one without a location. The uninstaller
+  // it placed must still start as the uninstaller, or the rollback that puts the machine back never
+  // runs from it.
+  return entry.found && location.empty() && equalsNoCase(lastComponent(exe), L"ZelvanUninstall.exe") &&
+         rollbackWillDelete(knownFolders(), exe);
 }
 
 }  // namespace zs

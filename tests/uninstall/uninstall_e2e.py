@@ -235,30 +235,36 @@ class Uninstall(ScenarioTest):
         self.assertRemovedCompletely(before)
 
     def test_the_installed_uninstaller_rolls_back_an_install_cut_before_its_entry(self):
-        """An install cut after it placed the uninstaller but before its entry and record: the user
-        runs that uninstaller. Its rollback must delete the very file it runs from, so it runs from
-        a copy, and the copy leaves that file and its folder to a second rollback once the launcher
-        has ended. (Before, every such start ended with exit 10 and left both.)"""
-        before = self.prefix.snapshot()
-        uninstaller = self.prefix.host_path(UNINSTALLER)
-        os.makedirs(os.path.dirname(uninstaller))
-        shutil.copyfile(os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe"), uninstaller)
-        fields = ["2.5", "fresh", PF, "", "-00112233aabbccdd"]
-        journal = b"ZSJ1\n" + ("BEGIN\t" + "\t".join(fields) + "\n").encode() + \
-            ("DIRNEW\t" + PF + "\n").encode() + ("PUT\t" + UNINSTALLER + "\n").encode()
-        os.makedirs(self.prefix.setup_data(), exist_ok=True)
-        with open(os.path.join(self.prefix.setup_data(), "install.zsj"), "wb") as f:
-            f.write(journal)
-        lines, code = self.uninstall()
-        self.assertEqual(code, 1, "\n".join(lines))
-        self.assertInOrder(lines, [f"Undo record 3 waits until the program that holds {UNINSTALLER} has ended: "
-                                   f"PUT {UNINSTALLER}",
-                                   "Nothing was removed: no Apps & Features entry.",
-                                   "Told the uninstaller that started this copy: exit code 1.",
-                                   "Rollback of the earlier run finished.", "Exit code 1"])
-        self.assertFalse(os.path.exists(self.prefix.host_path(PF)))
-        self.assertFalse(os.path.exists(os.path.join(self.prefix.setup_data(), "install.zsj")))
-        self.assertRemovedCompletely(before)
+        """An install cut after it placed the uninstaller but before its entry (or while it wrote the
+        entry's values) and its record: the user runs that uninstaller. Its rollback must delete the
+        very file it runs from, so it runs from a copy, and the copy leaves that file and its folder
+        to a second rollback once the launcher has ended. (Before, every such start ended with exit
+        10, or 9 with a half-written entry, and left everything.)"""
+        entry_key = OWN_KEY.split("\\", 1)[1]
+        for half_entry in (False, True):
+            with self.subTest("a half-written entry" if half_entry else "no entry"):
+                before = self.prefix.snapshot()
+                uninstaller = self.prefix.host_path(UNINSTALLER)
+                os.makedirs(os.path.dirname(uninstaller))
+                shutil.copyfile(os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe"), uninstaller)
+                records = ["BEGIN\t2.5\tfresh\t" + PF + "\t\t-00112233aabbccdd", "DIRNEW\t" + PF,
+                           "PUT\t" + UNINSTALLER]
+                if half_entry:
+                    records += ["KEYNEW\tHKLM\t64\t" + entry_key, "REGNEW\tHKLM\t64\t" + entry_key + "\tDisplayName"]
+                    self.prefix.wine("reg", "add", OWN_KEY, "/v", "DisplayName", "/d", "Zelvan", "/f", "/reg:64")
+                os.makedirs(self.prefix.setup_data(), exist_ok=True)
+                with open(os.path.join(self.prefix.setup_data(), "install.zsj"), "wb") as f:
+                    f.write(b"ZSJ1\n" + "".join(r + "\n" for r in records).encode())
+                lines, code = self.uninstall()
+                self.assertEqual(code, 1, "\n".join(lines))
+                self.assertInOrder(lines, [f"Undo record 3 waits until the program that holds {UNINSTALLER} has ended: "
+                                           f"PUT {UNINSTALLER}",
+                                           "Nothing was removed: no Apps & Features entry.",
+                                           "Told the uninstaller that started this copy: exit code 1.",
+                                           "Rollback of the earlier run finished.", "Exit code 1"])
+                self.assertFalse(os.path.exists(self.prefix.host_path(PF)))
+                self.assertFalse(os.path.exists(os.path.join(self.prefix.setup_data(), "install.zsj")))
+                self.assertRemovedCompletely(before)
 
     def test_the_launcher_returns_with_its_copys_result_once_the_removal_is_done(self):
         """Management tools run the quiet uninstall and wait for its exit code: it must be the

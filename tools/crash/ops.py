@@ -103,7 +103,7 @@ def hive_of(key):
 # every start.
 WINES_OWN = re.compile(r"\\(explorer\\shell folders|timezoneinformation|keyboard layout\\preload|software\\(wow6432node\\)?wine(\\.*)?)$"
                        r"|\\software\\(wow6432node\\)?microsoft\\windows\\currentversion$"
-                       r"|\\control\\class\\\{4d36e96[8e]-e325-11ce-bfc1-08002be10318\}|\\enum\\display\\"
+                       r"|\\control\\class\\\{4d36e96[8e]-e325-11ce-bfc1-08002be10318\}|\\enum\\(display|pci)\\"
                        r"|^\\registry\\user\\[^\\]+\\console(\\|$)"
                        r"|\\software\\(wow6432node\\)?microsoft\\windows( nt)?\\currentversion\\fonts$", re.I)
 
