@@ -137,7 +137,8 @@ const std::wstring& standIn(TextId id) {
   return standIns[slot(id)];
 }
 
-bool known(TextId id) { return slot(id) < kSlots && textKey(id)[0] != L'\0'; }
+// A number of the list (a TextId made from another number is none).
+bool known(TextId id) { return slot(id) < kSlots && !standIn(id).empty(); }
 
 }  // namespace
 
