@@ -9,6 +9,7 @@
 #include "app/uninstall_role.h"
 #include "base/log.h"
 #include "base/switches.h"
+#include "base/texts.h"
 #include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "payload/payload_resource.h"
@@ -72,11 +73,23 @@ int runProcess() {
     preloadSystemLibraries(kDrawingLibraries, std::size(kDrawingLibraries));
   }
 
+  // Chosen before any page can show; an unknown /lang= leaves Windows' choice for the page that refuses it.
+  LanguageChoice language = chooseProcessLanguage(s.langGiven, s.lang);
+  logLine(languageLogLine(language));
+
   bool payload = hasPayloadResource();
   if (!s.badSwitch.empty()) {
     theLog().setUninstallRole(!payload);
     logf(L"Bad switch: %ls", s.badSwitch.c_str());
     return refuseBadSwitch(s.badSwitch.c_str());
+  }
+  if (language.unknownSwitch) {
+    theLog().setUninstallRole(!payload);
+    std::wstring shown = L"/lang=" + s.lang;
+    std::wstring tables;
+    for (const std::wstring& tag : availableLanguages()) tables += (tables.empty() ? L"" : L", ") + tag;
+    logf(L"Bad switch: %ls (this setup has no such language; it has %ls)", shown.c_str(), tables.c_str());
+    return refuseBadSwitch(shown.c_str());
   }
 
   if (payload) return runInstallRole();

@@ -29,6 +29,7 @@ enum class Id {
   Log,
   Tasks,
   RestartExitCode,
+  Lang,
   Run,
   App,
   Result,
@@ -53,6 +54,7 @@ constexpr SwitchDef kSwitches[] = {
     {L"/log", Form::Value, Id::Log},
     {L"/tasks", Form::Value, Id::Tasks},
     {L"/restartexitcode", Form::Value, Id::RestartExitCode},
+    {L"/lang", Form::Value, Id::Lang},
     {L"/run", Form::Value, Id::Run},
     {L"/app", Form::Value, Id::App},
     {L"/result", Form::Value, Id::Result},
@@ -182,6 +184,10 @@ SwitchSet parseSwitches(const std::vector<std::wstring>& args, std::wstring_view
           } else if (s.badSwitch.empty()) {
             s.badSwitch = arg;
           }
+          break;
+        case Id::Lang:
+          s.langGiven = true;
+          s.lang = value;
           break;
         case Id::Run:
           s.runParentId = readDecimal(value);

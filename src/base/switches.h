@@ -20,6 +20,9 @@ struct SwitchSet {
   std::wstring logPath;       // made absolute against the start-up folder
   bool tasksGiven = false;
   std::vector<std::wstring> tasks;
+  // The language tag /lang= gave, exactly as given (start-up matches it against the tables).
+  bool langGiven = false;
+  std::wstring lang;
   // The number a run that succeeded but left work for the next restart ends with, when given.
   std::optional<int32_t> restartExitCode;
   int32_t runParentId = 0;

@@ -10,8 +10,11 @@ from harness import BIN_DIR, LogFile, ScenarioTest, main, screenshot, wait_for, 
 STUB = os.path.join(BIN_DIR, "src", "app", "ZelvanSetup.exe")
 # The same program with a payload resource that no reader accepts: a setup whose file is damaged.
 DAMAGED = os.path.join(BIN_DIR, "tests", "app", "damaged", "ZelvanSetup.exe")
+A11Y_CLIENT = os.path.join(BIN_DIR, "testing", "a11y-client", "zs-a11y-client.exe")
 SETUP_LOG_NAME = re.compile(r"^Zelvan-Setup-\d{8}-\d{6}\.log$")
 UNINSTALL_LOG_NAME = re.compile(r"^Zelvan-Uninstall-\d{8}-\d{6}\.log$")
+# The harness runs Wine in the C locale, whose display language is en-US.
+ENGLISH_FROM_WINDOWS = "Language: en (from Windows, en-US)"
 
 
 # Windows here share titles with other tests' windows: each module gets a screen of its own.
@@ -30,8 +33,8 @@ class Startup(ScenarioTest):
         self.assertEqual(result.code, 6)
         log = self.only_log()
         self.assertRegex(os.path.basename(log.path), SETUP_LOG_NAME)
-        self.assertEqual(log.runs, [["Zelvan setup started. Switches: /silent /bogus", "Bad switch: /bogus",
-                                     "Exit code 6"]])
+        self.assertEqual(log.runs, [["Zelvan setup started. Switches: /silent /bogus", ENGLISH_FROM_WINDOWS,
+                                     "Bad switch: /bogus", "Exit code 6"]])
 
     def test_bad_switch_without_payload_is_named_as_the_uninstaller(self):
         exe = self.place(STUB, "C:\\Tools", "Whatever.exe")
@@ -40,7 +43,49 @@ class Startup(ScenarioTest):
         log = self.only_log()
         self.assertRegex(os.path.basename(log.path), UNINSTALL_LOG_NAME)
         self.assertEqual(log.lines, ['Zelvan setup started. Switches: /SILENT /x /y "/dir=C:\\My Apps\\\\"',
-                                     "Bad switch: /x", "Exit code 6"])
+                                     ENGLISH_FROM_WINDOWS, "Bad switch: /x", "Exit code 6"])
+
+    def test_an_unknown_language_is_a_bad_switch(self):
+        for tag in ["xx", "de_DE", ""]:
+            with self.subTest(tag):
+                for log in self.prefix.logs():
+                    os.remove(log)
+                result = self.prefix.run(DAMAGED, ["/silent", f"/lang={tag}"])
+                self.assertEqual(result.code, 6)
+                self.assertEqual(self.only_log().lines, [
+                    f"Zelvan setup started. Switches: /silent /lang={tag}", ENGLISH_FROM_WINDOWS,
+                    f"Bad switch: /lang={tag} (this setup has no such language; it has de, en, qps-ploc)",
+                    "Exit code 6"])
+
+    def test_the_language_comes_from_the_switch_else_from_windows(self):
+        cases = [
+            # (the locale Wine starts in, the switches, the log's line)
+            ("C.UTF-8", ["/lang=de"], "Language: de (from /lang=)"),
+            ("C.UTF-8", ["/LANG=de-DE"], "Language: de (from /lang=de-DE)"),
+            ("C.UTF-8", ["/lang=qps-ploc"], "Language: qps-ploc (from /lang=)"),
+            ("de_AT.UTF-8", [], "Language: de (from Windows, de-AT)"),
+            ("de_DE.UTF-8", ["/lang=en"], "Language: en (from /lang=)"),
+            ("fr_FR.UTF-8", [], "Language: en (Windows' fr-FR has no table)"),
+        ]
+        for locale, switches, line in cases:
+            with self.subTest(locale=locale, switches=switches):
+                for log in self.prefix.logs():
+                    os.remove(log)
+                # Wine reads the locale when the prefix's server starts.
+                subprocess.run(["wineserver", "-k"], env=self.prefix.env(), capture_output=True)
+                subprocess.run(["wineserver", "-w"], env=self.prefix.env(), capture_output=True)
+                self.prefix.extra_env["LC_ALL"] = locale
+                result = self.prefix.run(DAMAGED, ["/silent", *switches])
+                self.assertEqual(result.code, 9, "the damaged payload, after the language")
+                lines = self.only_log().lines
+                self.assertEqual(lines[1], line, lines)
+                self.assertEqual(lines[-1], "Exit code 9")
+
+    def test_the_uninstaller_takes_the_language_switch(self):
+        exe = self.place(STUB, "C:\\Program Files\\Zelvan", "ZelvanUninstall.exe")
+        result = self.prefix.run(exe, ["/silent", "/lang=de"])
+        self.assertEqual(result.code, 1, "nothing installed, nothing removed; but no bad switch")
+        self.assertIn("Language: de (from /lang=)", self.only_log("Zelvan-Uninstall").lines)
 
     def test_relative_log_path_is_taken_from_the_start_folder(self):
         start = self.prefix.host_path("C:\\StartHere")
@@ -146,6 +191,26 @@ class Startup(ScenarioTest):
             self.assertIsNotNone(window, "no error page")
             time.sleep(1.0)
             screenshot("startup-bad-switch", window)
+        finally:
+            proc.kill()
+            subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)
+        self.assertEqual(self.prefix.logs(), [])
+
+    def test_an_unknown_language_in_an_interactive_run_names_the_switch_on_its_page(self):
+        if not os.environ.get("DISPLAY"):
+            self.skipTest("needs an X display")
+        proc = self.prefix.start(DAMAGED, ["/lang=xx"])
+        try:
+            self.assertIsNotNone(x_window("Install Zelvan"), "no error page")
+            shown = []
+
+            def read():
+                r = self.prefix.run(A11Y_CLIENT, ["tree", "Install Zelvan"], timeout=60)
+                shown[:] = [r.stdout.decode("utf-8", errors="replace")]
+                return "Setup doesn't recognise this switch: /lang=xx" in shown[0]
+
+            self.assertTrue(wait_for(read, timeout=60, interval=0.5), shown)
+            screenshot("startup-unknown-language", x_window("Install Zelvan"))
         finally:
             proc.kill()
             subprocess.run(["wineserver", "-k"], env=self.prefix.env(), check=False)

@@ -162,6 +162,32 @@ TEST(ExitNumbers, TheRestartCodeStandsOnlyForARunThatTheRestartCompletes) {
     EXPECT_EQ(exitNumber(other, true, given), exitNumber(other));
 }
 
+TEST(Switches, TheLanguageTagIsKeptAsGivenAndTheLastOneWins) {
+  struct Case {
+    std::vector<std::wstring> args;
+    bool given;
+    const wchar_t* lang;
+    const wchar_t* bad;
+  } cases[] = {
+      {{L"/lang=de"}, true, L"de", L""},
+      {{L"/LANG=de-DE"}, true, L"de-DE", L""},
+      {{L"/lang=qps-ploc", L"/Lang=de"}, true, L"de", L""},
+      // Whether a table serves it is start-up's question, not the parser's.
+      {{L"/lang=xx_YY"}, true, L"xx_YY", L""},
+      {{L"/lang="}, true, L"", L""},
+      {{L"/lang"}, false, L"", L"/lang"},
+      {{L"/language=de"}, false, L"", L"/language=de"},
+  };
+  for (const Case& c : cases) {
+    SwitchSet s = parse(c.args);
+    SCOPED_TRACE(c.args.back());
+    EXPECT_EQ(s.langGiven, c.given);
+    EXPECT_EQ(s.lang, c.lang);
+    EXPECT_EQ(s.badSwitch, c.bad);
+  }
+  EXPECT_EQ(parse({L"/silent", L"/lang=de"}).switchText, L" /silent /lang=de") << "the log names it";
+}
+
 TEST(Switches, NoArgumentsEchoNothing) {
   SwitchSet s = parse({});
   EXPECT_TRUE(s.switchText.empty());

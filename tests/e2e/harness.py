@@ -77,8 +77,10 @@ class Prefix:
                                f"remake it with {PREFIX_TOOL} template")
         # DLL overrides every program run in this prefix gets (e.g. "d2d1=" for no Direct2D).
         self.overrides = ""
-        # Extra environment every program run in this prefix gets.
-        self.extra_env = {}
+        # Extra environment every program run in this prefix gets. Wine takes the display language
+        # from the locale when the prefix's server starts, and the setup speaks it: English (en-US)
+        # unless a scenario sets another LC_ALL.
+        self.extra_env = {"LC_ALL": "C.UTF-8"}
 
     def env(self, dll_overrides=None):
         env = dict(os.environ)
