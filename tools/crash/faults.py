@@ -536,8 +536,9 @@ class Sweep:
             # session here is): the state after a restart is the one that counts.
             m.restart()
             restarted = self.observe(m)
-            if self.name_state(restarted) == "after":
-                state, first, left_for_restart = restarted, "after", True
+            # A repair's machine after is the one before it: "both" is after too.
+            if self.name_state(restarted) in ("after", "both"):
+                state, first, left_for_restart = restarted, self.name_state(restarted), True
         settled = None
         # A journal whose delete failed at the end stays for the next start, which deletes it.
         ended_journal_left = code in (0, 1) and first is None and self.kind != "uninstall" and all(
