@@ -3,7 +3,7 @@
 # installer (solid LZMA) and a Windows Installer package (wixl, MSZIP), both from Debian packages,
 # installed here for the benchmark only. Prints a table of medians, the ratios, the setup sizes, our
 # peak memory, the built-in LZMS decoder's speed and the builder's time
-# (tests/install/peer_bench.py says how it measures).
+# (bench/install/peer_bench.py says how it measures).
 #
 #   scripts/bench.sh
 # Environment: ZS_BUILD_DIR (build), ZS_BENCH_WORK (/tmp/zs-bench), ZS_BENCH_ROUNDS (5),
@@ -25,5 +25,5 @@ cmake --build "$build" -j2 >/dev/null
 mkdir -p "$work"
 "$root/scripts/wine-prefix" template "$work/template"
 ZS_BIN_DIR="$build" ZS_SOURCE_DIR="$root" ZS_WORK_DIR="$work" ZS_TEMPLATE_PREFIX="$work/template" \
-  PYTHONPATH="$root/tests/e2e:$root/tests/install:$root/tests/uninstall" \
-  python3 "$root/tests/install/peer_bench.py"
+  PYTHONPATH="$root/tests/e2e:$root/bench/install:$root/bench/uninstall" \
+  python3 "$root/bench/install/peer_bench.py"

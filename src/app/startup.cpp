@@ -10,18 +10,12 @@
 #include "base/log.h"
 #include "base/switches.h"
 #include "base/texts.h"
-#include "journal/recovery.h"
 #include "journal/setup_data.h"
 #include "payload/payload_resource.h"
-#include "platform/shell.h"
 #include "platform/system_library.h"
-#include "ui/gui_adapters.h"
-#include "ui/plain_messages.h"
 #include "ui/setup_window.h"
 #include "ui/ui_state.h"
 #include "ui/theme_choice.h"
-#include "uninstall/temp_copy.h"
-#include "uninstall/uninstall_run.h"
 #include "uninstall/uninstaller_role.h"
 
 namespace zs {

@@ -23,7 +23,9 @@ enum class StopCategory : int32_t {
   Unexpected = 6,
 };
 
-// The numbers are the exit codes a stop of that kind ends with once rolled back.
+// Why an engine run stopped. The run driver turns it into the run's outcome (ExitCode::Failed or
+// ExitCode::Cancelled, or RollbackIncomplete when the rollback does not finish); the numbers here
+// are not exit codes.
 enum class StopKind : int32_t {
   Failed = 1,
   Cancelled = 2,

@@ -1,5 +1,6 @@
 #include "base/paths.h"
 
+#include "base/braces.h"
 #include "base/text.h"
 
 #ifdef _WIN32
@@ -28,38 +29,20 @@ const std::wstring* VariableTable::find(std::wstring_view name) const {
 std::wstring expandPaths(std::wstring_view value, const VariableTable& table) {
   std::wstring out;
   out.reserve(value.size());
-  const size_t n = value.size();
-  // Where the next "}" stands; remembered so that many lone "{" do not rescan the rest each time.
-  size_t nextClose = 0;
-  bool closeKnown = false;
   size_t i = 0;
-  while (i < n) {
-    wchar_t c = value[i];
-    if (c == L'{' && i + 1 < n && value[i + 1] == L'{') {
-      out.push_back(L'{');
-      i += 2;
+  while (i < value.size()) {
+    const BracePiece piece = scanBraces(value, i);
+    if (piece.token == BraceToken::DoubledOpen || piece.token == BraceToken::DoubledClose) {
+      out.push_back(value[i]);
+    } else if (piece.token == BraceToken::Reference && table.find(piece.name) != nullptr) {
+      out.append(*table.find(piece.name));
+    } else {
+      // Any other brace stays as written, and an unknown name is read on as plain text.
+      out.push_back(value[i]);
+      ++i;
       continue;
     }
-    if (c == L'}' && i + 1 < n && value[i + 1] == L'}') {
-      out.push_back(L'}');
-      i += 2;
-      continue;
-    }
-    if (c == L'{') {
-      if (!closeKnown || (nextClose != std::wstring_view::npos && nextClose <= i)) {
-        nextClose = value.find(L'}', i + 1);
-        closeKnown = true;
-      }
-      if (nextClose != std::wstring_view::npos) {
-        if (const std::wstring* folder = table.find(value.substr(i + 1, nextClose - i - 1))) {
-          out.append(*folder);
-          i = nextClose + 1;
-          continue;
-        }
-      }
-    }
-    out.push_back(c);
-    ++i;
+    i += piece.length;
   }
   return out;
 }

@@ -239,6 +239,5 @@ void parseProcessCommandLine() {
 
 const SwitchSet& switches() { return g_switches; }
 
-void setSwitches(SwitchSet s) { g_switches = std::move(s); }
 
 }  // namespace zs

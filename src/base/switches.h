@@ -44,7 +44,5 @@ void captureStartDir();                 // before the current directory moves to
 const std::wstring& startDir();
 void parseProcessCommandLine();         // GetCommandLineW + CommandLineToArgvW
 const SwitchSet& switches();
-// Tests and tools may install a switch set of their own.
-void setSwitches(SwitchSet s);
 
 }  // namespace zs

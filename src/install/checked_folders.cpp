@@ -8,7 +8,7 @@
 
 namespace zs {
 
-WayDown CheckedFolders::judge(const std::wstring& path, std::wstring* missing) {
+WayDown CheckedFolders::judge(const std::wstring& path, std::wstring* missing, Unreadable* unreadable) {
   if (missing != nullptr) missing->clear();
   if (equalsNoCase(path, root_)) return WayDown::Clear;
   const std::wstring parent = parentPath(path);
@@ -20,7 +20,11 @@ WayDown CheckedFolders::judge(const std::wstring& path, std::wstring* missing) {
     if (real_.count(level) == 0) {
       const DWORD a = GetFileAttributesW(level.c_str());
       if (a == INVALID_FILE_ATTRIBUTES) {
-        if (!isMissingError(GetLastError())) return WayDown::Link;
+        const DWORD error = GetLastError();
+        if (!isMissingError(error)) {
+          if (unreadable != nullptr) *unreadable = {level, error};
+          return WayDown::Unreadable;
+        }
         if (missing != nullptr) *missing = level;
         return WayDown::MissingLevel;
       }

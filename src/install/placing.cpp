@@ -37,9 +37,16 @@ void refuseLinkOnTheWay(const std::wstring& root, const std::wstring& path) {
 }
 
 // The same for a path inside the install folder, with the folders this step has judged already.
+// A folder on the way that cannot be read is refused too (it might be a link), with its own cause.
 WayDown refuseLinkOnTheWay(CheckedFolders& checked, const std::wstring& path, std::wstring* missing = nullptr) {
-  const WayDown way = checked.judge(path, missing);
+  CheckedFolders::Unreadable unreadable;
+  const WayDown way = checked.judge(path, missing, &unreadable);
   if (way == WayDown::Link) refuseLink(L"A link is in the path, refused: %ls", path);
+  if (way == WayDown::Unreadable) {
+    logWinError(L"A folder in the path of " + path + L" cannot be read, refused: " + unreadable.folder,
+                unreadable.error);
+    throw Stop::failed(StopCategory::WriteFailed, path);
+  }
   return way;
 }
 

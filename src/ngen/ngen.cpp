@@ -54,15 +54,6 @@ std::wstring findNgen(const KnownFolders& folders) {
   return chooseNgen(folders.win, nativeArch(), [](const std::wstring& p) { return pathExists(p) && !isDirectory(p); });
 }
 
-bool isNgenPath(std::wstring_view path, std::wstring_view windowsFolder) {
-  if (windowsFolder.empty()) return false;
-  std::wstring base = dotNetBase(windowsFolder);
-  for (std::wstring_view framework : kFrameworks) {
-    if (equalsNoCase(path, base + std::wstring(framework) + std::wstring(kNgenTail))) return true;
-  }
-  return false;
-}
-
 std::wstring assemblyStem(std::wstring_view path) {
   size_t slash = path.rfind(L'\\');
   std::wstring_view name = slash == std::wstring_view::npos ? path : path.substr(slash + 1);

@@ -42,9 +42,6 @@ enum class NativeArch { X86, X64, Arm64 };
 std::wstring chooseNgen(const std::wstring& windowsFolder, NativeArch arch,
                         const std::function<bool(const std::wstring&)>& exists);
 
-// One of the three ngen.exe paths under the Windows folder (whatever the architecture).
-bool isNgenPath(std::wstring_view path, std::wstring_view windowsFolder);
-
 // "Zelvan.XmlSerializers.dll" -> "Zelvan.XmlSerializers".
 std::wstring assemblyStem(std::wstring_view path);
 

@@ -166,11 +166,6 @@ bool isAppProgramName(const std::wstring& imagePath) {
   return equalsNoCase(name, L"Zelvan.exe") || equalsNoCase(name, L"zelvan-cli.exe");
 }
 
-bool isProcessRunning(DWORD pid) {
-  UniqueHandle h(OpenProcess(SYNCHRONIZE, FALSE, pid));
-  return h && WaitForSingleObject(h.get(), 0) == WAIT_TIMEOUT;
-}
-
 bool processImage(DWORD pid, std::wstring& image, FILETIME* created) {
   UniqueHandle h(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   return h && describe(h.get(), image, created);

@@ -47,7 +47,6 @@ void takeRestartManagerHits(const std::vector<RM_UNIQUE_PROCESS>& hits,
 void scanAppProcesses(const std::vector<std::wstring>& installFolders, bool everyProgram,
                       std::vector<AppProcess>& list);
 
-bool isProcessRunning(DWORD pid);
 // The process's program path and, when asked, its creation time.
 bool processImage(DWORD pid, std::wstring& image, FILETIME* created = nullptr);
 // Every process whose program path can be read (id 0 skipped), each with its handle kept.

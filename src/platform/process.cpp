@@ -297,21 +297,4 @@ ProcessResult runWithToken(HANDLE primaryToken, const std::wstring& program,
   return result;
 }
 
-bool startDetached(const std::wstring& program, const std::wstring& arguments, DWORD* error) {
-  // Shown as the program would be shown on its own: a detached uninstaller copy asks its
-  // questions in windows of its own.
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  std::wstring commandLine = commandLineFor(program, arguments);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &si, &pi)) {
-    if (error != nullptr) *error = GetLastError();
-    return false;
-  }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
-}
-
 }  // namespace zs

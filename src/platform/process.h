@@ -47,10 +47,6 @@ ProcessResult runWithToken(HANDLE primaryToken, const std::wstring& program,
 // where it stands; otherwise the entry is added at the end. An empty entry changes nothing.
 std::vector<wchar_t> environmentWith(const wchar_t* block, const std::wstring& entry);
 
-// Not watched and not in a job; the handles are closed at once.
-bool startDetached(const std::wstring& program, const std::wstring& arguments,
-                   DWORD* error = nullptr);
-
 // A double quote, the program, a double quote, a blank, the arguments as given.
 std::wstring commandLineFor(const std::wstring& program, const std::wstring& arguments);
 

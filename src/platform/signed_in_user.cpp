@@ -134,7 +134,6 @@ const ProcessUser& processUser() {
 }  // namespace
 
 const UserTokens& signedInUserTokens() { return processUser().tokens; }
-UserTokenSource signedInUserTokenSource() { return processUser().source; }
 
 bool runAsUser(const std::function<void()>& work) {
   HANDLE token = signedInUserTokens().impersonation;

@@ -27,7 +27,6 @@ void closeUserTokens(UserTokens& tokens);
 // The process-wide tokens: found on the first call, then only read. The first call must come
 // from the main thread before other threads exist (the known-folder record makes it).
 const UserTokens& signedInUserTokens();
-UserTokenSource signedInUserTokenSource();
 
 // True when the token is elevated or when that cannot be told.
 bool isElevated(HANDLE token);

@@ -145,7 +145,7 @@ struct LegacyInfo {
 };
 
 // Path values keep their root variable ({app}, {pf}, ...) in lower case, and "{{" / "}}" stay
-// doubled; expandPaths (script/paths.h) turns them into real paths when a step needs them.
+// doubled; expandPaths (base/paths.h) turns them into real paths when a step needs them.
 struct SetupScript {
   SetupInfo setup;
   std::vector<TaskEntry> tasks;

@@ -2,8 +2,10 @@
 #include <climits>
 #include <cstring>
 
+#include "base/braces.h"
 #include "base/text.h"
 #include "script/script.h"
+#include "script/script_lines.h"
 #include "script/script_reader.h"
 #include "base/paths.h"
 #include "script/script_values.h"
@@ -101,65 +103,14 @@ bool readHeader(ParserState& st, std::wstring_view trimmed) {
   return st.fail(kScriptUnknownSection, L"unknown section [" + std::wstring(name) + L"]");
 }
 
-bool splitPairs(ParserState& st, std::wstring_view s, std::vector<Pair>& pairs) {
-  size_t i = 0;
-  const size_t n = s.size();
-  auto skipWhite = [&] {
-    while (i < n && isWhite(s[i])) ++i;
-  };
-  while (true) {
-    skipWhite();
-    if (i >= n) return true;
-    size_t keyStart = i;
-    while (i < n && script::isAsciiWordChar(s[i])) ++i;
-    if (i == keyStart) return st.fail(kScriptExpectedKeyValue, L"expected Key: value");
-    Pair pair;
-    pair.key.assign(s.substr(keyStart, i - keyStart));
-    skipWhite();
-    if (i >= n || s[i] != L':') return st.fail(kScriptExpectedKeyValue, L"expected Key: value");
-    ++i;
-    skipWhite();
-    if (i < n && s[i] == L'"') {
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        if (s[i] == L'"') {
-          if (i + 1 < n && s[i + 1] == L'"') {
-            pair.value.push_back(L'"');
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        pair.value.push_back(s[i++]);
-      }
-      if (!closed) return st.fail(kScriptUnbalancedQuote, L"unbalanced quote");
-      skipWhite();
-      if (i < n && s[i] != L';') return st.fail(kScriptExpectedKeyValue, L"expected Key: value");
-    } else {
-      size_t valueStart = i;
-      while (i < n && s[i] != L';') ++i;
-      pair.value.assign(trimWhite(s.substr(valueStart, i - valueStart)));
-    }
-    pairs.push_back(std::move(pair));
-    if (i < n) ++i;  // the ";"
-  }
+bool failOnShape(ParserState& st, script::LineFault fault) {
+  return st.fail(static_cast<int32_t>(fault), utf8ToWide(script::lineFaultText(fault)));
 }
 
 bool readNameValue(ParserState& st, std::wstring_view s) {
-  size_t eq = s.find(L'=');
-  if (eq == std::wstring_view::npos) return st.fail(kScriptExpectedNameValue, L"expected Name = value");
-  std::wstring_view name = trimWhite(s.substr(0, eq));
-  if (name.empty()) return st.fail(kScriptExpectedNameValue, L"expected Name = value");
-  for (wchar_t c : name) {
-    if (!script::isAsciiWordChar(c)) return st.fail(kScriptExpectedNameValue, L"expected Name = value");
-  }
-  std::wstring_view value = trimWhite(s.substr(eq + 1));
-  if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') {
-    value = value.substr(1, value.size() - 2);
-  }
+  std::wstring_view name, value;
+  const script::LineFault fault = script::splitNameValue(s, name, value);
+  if (fault != script::LineFault::None) return failOnShape(st, fault);
   return script::readSetupLine(st, name, value);
 }
 
@@ -167,7 +118,8 @@ bool readContentLine(ParserState& st, std::wstring_view trimmed) {
   if (st.section == Section::None) return st.fail(kScriptOutsideSection, L"line outside any section");
   if (st.section == Section::Setup) return readNameValue(st, trimmed);
   std::vector<Pair> pairs;
-  if (!splitPairs(st, trimmed, pairs)) return false;
+  const script::LineFault fault = script::splitKeyValues(trimmed, pairs);
+  if (fault != script::LineFault::None) return failOnShape(st, fault);
   for (Pair& p : pairs) {
     std::wstring expanded;
     if (!expandParseTime(p.value, false, expanded, st.error)) {
@@ -177,6 +129,21 @@ bool readContentLine(ParserState& st, std::wstring_view trimmed) {
     p.value = std::move(expanded);
   }
   return script::readListLine(st, pairs);
+}
+
+// A path variable is written in lower case; {file} is known only where the caller allows it.
+bool appendKnownVariable(std::wstring_view name, bool allowFileVariable, std::wstring& out) {
+  for (std::wstring_view var : kPathVariables) {
+    if (equalsNoCase(name, var)) {
+      out.push_back(L'{');
+      out.append(var);
+      out.push_back(L'}');
+      return true;
+    }
+  }
+  if (!allowFileVariable || !equalsNoCase(name, L"file")) return false;
+  out.append(L"{file}");
+  return true;
 }
 
 }  // namespace
@@ -200,54 +167,31 @@ bool expandParseTime(std::wstring_view value, bool allowFileVariable, std::wstri
                      ScriptError& error) {
   out.clear();
   out.reserve(value.size());
-  const size_t n = value.size();
   size_t i = 0;
-  while (i < n) {
-    wchar_t c = value[i];
-    if (c == L'{' && i + 1 < n && value[i + 1] == L'{') {
-      out.append(L"{{");
-      i += 2;
-    } else if (c == L'}' && i + 1 < n && value[i + 1] == L'}') {
-      out.append(L"}}");
-      i += 2;
-    } else if (c == L'{') {
-      // The reference ends at the first "}"; a "{" before it, or no "}" at all, is unbalanced.
-      size_t close = i + 1;
-      while (close < n && value[close] != L'}' && value[close] != L'{') ++close;
-      if (close >= n || value[close] == L'{') {
+  while (i < value.size()) {
+    const BracePiece piece = scanBraces(value, i);
+    switch (piece.token) {
+      case BraceToken::DoubledOpen:
+      case BraceToken::DoubledClose:
+        out.append(value.substr(i, 2));
+        break;
+      case BraceToken::LoneOpen:
+      case BraceToken::LoneClose:
         error.code = kScriptUnbalancedBrace;
         error.text = L"unbalanced { or }";
         return false;
-      }
-      std::wstring_view name = value.substr(i + 1, close - i - 1);
-      bool known = false;
-      for (std::wstring_view var : kPathVariables) {
-        if (equalsNoCase(name, var)) {
-          out.push_back(L'{');
-          out.append(var);
-          out.push_back(L'}');
-          known = true;
-          break;
+      case BraceToken::Reference:
+        if (!appendKnownVariable(piece.name, allowFileVariable, out)) {
+          error.code = kScriptUnknownVariable;
+          error.text = L"unknown variable {" + std::wstring(piece.name) + L"}";
+          return false;
         }
-      }
-      if (!known && allowFileVariable && equalsNoCase(name, L"file")) {
-        out.append(L"{file}");
-        known = true;
-      }
-      if (!known) {
-        error.code = kScriptUnknownVariable;
-        error.text = L"unknown variable {" + std::wstring(name) + L"}";
-        return false;
-      }
-      i = close + 1;
-    } else if (c == L'}') {
-      error.code = kScriptUnbalancedBrace;
-      error.text = L"unbalanced { or }";
-      return false;
-    } else {
-      out.push_back(c);
-      ++i;
+        break;
+      case BraceToken::Char:
+        out.push_back(value[i]);
+        break;
     }
+    i += piece.length;
   }
   return true;
 }

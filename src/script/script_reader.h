@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "script/script.h"
+#include "script/script_lines.h"
 
 namespace zs::script {
 
 enum class Section { None, Setup, Tasks, Dirs, Files, Registry, Shortcuts, NativeImages, Run, Legacy };
-
-struct Pair {
-  std::wstring key;
-  std::wstring value;
-};
 
 struct TaskRef {
   std::wstring name;

@@ -98,5 +98,22 @@ TEST(CheckedFolders, ALinkedRootIsALinkOnTheWay) {
   test::removeLink(t / L"App");
 }
 
+// A level Windows refuses to read is not taken for a missing folder nor for a link: the answer
+// names it with the Windows error, and nothing below it is remembered as real.
+TEST(CheckedFolders, ALevelThatCannotBeReadIsAnsweredAsSuch) {
+  test::TempFolder t(test::TempFolder::Where::DriveRoot);
+  ASSERT_TRUE(CreateDirectoryW((t / L"App").c_str(), nullptr));
+  CheckedFolders checked(t / L"App");
+  std::wstring missing = L"stale";
+  CheckedFolders::Unreadable unreadable;
+  // A wildcard in a folder's name makes Windows refuse the name itself (not "not found").
+  EXPECT_EQ(checked.judge(t / L"App\\a*b\\c\\x.dll", &missing, &unreadable), WayDown::Unreadable);
+  EXPECT_EQ(unreadable.folder, t / L"App\\a*b");
+  EXPECT_EQ(unreadable.error, static_cast<unsigned long>(ERROR_INVALID_NAME));
+  EXPECT_FALSE(checked.knownReal(t / L"App\\a*b"));
+  EXPECT_TRUE(checked.knownReal(t / L"App"));
+  EXPECT_EQ(checked.judge(t / L"App\\x.dll"), WayDown::Clear);
+}
+
 }  // namespace
 }  // namespace zs

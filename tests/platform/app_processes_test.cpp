@@ -103,7 +103,6 @@ TEST(AppProcesses, ProcessQueries) {
   TempFolder t;
   Running r(t / L"app", L"tool.exe", L"forever");
   ASSERT_NE(r.pid(), 0u);
-  EXPECT_TRUE(isProcessRunning(r.pid()));
   std::wstring image;
   FILETIME created{};
   ASSERT_TRUE(processImage(r.pid(), image, &created));
@@ -112,7 +111,6 @@ TEST(AppProcesses, ProcessQueries) {
   auto all = listProcesses();
   EXPECT_TRUE(holds(all, r.pid()));
   EXPECT_TRUE(holds(all, GetCurrentProcessId()));
-  EXPECT_FALSE(isProcessRunning(0xFFFFFFF0u));
 }
 
 // The stand-in Zelvan.exe from the install folder is found; the same program from another

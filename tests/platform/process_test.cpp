@@ -176,18 +176,5 @@ TEST(ProcessRunner, AGivenEnvironmentEntryTakesThePlaceOfOneOfTheSameName) {
   }
 }
 
-TEST(ProcessRunner, StartDetached) {
-  TempFolder t;
-  std::wstring marker = t / L"marker";
-  DWORD error = 0;
-  ASSERT_TRUE(startDetached(procHelperPath(), L"touch \"" + marker + L"\"", &error)) << error;
-  for (int i = 0; i < 100 && GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
-    Sleep(100);
-  }
-  EXPECT_NE(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_FALSE(startDetached(L"C:\\zs-no-such-folder\\none.exe", L"", &error));
-  EXPECT_NE(error, 0u);
-}
-
 }  // namespace
 }  // namespace zs

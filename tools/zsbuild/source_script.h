@@ -52,13 +52,6 @@ struct SourceScript {
 bool readSourceScript(std::string_view text, SourceScript& script, Fault& fault,
                       const std::vector<std::pair<std::string, std::string>>& given = {});
 
-// Splits a Key: value line into pairs, with the quoting rules of the script language.
-struct KeyValue {
-  std::string key;
-  std::string value;
-};
-bool splitKeyValues(std::string_view line, std::vector<KeyValue>& pairs, std::string& error);
-
 // A value as a Key: value line must write it: quoted (quotes doubled) when it holds ";", starts
 // with a quote, or has white space at either end.
 std::string quoteValue(std::string_view value);

@@ -9,7 +9,7 @@ fresh prefixes; medians are printed.
 
     apt-get install nsis    # the peer, for this benchmark only
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=/tmp/zs-bench/template \\
-      PYTHONPATH=tests/e2e:tests/install python3 tests/uninstall/uninstall_bench.py
+      PYTHONPATH=tests/e2e:bench/install python3 bench/uninstall/uninstall_bench.py
 (make the template first with scripts/wine-prefix template /tmp/zs-bench/template)
 """
 import os

@@ -5,7 +5,7 @@ server and the kernel (flushes, renames, the file system). The setup's own log g
 each step. Run it on a quiet machine: every process of the machine is sampled.
 
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=/tmp/zs-bench/template \\
-      PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/install_profile.py
+      PYTHONPATH=tests/e2e:bench/install:bench/uninstall python3 bench/install/install_profile.py
 (make the template first with scripts/wine-prefix template /tmp/zs-bench/template; perf is Debian's
 linux-perf package, a measuring tool only.) ZS_BENCH_FILES and ZS_BENCH_MB size the corpus;
 ZS_BENCH_CORPORA=source profiles the source corpus instead.

@@ -5,7 +5,7 @@ prefix. Prints medians and the setup's peak memory (Linux VmHWM of its Wine proc
 Wine's own DLLs too) at its first frame.
 
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=/tmp/zs-bench/template \\
-      PYTHONPATH=tests/e2e python3 tests/ui/first_frame_bench.py
+      PYTHONPATH=tests/e2e python3 bench/ui/first_frame_bench.py
 (make the template first with scripts/wine-prefix template /tmp/zs-bench/template; ZS_BENCH_ROUNDS
 sets the rounds, 9 by default)
 """

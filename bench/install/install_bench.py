@@ -4,7 +4,7 @@ own end (bench_clock times every benchmarked program that way), peak memory of t
 journal records (each one write and one flush), and MB/s.
 
     ZS_BIN_DIR=build ZS_SOURCE_DIR=. ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=/tmp/zs-bench/template \\
-      PYTHONPATH=tests/e2e:tests/install python3 tests/install/install_bench.py
+      PYTHONPATH=tests/e2e:bench/install python3 bench/install/install_bench.py
 (make the template first with scripts/wine-prefix template /tmp/zs-bench/template)
 """
 import hashlib

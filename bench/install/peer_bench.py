@@ -16,7 +16,7 @@ built again in every round, the two alternating which goes first), and our block
 the builder's own compressor with 64 MiB chunks on the same files.
 
     ZS_BIN_DIR=$PWD/build ZS_SOURCE_DIR=$PWD ZS_WORK_DIR=/tmp/zs-bench ZS_TEMPLATE_PREFIX=... \\
-      PYTHONPATH=tests/e2e:tests/install:tests/uninstall python3 tests/install/peer_bench.py
+      PYTHONPATH=tests/e2e:bench/install:bench/uninstall python3 bench/install/peer_bench.py
 Environment: ZS_BENCH_ROUNDS (5), ZS_BENCH_FILES (2000), ZS_BENCH_MB (180), ZS_BENCH_JOBS (the
 builder's --jobs, default: its own), ZS_BENCH_CORPORA ("binaries,source"), ZS_BENCH_BUILDER_ROUNDS
 (as many as ZS_BENCH_ROUNDS; 0 leaves the builder out).
@@ -240,7 +240,7 @@ def flush_costs(prefix):
     """The lines of flush_bench: what one flush costs in this prefix's C: drive."""
     folder = os.path.join(prefix.drive_c, "flush")
     os.makedirs(folder, exist_ok=True)
-    proc = prefix.run(os.path.join(BIN_DIR, "tests", "install", "flush_bench.exe"), ["C:\\flush", "500"], timeout=600)
+    proc = prefix.run(os.path.join(BIN_DIR, "bench", "install", "flush_bench.exe"), ["C:\\flush", "500"], timeout=600)
     if proc.code != 0:
         raise AssertionError(f"flush_bench failed: {proc.stderr!r}")
     return [line for line in proc.stdout.decode(errors="replace").splitlines() if line.strip()]
