@@ -102,7 +102,7 @@ def run_to_end(prefix, exe, args, timeout=300):
     # The uninstaller hands its work to a copy of itself; the copy may go on after the launcher ends
     # (it deletes the launcher's file once the launcher is gone).
     deadline = time.monotonic() + timeout
-    while ours_running(prefix) and time.monotonic() < deadline:
+    while ours_running(prefix.dir) and time.monotonic() < deadline:
         time.sleep(0.05)
     if lean:
         try:
@@ -114,8 +114,9 @@ def run_to_end(prefix, exe, args, timeout=300):
     return code
 
 
-def ours_running(prefix):
-    """Whether a setup or uninstaller runs in this prefix (Wine names a process by its program)."""
+def ours_running(prefix_dir):
+    """Whether a setup or uninstaller runs in the prefix at this folder (Wine names a process by its
+    program)."""
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
@@ -125,7 +126,7 @@ def ours_running(prefix):
             if b"zelvanuninstall" not in cmd and b"zelvansetup" not in cmd:
                 continue
             with open(f"/proc/{pid}/environ", "rb") as f:
-                if b"WINEPREFIX=" + prefix.dir.encode() + b"\0" in f.read():
+                if b"WINEPREFIX=" + prefix_dir.encode() + b"\0" in f.read():
                     return True
         except OSError:
             continue

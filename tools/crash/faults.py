@@ -44,7 +44,7 @@ sys.path.insert(0, HERE)
 import machine  # noqa: E402
 import trace as prefix_trace  # noqa: E402
 from ops import Create  # noqa: E402
-from explore import upgrade_sample  # noqa: E402
+from explore import ours_running, upgrade_sample  # noqa: E402
 
 KINDS = ("fresh", "repair", "upgrade", "rollback", "uninstall")
 SETUP = "C:\\zs\\ZelvanSetup.exe"
@@ -245,23 +245,6 @@ def harness_env(build, work):
 def stop(env):
     subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
-
-
-def ours_running(prefix_dir):
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                cmd = f.read().lower()
-            if b"zelvanuninstall" not in cmd and b"zelvansetup" not in cmd:
-                continue
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                if b"WINEPREFIX=" + prefix_dir.encode() + b"\0" in f.read():
-                    return True
-        except OSError:
-            continue
-    return False
 
 
 def resolve_case(drives, path):
